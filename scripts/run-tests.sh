@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need, builds, and runs every test with ctest.
+# Extra arguments go to cmake's configure step (for example -DCORVALE_SANITIZE=ON).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+BUILD_DIR=${BUILD_DIR:-build}
+cmake -S . -B "$BUILD_DIR" -G Ninja "$@" >/dev/null
+cmake --build "$BUILD_DIR"
+ctest --test-dir "$BUILD_DIR" --output-on-failure --timeout 300 -j "$(nproc)"

@@ -1,0 +1,10 @@
+// Every test executable runs inside a QCoreApplication so that code using Qt's event
+// loop (timers, local sockets, queued calls) can be tested without a display.
+#include <QCoreApplication>
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,55 @@
+#include "support/TestSupport.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <vector>
+
+namespace testsupport {
+
+TTempDir::TTempDir() {
+  const char* base = std::getenv("TMPDIR");
+  std::string tmpl = std::string(base && *base ? base : "/tmp") + "/corvale-test-XXXXXX";
+  std::vector<char> buf(tmpl.begin(), tmpl.end());
+  buf.push_back('\0');
+  if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");
+  FPath = buf.data();
+}
+
+TTempDir::~TTempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(FPath, ec);
+}
+
+std::string TTempDir::File(const std::string& name) const { return FPath + "/" + name; }
+
+TScopedEnv::TScopedEnv(const std::string& name, const std::string& value) : FName(name) {
+  const char* old = std::getenv(name.c_str());
+  FHadOld = old != nullptr;
+  if (old) FOld = old;
+  setenv(name.c_str(), value.c_str(), 1);
+}
+
+TScopedEnv::~TScopedEnv() {
+  if (FHadOld) setenv(FName.c_str(), FOld.c_str(), 1);
+  else unsetenv(FName.c_str());
+}
+
+std::string ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void WriteFileBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string BinDir() { return CORVALE_BIN_DIR; }
+std::string SourceDir() { return CORVALE_SOURCE_DIR; }
+
+}  // namespace testsupport

@@ -1,0 +1,42 @@
+#pragma once
+// Helpers shared by every test folder: private temporary folders and environment
+// overrides, so that no test ever meets the user's real registry, data folder or a
+// running copy of the program.
+#include <string>
+
+namespace testsupport {
+
+// A fresh folder under TMPDIR, removed with everything in it on destruction.
+class TTempDir {
+public:
+  TTempDir();
+  ~TTempDir();
+  TTempDir(const TTempDir&) = delete;
+  TTempDir& operator=(const TTempDir&) = delete;
+  const std::string& Path() const { return FPath; }
+  // Path() + "/" + name
+  std::string File(const std::string& name) const;
+private:
+  std::string FPath;
+};
+
+// Sets an environment variable for the lifetime of the object, then restores it.
+class TScopedEnv {
+public:
+  TScopedEnv(const std::string& name, const std::string& value);
+  ~TScopedEnv();
+  TScopedEnv(const TScopedEnv&) = delete;
+  TScopedEnv& operator=(const TScopedEnv&) = delete;
+private:
+  std::string FName, FOld;
+  bool FHadOld;
+};
+
+std::string ReadFileBytes(const std::string& path);
+void WriteFileBytes(const std::string& path, const std::string& bytes);
+
+// Folder of the built programs (corvale, corvale-msg, ...).
+std::string BinDir();
+std::string SourceDir();
+
+}  // namespace testsupport
