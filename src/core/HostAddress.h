@@ -1,0 +1,26 @@
+#pragma once
+// Classification of a host address against this computer's own IPv4 interfaces.
+// Each function resolves the address first (a dotted address is taken as it is) and
+// answers false when it cannot be resolved or the interface list cannot be read.
+// The overloads with interface lists take the addresses and netmasks (dotted texts,
+// matching order) instead of asking the system, for callers that hold them already.
+#include <string>
+#include <vector>
+
+// A dotted address is used directly, a name is looked up and its first IPv4 address
+// taken; 0.0.0.0 and 255.255.255.255 count as not resolved.
+bool Resolve(const std::string& address, std::string& ip);
+
+bool OnLocalSubnet(const std::string& address);
+bool OnLocalSubnet(const std::string& address, const std::vector<std::string>& addresses,
+                   const std::vector<std::string>& masks);
+
+// The address is the directed broadcast address of an interface whose mask leaves
+// host bits in the last octet.
+bool IsBroadcastAddress(const std::string& address);
+bool IsBroadcastAddress(const std::string& address, const std::vector<std::string>& addresses,
+                        const std::vector<std::string>& masks);
+
+// The address is one of this computer's own interface addresses.
+bool IsLocalAddress(const std::string& address);
+bool IsLocalAddress(const std::string& address, const std::vector<std::string>& addresses);

@@ -1,0 +1,7 @@
+#include "core/TBackgroundTask.h"
+
+#include <utility>
+
+TBackgroundTask::TBackgroundTask(std::string name) : FName(std::move(name)) {}
+
+TBackgroundTask::~TBackgroundTask() = default;
