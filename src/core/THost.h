@@ -1,0 +1,178 @@
+#pragma once
+// The host record: what to test and how often, whom to alert and how, where the host
+// stands now and its running statistics. Records belong to the main thread (see
+// README.md for how other threads read them).
+#include "common/DateTime.h"
+#include "core/TBackgroundTask.h"
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Host status. A group row keeps its collapsed flag (0 expanded, 1 collapsed) in the
+// same field.
+constexpr int32_t StatusUnknown = -1;
+constexpr int32_t StatusOnline = 0;
+constexpr int32_t StatusWarning = 1;
+constexpr int32_t StatusOffline = 2;
+
+// Test kinds; from TestPlugin on, the kind names plug-in test number (kind - TestPlugin).
+constexpr int32_t TestPing = 0;
+constexpr int32_t TestTCP = 1;
+constexpr int32_t TestService = 2;
+constexpr int32_t TestShare = 3;
+constexpr int32_t TestHTTP = 4;
+constexpr int32_t TestPlugin = 5;
+
+constexpr int32_t MaxHostID = 8388607;
+constexpr size_t ResponseHistorySize = 20;
+constexpr size_t MaxStatusHistory = 500;
+
+// "Online", "Warning", "Offline"; "Unknown" for every other value.
+std::string StatusName(int32_t status);
+
+// "Ping", "TCP", "Service", "Share", "HTTP"; a plug-in kind gives the plug-in test's
+// name from the list of loaded plug-in tests (empty when the number is not loaded).
+std::string TestKindName(int32_t kind, const std::vector<std::string>& pluginTestNames = {});
+
+// The ID as eight upper-case hexadecimal digits (1000 gives "000003E8").
+std::string HostIDText(int32_t id);
+
+// An HTTP request description: the HTTP test and the two notifications of a host.
+struct THTTPReq {
+  std::string URL;
+  bool Post = false;
+  std::string Variables;  // name=value items joined by character 255
+  float ChangeThreshold = 0;  // percent
+  std::string ChangeRecipients;
+  float LastChange = 0;  // fraction of the page changed at the last test; not stored
+  std::string UserName;
+  std::string Password;
+  int32_t Edited = 0;  // set by the settings dialog; not stored
+
+  bool operator==(const THTTPReq&) const = default;
+};
+
+// One test result in the status history.
+struct THistoryEntry {
+  TDateTime Time = 0;  // last check of the result
+  uint8_t Status = 0;  // status after the result
+  int32_t Response = 0;  // ms
+
+  bool operator==(const THistoryEntry&) const = default;
+};
+
+class THost {
+public:
+  THost();
+
+  int32_t ID = 0;
+  std::string DisplayName;  // ";" + name for a group row
+  std::string Address;
+  std::string CurrentIP;
+  std::string PreviousIP;
+  std::string MACAddress;
+  double TestInterval = 1.0;  // minutes
+  double ErrorAfter = 5.0;  // minutes
+  long double WindowStart = 0;  // fraction of a day
+  long double WindowEnd = 0;
+  TDateTime LastCheck = 0;
+  TDateTime LastSuccess = 0;
+  TDateTime LastFailure = 0;
+  TDateTime BaselineTime = 0;
+  TDateTime PreviousCheck = 0;
+  uint32_t Successes = 0;
+  uint32_t Failures = 0;
+  uint32_t BackToBackFailures = 0;
+  uint32_t Warnings = 0;
+  int32_t Errors = 0;
+  long double Uptime = 0;  // days
+  long double Downtime = 0;
+  int64_t TotalResponse = 0;  // ms
+  std::array<int32_t, ResponseHistorySize> ResponseHistory;  // oldest first; -1 empty
+  std::string LastErrorText;
+  std::string TraceLastReply;
+  std::string TraceDropPoint;
+  std::string TraceReport;
+  bool HasBeenOffline = false;
+  bool ParentHasBeenOffline = false;
+  std::string DoubleClickCommand;
+  std::string WinUserName;  // "{Domain\}Username"
+  std::string WinPassword;
+  std::string OfflineRecipients;
+  std::string OnlineRecipients;
+  std::string Parents;  // ";"-separated ID texts
+  std::string OfflineCommand;
+  std::string OnlineCommand;
+  int32_t Status = StatusUnknown;
+  int32_t PreviousStatus = StatusUnknown;
+  int32_t GroupNumber = 0;
+  std::shared_ptr<TBackgroundTask> RunningTest;
+  std::shared_ptr<TBackgroundTask> RunningTrace;
+  int32_t TestKind = TestPing;
+  int32_t Port = 0;
+  std::string Service;  // service name + "|" + display name
+  std::string SharePath;
+  TDateTime DisabledUntil = 0;  // 0 enabled, exactly 1.0 disabled with no end
+  bool AlertWindow = true;
+  bool OnlinePopup = false;
+  bool GlobalOfflineSound = true;
+  bool GlobalOnlineSound = true;
+  bool EmailWindow = false;
+  bool Dependable = false;
+  bool ParentsUp = false;
+  std::string OfflineSound;
+  std::string OnlineSound;
+  TDateTime SimulatedFailureUntil = 0;
+  THTTPReq HTTPTest;
+  THTTPReq OfflineNotification;
+  THTTPReq OnlineNotification;
+  bool OfflineNotify = false;
+  bool OnlineNotify = false;
+  std::deque<THistoryEntry> StatusHistory;  // oldest first
+  std::string IPChangeRecipients;
+  std::string Ancestors;  // ";"-separated ID texts, computed
+  uint8_t ShareCapability = 0;  // 0 not probed, 1 port 139 open, 2 closed
+  uint8_t RDPCapability = 0;  // 0 not probed, 1 port 3389 open, 2 closed
+  TDateTime LastProbe = 0;
+  std::string PluginParam;
+  std::string PluginText;
+  std::string ShareConnection;
+  std::string KnownRoutes;  // ";"-separated lists of ","-separated hops
+  TDateTime LastAutoTrace = 0;
+  bool LocalSubnet = false;
+
+  bool IsGroup() const { return !DisplayName.empty() && DisplayName[0] == ';'; }
+  std::string IDText() const { return HostIDText(ID); }
+
+  // Disabled with no end (exactly 1.0) or until a moment still to come.
+  bool IsDisabled(TDateTime now) const;
+  // Inside the daily window; start equal to end means no window, start after end spans
+  // midnight. Only the time of day of each value counts.
+  bool InDailyWindow(TDateTime now) const;
+
+  // The part of the service field before the first "|" (what the test uses) and the
+  // part after it (what is shown; the whole field when there is no "|").
+  std::string ServiceName() const;
+  std::string ServiceDisplayName() const;
+
+  // Total response / successes in ms; none before the first success.
+  std::optional<double> AverageResponse() const;
+  // The newest response-history slot, -1 when empty.
+  int32_t LastResponse() const { return ResponseHistory.back(); }
+  // Uptime / (uptime + downtime) x 100; none while no time has been accounted.
+  std::optional<long double> UpPercent() const;
+
+  // After a result: append the last check, the status and the response time, then drop
+  // entries a day or more older than now and any beyond the newest 500.
+  void AppendHistory(int32_t responseTime, TDateTime now);
+};
+
+// Display name and address decorated by test kind, for host lists and pop-ups.
+std::string HostLabel(const THost& host, const std::vector<std::string>& pluginTestNames = {});
+// The address as the host's test reaches it (message variable %addr%).
+std::string TestAddress(const THost& host);

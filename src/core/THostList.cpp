@@ -1,0 +1,350 @@
+#include "core/THostList.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <random>
+#include <thread>
+
+namespace {
+
+std::vector<std::string> ParentItems(const std::string& parents) {
+  std::vector<std::string> items;
+  size_t start = 0;
+  while (start <= parents.size()) {
+    auto end = parents.find(';', start);
+    if (end == std::string::npos) end = parents.size();
+    if (end > start) items.push_back(parents.substr(start, end - start));
+    start = end + 1;
+  }
+  return items;
+}
+
+std::optional<uint32_t> ParseIDText(const std::string& text) {
+  if (text.size() != 8) return std::nullopt;
+  uint32_t value = 0;
+  for (char c : text) {
+    int digit;
+    if (c >= '0' && c <= '9') digit = c - '0';
+    else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+    else return std::nullopt;
+    value = value << 4 | static_cast<uint32_t>(digit);
+  }
+  return value;
+}
+
+bool Alive(const std::shared_ptr<TBackgroundTask>& task) {
+  return task && task->IsAlive();
+}
+
+}  // namespace
+
+THostList::THostList(TRandomSource random) : FRandom(std::move(random)) {
+  if (!FRandom) {
+    auto engine = std::make_shared<std::mt19937>(std::random_device{}());
+    FRandom = [engine] { return static_cast<uint32_t>((*engine)()); };
+  }
+}
+
+THostList::~THostList() = default;
+
+THost* THostList::Items(int index) const {
+  if (index < 0 || index >= Count()) return nullptr;
+  return FHosts[static_cast<size_t>(index)].get();
+}
+
+THost* THostList::Add(std::unique_ptr<THost> record) {
+  return Insert(Count(), std::move(record));
+}
+
+THost* THostList::Insert(int index, std::unique_ptr<THost> record) {
+  if (!record) return nullptr;
+  THost* result = record.get();
+  if (index < 0 || index > Count()) index = Count();
+  FHosts.insert(FHosts.begin() + index, std::move(record));
+  return result;
+}
+
+std::unique_ptr<THost> THostList::Extract(int index) {
+  if (index < 0 || index >= Count()) return nullptr;
+  auto record = std::move(FHosts[static_cast<size_t>(index)]);
+  FHosts.erase(FHosts.begin() + index);
+  return record;
+}
+
+THostList::TRecords THostList::ExtractAll() {
+  TRecords records;
+  records.swap(FHosts);
+  return records;
+}
+
+int THostList::IndexOf(const THost* record) const {
+  for (size_t i = 0; i < FHosts.size(); ++i)
+    if (FHosts[i].get() == record) return static_cast<int>(i);
+  return -1;
+}
+
+int THostList::FindByID(int32_t id) const {
+  for (size_t i = 0; i < FHosts.size(); ++i)
+    if (FHosts[i]->ID == id) return static_cast<int>(i);
+  return -1;
+}
+
+int THostList::FindByIDText(const std::string& idText) const {
+  // Eight upper-case digits name exactly one value, so comparing values is comparing texts.
+  const auto id = ParseIDText(idText);
+  if (!id) return -1;
+  for (size_t i = 0; i < FHosts.size(); ++i)
+    if (static_cast<uint32_t>(FHosts[i]->ID) == *id) return static_cast<int>(i);
+  return -1;
+}
+
+bool THostList::HasID(int32_t id) const {
+  return FindByID(id) >= 0 || FindRetired(id) >= 0;
+}
+
+int32_t THostList::NewID(const THostList* other) {
+  auto taken = [&](int32_t id) { return HasID(id) || (other && other->FindByID(id) >= 0); };
+  int32_t id = static_cast<int32_t>(FRandom() & MaxHostID);
+  // A source that keeps repeating itself must not hang us: after enough draws count up.
+  for (int draws = 1; taken(id) && draws < 64; ++draws)
+    id = static_cast<int32_t>(FRandom() & MaxHostID);
+  for (int32_t step = 0; taken(id) && step <= MaxHostID; ++step)
+    id = id == MaxHostID ? 0 : id + 1;
+  return id;
+}
+
+std::unique_ptr<THost> THostList::NewRecord(TDateTime now) {
+  auto record = std::make_unique<THost>();
+  record->ID = NewID();
+  record->BaselineTime = now;
+  return record;
+}
+
+void THostList::CopyRecord(const THost& source, THost& target, bool full, TDateTime now) {
+  if (&source == &target) return;
+  target.DisplayName = source.DisplayName;
+  target.Address = source.Address;
+  target.TestInterval = source.TestInterval;
+  target.ErrorAfter = source.ErrorAfter;
+  target.WindowStart = source.WindowStart;
+  target.WindowEnd = source.WindowEnd;
+  target.LastCheck = source.LastCheck;
+  target.LastSuccess = source.LastSuccess;
+  target.LastFailure = source.LastFailure;
+  target.PreviousCheck = source.PreviousCheck;
+  target.Parents = source.Parents;
+  target.ParentHasBeenOffline = source.ParentHasBeenOffline;
+  target.DoubleClickCommand = source.DoubleClickCommand;
+  target.WinUserName = source.WinUserName;
+  target.WinPassword = source.WinPassword;
+  target.OfflineRecipients = source.OfflineRecipients;
+  target.OnlineRecipients = source.OnlineRecipients;
+  target.OfflineCommand = source.OfflineCommand;
+  target.OnlineCommand = source.OnlineCommand;
+  target.IPChangeRecipients = source.IPChangeRecipients;
+  target.GroupNumber = source.GroupNumber;
+  target.TestKind = source.TestKind;
+  target.Port = source.Port;
+  target.Service = source.Service;
+  target.SharePath = source.SharePath;
+  target.DisabledUntil = source.DisabledUntil;
+  target.AlertWindow = source.AlertWindow;
+  target.OnlinePopup = source.OnlinePopup;
+  target.GlobalOfflineSound = source.GlobalOfflineSound;
+  target.GlobalOnlineSound = source.GlobalOnlineSound;
+  target.EmailWindow = source.EmailWindow;
+  target.Dependable = source.Dependable;
+  target.ParentsUp = source.ParentsUp;
+  target.OfflineSound = source.OfflineSound;
+  target.OnlineSound = source.OnlineSound;
+  target.HTTPTest = source.HTTPTest;
+  target.OfflineNotification = source.OfflineNotification;
+  target.OnlineNotification = source.OnlineNotification;
+  target.OfflineNotify = source.OfflineNotify;
+  target.OnlineNotify = source.OnlineNotify;
+  target.PluginParam = source.PluginParam;
+  target.PluginText = source.PluginText;
+  target.LocalSubnet = source.LocalSubnet;
+
+  target.CurrentIP.clear();
+  target.PreviousIP.clear();
+  target.MACAddress.clear();
+  target.KnownRoutes.clear();
+  target.LastAutoTrace = 0;
+  target.BaselineTime = now;
+  if (target.RunningTest) target.RunningTest->Terminate();
+  target.RunningTest.reset();
+  target.RunningTrace.reset();
+  target.SimulatedFailureUntil = 0;
+
+  if (full) {
+    target.ID = source.ID;
+    target.Successes = source.Successes;
+    target.Failures = source.Failures;
+    target.BackToBackFailures = source.BackToBackFailures;
+    target.Warnings = source.Warnings;
+    target.Errors = source.Errors;
+    target.Uptime = source.Uptime;
+    target.Downtime = source.Downtime;
+    target.TotalResponse = source.TotalResponse;
+    target.ResponseHistory = source.ResponseHistory;
+    target.LastErrorText = source.LastErrorText;
+    target.TraceLastReply = source.TraceLastReply;
+    target.TraceDropPoint = source.TraceDropPoint;
+    target.TraceReport = source.TraceReport;
+    target.HasBeenOffline = source.HasBeenOffline;
+    target.Status = source.Status;
+    target.PreviousStatus = source.PreviousStatus;
+    target.ShareCapability = source.ShareCapability;
+    target.RDPCapability = source.RDPCapability;
+    target.LastProbe = source.LastProbe;
+    target.StatusHistory = source.StatusHistory;
+  } else {
+    target.ID = NewID();
+    target.Status = StatusUnknown;
+    target.PreviousStatus = StatusUnknown;
+  }
+  RecomputeAncestors(target);
+}
+
+std::optional<bool> THostList::AnyParentChainUp(const THost& record, bool warningIsDown,
+                                                TVisits& visits) const {
+  bool found = false;
+  bool up = false;
+  for (const auto& item : ParentItems(record.Parents)) {
+    const THost* parent = Items(FindByIDText(item));
+    if (!parent) continue;
+    auto visit = visits.find(parent);
+    // A parent still being walked lies on a cycle back to itself.
+    if (visit != visits.end() && visit->second == TVisit::InProgress) continue;
+    found = true;
+    if (!up) up = ParentChainUp(*parent, warningIsDown, visits);
+  }
+  if (!found) return std::nullopt;
+  return up;
+}
+
+bool THostList::ParentChainUp(const THost& parent, bool warningIsDown, TVisits& visits) const {
+  if (parent.Status == StatusOffline) return false;
+  if (warningIsDown && parent.Status == StatusWarning) return false;
+  // A parent met again through another path answers as it did the first time, so a
+  // shared grandparent that is down holds every path through it down.
+  if (auto visit = visits.find(&parent); visit != visits.end())
+    return visit->second == TVisit::Up;
+  visits[&parent] = TVisit::InProgress;
+  const bool up = AnyParentChainUp(parent, warningIsDown, visits).value_or(true);
+  visits[&parent] = up ? TVisit::Up : TVisit::Down;
+  return up;
+}
+
+bool THostList::ParentsUp(const THost& record, TDateTime now) const {
+  if (record.IsDisabled(now)) return true;
+  TVisits visits{{&record, TVisit::InProgress}};
+  return AnyParentChainUp(record, true, visits).value_or(true);
+}
+
+bool THostList::ParentsDown(const THost& record, TDateTime now) const {
+  if (record.IsDisabled(now)) return false;
+  TVisits visits{{&record, TVisit::InProgress}};
+  return !AnyParentChainUp(record, false, visits).value_or(true);
+}
+
+void THostList::RecomputeAncestors(THost& record) const {
+  const std::string own = record.IDText();
+  std::vector<std::string> found;
+  std::vector<const THost*> pending{&record};
+  while (!pending.empty()) {
+    const THost* current = pending.back();
+    pending.pop_back();
+    for (const auto& item : ParentItems(current->Parents)) {
+      // A cycle back to the record itself would make its own recovery reset its baseline.
+      if (item == own || std::find(found.begin(), found.end(), item) != found.end()) continue;
+      const THost* parent = Items(FindByIDText(item));
+      if (!parent) continue;
+      found.push_back(item);
+      pending.push_back(parent);
+    }
+  }
+  std::string ancestors;
+  for (const auto& item : found) {
+    if (!ancestors.empty()) ancestors += ';';
+    ancestors += item;
+  }
+  record.Ancestors = std::move(ancestors);
+}
+
+void THostList::RecomputeAllAncestors() {
+  for (auto& record : FHosts) RecomputeAncestors(*record);
+}
+
+THost* THostList::RetiredItems(int index) const {
+  if (index < 0 || index >= RetiredCount()) return nullptr;
+  return FRetired[static_cast<size_t>(index)].get();
+}
+
+void THostList::Retire(std::unique_ptr<THost> record) {
+  if (record) FRetired.push_back(std::move(record));
+}
+
+int THostList::FindRetired(int32_t id) const {
+  for (size_t i = 0; i < FRetired.size(); ++i)
+    if (FRetired[i]->ID == id) return static_cast<int>(i);
+  return -1;
+}
+
+bool THostList::ReleaseRetired(int32_t id) {
+  const int index = FindRetired(id);
+  if (index < 0) return false;
+  THost& record = *FRetired[static_cast<size_t>(index)];
+  record.RunningTest.reset();
+  // Freeing it now would make its trace wait on the main thread or leave a queued alert
+  // without its host; it waits in the retired hosts until shutdown instead.
+  if (Busy(record)) return true;
+  auto released = std::move(FRetired[static_cast<size_t>(index)]);
+  FRetired.erase(FRetired.begin() + index);
+  FreeRecord(std::move(released));
+  return true;
+}
+
+bool THostList::Busy(const THost& record) const {
+  if (record.RunningTest || record.RunningTrace) return true;
+  try {
+    return FBusyCheck && FBusyCheck(record.ID);
+  } catch (...) {
+    return true;  // keeping a record too long is harmless, freeing it too early is not
+  }
+}
+
+void THostList::RetireOrFree(std::unique_ptr<THost> record) {
+  if (!record) return;
+  if (Busy(*record))
+    Retire(std::move(record));
+  else
+    FreeRecord(std::move(record));
+}
+
+void THostList::FreeAll(std::optional<TTick> start, bool keepMessagesFlowing, int waitMs) {
+  const TTick from = start.value_or(std::chrono::steady_clock::now());
+  for (auto& record : ExtractAll()) FreeRecord(std::move(record), from, keepMessagesFlowing, waitMs);
+  TRecords retired;
+  retired.swap(FRetired);
+  for (auto& record : retired) FreeRecord(std::move(record), from, keepMessagesFlowing, waitMs);
+}
+
+void THostList::FreeRecord(std::unique_ptr<THost> record, std::optional<TTick> start,
+                           bool keepMessagesFlowing, int waitMs) {
+  if (!record) return;
+  try {
+    if (record->RunningTest && record->RunningTest->IsEchoTest()) record->RunningTest->Abort();
+    const TTick deadline = start.value_or(std::chrono::steady_clock::now()) +
+                           std::chrono::milliseconds(waitMs);
+    while ((Alive(record->RunningTest) || Alive(record->RunningTrace)) &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      if (keepMessagesFlowing && QCoreApplication::instance()) QCoreApplication::processEvents();
+    }
+  } catch (...) {
+  }
+  record.reset();
+}
