@@ -39,10 +39,14 @@ bool THost::IsDisabled(TDateTime now) const {
 }
 
 bool THost::InDailyWindow(TDateTime now) const {
-  auto timeOfDay = [](long double value) { return std::fabs(value - std::trunc(value)); };
-  const long double start = timeOfDay(WindowStart);
-  const long double end = timeOfDay(WindowEnd);
-  const long double time = timeOfDay(now);
+  // Whole milliseconds of the day: a date part carries fewer fraction bits, and 22:00
+  // on a given day must still be 22:00.
+  auto timeOfDay = [](long double value) {
+    return std::llround(std::fabs(value - std::trunc(value)) * MSecsPerDay) % 86400000LL;
+  };
+  const long long start = timeOfDay(WindowStart);
+  const long long end = timeOfDay(WindowEnd);
+  const long long time = timeOfDay(now);
   if (start == end) return true;
   if (start < end) return start <= time && time < end;
   return time >= start || time < end;
@@ -70,9 +74,10 @@ std::optional<long double> THost::UpPercent() const {
 
 void THost::AppendHistory(int32_t responseTime, TDateTime now) {
   StatusHistory.push_back({LastCheck, static_cast<uint8_t>(Status), responseTime});
-  while (!StatusHistory.empty() &&
-         (now - StatusHistory.front().Time >= 1.0 || StatusHistory.size() > MaxStatusHistory))
-    StatusHistory.pop_front();
+  // By age rather than from the front: a check time can step back (a clock set back, a
+  // result for a host never checked), and such an entry must not outstay the day.
+  std::erase_if(StatusHistory, [now](const THistoryEntry& entry) { return now - entry.Time >= 1.0; });
+  while (StatusHistory.size() > MaxStatusHistory) StatusHistory.pop_front();
 }
 
 namespace {
