@@ -1,13 +1,80 @@
+// corvale: the monitor with its desktop window, or headless with the argument "service".
+#include <QApplication>
+#include <QCoreApplication>
+
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+
+#include "common/Clock.h"
+#include "core/TMonitor.h"
+#include "core/TProgramEntry.h"
+#include "core/TStartOptions.h"
+#include "platform/TServiceControl.h"
+#include "platform/TTermSignals.h"
+#include "ui/TWindowEntryUi.h"
+#include "ui/TfrmCorvale.h"
+
+namespace {
+bool HasDisplay() {
+  const char* platform = std::getenv("QT_QPA_PLATFORM");
+  return (platform && *platform) || std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY");
+}
+
+int RunMonitor(QCoreApplication& app, const TStartOptions& options, TEntryUi& ui, bool withWindow) {
+  TClock clock;
+  TNoServiceControl services;
+  bool restartService = false;
+  if (!options.ServiceMode) restartService = StopOwnService(services, ui);
+  if (ShowRunningInstance()) {
+    if (restartService) RestartOwnService(services, ui);
+    return 0;
+  }
+
+  TMonitor monitor(options, clock, services);
+  monitor.SetRestartServiceAtExit(restartService);
+  QObject::connect(&monitor, &TMonitor::ShutdownFinished, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+  TTermSignals termSignals;
+  termSignals.Install();
+  QObject::connect(&termSignals, &TTermSignals::EndSessionRequested, &monitor, [&monitor](int) { monitor.EndSession(); });
+
+  std::unique_ptr<TfrmCorvale> form;
+  if (withWindow) form = std::make_unique<TfrmCorvale>(monitor);
+  monitor.Startup();
+  if (form && !options.StartMinimized) form->show();
+  app.exec();
+
+  if (monitor.RunState() != rsClosed) ui.ShowPrematureClose(PrematureCloseText(monitor));
+  if (monitor.RestartServiceAtExit()) RestartOwnService(services, ui);
+  return monitor.ExitCode();
+}
+}  // namespace
 
 int main(int argc, char** argv) {
+  std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--version") == 0) {
       std::printf("Corvale %s\n", CORVALE_VERSION_TEXT);
       return 0;
     }
+    args.emplace_back(argv[i]);
   }
-  std::fprintf(stderr, "corvale: the monitor is not built yet; try --version\n");
-  return 1;
+  const TStartOptions options = ParseCommandLine(args);
+  if (options.ServiceMode) {
+    QCoreApplication app(argc, argv);
+    app.setApplicationName(QStringLiteral("Corvale"));
+    THeadlessEntryUi ui;
+    return RunMonitor(app, options, ui, false);
+  }
+  if (!HasDisplay()) {
+    std::fprintf(stderr, "corvale: no display to show the window on; run \"corvale service\" to monitor without one\n");
+    return 1;
+  }
+  QApplication app(argc, argv);
+  app.setApplicationName(QStringLiteral("Corvale"));
+  // The window hides to the tray when closed; only the orderly shutdown ends the loop.
+  app.setQuitOnLastWindowClosed(false);
+  TWindowEntryUi ui;
+  return RunMonitor(app, options, ui, true);
 }

@@ -1,0 +1,130 @@
+#include "core/TMonitor.h"
+
+#include <malloc.h>
+
+#include <mutex>
+
+#include "common/Clock.h"
+#include "core/THostList.h"
+#include "platform/TServiceControl.h"
+#include "platform/TWindowChannel.h"
+
+const char* const CorvaleWindowClass = "TfrmCorvale";
+const char* const CorvaleServiceName = "Corvale";
+const char* const CorvaleRegKey = "Software\\Quillmoor\\Corvale";
+
+TMonitor::TMonitor(const TStartOptions& options, TClock& clock, TServiceControl& services, QObject* parent)
+    : QObject(parent), FOptions(options), FClock(clock), FServices(services), FHosts(std::make_unique<THostList>()) {
+  Timer1.setInterval(250);
+  tmrAlert.setInterval(5000);
+  tmrAutoSave.setInterval(1200000);
+  tmrFreeMem.setInterval(300000);
+  tmrEOK.setInterval(2000);
+  tmrPathPings.setInterval(10);
+  connect(&Timer1, &QTimer::timeout, this, &TMonitor::Timer1Timer);
+  connect(&tmrAlert, &QTimer::timeout, this, &TMonitor::tmrAlertTimer);
+  connect(&tmrAutoSave, &QTimer::timeout, this, &TMonitor::tmrAutoSaveTimer);
+  connect(&tmrFreeMem, &QTimer::timeout, this, &TMonitor::tmrFreeMemTimer);
+  connect(&tmrEOK, &QTimer::timeout, this, &TMonitor::tmrEOKTimer);
+  connect(&tmrPathPings, &QTimer::timeout, this, &TMonitor::tmrPathPingsTimer);
+  // The trace exists from the first moment; start-up replaces it once the modes are known.
+  FTrace = std::make_unique<TStatusTrace>(FClock, 10, TStatusTrace::TWriter());
+}
+
+TMonitor::~TMonitor() {
+  // A monitor destroyed without the orderly shutdown (a failed start) still frees its
+  // records without waiting on the event loop.
+  StopTimers();
+  FWindow.reset();
+}
+
+std::uintptr_t TMonitor::WindowHandle() const { return FWindow ? FWindow->Handle() : 0; }
+
+std::string TMonitor::Caption() const { return std::string("Corvale ") + CORVALE_VERSION_TEXT; }
+
+std::intptr_t TMonitor::WndProc(std::uint32_t msg, std::uintptr_t wParam, std::intptr_t lParam) {
+  switch (msg) {
+    case WM_CORVALE_SHOW:
+      emit ShowRequested();
+      return 1;
+    case WM_CORVALE_CLOSE:
+      if (wParam != 0 && IsWindow(wParam))
+        LogEvent(nullptr, "Corvale closed by " + GetWindowText(wParam), 'I');
+      RequestClose();
+      return 0;
+    case winmsg::WM_ENDSESSION:
+      // wParam non-zero: the session really ends.
+      if (wParam != 0) EndSession();
+      return 0;
+    default:
+      (void)lParam;
+      return 0;
+  }
+}
+
+void TMonitor::RequestClose() {
+  if (FRunState.load() != rsRunning) return;
+  FRunState.store(rsCloseRequested);
+  // The desktop window closes itself on this signal and runs the shutdown; without a
+  // window there is nobody to ask, so the shutdown runs from the event loop here.
+  if (receivers(SIGNAL(CloseRequested())) > 0) emit CloseRequested();
+  else QMetaObject::invokeMethod(this, [this] {
+    FRunState.store(rsClosed);
+    Shutdown();
+  }, Qt::QueuedConnection);
+}
+
+void TMonitor::EndSession() {
+  if (FRestartServiceAtExit) {
+    SaveConfiguration();
+    SaveSettings();
+    FServices.StartService(std::string(), CorvaleServiceName);
+    FRestartServiceAtExit = false;
+  }
+  RequestClose();
+}
+
+void TMonitor::LogEvent(const THost* host, const std::string& message, char category) {
+  std::string label = "---";
+  if (host) {
+    try {
+      label = host->DisplayName + " (" + host->Address;
+      if (host->Port > 0) label += ":" + std::to_string(host->Port);
+      label += ")";
+    } catch (...) {
+      label = "Unknown";
+    }
+  }
+  Trace("Log status " + label + " " + message);
+  std::int64_t id;
+  {
+    std::unique_lock<std::shared_mutex> guard(FStateLock);
+    id = FLog.Append(TEventLog::FormatEntry(FClock.Now(), FUse24HourDate, label, message, category));
+  }
+  emit LogLineAdded(id);
+}
+
+void TMonitor::Timer1Timer() {
+  if (FRunState.load() != rsRunning) return;
+  // The scheduler pass is added with the test workers.
+}
+
+void TMonitor::tmrAlertTimer() {
+  if (FRunState.load() != rsRunning) return;
+  // The alert queue and the log's quiet-time save are added with the alerts and the
+  // event log files.
+}
+
+void TMonitor::tmrAutoSaveTimer() {
+  Trace("Auto-save log");
+  SaveEventLog();
+}
+
+void TMonitor::tmrFreeMemTimer() {
+  // Hands freed heap pages back to the system, the nearest thing to a working-set trim.
+  malloc_trim(0);
+}
+
+void TMonitor::tmrEOKTimer() {}
+
+void TMonitor::tmrPathPingsTimer() {}

@@ -1,0 +1,188 @@
+#pragma once
+// The main monitor object: owns the host list and retired hosts, the event log and
+// status trace, the running-test list, the timers and the run state, and answers the
+// window messages of the class "TfrmCorvale". It runs with or without a display; the
+// desktop window shows it and calls its operations.
+//
+// Shared state: see src/core/README.md. Everything here is changed on the main thread
+// only, under StateLock() held exclusively; other threads read under it held shared.
+#include <QObject>
+#include <QTimer>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <shared_mutex>
+#include <string>
+#include <vector>
+
+#include "core/TEventLog.h"
+#include "core/TStartOptions.h"
+#include "core/TStatusTrace.h"
+#include "platform/TRegistryStore.h"
+
+class TClock;
+class THost;
+class THostList;
+class TBackgroundTask;
+class TServiceControl;
+class TWindowChannel;
+
+// Run states.
+constexpr int rsRunning = 0;
+constexpr int rsClosed = 1;         // closing (the window agreed to close), and closed in order
+constexpr int rsShuttingDown = 2;
+constexpr int rsCloseRequested = 4; // by another program, the tray's Exit, or the end of the session
+
+// Window messages of the class "TfrmCorvale".
+constexpr std::uint32_t WM_CORVALE_CLOSE = 3022;
+constexpr std::uint32_t WM_CORVALE_SHOW = 3023;
+constexpr std::uint32_t WM_CORVALE_STARTED = 7461;
+constexpr std::uint32_t WM_CORVALE_STOPPED = 7462;
+constexpr std::intptr_t CorvaleStartedParam = 6437;
+constexpr std::intptr_t CorvaleStoppedParam = 6438;
+
+extern const char* const CorvaleWindowClass;  // "TfrmCorvale"
+extern const char* const CorvaleServiceName;  // "Corvale"
+extern const char* const CorvaleRegKey;       // "Software\Quillmoor\Corvale"
+
+// Completion steps in progress on the main thread, per kind; shutdown waits for zero.
+struct TCompletionCounters {
+  std::atomic<int> Echo{0}, TCP{0}, Service{0}, Share{0}, MessageSender{0}, InfoUpdate{0};
+};
+
+struct TRunningTask {
+  std::string Name;  // "Ping " + display name, ...
+  std::shared_ptr<TBackgroundTask> Task;
+};
+
+class TMonitor : public QObject {
+  Q_OBJECT
+public:
+  TMonitor(const TStartOptions& options, TClock& clock, TServiceControl& services,
+           QObject* parent = nullptr);
+  ~TMonitor() override;
+  TMonitor(const TMonitor&) = delete;
+  TMonitor& operator=(const TMonitor&) = delete;
+
+  // The start-up steps in order. Registers the window of the class "TfrmCorvale".
+  void Startup();
+  // The orderly shutdown; runs once. Emits ShutdownFinished at the end.
+  void Shutdown();
+  // Another program, the tray's Exit or the end of the session asks the program to end.
+  void RequestClose();
+  // The session ends (log-off, shutdown, SIGTERM): restart the own service when this
+  // run stopped it, then close.
+  void EndSession();
+  // The window procedure of "TfrmCorvale".
+  std::intptr_t WndProc(std::uint32_t msg, std::uintptr_t wParam, std::intptr_t lParam);
+
+  void LogEvent(const THost* host, const std::string& message, char category);
+  void Trace(const std::string& message) { FTrace->Trace(message); }
+
+  // Start-up decisions.
+  const TStartOptions& Options() const { return FOptions; }
+  bool ServiceMode() const { return FOptions.ServiceMode; }
+  bool RemovableMode() const { return FRemovableMode; }
+  bool DiagnosticMode() const { return FDiagnosticMode; }
+  bool RestartServiceAtExit() const { return FRestartServiceAtExit; }
+  void SetRestartServiceAtExit(bool on) { FRestartServiceAtExit = on; }
+  const std::string& ProgramPath() const { return FProgramPath; }
+  const std::string& ProgramFolder() const { return FProgramFolder; }
+  const std::string& DataFolder() const { return FDataFolder; }
+  const std::string& HostsFileName() const { return FHostsFileName; }
+  const std::string& SettingsFileName() const { return FSettingsFileName; }
+  bool LoadAtLogin() const { return FLoadAtLogin; }
+  bool LoadMinimized() const { return FLoadMinimized; }
+  bool OtherProgramAtLogin() const { return FOtherProgramAtLogin; }
+
+  int RunState() const { return FRunState.load(); }
+  void SetRunState(int state) { FRunState.store(state); }
+  int ExitCode() const { return FExitCode.load(); }
+  std::uintptr_t WindowHandle() const;
+  std::string Caption() const;
+
+  TClock& Clock() { return FClock; }
+  TRegistryStore& Registry() { return FRegistry; }
+  TServiceControl& Services() { return FServices; }
+  THostList& Hosts() { return *FHosts; }
+  TEventLog& Log() { return FLog; }
+  TStatusTrace& StatusTrace() { return *FTrace; }
+  std::shared_mutex& StateLock() { return FStateLock; }
+  TCompletionCounters& Completions() { return FCompletions; }
+  std::vector<TRunningTask>& RunningTests() { return FRunningTests; }
+  bool Use24HourDate() const { return FUse24HourDate; }
+
+  // Timer handlers.
+  void Timer1Timer();
+  void tmrAlertTimer();
+  void tmrAutoSaveTimer();
+  void tmrFreeMemTimer();
+  void tmrEOKTimer();
+  void tmrPathPingsTimer();
+
+signals:
+  void ShowRequested();      // the show request: restore and raise the window
+  void CloseRequested();     // the window should close now (run state is 4)
+  void LogLineAdded(qint64 id);
+  void ShutdownStarting();   // clear the log views, hide the tray icon
+  void ShutdownFinished();
+
+private:
+  // Start-up steps (TMonitorStartup.cpp).
+  void FindModes();
+  void FindDataFolder();
+  void MoveOlderFile(const std::string& name);
+  void FindHostsFileName();
+  void ReadLoginStartup();
+  void AnnounceToPartners();
+  void WriteProgramPath();
+  void StartTimers();
+  void RegisterWindow();
+  // Steps whose subsystems are filled in by later work.
+  void LoadEventLog();
+  void SaveEventLog();
+  void LoadSettings();
+  void SaveSettings();
+  void LoadPlugins();
+  void UnloadPlugins();
+  void LoadConfiguration();
+  void SaveConfiguration();
+  void LoadEmailConfig();
+  void LoadActions();
+  void StartWebServer();
+  void StopWebServer();
+  void FreePendingAlerts();
+
+  // Shutdown helpers (TMonitorShutdown.cpp).
+  void NotifyPartnersStopped();
+  void TerminateRunningTests();
+  void WaitForCompletions(std::initializer_list<std::atomic<int>*> counters);
+  void StopTimers();
+  std::vector<std::string> PartnerClasses() const;
+
+  TStartOptions FOptions;
+  TClock& FClock;
+  TServiceControl& FServices;
+  TRegistryStore FRegistry;
+  std::unique_ptr<THostList> FHosts;
+  TEventLog FLog;
+  std::unique_ptr<TStatusTrace> FTrace;
+  std::unique_ptr<TWindowChannel> FWindow;
+  std::shared_mutex FStateLock;
+  TCompletionCounters FCompletions;
+  std::vector<TRunningTask> FRunningTests;
+  std::vector<std::string> FPartnerClasses;  // read at start-up from "NotifyApps"
+
+  std::atomic<int> FRunState{rsRunning};
+  std::atomic<int> FExitCode{0};
+  bool FShutdownDone = false;
+  bool FStarted = false;
+  bool FRemovableMode = false;
+  bool FDiagnosticMode = false;
+  bool FRestartServiceAtExit = false;
+  bool FLoadAtLogin = false, FLoadMinimized = false, FOtherProgramAtLogin = false;
+  bool FUse24HourDate = false;
+  std::string FProgramPath, FProgramFolder, FDataFolder, FHostsFileName, FSettingsFileName;
+
+  QTimer Timer1, tmrAlert, tmrAutoSave, tmrFreeMem, tmrEOK, tmrPathPings;
+};

@@ -1,0 +1,127 @@
+// The orderly shutdown: producers stop before consumers, completion steps are awaited
+// while the event loop keeps running (they are delivered through it), then records are
+// freed and the files written a last time.
+#include <QCoreApplication>
+#include <QThread>
+
+#include <chrono>
+
+#include "core/TBackgroundTask.h"
+#include "core/THostList.h"
+#include "core/TMonitor.h"
+#include "platform/TWindowChannel.h"
+
+namespace {
+void LetMessagesRun() {
+  if (QCoreApplication::instance()) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+void SleepWithMessages(int ms) {
+  LetMessagesRun();
+  QThread::msleep(static_cast<unsigned long>(ms));
+}
+}  // namespace
+
+void TMonitor::Shutdown() {
+  if (FShutdownDone) return;
+  FShutdownDone = true;
+  const auto step = [this](const char* what, auto&& fn) {
+    try {
+      fn();
+    } catch (const std::exception& e) {
+      Trace(std::string("Shutdown ") + what + ": " + e.what());
+    } catch (...) {
+      Trace(std::string("Shutdown ") + what + ": unknown error");
+    }
+  };
+
+  // 1.
+  step("timer", [this] {
+    Timer1.stop();
+    SaveConfiguration();
+    SaveSettings();
+  });
+  // 2.
+  step("web server", [this] { StopWebServer(); });
+  // 3.
+  step("views", [this] {
+    emit ShutdownStarting();
+    StopTimers();
+    FRunState.store(rsShuttingDown);
+  });
+  // 4.
+  if (!FRemovableMode) step("partners", [this] { NotifyPartnersStopped(); });
+  // 5.
+  step("threads", [this] {
+    TerminateRunningTests();
+    LetMessagesRun();
+  });
+  // 6.
+  step("host tests", [this] {
+    for (const auto& host : FHosts->Records())
+      if (host->RunningTest) host->RunningTest->Terminate();
+    for (int i = 0; i < FHosts->RetiredCount(); ++i)
+      if (THost* host = FHosts->RetiredItems(i); host && host->RunningTest) host->RunningTest->Terminate();
+  });
+  // 7. and 8.
+  step("echo completions", [this] { WaitForCompletions({&FCompletions.Echo}); });
+  step("message senders", [this] {
+    WaitForCompletions({&FCompletions.InfoUpdate});
+    SleepWithMessages(100);
+    WaitForCompletions({&FCompletions.MessageSender});
+  });
+  // 9. All records wait together at most the host-list wait time for their threads.
+  // The web server has stopped, so no reader is left to lock out; the wait lets the
+  // event loop run, where completion steps take the state lock themselves.
+  step("hosts", [this] {
+    FHosts->FreeAll(std::chrono::steady_clock::now(), true);
+  });
+  // 10. and 11.
+  step("completions", [this] {
+    SleepWithMessages(100);
+    WaitForCompletions({&FCompletions.Echo, &FCompletions.TCP, &FCompletions.Service, &FCompletions.Share});
+    FreePendingAlerts();
+    WaitForCompletions({&FCompletions.InfoUpdate, &FCompletions.MessageSender});
+  });
+  // 12.
+  step("plug-ins", [this] { UnloadPlugins(); });
+  // 13.
+  step("log", [this] {
+    FRunningTests.clear();
+    LogEvent(nullptr, "Corvale Shut Down", 'A');
+    FTrace->Close();
+    SaveEventLog();
+  });
+  // 14.
+  FRunState.store(rsClosed);
+  FExitCode.store(0);
+  if (FWindow) FWindow->Unregister();
+  emit ShutdownFinished();
+}
+
+void TMonitor::StopTimers() {
+  for (QTimer* t : {&Timer1, &tmrAlert, &tmrAutoSave, &tmrFreeMem, &tmrEOK, &tmrPathPings}) t->stop();
+}
+
+void TMonitor::NotifyPartnersStopped() {
+  for (const std::string& cls : FPartnerClasses) {
+    if (cls.empty()) continue;
+    if (const std::uintptr_t hwnd = FindWindow(cls))
+      PostMessage(hwnd, WM_CORVALE_STOPPED, WindowHandle(), CorvaleStoppedParam);
+  }
+}
+
+void TMonitor::TerminateRunningTests() {
+  for (const TRunningTask& t : FRunningTests)
+    if (t.Task) t.Task->Terminate();
+}
+
+void TMonitor::WaitForCompletions(std::initializer_list<std::atomic<int>*> counters) {
+  // Completion steps run from the event loop, so it must keep running while we wait.
+  const auto pending = [&] {
+    for (const std::atomic<int>* c : counters)
+      if (c->load() > 0) return true;
+    return false;
+  };
+  while (pending()) SleepWithMessages(10);
+}

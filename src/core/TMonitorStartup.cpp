@@ -1,0 +1,215 @@
+// The start-up steps of the monitor, in their order.
+#include <QCoreApplication>
+#include <malloc.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "common/Clock.h"
+#include "common/Fields.h"
+#include "common/FileUtils.h"
+#include "common/QLRegistry.h"
+#include "common/SystemInfo.h"
+#include "core/THostList.h"
+#include "core/TMonitor.h"
+#include "platform/TWindowChannel.h"
+
+namespace {
+const char* const RunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char* const LastStatusKey = "Software\\Quillmoor\\Corvale\\LastStatus";
+const char* const NotifyAppsKey = "Software\\Quillmoor\\Corvale\\NotifyApps";
+const char* const DataSubFolder = "Quillmoor\\Corvale\\";
+
+std::string OwnExecutable() {
+  if (QCoreApplication::instance()) return QCoreApplication::applicationFilePath().toStdString();
+  char buf[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+  return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
+}
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+}  // namespace
+
+void TMonitor::Startup() {
+  if (FStarted) return;
+  FStarted = true;
+  RegisterWindow();
+
+  // 1. From here until the orderly shutdown has finished, an end is premature.
+  FExitCode.store(1);
+  FProgramPath = OwnExecutable();
+  FProgramFolder = ExtractFilePath(FProgramPath);
+  if (!FProgramFolder.empty() && ::chdir(FProgramFolder.c_str()) != 0) {
+    // Stay where we are; the data folder does not depend on it.
+  }
+
+  // 2. Modes, then the status trace that depends on them.
+  FindModes();
+  // 3. and 4.
+  FindDataFolder();
+
+  // 5. The event log file.
+  MoveOlderFile("Corvale.log");
+  LoadEventLog();
+
+  // 6.
+  LogEvent(nullptr, std::string("Corvale Loaded ") + (ServiceMode() ? "(Service) " : "") + "by " + LocalUserName(), 'A');
+  if (ServiceMode()) LogEvent(nullptr, "Corvale running as a Service; Audio and Popup alerts are disabled.", 'I');
+
+  // 7. and 8. belong to the window (caption, pages, minimized start).
+  if (FWindow) FWindow->SetCaption(Caption());
+
+  // 9. and 10.
+  FindHostsFileName();
+  FSettingsFileName = ChangeFileExt(FHostsFileName, ".cvlp");
+  MoveOlderFile(ExtractFileName(FSettingsFileName));
+  if (FileExists(FSettingsFileName)) LoadSettings();
+
+  // 11. and 12.
+  LoadPlugins();
+  if (FileExists(FHostsFileName)) LoadConfiguration();
+
+  // 14., 15. and 16. (13. is the window's).
+  MoveOlderFile("EmailConfig.cvl");
+  LoadEmailConfig();
+  LoadActions();
+  SaveEventLog();
+
+  // 17.
+  if (!FRemovableMode) ReadLoginStartup();
+
+  // 19. (18., opening the configuration dialog for a missing hosts file, is the window's.)
+  if (FRemovableMode) {
+    LogEvent(nullptr, "Running on Removable Media; registry changes will not be allowed.", 'I');
+  } else {
+    AnnounceToPartners();
+    WriteProgramPath();
+  }
+
+  // 21.
+  StartWebServer();
+
+  // 22.
+  tmrFreeMemTimer();
+  StartTimers();
+}
+
+void TMonitor::RegisterWindow() {
+  FWindow = std::make_unique<TWindowChannel>(
+      [this](std::uint32_t msg, std::uintptr_t wParam, std::intptr_t lParam) { return WndProc(msg, wParam, lParam); });
+  if (!FWindow->Register(CorvaleWindowClass, Caption())) {
+    std::fprintf(stderr, "corvale: cannot open the window of class %s: %s\n", CorvaleWindowClass,
+                 FWindow->ErrorText().c_str());
+  }
+}
+
+void TMonitor::FindModes() {
+  const int driveType = DriveTypeOf(FProgramPath);
+  FRemovableMode = driveType == 2 || driveType == 5;
+  FDiagnosticMode = FileExists(FProgramFolder + "Corvale.dpr");
+  TStatusTrace::TWriter writer;
+  if (!FRemovableMode) {
+    writer = [this](const std::string& name, const std::string& text) {
+      WriteRegText(FRegistry, HKEY_CURRENT_USER, LastStatusKey, name, text);
+    };
+  }
+  FTrace = std::make_unique<TStatusTrace>(FClock, FDiagnosticMode ? 100 : 10, std::move(writer));
+}
+
+void TMonitor::FindDataFolder() {
+  std::string folder;
+  if (FRemovableMode) {
+    folder = FProgramFolder;
+  } else {
+    const std::string common = ReadRegText(FRegistry, HKEY_LOCAL_MACHINE, ShellFoldersKey, CommonAppDataValue, "");
+    if (!common.empty()) folder = IncludeTrailingPathDelimiter(common) + NativePath(DataSubFolder);
+  }
+  if (folder.empty()) {
+    char cwd[4096];
+    folder = ::getcwd(cwd, sizeof cwd) ? cwd : ".";
+  }
+  FDataFolder = IncludeTrailingPathDelimiter(NativePath(folder));
+  if (!ForceDirectories(FDataFolder)) {
+    LogEvent(nullptr, "Unable to create the data folder " + FDataFolder, 'E');
+  }
+}
+
+void TMonitor::MoveOlderFile(const std::string& name) {
+  // Files of older versions lay in the program's folder; they move to the data folder
+  // the first time they are needed.
+  if (name.empty() || name.find_first_of("\\/") != std::string::npos) return;
+  const std::string target = FDataFolder + name;
+  if (FileExists(target) || !FileExists(name)) return;
+  if (std::rename(name.c_str(), target.c_str()) != 0) {
+    LogEvent(nullptr, "Unable to move " + name + " to " + FDataFolder, 'W');
+  }
+}
+
+void TMonitor::FindHostsFileName() {
+  const std::string computerFile = LocalComputerName() + ".cvlh";
+  MoveOlderFile(computerFile);
+  MoveOlderFile("hosts.cvlh");
+  FHostsFileName = FileExists(FDataFolder + computerFile) ? FDataFolder + computerFile : FDataFolder + "hosts.cvlh";
+  if (!FOptions.HostsFileArg.empty() && FileExists(NativePath(FOptions.HostsFileArg)))
+    FHostsFileName = NativePath(FOptions.HostsFileArg);
+}
+
+void TMonitor::ReadLoginStartup() {
+  const std::string entry = ReadRegText(FRegistry, HKEY_CURRENT_USER, RunKey, "Corvale", "");
+  const std::string program = GetField(entry, ' ', 1, '"');
+  FLoadAtLogin = !program.empty() && Lower(program) == Lower(FProgramPath);
+  FOtherProgramAtLogin = !program.empty() && !FLoadAtLogin;
+  FLoadMinimized = Lower(GetField(entry, ' ', 2, '"')) == "/minimize";
+}
+
+std::vector<std::string> TMonitor::PartnerClasses() const {
+  std::vector<std::string> names;
+  TQLRegistry reg(const_cast<TRegistryStore&>(FRegistry));
+  try {
+    reg.SetRootKey(HKEY_LOCAL_MACHINE);
+    if (reg.OpenKey(std::string("\\") + NotifyAppsKey, false)) reg.GetValueNames(names);
+  } catch (const ERegistryError&) {
+    names.clear();
+  }
+  return names;
+}
+
+void TMonitor::AnnounceToPartners() {
+  FPartnerClasses = PartnerClasses();
+  for (const std::string& cls : FPartnerClasses) {
+    if (cls.empty()) continue;
+    if (const std::uintptr_t hwnd = FindWindow(cls))
+      PostMessage(hwnd, WM_CORVALE_STARTED, WindowHandle(), CorvaleStartedParam);
+  }
+}
+
+void TMonitor::WriteProgramPath() {
+  // The supervisor starts the program from this value.
+  WriteRegText(FRegistry, HKEY_LOCAL_MACHINE, CorvaleRegKey, "EXE", FProgramPath);
+}
+
+void TMonitor::StartTimers() {
+  Timer1.start();
+  tmrAlert.start();
+  tmrAutoSave.start();
+  if (!FOptions.NoMemCleanup) tmrFreeMem.start();
+}
+
+// Steps whose files and subsystems are not part of the program yet: each keeps its
+// place in the order so that adding it changes nothing around it.
+void TMonitor::LoadEventLog() {}
+void TMonitor::SaveEventLog() {}
+void TMonitor::LoadSettings() {}
+void TMonitor::SaveSettings() {}
+void TMonitor::LoadPlugins() {}
+void TMonitor::UnloadPlugins() {}
+void TMonitor::LoadConfiguration() {}
+void TMonitor::SaveConfiguration() {}
+void TMonitor::LoadEmailConfig() {}
+void TMonitor::LoadActions() {}
+void TMonitor::StartWebServer() {}
+void TMonitor::StopWebServer() {}
+void TMonitor::FreePendingAlerts() {}
