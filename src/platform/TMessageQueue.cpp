@@ -109,7 +109,9 @@ void TMessageQueue::Deliver(TQueuedMessage& message) {
   if (message.Reply) message.Reply(window != nullptr, result);
 }
 
+// A handler may unregister the thread's last window; the queue lives until dispatching ends.
 void TMessageQueue::DispatchAll() {
+  const auto self = shared_from_this();
   Drain(FAnyFd);
   Drain(FSentFd);
   TQueuedMessage message;
@@ -117,6 +119,7 @@ void TMessageQueue::DispatchAll() {
 }
 
 void TMessageQueue::DispatchSent() {
+  const auto self = shared_from_this();
   Drain(FSentFd);
   TQueuedMessage message;
   while (PopNext(true, message)) Deliver(message);

@@ -27,7 +27,7 @@ struct TQueuedMessage {
   std::function<void(bool handled, std::intptr_t result)> Reply;
 };
 
-class TMessageQueue {
+class TMessageQueue : public std::enable_shared_from_this<TMessageQueue> {
 public:
   // Posted messages beyond this many are dropped, as the system's queue limit does.
   static constexpr std::size_t MaxPosted = 10000;

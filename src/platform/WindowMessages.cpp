@@ -134,10 +134,10 @@ namespace {
 using namespace winwire;
 using TSteady = std::chrono::steady_clock;
 
-constexpr int ErrInvalidParameter = 87;
-constexpr int ErrInvalidWindowHandle = 1400;
-constexpr int ErrTimeout = 1460;
-constexpr int ErrQueueFull = 1816;  // ERROR_NOT_ENOUGH_QUOTA
+constexpr int ErrInvalidParameter = syserr::ERROR_INVALID_PARAMETER;
+constexpr int ErrInvalidWindowHandle = winmsg::ERROR_INVALID_WINDOW_HANDLE;
+constexpr int ErrTimeout = winmsg::ERROR_TIMEOUT;
+constexpr int ErrQueueFull = winmsg::ERROR_NOT_ENOUGH_QUOTA;
 // Posting and reading a caption need only the window's socket thread, never its owner.
 constexpr unsigned QuickCallMs = 5000;
 

@@ -21,6 +21,11 @@ constexpr std::uint32_t WM_ENDSESSION = 0x0016;
 constexpr std::uint32_t WM_COPYDATA = 0x004A;
 constexpr std::uint32_t WM_USER = 0x0400;
 
+// Last-error codes of the calls below (ERROR_INVALID_PARAMETER is in SysErrors.h).
+constexpr int ERROR_INVALID_WINDOW_HANDLE = 1400;
+constexpr int ERROR_TIMEOUT = 1460;
+constexpr int ERROR_NOT_ENOUGH_QUOTA = 1816;  // the window's queue of posted messages is full
+
 // SendMessage waits this long for an answer.
 constexpr unsigned SendMessageWaitMs = 60000;
 // Largest data-copy payload.
