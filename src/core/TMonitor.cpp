@@ -1,5 +1,6 @@
 #include "core/TMonitor.h"
 
+#include <QMetaMethod>
 #include <malloc.h>
 
 #include <mutex>
@@ -65,12 +66,16 @@ std::intptr_t TMonitor::WndProc(std::uint32_t msg, std::uintptr_t wParam, std::i
 void TMonitor::RequestClose() {
   if (FRunState.load() != rsRunning) return;
   FRunState.store(rsCloseRequested);
-  // The desktop window closes itself on this signal and runs the shutdown; without a
-  // window there is nobody to ask, so the shutdown runs from the event loop here.
-  if (receivers(SIGNAL(CloseRequested())) > 0) emit CloseRequested();
-  else QMetaObject::invokeMethod(this, [this] {
-    FRunState.store(rsClosed);
-    Shutdown();
+  // The close happens from the event loop, after the request (often a message another
+  // program waits on) has been answered. The desktop window closes itself on the signal
+  // and runs the shutdown; without a window the shutdown runs here.
+  QMetaObject::invokeMethod(this, [this] {
+    if (isSignalConnected(QMetaMethod::fromSignal(&TMonitor::CloseRequested))) {
+      emit CloseRequested();
+    } else {
+      FRunState.store(rsClosed);
+      Shutdown();
+    }
   }, Qt::QueuedConnection);
 }
 

@@ -16,7 +16,8 @@ void TStatusTrace::Trace(const std::string& message) {
   std::lock_guard<std::mutex> guard(FLock);
   FCursor = FCursor % static_cast<int>(FSlots.size()) + 1;
   if (!message.empty()) {
-    FSlots[static_cast<std::size_t>(FCursor - 1)] = stamp + " " + message;
+    FLastLine = stamp + " " + message;
+    FSlots[static_cast<std::size_t>(FCursor - 1)] = FLastLine;
     FLastMessage = message;
   }
   if (!FWriter) return;
@@ -41,13 +42,7 @@ std::string TStatusTrace::LastMessage() const {
 
 std::string TStatusTrace::LastLine() const {
   std::lock_guard<std::mutex> guard(FLock);
-  // A closing trace moves the cursor past the last message; find the newest filled slot.
-  const int n = static_cast<int>(FSlots.size());
-  for (int k = 0; k < n; ++k) {
-    const int idx = ((FCursor - 1 - k) % n + n) % n;
-    if (!FSlots[static_cast<std::size_t>(idx)].empty()) return FSlots[static_cast<std::size_t>(idx)];
-  }
-  return std::string();
+  return FLastLine;
 }
 
 std::vector<std::string> TStatusTrace::Lines() const {

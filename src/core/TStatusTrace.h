@@ -37,4 +37,5 @@ private:
   std::vector<std::string> FSlots;
   int FCursor = 0;  // 1-based slot of the last trace, 0 before the first
   std::string FLastMessage;
+  std::string FLastLine;
 };
