@@ -359,6 +359,12 @@ TEST(HostListTest, ParentsUpWhenAnyChainIsUp) {
   b->Status = StatusWarning;
   EXPECT_FALSE(list.ParentsUp(*host, Now0));
   EXPECT_FALSE(list.ParentsDown(*host, Now0));
+  // A parent in Warning is down for parents-up whether or not it has parents itself.
+  a->Status = StatusWarning;
+  b->Status = StatusOnline;
+  host->Parents = "0000000A";
+  EXPECT_FALSE(list.ParentsUp(*host, Now0));
+  EXPECT_FALSE(list.ParentsDown(*host, Now0));
 }
 
 TEST(HostListTest, ParentsThatDoNotExistCountAsUp) {
