@@ -1,14 +1,12 @@
 #include "common/Clock.h"
 
-#include <chrono>
 #include <cmath>
+
+#include "common/SystemInfo.h"
 
 TDateTime TClock::Now() const { return ::Now(); }
 
-double TClock::Milliseconds() const {
-  using namespace std::chrono;
-  return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
-}
+double TClock::Milliseconds() const { return MillisecondClock(); }
 
 TManualClock::TManualClock(TDateTime now, double milliseconds)
     : FBase(now), FAdvancedMs(0), FMilliseconds(milliseconds) {}

@@ -19,6 +19,8 @@ bool TryEncodeTime(int hour, int min, int sec, int msec, TDateTime& out);
 TDateTime EncodeDate(int year, int month, int day);             // 0 when invalid
 TDateTime EncodeTime(int hour, int min, int sec, int msec = 0);  // 0 when invalid
 TDateTime EncodeDateTime(int year, int month, int day, int hour, int min, int sec, int msec = 0);
+// Decoding rounds to the nearest millisecond; a value outside the years 1 to 9999 (or
+// not a number) decodes to zeros.
 void DecodeDate(TDateTime value, int& year, int& month, int& day);
 void DecodeTime(TDateTime value, int& hour, int& min, int& sec, int& msec);
 int DayOfWeek(TDateTime value);  // 1 = Sunday .. 7 = Saturday
@@ -42,7 +44,8 @@ TDateTime UniversalToLocal(TDateTime utcValue);
 
 // Formats with the day-count format codes: d dd ddd dddd m mm mmm mmmm yy yyyy
 // h hh n nn s ss z zzz am/pm a/p ampm, "quoted" and 'quoted' literals, / and : as is.
-// After h or hh, m and mm mean minutes. With am/pm or a/p the hour is 12-hour.
+// After h or hh, m and mm mean minutes. With am/pm or a/p the hour is 12-hour. Month
+// and day names are English; am/pm and a/p keep the letter case written in the format.
 std::string FormatDateTime(std::string_view format, TDateTime value);
 
 // "dd-mmm-yyyy" for a value above 0, else "(None)".
