@@ -1,9 +1,32 @@
 #!/usr/bin/env bash
-# Installs what the build needs, builds, and runs Corvale on the demo configuration.
+# Installs what the build needs, builds, and runs Corvale on the demo configuration:
+# the desktop window when a display is available, else the headless monitor.
+# The demo keeps its data folder and registry under the build folder, away from any
+# real configuration. End it with Ctrl+C, or from another shell with
+#   build/src/corvale-msg TfrmCorvale 3022
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 BUILD_DIR=${BUILD_DIR:-build}
-cmake -S . -B "$BUILD_DIR" -G Ninja -DCORVALE_BUILD_TESTS=OFF -DCORVALE_BUILD_BENCH=OFF >/dev/null
+cmake -S . -B "$BUILD_DIR" -G Ninja >/dev/null
 cmake --build "$BUILD_DIR" --target corvale corvale-msg
+
+DEMO="$PWD/$BUILD_DIR/demo"
+export CORVALE_DATA_DIR="$DEMO/data"
+export CORVALE_REGISTRY_DIR="$DEMO/registry"
+mkdir -p "$CORVALE_DATA_DIR/Quillmoor/Corvale" "$CORVALE_REGISTRY_DIR"
+# The demo configuration is copied in once; what the program saves later is kept.
+for f in scripts/demo/*; do
+  [ -e "$f" ] || continue
+  target="$CORVALE_DATA_DIR/Quillmoor/Corvale/$(basename "$f")"
+  [ -e "$target" ] || cp "$f" "$target"
+done
+
 "$BUILD_DIR"/src/corvale --version
+echo "Data folder: $CORVALE_DATA_DIR/Quillmoor/Corvale"
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  exec "$BUILD_DIR"/src/corvale "$@"
+else
+  echo "No display: running the headless monitor (corvale service). Ctrl+C ends it."
+  exec "$BUILD_DIR"/src/corvale service "$@"
+fi

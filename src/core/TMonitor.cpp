@@ -114,17 +114,6 @@ void TMonitor::Timer1Timer() {
   // The scheduler pass is added with the test workers.
 }
 
-void TMonitor::tmrAlertTimer() {
-  if (FRunState.load() != rsRunning) return;
-  // The alert queue and the log's quiet-time save are added with the alerts and the
-  // event log files.
-}
-
-void TMonitor::tmrAutoSaveTimer() {
-  Trace("Auto-save log");
-  SaveEventLog();
-}
-
 void TMonitor::tmrFreeMemTimer() {
   // Hands freed heap pages back to the system, the nearest thing to a working-set trim.
   malloc_trim(0);

@@ -200,14 +200,8 @@ void TMonitor::StartTimers() {
 
 // Steps whose files and subsystems are not part of the program yet: each keeps its
 // place in the order so that adding it changes nothing around it.
-void TMonitor::LoadEventLog() {}
-void TMonitor::SaveEventLog() {}
-void TMonitor::LoadSettings() {}
-void TMonitor::SaveSettings() {}
 void TMonitor::LoadPlugins() {}
 void TMonitor::UnloadPlugins() {}
-void TMonitor::LoadConfiguration() {}
-void TMonitor::SaveConfiguration() {}
 void TMonitor::LoadEmailConfig() {}
 void TMonitor::LoadActions() {}
 void TMonitor::StartWebServer() {}
