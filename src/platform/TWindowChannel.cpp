@@ -1,5 +1,6 @@
 #include "platform/TWindowChannel.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <mutex>
 
@@ -275,6 +277,12 @@ bool TWindowChannel::Register(const std::string& className, const std::string& c
     FQueue.reset();
     return false;
   }
+  // File times are kept to the clock tick only; the registration moment to the
+  // nanosecond lets the newest of several windows of a class be found first.
+  struct timespec now[2];
+  ::clock_gettime(CLOCK_REALTIME, &now[0]);
+  now[1] = now[0];
+  ::utimensat(AT_FDCWD, temp.c_str(), now, AT_SYMLINK_NOFOLLOW);
   std::uintptr_t handle = 0;
   std::string path;
   for (int attempt = 0; attempt < 100 && handle == 0; ++attempt) {
@@ -287,8 +295,20 @@ bool TWindowChannel::Register(const std::string& className, const std::string& c
     FShared->Handle = candidate;
     if (::link(temp.c_str(), path.c_str()) == 0) {
       handle = candidate;
-    } else if (errno != EEXIST) {
-      FError = "Cannot publish the window socket " + path + ": " + std::strerror(errno);
+      continue;
+    }
+    int err = errno;
+    struct stat st {};
+    if (err != EEXIST && ::lstat(path.c_str(), &st) != 0) {
+      // A file system without hard links.
+      if (::rename(temp.c_str(), path.c_str()) == 0) {
+        handle = candidate;
+        continue;
+      }
+      err = errno;
+    }
+    if (err != EEXIST) {
+      FError = "Cannot publish the window socket " + path + ": " + std::strerror(err);
       break;
     }
   }

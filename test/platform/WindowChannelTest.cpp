@@ -385,6 +385,16 @@ TEST(WindowChannel, TwoWindowsOfOneClass) {
   newer.Unregister();
   EXPECT_EQ(FindWindow("Twin"), older.Handle());
   EXPECT_EQ(FindWindow("twin"), 0u);  // class names are compared exactly
+
+  // Any bytes may name a class; one too long for a socket path is refused and leaves nothing.
+  TWindowChannel odd([](std::uint32_t, std::uintptr_t, std::intptr_t) { return 3; });
+  ASSERT_TRUE(odd.Register("../Twin@1 %", "odd"));
+  EXPECT_EQ(FindWindow("../Twin@1 %"), odd.Handle());
+  EXPECT_EQ(FindWindow("Twin"), older.Handle());
+  TWindowChannel tooLong([](std::uint32_t, std::uintptr_t, std::intptr_t) { return 0; });
+  EXPECT_FALSE(tooLong.Register(std::string(120, 'L'), "long"));
+  EXPECT_NE(tooLong.ErrorText().find("too long"), std::string::npos);
+  EXPECT_EQ(FolderEntries().size(), 2u);
 }
 
 TEST(WindowChannel, GarbageOnTheSocketDropsOnlyThatConnection) {
