@@ -332,8 +332,11 @@ std::unique_ptr<TRegNode> ParseRegistryText(std::string_view text,
       current->KeptLines.emplace_back(raw);
       continue;
     } else if (auto value = ParseValueLine(line, reason)) {
-      current->SetValue(value->Name, value->Type, value->Data);
-      continue;
+      if (!current->FindValue(value->Name)) {
+        current->SetValue(value->Name, value->Type, value->Data);
+        continue;
+      }
+      reason = "the value is given twice in this key; the first one counts";
     }
     current->KeptLines.emplace_back(raw);
     warnings.push_back("line " + std::to_string(lineNo) + ": " + reason);

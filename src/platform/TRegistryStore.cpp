@@ -243,6 +243,17 @@ int TRegistryStore::CheckHandle(const TRegKey& key, REGSAM need) const {
   return (key.Access() & need) == need ? ErrSuccess : ErrAccessDenied;
 }
 
+TRegistryStore::TFileStamp TRegistryStore::StampOf(const struct stat& st) {
+  TFileStamp t;
+  t.Dev = st.st_dev;
+  t.Ino = st.st_ino;
+  t.Size = static_cast<std::uint64_t>(st.st_size);
+  t.MTimeNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  t.CTimeNs = static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+  t.Exists = true;
+  return t;
+}
+
 int TRegistryStore::Refresh(TRoot& r) {
   struct stat st;
   if (stat(r.File.c_str(), &st) != 0) {
@@ -254,17 +265,7 @@ int TRegistryStore::Refresh(TRoot& r) {
     }
     return ErrSuccess;
   }
-  auto stampOf = [](const struct stat& s) {
-    TFileStamp t;
-    t.Dev = s.st_dev;
-    t.Ino = s.st_ino;
-    t.Size = static_cast<std::uint64_t>(s.st_size);
-    t.MTimeNs = static_cast<std::int64_t>(s.st_mtim.tv_sec) * 1000000000 + s.st_mtim.tv_nsec;
-    t.CTimeNs = static_cast<std::int64_t>(s.st_ctim.tv_sec) * 1000000000 + s.st_ctim.tv_nsec;
-    t.Exists = true;
-    return t;
-  };
-  if (r.Loaded && stampOf(st) == r.Stamp) return ErrSuccess;
+  if (r.Loaded && StampOf(st) == r.Stamp) return ErrSuccess;
 
   int fd = open(r.File.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return CodeFromErrno(errno);
@@ -276,7 +277,7 @@ int TRegistryStore::Refresh(TRoot& r) {
 
   std::vector<std::string> warnings;
   r.Tree = ParseRegistryText(text, warnings);
-  r.Stamp = stampOf(st);
+  r.Stamp = StampOf(st);
   r.Loaded = true;
   if (warnings != r.LastWarnings) {
     for (const std::string& w : warnings)
@@ -318,9 +319,11 @@ int TRegistryStore::WriteRootFile(TRoot& r) {
     unlink(temp.c_str());
     return CodeFromErrno(err);
   }
-  // Our own write must not look like someone else's on the next read.
-  r.Loaded = false;
-  return Refresh(r);
+  // Still under the lock: the file is the tree just written, so only its stamp is new.
+  struct stat st;
+  if (stat(r.File.c_str(), &st) != 0) return CodeFromErrno(errno);
+  r.Stamp = StampOf(st);
+  return ErrSuccess;
 }
 
 int TRegistryStore::Modify(HKEY root, const TEdit& edit) {

@@ -80,6 +80,7 @@ struct TRegKeyInfo {
 };
 
 struct TRegNode;
+struct stat;
 
 class TRegistryStore {
 public:
@@ -141,6 +142,7 @@ private:
   // changed when the file must be written.
   using TEdit = std::function<int(TRegNode& tree, bool& changed)>;
 
+  static TFileStamp StampOf(const struct stat& st);
   TRoot* RootOf(HKEY root);
   const TRoot* RootOf(HKEY root) const;
   // The handle is open on a known root and holds the rights in need.

@@ -236,7 +236,8 @@ TEST(RegistryStore, DamagedFileKeepsEveryLineAndTheGoodKeys) {
       "\"InBroken\"=sz:\"kept\"\n"
       "[Good\\Two]\n"
       "\"Z\"=hex:01,02\n"
-      "\"N\"=sz:\"nul" + std::string(1, '\0') + "inside\"\n";
+      "\"N\"=sz:\"nul" + std::string(1, '\0') + "inside\"\n"
+      "\"z\"=hex:03\n";
   WriteFileBytes(file, damaged);
 
   TRegistryStore store(dir.Path());
@@ -247,12 +248,13 @@ TEST(RegistryStore, DamagedFileKeepsEveryLineAndTheGoodKeys) {
   EXPECT_NE(warnings.find("line 7: unreadable key line"), std::string::npos) << warnings;
   EXPECT_EQ("<no value>", Query(store, HKEY_CURRENT_USER, "Good\\One", "InBroken"))
       << "a value under a broken key line must not move to the key before it";
-  EXPECT_EQ("\x01\x02", Query(store, HKEY_CURRENT_USER, "Good\\Two", "Z"));
+  EXPECT_EQ("\x01\x02", Query(store, HKEY_CURRENT_USER, "Good\\Two", "Z"))
+      << "the first of two counts";
 
   ASSERT_EQ(0, Set(store, HKEY_CURRENT_USER, "Good\\Two", "New", REG_SZ, Sz("n")));
   std::string rewritten = ReadFileBytes(file);
   for (const char* kept : {"garbage before any key", "\"B\"=dword:xyz", "\"C\"=hex:0g",
-                           "[Broken\\Key", "\"InBroken\"=sz:\"kept\"", "\"D\"=sz:\"bad %zz escape\""})
+                           "[Broken\\Key", "\"InBroken\"=sz:\"kept\"", "\"z\"=hex:03", "\"D\"=sz:\"bad %zz escape\""})
     EXPECT_NE(rewritten.find(kept), std::string::npos) << kept << " lost from\n" << rewritten;
   EXPECT_EQ(Sz(std::string("nul\0inside", 10)), Query(store, HKEY_CURRENT_USER, "Good\\Two", "N"));
 
