@@ -91,7 +91,7 @@ private:
   struct TConnection {
     QLocalSocket* Socket = nullptr;
     QByteArray Buffer;
-    bool Waiting = false;  // a sent message is with the owner; read nothing more until answered
+    bool Waiting = false;  // a sent message is with the owner; later frames wait for its answer
     QElapsedTimer Idle;
   };
 

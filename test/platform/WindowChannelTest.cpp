@@ -29,7 +29,8 @@ using testsupport::TTempDir;
 namespace {
 
 constexpr std::uint32_t MsgDouble = winmsg::WM_USER + 1;   // result: wParam * 2
-constexpr std::uint32_t MsgBlock = winmsg::WM_USER + 2;    // handler sleeps lParam ms
+constexpr std::uint32_t MsgBlock = winmsg::WM_USER + 2;    // busy until the test lets go
+constexpr std::uint32_t MsgThrow = winmsg::WM_USER + 5;
 constexpr std::uint32_t MsgCallBack = winmsg::WM_USER + 3; // sends MsgAnswer to window wParam
 constexpr std::uint32_t MsgAnswer = winmsg::WM_USER + 4;
 
@@ -81,41 +82,28 @@ void RawSend(int fd, const std::string& bytes) {
   ASSERT_EQ(::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
 }
 
-// Everything the peer writes until it closes the connection (or the guard runs out).
-std::string ReadUntilClosed(int fd, bool& closed, int guardMs = 10000) {
+// What the window writes back: until `frames` whole frames have come, the window closes
+// the connection (closed), or a guard runs out.
+std::string ReadAnswers(int fd, int frames, bool& closed) {
   std::string data;
   char chunk[4096];
   closed = false;
   for (;;) {
+    std::size_t offset = 0, used = 0;
+    int complete = 0;
+    TFrame frame;
+    while (complete < frames && DecodeFrame(data.data() + offset, data.size() - offset, frame, used) == TDecode::Complete) {
+      offset += used;
+      ++complete;
+    }
+    if (complete == frames) return data;
     struct pollfd p {fd, POLLIN, 0};
-    if (::poll(&p, 1, guardMs) <= 0) return data;
+    if (::poll(&p, 1, 10000) <= 0) return data;
     const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
     if (n <= 0) {
       closed = true;
       return data;
     }
-    data.append(chunk, static_cast<std::size_t>(n));
-  }
-}
-
-// Reads until count whole frames have arrived, the peer closes, or the guard runs out.
-std::string ReadFrames(int fd, int count) {
-  std::string data;
-  char chunk[4096];
-  for (;;) {
-    std::size_t offset = 0;
-    int frames = 0;
-    TFrame frame;
-    std::size_t used = 0;
-    while (frames < count && DecodeFrame(data.data() + offset, data.size() - offset, frame, used) == TDecode::Complete) {
-      offset += used;
-      ++frames;
-    }
-    if (frames == count) return data;
-    struct pollfd p {fd, POLLIN, 0};
-    if (::poll(&p, 1, 10000) <= 0) return data;
-    const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
-    if (n <= 0) return data;
     data.append(chunk, static_cast<std::size_t>(n));
   }
 }
@@ -238,7 +226,7 @@ TEST(WindowChannel, CallsFromTheOwningThreadAndTheWindowsLifetime) {
   TWindowChannel first([&](std::uint32_t msg, std::uintptr_t w, std::intptr_t l) -> std::intptr_t {
     seen.push_back({msg, w, l});
     if (msg == MsgCallBack) return SendMessage(other, MsgAnswer, 0, 0) + 1;
-    if (msg == MsgBlock) throw std::runtime_error("handler failure");
+    if (msg == MsgThrow) throw std::runtime_error("handler failure");
     return 1234;
   });
   TWindowChannel second([](std::uint32_t msg, std::uintptr_t, std::intptr_t) -> std::intptr_t {
@@ -266,7 +254,7 @@ TEST(WindowChannel, CallsFromTheOwningThreadAndTheWindowsLifetime) {
   EXPECT_EQ(seen[0].LParam, -5);
   EXPECT_EQ(SendMessage(hwnd, MsgCallBack, 0, 0), 41);
   // A throwing handler answers 0 and the window lives on.
-  EXPECT_TRUE(SendMessageTimeout(hwnd, MsgBlock, 0, 0, 1000, result));
+  EXPECT_TRUE(SendMessageTimeout(hwnd, MsgThrow, 0, 0, 1000, result));
   EXPECT_EQ(result, 0);
   EXPECT_FALSE(SendMessageTimeout(hwnd, winmsg::WM_COPYDATA, 0, 0, 1000, result));
   EXPECT_EQ(GetLastError(), syserr::ERROR_INVALID_PARAMETER);
@@ -421,7 +409,7 @@ TEST(WindowChannel, GarbageOnTheSocketDropsOnlyThatConnection) {
     const int fd = RawConnect(hwnd, "Target");
     RawSend(fd, bytes);
     bool closed = false;
-    EXPECT_EQ(ReadUntilClosed(fd, closed), "");
+    EXPECT_EQ(ReadAnswers(fd, 1, closed), "");
     EXPECT_TRUE(closed);
     ::close(fd);
   }
@@ -447,7 +435,8 @@ TEST(WindowChannel, GarbageOnTheSocketDropsOnlyThatConnection) {
     a.WParam = 5;
     b.WParam = 8;
     RawSend(fd, EncodeFrame(a) + EncodeFrame(b));
-    answers = ReadFrames(fd, 2);
+    bool closed = false;
+    answers = ReadAnswers(fd, 2, closed);
     ::close(fd);
     sent = SendMessageTimeout(hwnd, MsgDouble, 50, 0, 10000, result);
   });
