@@ -209,86 +209,72 @@ bool TQLRegistry::DeleteValue(const std::string& name) {
   return FCurrentKey.IsOpen() && FStore.DeleteValue(FCurrentKey, name) == 0;
 }
 
-std::string ReadRegText(TRegistryStore& store, HKEY root, const std::string& key,
-                        const std::string& name, const std::string& def) {
+namespace {
+
+// The shell of every one-shot helper: a fresh object on the root, nothing escapes.
+template <typename TResult, typename TAction>
+TResult OneShot(TRegistryStore& store, HKEY root, TResult fallback, TAction action) {
   try {
     TQLRegistry reg(store);
     reg.SetRootKey(root);
-    return reg.OpenKey(key, false) ? reg.ReadString(name) : "";
+    return action(reg);
   } catch (...) {
-    return def;
+    return fallback;
   }
+}
+
+}  // namespace
+
+std::string ReadRegText(TRegistryStore& store, HKEY root, const std::string& key,
+                        const std::string& name, const std::string& def) {
+  return OneShot(store, root, def, [&](TQLRegistry& reg) {
+    return reg.OpenKey(key, false) ? reg.ReadString(name) : std::string();
+  });
 }
 
 double ReadRegFloat(TRegistryStore& store, HKEY root, const std::string& key,
                     const std::string& name, double def) {
-  try {
-    TQLRegistry reg(store);
-    reg.SetRootKey(root);
+  return OneShot(store, root, def, [&](TQLRegistry& reg) {
     return reg.OpenKey(key, false) ? reg.ReadFloat(name) : def;
-  } catch (...) {
-    return def;
-  }
+  });
 }
 
 bool WriteRegText(TRegistryStore& store, HKEY root, const std::string& key,
                   const std::string& name, const std::string& text) {
-  try {
-    TQLRegistry reg(store);
-    reg.SetRootKey(root);
+  return OneShot(store, root, false, [&](TQLRegistry& reg) {
     if (!reg.OpenKey(key, true)) return false;
     reg.WriteString(name, text);
     return true;
-  } catch (...) {
-    return false;
-  }
+  });
 }
 
 bool WriteRegFloat(TRegistryStore& store, HKEY root, const std::string& key,
                    const std::string& name, double value) {
-  try {
-    TQLRegistry reg(store);
-    reg.SetRootKey(root);
+  return OneShot(store, root, false, [&](TQLRegistry& reg) {
     if (!reg.OpenKey(key, true)) return false;
     reg.WriteFloat(name, value);
     return true;
-  } catch (...) {
-    return false;
-  }
+  });
 }
 
 bool DeleteRegValue(TRegistryStore& store, HKEY root, const std::string& key,
                     const std::string& name) {
-  try {
-    TQLRegistry reg(store);
-    reg.SetRootKey(root);
+  return OneShot(store, root, false, [&](TQLRegistry& reg) {
     reg.OpenKey(key, true);
     // A refused delete must not pass for a done one: the answer is whether it is gone.
     return reg.DeleteValue(name) || !reg.ValueExists(name);
-  } catch (...) {
-    return false;
-  }
+  });
 }
 
 bool RegKeyExists(TRegistryStore& store, HKEY root, const std::string& key) {
-  try {
-    TQLRegistry reg(store);
-    reg.SetRootKey(root);
-    return reg.KeyExists(key);
-  } catch (...) {
-    return false;
-  }
+  return OneShot(store, root, false, [&](TQLRegistry& reg) { return reg.KeyExists(key); });
 }
 
 bool RegValueExists(TRegistryStore& store, HKEY root, const std::string& key,
                     const std::string& name) {
-  try {
-    TQLRegistry reg(store);
-    reg.SetRootKey(root);
+  return OneShot(store, root, false, [&](TQLRegistry& reg) {
     return reg.OpenKey(key, false) && reg.ValueExists(name);
-  } catch (...) {
-    return false;
-  }
+  });
 }
 
 std::string ReadRegText(HKEY root, const std::string& key, const std::string& name,

@@ -196,10 +196,10 @@ std::string TRegistryStore::DefaultRootFile(HKEY root) {
   const char* name = RootName(root);
   if (!name) return "";
   std::string folder = EnvText("CORVALE_REGISTRY_DIR");
-  if (folder.empty()) {
-    folder = root == HKEY_CURRENT_USER ? XdgFolder("XDG_CONFIG_HOME", "/.config") + "/corvale/registry"
-                                       : "/var/lib/corvale/registry";
-  }
+  if (folder.empty() && root == HKEY_CURRENT_USER)
+    folder = XdgFolder("XDG_CONFIG_HOME", "/.config") + "/corvale/registry";
+  else if (folder.empty())
+    folder = "/var/lib/corvale/registry";
   return folder + "/" + name + ".reg";
 }
 
@@ -361,6 +361,11 @@ int TRegistryStore::Lookup(HKEY root, const std::vector<std::string>& path, TReg
   return node || IsVirtualPath(root, path) ? ErrSuccess : ErrFileNotFound;
 }
 
+int TRegistryStore::LookupKey(const TRegKey& key, REGSAM need, TRegNode*& node) {
+  int rc = CheckHandle(key, need);
+  return rc == ErrSuccess ? Lookup(key.Root(), key.Path(), node) : rc;
+}
+
 int TRegistryStore::OpenKey(const TRegKey& base, std::string_view subKey, REGSAM access,
                             TRegKey& key) {
   std::lock_guard<std::mutex> guard(FLock);
@@ -428,9 +433,8 @@ int TRegistryStore::DeleteKey(const TRegKey& base, std::string_view subKey) {
 int TRegistryStore::QueryValue(const TRegKey& key, std::string_view name, std::uint32_t& type,
                                std::string& data) {
   std::lock_guard<std::mutex> guard(FLock);
-  int rc = CheckHandle(key, KEY_QUERY_VALUE);
   TRegNode* node = nullptr;
-  if (rc == ErrSuccess) rc = Lookup(key.Root(), key.Path(), node);
+  int rc = LookupKey(key, KEY_QUERY_VALUE, node);
   if (rc != ErrSuccess) return rc;
   if (IsCommonAppData(key.Root(), key.Path(), name)) {
     TRegValue v = CommonAppDataRecord();
@@ -479,9 +483,8 @@ int TRegistryStore::DeleteValue(const TRegKey& key, std::string_view name) {
 int TRegistryStore::EnumValueNames(const TRegKey& key, std::vector<std::string>& names) {
   std::lock_guard<std::mutex> guard(FLock);
   names.clear();
-  int rc = CheckHandle(key, KEY_QUERY_VALUE);
   TRegNode* node = nullptr;
-  if (rc == ErrSuccess) rc = Lookup(key.Root(), key.Path(), node);
+  int rc = LookupKey(key, KEY_QUERY_VALUE, node);
   if (rc != ErrSuccess) return rc;
   for (TRegValue& v : ValuesOf(key.Root(), key.Path(), node)) names.push_back(std::move(v.Name));
   return ErrSuccess;
@@ -490,9 +493,8 @@ int TRegistryStore::EnumValueNames(const TRegKey& key, std::vector<std::string>&
 int TRegistryStore::EnumKeyNames(const TRegKey& key, std::vector<std::string>& names) {
   std::lock_guard<std::mutex> guard(FLock);
   names.clear();
-  int rc = CheckHandle(key, KEY_ENUMERATE_SUB_KEYS);
   TRegNode* node = nullptr;
-  if (rc == ErrSuccess) rc = Lookup(key.Root(), key.Path(), node);
+  int rc = LookupKey(key, KEY_ENUMERATE_SUB_KEYS, node);
   if (rc != ErrSuccess) return rc;
   names = SubKeysOf(key.Root(), key.Path(), node);
   return ErrSuccess;
@@ -501,9 +503,8 @@ int TRegistryStore::EnumKeyNames(const TRegKey& key, std::vector<std::string>& n
 int TRegistryStore::QueryInfoKey(const TRegKey& key, TRegKeyInfo& info) {
   std::lock_guard<std::mutex> guard(FLock);
   info = TRegKeyInfo{};
-  int rc = CheckHandle(key, KEY_QUERY_VALUE);
   TRegNode* node = nullptr;
-  if (rc == ErrSuccess) rc = Lookup(key.Root(), key.Path(), node);
+  int rc = LookupKey(key, KEY_QUERY_VALUE, node);
   if (rc != ErrSuccess) return rc;
   auto len = [](size_t n) { return static_cast<std::uint32_t>(n); };
   for (const std::string& name : SubKeysOf(key.Root(), key.Path(), node)) {
@@ -520,8 +521,6 @@ int TRegistryStore::QueryInfoKey(const TRegKey& key, TRegKeyInfo& info) {
 
 int TRegistryStore::FlushKey(const TRegKey& key) {
   std::lock_guard<std::mutex> guard(FLock);
-  int rc = CheckHandle(key, 0);
   TRegNode* node = nullptr;
-  if (rc == ErrSuccess) rc = Lookup(key.Root(), key.Path(), node);
-  return rc;
+  return LookupKey(key, 0, node);
 }

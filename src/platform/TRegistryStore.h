@@ -154,6 +154,8 @@ private:
   // Finds the key of a path after a refresh: node is nullptr for a key that only the
   // store's own answers ("Common AppData") make exist.
   int Lookup(HKEY root, const std::vector<std::string>& path, TRegNode*& node);
+  // CheckHandle, then Lookup of the handle's key.
+  int LookupKey(const TRegKey& key, REGSAM need, TRegNode*& node);
 
   std::array<TRoot, 3> FRoots;
   std::mutex FLock;
