@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <shared_mutex>
 #include <string>
@@ -79,6 +80,29 @@ public:
   void LogEvent(const THost* host, const std::string& message, char category);
   void Trace(const std::string& message) { FTrace->Trace(message); }
 
+  // The hosts file (TMonitorConfig.cpp). LoadConfiguration replaces the host list with
+  // the file's records and makes the file the current hosts file when it was read
+  // whole. SaveConfiguration writes the host list and logs it; SaveHostsFile writes it
+  // without a log line (the log file's save, the end of the session).
+  bool LoadConfiguration(const std::string& fileName);
+  bool SaveConfiguration(const std::string& fileName);
+  bool SaveHostsFile(const std::string& fileName, std::string* errorText = nullptr);
+  // Plug-in tests as the hosts file names them: the index of the loaded plug-in test
+  // with an identifier (-1 when none) and the identifier of an index. Set by the
+  // plug-in host.
+  using TPluginTestIndex = std::function<int(const std::string& identifier)>;
+  using TPluginTestIdentifier = std::function<std::string(int index)>;
+  void SetPluginTestLookup(TPluginTestIndex indexOf, TPluginTestIdentifier identifierOf) {
+    FPluginTestIndex = std::move(indexOf);
+    FPluginTestIdentifier = std::move(identifierOf);
+  }
+  // Called after a hosts file was loaded or the host list replaced, with the hosts
+  // file name and the number of records. Errors are swallowed.
+  using TConfigurationChangedHook = std::function<void(const std::string& hostsFileName, int count)>;
+  void AddConfigurationChangedHook(TConfigurationChangedHook hook) {
+    FConfigurationChangedHooks.push_back(std::move(hook));
+  }
+
   // Start-up decisions.
   const TStartOptions& Options() const { return FOptions; }
   bool ServiceMode() const { return FOptions.ServiceMode; }
@@ -126,6 +150,7 @@ signals:
   void LogLineAdded(qint64 id);
   void ShutdownStarting();   // clear the log views, hide the tray icon
   void ShutdownFinished();
+  void HostListRebuilt();    // the host list was replaced
 
 private:
   // Start-up steps (TMonitorStartup.cpp).
@@ -182,6 +207,9 @@ private:
   bool FRestartServiceAtExit = false;
   bool FLoadAtLogin = false, FLoadMinimized = false, FOtherProgramAtLogin = false;
   bool FUse24HourDate = false;
+  TPluginTestIndex FPluginTestIndex;
+  TPluginTestIdentifier FPluginTestIdentifier;
+  std::vector<TConfigurationChangedHook> FConfigurationChangedHooks;
   std::string FProgramPath, FProgramFolder, FDataFolder, FHostsFileName, FSettingsFileName;
 
   QTimer Timer1, tmrAlert, tmrAutoSave, tmrFreeMem, tmrEOK, tmrPathPings;

@@ -1,0 +1,647 @@
+#include "core/THostsFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <unordered_set>
+#include <vector>
+
+#include "common/ErrorText.h"
+#include "common/Fields.h"
+#include "common/FileUtils.h"
+#include "common/QLEncryptString.h"
+#include "common/TextUtils.h"
+#include "core/HostAddress.h"
+#include "core/HostsFileNumbers.h"
+#include "core/THost.h"
+#include "core/THostList.h"
+#include "platform/NetInterfaces.h"
+#include "platform/SysErrors.h"
+
+namespace {
+
+constexpr int HostLineFields = 41;
+constexpr int HTTPLineFields = 7;
+constexpr double ErrorAfterMargin = 0.18333333333333333;  // 11 seconds, in minutes
+
+std::string SystemErrorText(int err) { return ErrorText(WinErrorFromErrno(err)); }
+
+std::string Quoted(const std::string& fileName) { return "\"" + fileName + "\""; }
+
+TCharSet HTTPLineEscapeSet() { return HostsFileEscapeSet() | CharsOf(","); }
+
+// Fields separated by commas outside quotes.
+int FieldCount(std::string_view line) { return CountOutsideQuotes(line, ",", '"', true, 0) + 1; }
+
+std::string_view TrimControls(std::string_view text) {
+  while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ') text.remove_prefix(1);
+  while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') text.remove_suffix(1);
+  return text;
+}
+
+// --- Reading lines ------------------------------------------------------------------
+
+struct TLine {
+  std::string Text;     // without its line end; cut at MaxHostsLineBytes when TooLong
+  bool Ended = false;   // a line end followed
+  bool HasNul = false;
+  bool TooLong = false;
+  int Number = 0;       // 1-based
+};
+
+// Lines of a file in chunks, so that no line, however long, is held beyond the limit.
+class TLineReader {
+public:
+  explicit TLineReader(int fd) : FFd(fd) {}
+
+  // False at the end of the file or on a read error (see Error).
+  bool Next(TLine& line) {
+    line = TLine();
+    bool any = false, discarded = false;
+    for (;;) {
+      if (FPos == FFill && !Fill()) break;
+      any = true;
+      const char* start = FBuf + FPos;
+      const auto* nl = static_cast<const char*>(std::memchr(start, '\n', FFill - FPos));
+      const size_t n = nl ? static_cast<size_t>(nl - start) : FFill - FPos;
+      if (std::memchr(start, '\0', n)) line.HasNul = true;
+      // Room for one byte beyond the limit: a CR that leaves with the line end.
+      const size_t limit = MaxHostsLineBytes + 1;
+      const size_t room = line.Text.size() < limit ? limit - line.Text.size() : 0;
+      if (n > room) discarded = true;
+      line.Text.append(start, std::min(n, room));
+      FPos += n;
+      if (nl) {
+        ++FPos;
+        line.Ended = true;
+        break;
+      }
+    }
+    if (!any) return false;
+    if (line.Ended && !line.Text.empty() && line.Text.back() == '\r') line.Text.pop_back();
+    line.TooLong = discarded || line.Text.size() > MaxHostsLineBytes;
+    line.Number = ++FNumber;
+    return true;
+  }
+
+  int Error() const { return FError; }
+
+private:
+  bool Fill() {
+    if (FError != 0) return false;
+    ssize_t n;
+    do n = ::read(FFd, FBuf, sizeof FBuf);
+    while (n < 0 && errno == EINTR);
+    if (n < 0) FError = errno;
+    FPos = 0;
+    FFill = n > 0 ? static_cast<size_t>(n) : 0;
+    return FFill > 0;
+  }
+
+  int FFd;
+  char FBuf[65536];
+  size_t FPos = 0, FFill = 0;
+  int FError = 0;
+  int FNumber = 0;
+};
+
+// --- Loading -------------------------------------------------------------------------
+
+class THostsLoader {
+public:
+  THostsLoader(const std::string& fileName, THostList& list, const THostsLoadOptions& options, int fd)
+      : FFileName(fileName), FList(list), FOptions(options), FReader(fd) {
+    if (!FOptions.LocalSubnet) LocalInterfaces(FAddresses, FMasks);
+  }
+
+  void Run() {
+    TLine line;
+    while (FReader.Next(line)) {
+      if (Unreadable(line)) continue;
+      const std::string_view text = TrimControls(line.Text);
+      if (text.empty() || IsComment(text.front())) continue;
+      auto record = FList.NewRecord(FOptions.Now);
+      record->DisplayName = GetField(text, ',', 1, '"');
+      if (record->IsGroup()) {
+        ++FGroupCounter;
+        record->Status = static_cast<int32_t>(Integer(GetField(text, ',', 2, '"'), 0, INT32_MIN, INT32_MAX));
+      } else {
+        ReadHost(text, line, *record);
+      }
+      record->GroupNumber = FGroupCounter;
+      FList.Add(std::move(record));
+    }
+    if (FReader.Error() != 0) Fail(nullptr, "Unable to read " + Quoted(FFileName) + ": " + SystemErrorText(FReader.Error()));
+  }
+
+  // Duplicate IDs renumbered, parents cleaned, ancestors recomputed: in list order,
+  // each record against the list as it stands at its turn.
+  void Finish() {
+    std::unordered_set<int32_t> seen;
+    for (int i = 0; i < FList.Count(); ++i) {
+      THost& record = *FList.Items(i);
+      if (!seen.insert(record.ID).second) {
+        record.ID = FList.NewID();
+        seen.insert(record.ID);
+      }
+      record.Parents = CleanParents(record.Parents);
+      FList.RecomputeAncestors(record);
+    }
+  }
+
+  bool Complete() const { return FComplete; }
+  bool UnknownTests() const { return FUnknownTests; }
+
+private:
+  static bool IsComment(char c) { return c == '!' || c == '#' || c == '\'' || c == '/'; }
+
+  void Log(const THost* host, const std::string& message, char category) const {
+    if (FOptions.Log) FOptions.Log(host, message, category);
+  }
+
+  void Fail(const THost* host, const std::string& message) {
+    FComplete = false;
+    Log(host, message, 'E');
+  }
+
+  bool Unreadable(const TLine& line) {
+    if (line.HasNul) {
+      Fail(nullptr, "Line " + std::to_string(line.Number) + " of " + Quoted(FFileName) + " skipped: it holds binary data.");
+      return true;
+    }
+    if (line.TooLong) {
+      Fail(nullptr, "Line " + std::to_string(line.Number) + " of " + Quoted(FFileName) + " skipped: it is longer than " +
+                        std::to_string(MaxHostsLineBytes) + " characters.");
+      return true;
+    }
+    return false;
+  }
+
+  void Truncated(const THost& host, int lineNumber) {
+    Fail(&host, Quoted(FFileName) + " ends in the middle of the record that begins on line " +
+                    std::to_string(lineNumber) + "; the host keeps what was read.");
+  }
+
+  // The line after a host line, taken whole (not trimmed: scrambled texts may begin or
+  // end with blanks). A line the file does not have reads as empty.
+  std::string ExtraLine(const THost& host, int hostLine, int fields) {
+    TLine line;
+    if (!FReader.Next(line)) {
+      Truncated(host, hostLine);
+      return {};
+    }
+    if (Unreadable(line)) return {};
+    if (!line.Ended && fields > 0 && CountOutsideQuotes(line.Text, ",", 0, true, 0) + 1 < fields)
+      Truncated(host, hostLine);
+    return line.Text;
+  }
+
+  static int64_t Integer(const std::string& field, int64_t def, int64_t lo, int64_t hi) {
+    int64_t value = 0;
+    return ParseInteger(field, value) && value >= lo && value <= hi ? value : def;
+  }
+
+  static double Number(const std::string& field, double def) {
+    double value = 0;
+    return ParseNumber(field, value) ? value : def;
+  }
+
+  void ReadHost(std::string_view text, const TLine& line, THost& h) {
+    const auto f = [&](int n) { return GetField(text, ',', n, '"'); };
+    const int fields = FieldCount(text);
+    h.Address = f(2);
+    if (h.DisplayName.empty()) h.DisplayName = h.Address;
+    h.TestInterval = ParseIntervalText(f(3), 1);
+    h.WindowStart = static_cast<long double>(Number(f(4), 0)) / 24;
+    h.WindowEnd = static_cast<long double>(Number(f(5), 0)) / 24;
+    h.ErrorAfter = std::max(ParseIntervalText(f(6), 1), h.TestInterval + ErrorAfterMargin);
+    h.DoubleClickCommand = f(7);
+    h.WinUserName = f(9);
+    h.OfflineRecipients = f(10);
+    h.Port = static_cast<int32_t>(Integer(f(11), 0, INT32_MIN, INT32_MAX));
+    h.DisabledUntil = Number(f(12), 0);
+    const int64_t alerts = Integer(f(13), 1, INT32_MIN, INT32_MAX);
+    h.AlertWindow = (alerts & 1) != 0;
+    h.OnlinePopup = (alerts & 2) != 0;
+    h.GlobalOfflineSound = (alerts & 4) != 0;
+    h.GlobalOnlineSound = (alerts & 8) != 0;
+    h.EmailWindow = !f(14).empty();
+    h.OnlineRecipients = f(15);
+    h.OfflineCommand = f(16);
+    h.OnlineCommand = f(17);
+    h.Dependable = f(18) == "1";
+    h.Parents = f(19);
+    // Older files wrote "1" for "no parents".
+    if (TrimChars(h.Parents, ";", 0, TrimModeBoth) == "1") h.Parents.clear();
+    h.Service = f(20);
+    h.OfflineSound = f(21);
+    h.OnlineSound = f(22);
+    const std::string kind = f(23);
+    h.SharePath = f(24);
+    h.ID = static_cast<int32_t>(Integer(f(25), h.ID, INT32_MIN, INT32_MAX));
+    h.OfflineNotify = f(26) == "1";
+    h.OnlineNotify = f(27) == "1";
+    h.WinPassword = UnscrambleText(f(28));
+    h.Successes = static_cast<uint32_t>(Integer(f(29), h.Successes, 0, UINT32_MAX));
+    h.Failures = static_cast<uint32_t>(Integer(f(30), 0, 0, UINT32_MAX));
+    h.LastSuccess = Number(f(31), 0);
+    h.LastFailure = Number(f(32), 0);
+    h.Uptime = Number(f(33), 0);
+    h.Downtime = Number(f(34), 0);
+    const double total = Number(f(35), 0);
+    h.TotalResponse = std::fabs(total) < 9.2e18 ? std::llround(total) : 0;
+    h.Warnings = static_cast<uint32_t>(Integer(f(36), 0, 0, UINT32_MAX));
+    h.MACAddress = f(37);
+    h.CurrentIP = f(38);
+    h.IPChangeRecipients = f(39);
+    const std::string marks = f(40);
+    h.HasBeenOffline = marks.find('1') != std::string::npos;
+    h.ParentHasBeenOffline = marks.find('2') != std::string::npos;
+    h.PluginText = f(41);
+    if (!line.Ended && fields < HostLineFields) Truncated(h, line.Number);
+
+    ReadTestKind(kind, fields >= 23, h, line.Number);
+    if (h.OfflineNotify) h.OfflineNotification = ReadHTTPRequest(ExtraLine(h, line.Number, HTTPLineFields));
+    if (h.OnlineNotify) h.OnlineNotification = ReadHTTPRequest(ExtraLine(h, line.Number, HTTPLineFields));
+    h.LocalSubnet = FOptions.LocalSubnet ? FOptions.LocalSubnet(h.Address) : OnLocalSubnet(h.Address, FAddresses, FMasks);
+  }
+
+  void ReadTestKind(const std::string& kind, bool present, THost& h, int hostLine) {
+    int64_t number = 0;
+    if (!present) {
+      h.TestKind = TestPing;
+    } else if (ParseInteger(kind, number)) {
+      // Plug-in tests are stored by identifier; a number beyond the built-in kinds
+      // names nothing we can test, and has no parameter line.
+      if (number >= TestPing && number <= TestHTTP) {
+        h.TestKind = static_cast<int32_t>(number);
+      } else {
+        UnknownTest(h, kind);
+      }
+    } else {
+      const int index = FOptions.PluginTestIndex ? FOptions.PluginTestIndex(kind) : -1;
+      const std::string param = ExtraLine(h, hostLine, 0);
+      if (index < 0) {
+        UnknownTest(h, kind);
+      } else {
+        h.TestKind = TestPlugin + index;
+        h.PluginParam = UnscrambleText(HashUnescape(param));
+      }
+    }
+    if (h.TestKind == TestHTTP) h.HTTPTest = ReadHTTPRequest(ExtraLine(h, hostLine, HTTPLineFields));
+  }
+
+  void UnknownTest(THost& h, const std::string& identifier) {
+    h.TestKind = TestPing;
+    FUnknownTests = true;
+    Log(&h, "Unrecognized test type: " + identifier + ".  Setting type to Ping.", 'I');
+  }
+
+  static THTTPReq ReadHTTPRequest(const std::string& line) {
+    const auto text = [&](int n) { return HashUnescape(TrimControls(GetField(line, ',', n, 0))); };
+    THTTPReq req;
+    req.URL = text(1);
+    req.Post = GetField(line, ',', 2, 0) == "1";
+    req.ChangeThreshold = static_cast<float>(Number(GetField(line, ',', 3, 0), 0));
+    req.ChangeRecipients = text(4);
+    req.Variables = text(5);
+    req.UserName = text(6);
+    req.Password = UnscrambleText(HashUnescape(GetField(line, ',', 7, 0)));
+    return req;
+  }
+
+  // Items that are empty, name no record of the list or repeat an earlier item go.
+  std::string CleanParents(const std::string& parents) const {
+    if (parents.empty()) return parents;
+    std::vector<std::string> items;
+    SplitList(parents, items, ';', true, 0);
+    std::string result;
+    for (size_t i = 0; i < items.size(); ++i) {
+      const std::string& item = items[i];
+      if (item.empty() || FList.FindByIDText(item) < 0) continue;
+      bool repeated = false;
+      for (size_t j = 0; j < i && !repeated; ++j) repeated = items[j] == item;
+      if (repeated) continue;
+      if (!result.empty()) result.push_back(';');
+      result += item;
+    }
+    return result;
+  }
+
+  const std::string& FFileName;
+  THostList& FList;
+  const THostsLoadOptions& FOptions;
+  TLineReader FReader;
+  std::vector<std::string> FAddresses, FMasks;
+  int32_t FGroupCounter = 0;
+  bool FComplete = true;
+  bool FUnknownTests = false;
+};
+
+// An exclusive create: never replaces a file that is there.
+int CreateNew(const std::string& name, mode_t mode) {
+  int fd;
+  do fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+bool WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return false;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+void SyncFolder(const std::string& folder) {
+  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+// A byte-for-byte copy into a new file; the copy is removed again when it fails.
+bool CopyToNewFile(const std::string& source, const std::string& target, int& err) {
+  const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) {
+    err = errno;
+    return false;
+  }
+  const int out = CreateNew(target, 0600);
+  if (out < 0) {
+    err = errno;
+    ::close(in);
+    return false;
+  }
+  bool ok = true;
+  char buf[65536];
+  for (;;) {
+    const ssize_t n = ::read(in, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 || (n > 0 && !WriteAll(out, buf, static_cast<size_t>(n)))) {
+      ok = false;
+      break;
+    }
+    if (n == 0) break;
+  }
+  if (ok && ::fsync(out) != 0) ok = false;
+  if (!ok) err = errno;
+  ::close(in);
+  if (::close(out) != 0 && ok) {
+    ok = false;
+    err = errno;
+  }
+  if (!ok) ::unlink(target.c_str());
+  return ok;
+}
+
+// Keeps the file as it is under a name of its own before a save can replace it: a
+// copy when it can be read, otherwise the file itself is moved there.
+void KeepUntouched(const std::string& path, const std::string& displayName, const std::string& why, TDateTime now,
+                   const THostsFileLog& log) {
+  const auto report = [&](const std::string& message) {
+    if (log) log(nullptr, message, 'E');
+  };
+  const std::string base = path + ".unreadable-" + FormatDateTime("yyyymmdd-hhnnss", now);
+  const auto nameFor = [&](int attempt) { return attempt == 1 ? base : base + "-" + std::to_string(attempt); };
+  int err = 0;
+  for (int attempt = 1; attempt <= 100; ++attempt) {
+    const std::string copy = nameFor(attempt);
+    if (CopyToNewFile(path, copy, err)) {
+      SyncFolder(ExtractFilePath(path));
+      report(Quoted(displayName) + " " + why + "; an untouched copy is kept as " + Quoted(copy) + ".");
+      return;
+    }
+    if (err != EEXIST) break;
+  }
+  const int copyErr = err;
+  for (int attempt = 1; attempt <= 100; ++attempt) {
+    const std::string aside = nameFor(attempt);
+    if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0) {
+      SyncFolder(ExtractFilePath(path));
+      report(Quoted(displayName) + " " + why + " and could not be copied (" + SystemErrorText(copyErr) +
+             "); it was moved to " + Quoted(aside) + ".");
+      return;
+    }
+    err = errno;
+    if (err != EEXIST) break;
+  }
+  report(Quoted(displayName) + " " + why + " and could neither be copied nor moved aside (" + SystemErrorText(err) +
+         "); the next save replaces it.");
+}
+
+// --- Saving --------------------------------------------------------------------------
+
+// A line end inside a field would split the record; NUL marks binary data.
+std::string Q(const std::string& text) {
+  if (text.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos) return QuoteText(text, '"');
+  std::string clean = text;
+  for (char& c : clean)
+    if (c == '\r' || c == '\n' || c == '\0') c = ' ';
+  return QuoteText(clean, '"');
+}
+
+std::string Flag(bool on) { return on ? "1" : ""; }
+
+std::string HTTPRequestLine(const THTTPReq& req) {
+  const TCharSet set = HTTPLineEscapeSet();
+  std::string line = HashEscape(req.URL, set);
+  line += ',' + Flag(req.Post);
+  line += ',' + FormatGeneralNumber(req.ChangeThreshold);
+  line += ',' + HashEscape(req.ChangeRecipients, set);
+  line += ',' + HashEscape(req.Variables, set);
+  line += ',' + HashEscape(req.UserName, set);
+  line += ',' + HashEscape(ScrambleText(req.Password), set);
+  line += "\r\n";
+  return line;
+}
+
+std::string TestKindField(const THost& h, const THostsSaveOptions& options) {
+  if (h.TestKind < TestPlugin) return QuotedNumber(h.TestKind);
+  std::string identifier =
+      options.PluginTestIdentifier ? options.PluginTestIdentifier(h.TestKind - TestPlugin) : std::string();
+  // Written bare; quoting only what would not read back as written.
+  if (identifier.find_first_of(",\"") != std::string::npos) identifier = QuoteText(identifier, '"');
+  return identifier;
+}
+
+void AppendRecord(std::string& out, const THost& h, const THostsSaveOptions& options) {
+  out += Q(h.DisplayName);
+  if (h.IsGroup()) {
+    out += h.Status == 1 ? ",1\r\n" : ",0\r\n";
+    return;
+  }
+  const auto add = [&](const std::string& field) {
+    out.push_back(',');
+    out += field;
+  };
+  add(Q(h.Address));
+  add(QuotedNumber(h.TestInterval));
+  add(QuotedNumber(static_cast<double>(h.WindowStart * 24)));
+  add(QuotedNumber(static_cast<double>(h.WindowEnd * 24)));
+  add(QuotedNumber(h.ErrorAfter));
+  add(Q(h.DoubleClickCommand));
+  add("");
+  add(Q(h.WinUserName));
+  add(Q(h.OfflineRecipients));
+  add(QuotedNumber(h.Port));
+  add(QuotedNumber(h.DisabledUntil));
+  add(std::to_string((h.AlertWindow ? 1 : 0) | (h.OnlinePopup ? 2 : 0) | (h.GlobalOfflineSound ? 4 : 0) |
+                     (h.GlobalOnlineSound ? 8 : 0)));
+  add(Flag(h.EmailWindow));
+  add(Q(h.OnlineRecipients));
+  add(Q(h.OfflineCommand));
+  add(Q(h.OnlineCommand));
+  add(Flag(h.Dependable));
+  add(Q(h.Parents));
+  add(Q(h.Service));
+  add(Q(h.OfflineSound));
+  add(Q(h.OnlineSound));
+  add(TestKindField(h, options));
+  add(Q(h.SharePath));
+  add(QuotedNumber(h.ID));
+  add(Flag(h.OfflineNotify));
+  add(Flag(h.OnlineNotify));
+  add(Q(ScrambleText(h.WinPassword)));
+  add(QuotedNumber(h.Successes));
+  add(QuotedNumber(h.Failures));
+  add(QuotedNumber(h.LastSuccess));
+  add(QuotedNumber(h.LastFailure));
+  add(QuotedNumber(static_cast<double>(h.Uptime)));
+  add(QuotedNumber(static_cast<double>(h.Downtime)));
+  add(FormatGeneralNumber(static_cast<double>(h.TotalResponse)));
+  add(QuotedNumber(h.Warnings));
+  add(Q(h.MACAddress));
+  add(Q(h.CurrentIP));
+  add(Q(h.IPChangeRecipients));
+  add(std::string(h.HasBeenOffline ? "1" : "") + (h.ParentHasBeenOffline ? "2" : ""));
+  add(Q(h.PluginText));
+  out += "\r\n";
+
+  if (h.TestKind == TestHTTP) out += HTTPRequestLine(h.HTTPTest);
+  if (h.TestKind >= TestPlugin) out += HashEscape(ScrambleText(h.PluginParam), HostsFileEscapeSet()) + "\r\n";
+  if (h.OfflineNotify) out += HTTPRequestLine(h.OfflineNotification);
+  if (h.OnlineNotify) out += HTTPRequestLine(h.OnlineNotification);
+}
+
+}  // namespace
+
+bool LoadHosts(const std::string& fileName, THostList& list, const THostsLoadOptions& options) {
+  const std::string path = NativePath(fileName);
+  if (!FileExists(path)) return false;
+  int fd;
+  do fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  while (fd < 0 && errno == EINTR);
+  bool complete = false;
+  bool unknownTests = false;
+  if (fd < 0) {
+    if (options.Log) options.Log(nullptr, "Unable to read " + Quoted(fileName) + ": " + SystemErrorText(errno), 'E');
+  } else {
+    try {
+      THostsLoader loader(fileName, list, options, fd);
+      loader.Run();
+      loader.Finish();
+      complete = loader.Complete();
+      unknownTests = loader.UnknownTests();
+    } catch (const std::exception& e) {
+      if (options.Log) options.Log(nullptr, "Unable to read " + Quoted(fileName) + ": " + e.what(), 'E');
+      complete = false;
+    }
+    ::close(fd);
+  }
+  if (!complete) {
+    KeepUntouched(path, fileName, "was not read completely", options.Now, options.Log);
+  } else if (unknownTests) {
+    // Those hosts are now Ping hosts: the next save would drop their tests for good.
+    KeepUntouched(path, fileName, "names plug-in tests that are not loaded", options.Now, options.Log);
+  }
+  return complete;
+}
+
+bool SaveHosts(const std::string& fileName, const THostList& list, const THostsSaveOptions& options,
+               std::string* errorText) {
+  const auto fail = [&](const std::string& message, int err) {
+    if (errorText) *errorText = message + ": " + SystemErrorText(err);
+    return false;
+  };
+  const std::string path = NativePath(fileName);
+  const std::string folder = ExtractFilePath(path);
+
+  std::function<uint32_t()> random = options.Random;
+  if (!random) {
+    auto engine = std::make_shared<std::mt19937>(std::random_device{}());
+    random = [engine] { return static_cast<uint32_t>((*engine)()); };
+  }
+  std::string tempName;
+  int fd = -1;
+  for (int attempt = 0; attempt < 1000 && fd < 0; ++attempt) {
+    char name[16];
+    std::snprintf(name, sizeof name, "%08X.cvl", random());
+    tempName = folder + name;
+    fd = CreateNew(tempName, 0666);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  if (fd < 0) return fail("Unable to create a temporary file in " + Quoted(folder.empty() ? "." : folder), errno);
+
+  // The new file keeps the access rights of the one it replaces.
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
+
+  bool ok = true;
+  int err = 0;
+  std::string out;
+  const size_t flushAt = 1 << 18;
+  out.reserve(flushAt + 4096);
+  for (const auto& record : list.Records()) {
+    AppendRecord(out, *record, options);
+    if (out.size() >= flushAt) {
+      ok = WriteAll(fd, out.data(), out.size());
+      out.clear();
+      if (!ok) {
+        err = errno;
+        break;
+      }
+    }
+  }
+  if (ok && !(WriteAll(fd, out.data(), out.size()) && ::fsync(fd) == 0)) {
+    ok = false;
+    err = errno;
+  }
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    err = errno;
+  }
+  if (!ok) {
+    // A partial file is of no use to anyone.
+    ::unlink(tempName.c_str());
+    return fail("Unable to write " + Quoted(tempName), err);
+  }
+
+  // The previous version becomes the backup. A hard link keeps the hosts file in place
+  // until the final rename replaces it in one step; where links are not supported the
+  // file itself moves. Failures here cost only the backup.
+  if (FileExists(path)) {
+    const std::string backup = path + ".bak";
+    ::unlink(backup.c_str());
+    if (::link(path.c_str(), backup.c_str()) != 0) ::rename(path.c_str(), backup.c_str());
+  }
+  if (::rename(tempName.c_str(), path.c_str()) != 0)
+    return fail("Unable to rename " + Quoted(tempName) + " to " + Quoted(fileName), errno);
+  SyncFolder(folder);
+  return true;
+}
