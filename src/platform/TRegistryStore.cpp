@@ -305,7 +305,10 @@ int TRegistryStore::WriteRootFile(TRoot& r) {
   } else {
     fchmod(fd, 0644);
   }
-  bool ok = WriteAll(fd, text) && fsync(fd) == 0;
+  // Like the system registry, writes are lazy: the rename keeps the file whole if the
+  // program dies, and FlushKey makes it durable against a crash of the machine. Syncing
+  // every write would cost a disk flush for each status trace.
+  bool ok = WriteAll(fd, text);
   int err = errno;
   if (close(fd) != 0 && ok) {
     ok = false;
@@ -522,5 +525,15 @@ int TRegistryStore::QueryInfoKey(const TRegKey& key, TRegKeyInfo& info) {
 int TRegistryStore::FlushKey(const TRegKey& key) {
   std::lock_guard<std::mutex> guard(FLock);
   TRegNode* node = nullptr;
-  return LookupKey(key, 0, node);
+  const int rc = LookupKey(key, 0, node);
+  if (rc != ErrSuccess) return rc;
+  const TRoot* r = RootOf(key.Root());
+  if (!r) return rc;
+  for (const std::string& path : {r->File, FolderOf(r->File)}) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) continue;
+    fsync(fd);
+    close(fd);
+  }
+  return ErrSuccess;
 }
