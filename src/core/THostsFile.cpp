@@ -128,10 +128,14 @@ public:
       if (Unreadable(line)) continue;
       const std::string_view text = TrimControls(line.Text);
       if (text.empty() || IsComment(text.front())) continue;
-      auto record = FList.NewRecord(FOptions.Now);
+      // A new record as THostList::NewRecord makes it, but its fresh ID is drawn only
+      // when the file gives none: each draw looks at the whole list.
+      auto record = std::make_unique<THost>();
+      record->BaselineTime = FOptions.Now;
       record->DisplayName = GetField(text, ',', 1, '"');
       if (record->IsGroup()) {
         ++FGroupCounter;
+        record->ID = FList.NewID();
         record->Status = static_cast<int32_t>(Integer(GetField(text, ',', 2, '"'), 0, INT32_MIN, INT32_MAX));
       } else {
         ReadHost(text, line, *record);
@@ -246,7 +250,8 @@ private:
     h.OnlineSound = f(22);
     const std::string kind = f(23);
     h.SharePath = f(24);
-    h.ID = static_cast<int32_t>(Integer(f(25), h.ID, INT32_MIN, INT32_MAX));
+    int64_t id = 0;
+    h.ID = ParseInteger(f(25), id) && id >= INT32_MIN && id <= INT32_MAX ? static_cast<int32_t>(id) : FList.NewID();
     h.OfflineNotify = f(26) == "1";
     h.OnlineNotify = f(27) == "1";
     h.WinPassword = UnscrambleText(f(28));
