@@ -477,6 +477,25 @@ TEST(HostsFileTest, DamagedFilesKeepEveryReadableHostAndAnUntouchedCopy) {
   EXPECT_TRUE(missing.Events.empty());
 }
 
+TEST(HostsFileTest, DemoConfigurationLoadsWholeAndTestsOnlyLoopback) {
+  const std::string demo = testsupport::SourceDir() + "/scripts/demo/hosts.cvlh";
+  TLoad load(demo);
+  ASSERT_TRUE(load.Result);
+  int hosts = 0, dependants = 0;
+  for (const auto& record : load.List.Records()) {
+    if (record->IsGroup()) continue;
+    ++hosts;
+    dependants += record->Parents.empty() ? 0 : 1;
+    EXPECT_TRUE(record->Address.rfind("127.", 0) == 0 || record->Address == "localhost") << record->Address;
+    if (record->TestKind == TestHTTP) EXPECT_EQ(record->HTTPTest.URL.rfind("http://127.", 0), 0u);
+  }
+  EXPECT_GE(hosts, 8);
+  EXPECT_GE(dependants, 2);
+  TTempDir dir;
+  ASSERT_TRUE(SaveHosts(dir.File("demo.cvlh"), load.List));
+  EXPECT_EQ(ReadFileBytes(dir.File("demo.cvlh")), ReadFileBytes(demo));
+}
+
 TEST(HostsFileTest, MonitorLoadsTheHostsFileAtStartAndWritesItBackAtShutdown) {
   TTempDir root;
   for (const char* d : {"reg", "data", "run", "data/Quillmoor", "data/Quillmoor/Corvale"})
