@@ -81,9 +81,11 @@ public:
   void Trace(const std::string& message) { FTrace->Trace(message); }
 
   // The hosts file (TMonitorConfig.cpp). LoadConfiguration replaces the host list with
-  // the file's records and makes the file the current hosts file when it was read
-  // whole. SaveConfiguration writes the host list and logs it; SaveHostsFile writes it
-  // without a log line (the log file's save, the end of the session).
+  // the file's records and makes the file the current hosts file, also when it was read
+  // only in part (its original is kept beside it, see THostsFile.h); false then, and a
+  // file that does not exist changes nothing. SaveConfiguration writes the host list
+  // and logs it; SaveHostsFile writes it without a log line (the log file's save, the
+  // end of the session).
   bool LoadConfiguration(const std::string& fileName);
   bool SaveConfiguration(const std::string& fileName);
   bool SaveHostsFile(const std::string& fileName, std::string* errorText = nullptr);

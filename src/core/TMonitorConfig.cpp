@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "common/Clock.h"
+#include "common/FileUtils.h"
 #include "core/THostList.h"
 #include "core/THostsFile.h"
 #include "core/TMonitor.h"
@@ -38,6 +39,11 @@ void TMonitor::LoadConfiguration() { LoadConfiguration(FHostsFileName); }
 void TMonitor::SaveConfiguration() { SaveConfiguration(FHostsFileName); }
 
 bool TMonitor::LoadConfiguration(const std::string& fileName) {
+  // Emptying the host list for a file that is not there would leave nothing to save.
+  if (!FileExists(NativePath(fileName))) {
+    LogEvent(nullptr, "Unable to load the configuration file " + fileName + ": it does not exist", 'E');
+    return false;
+  }
   const auto start = TSteadyClock::now();
   EndRunningTests(*FHosts, start);
 
@@ -57,7 +63,9 @@ bool TMonitor::LoadConfiguration(const std::string& fileName) {
     std::unique_lock<std::shared_mutex> guard(FStateLock);
     previous = FHosts->ExtractAll();
     for (auto& record : loaded.ExtractAll()) FHosts->Add(std::move(record));
-    if (ok) FHostsFileName = fileName;
+    // Even a partial list belongs to this file, whose original the load kept beside it:
+    // saved under the previous name it would replace a configuration it never came from.
+    FHostsFileName = fileName;
   }
   for (auto& record : previous) THostList::FreeRecord(std::move(record), start, true);
   emit HostListRebuilt();

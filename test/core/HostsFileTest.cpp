@@ -496,42 +496,82 @@ TEST(HostsFileTest, DemoConfigurationLoadsWholeAndTestsOnlyLoopback) {
   EXPECT_EQ(ReadFileBytes(dir.File("demo.cvlh")), ReadFileBytes(demo));
 }
 
-TEST(HostsFileTest, MonitorLoadsTheHostsFileAtStartAndWritesItBackAtShutdown) {
-  TTempDir root;
-  for (const char* d : {"reg", "data", "run", "data/Quillmoor", "data/Quillmoor/Corvale"})
-    ::mkdir((root.Path() + "/" + d).c_str(), 0700);
-  TScopedEnv reg("CORVALE_REGISTRY_DIR", root.Path() + "/reg");
-  TScopedEnv data("CORVALE_DATA_DIR", root.Path() + "/data");
-  TScopedEnv run("XDG_RUNTIME_DIR", root.Path() + "/run");
-  const std::string file = root.Path() + "/data/Quillmoor/Corvale/hosts.cvlh";
-  const std::string original = FullFile();
-  WriteFileBytes(file, original);
-
-  TManualClock clock(LoadTime);
-  TNoServiceControl services;
-  TStartOptions options;
-  options.ServiceMode = true;
-  TMonitor monitor(options, clock, services);
-  monitor.SetPluginTestLookup([](const std::string& id) { return id == "ScriptTest" ? 2 : -1; },
-                              [](int index) { return index == 2 ? std::string("ScriptTest") : std::string(); });
-  std::vector<std::pair<std::string, int>> changes;
-  monitor.AddConfigurationChangedHook([&](const std::string& name, int count) { changes.emplace_back(name, count); });
-  monitor.AddConfigurationChangedHook([](const std::string&, int) { throw std::runtime_error("plug-in failed"); });
-  monitor.Startup();
-  ASSERT_EQ(monitor.HostsFileName(), file);
-  EXPECT_EQ(monitor.Hosts().Count(), 5);
-  EXPECT_EQ(changes, (std::vector<std::pair<std::string, int>>{{file, 5}}));
-  monitor.Shutdown();
-
-  EXPECT_EQ(ReadFileBytes(file), original);
-  EXPECT_EQ(ReadFileBytes(file + ".bak"), original);
-  bool loaded = false, saved = false;
-  for (const TLogLine& line : monitor.Log().Lines()) {
-    loaded |= line.Text.find("\t\"" + file + "\" loaded as the current configuration file\tC") != std::string::npos;
-    saved |= line.Text.find("\tConfiguration file saved: " + file + "\tC") != std::string::npos;
+// A monitor on a data folder and registry of its own.
+class HostsMonitorTest : public ::testing::Test {
+protected:
+  HostsMonitorTest()
+      : FReg("CORVALE_REGISTRY_DIR", Dir("reg")), FData("CORVALE_DATA_DIR", Dir("data")),
+        FRun("XDG_RUNTIME_DIR", Dir("run")), FClock(LoadTime) {
+    Dir("data/Quillmoor");
+    HostsFile = Dir("data/Quillmoor/Corvale") + "/hosts.cvlh";
   }
-  EXPECT_TRUE(loaded);
-  EXPECT_TRUE(saved);
+  std::string Dir(const std::string& name) {
+    const std::string d = FRoot.Path() + "/" + name;
+    ::mkdir(d.c_str(), 0700);
+    return d;
+  }
+  std::unique_ptr<TMonitor> NewMonitor() {
+    TStartOptions options;
+    options.ServiceMode = true;
+    auto monitor = std::make_unique<TMonitor>(options, FClock, FServices);
+    monitor->SetPluginTestLookup([](const std::string& id) { return id == "ScriptTest" ? 2 : -1; },
+                                 [](int index) { return index == 2 ? std::string("ScriptTest") : std::string(); });
+    return monitor;
+  }
+  static bool Logged(TMonitor& monitor, const std::string& text, char category) {
+    for (const TLogLine& line : monitor.Log().Lines())
+      if (line.Text.find("\t" + text) != std::string::npos && line.Text.back() == category) return true;
+    return false;
+  }
+
+  TTempDir FRoot;
+  TScopedEnv FReg, FData, FRun;
+  TManualClock FClock;
+  TNoServiceControl FServices;
+  std::string HostsFile;
+};
+
+TEST_F(HostsMonitorTest, HostsFileIsLoadedAtStartAndWrittenBackAtShutdown) {
+  const std::string original = FullFile();
+  WriteFileBytes(HostsFile, original);
+  auto monitor = NewMonitor();
+  std::vector<std::pair<std::string, int>> changes;
+  monitor->AddConfigurationChangedHook([&](const std::string& name, int count) { changes.emplace_back(name, count); });
+  monitor->AddConfigurationChangedHook([](const std::string&, int) { throw std::runtime_error("plug-in failed"); });
+  monitor->Startup();
+  ASSERT_EQ(monitor->HostsFileName(), HostsFile);
+  EXPECT_EQ(monitor->Hosts().Count(), 5);
+  EXPECT_EQ(changes, (std::vector<std::pair<std::string, int>>{{HostsFile, 5}}));
+  EXPECT_TRUE(Logged(*monitor, "\"" + HostsFile + "\" loaded as the current configuration file", 'C'));
+
+  // A file that is not there leaves the configuration as it is.
+  EXPECT_FALSE(monitor->LoadConfiguration(FRoot.File("none.cvlh")));
+  EXPECT_EQ(monitor->Hosts().Count(), 5);
+  EXPECT_EQ(monitor->HostsFileName(), HostsFile);
+
+  monitor->Shutdown();
+  EXPECT_EQ(ReadFileBytes(HostsFile), original);
+  EXPECT_EQ(ReadFileBytes(HostsFile + ".bak"), original);
+  EXPECT_TRUE(Logged(*monitor, "Configuration file saved: " + HostsFile, 'C'));
+}
+
+TEST_F(HostsMonitorTest, HostsFileThatStopsLoadingSurvivesTheSavesThatFollow) {
+  const std::string damaged =
+      Lines({HostWith("A", "", "1"), std::string("\0\0garbage\0", 10), HostWith("B", "00000001", "2")});
+  WriteFileBytes(HostsFile, damaged);
+  const std::string copy = HostsFile + ".unreadable-20260314-092653";
+  for (int run = 1; run <= 2; ++run) {
+    auto monitor = NewMonitor();
+    monitor->Startup();
+    EXPECT_EQ(monitor->Hosts().Count(), 2);
+    EXPECT_EQ(Logged(*monitor, "\"" + HostsFile + "\" loaded as the current configuration file", 'C'), run == 2);
+    monitor->Shutdown();
+  }
+  // Two saves later the backup holds only what was read; the copy holds everything.
+  EXPECT_EQ(ReadFileBytes(copy), damaged);
+  EXPECT_EQ(ReadFileBytes(HostsFile + ".bak"), ReadFileBytes(HostsFile));
+  EXPECT_EQ(ReadFileBytes(HostsFile).find("garbage"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(copy + "-2"));
 }
 
 }  // namespace
