@@ -251,7 +251,6 @@ void TEchoEngine::SendEchoAsync(std::uint32_t target, int ttl, std::uint32_t tim
       while (FPending[FNextSeq]) ++FNextSeq;
       seq = FNextSeq++;
       ticket = ++FNextTicket;
-      pending->Seq = seq;
       pending->Ticket = ticket;
       pending->Done = std::move(done);
       pending->Deadline = TClock::now() + std::chrono::milliseconds(timeoutMs);

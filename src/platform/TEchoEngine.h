@@ -6,7 +6,9 @@
 // The owner (the monitor) creates one and hands it to the workers; it is thread-safe.
 // Requests either block the calling thread (SendEcho) or call back when done
 // (SendEchoAsync), so that thousands of echo tests can wait at once without a thread
-// each.
+// each. An echo reply counts only when it comes from the address the request went to,
+// and an ICMP error only when it quotes that request: on a raw socket every echo reply
+// of the computer arrives, and identifiers of other programs may collide with ours.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -90,7 +92,6 @@ private:
   using TClock = std::chrono::steady_clock;
   struct TPending {
     std::uint32_t Target = 0;
-    std::uint16_t Seq = 0;
     TClock::time_point Deadline;
     std::uint64_t Ticket = 0;
     std::int64_t SentNs = 0;  // wall clock, to compare with the kernel's receive stamps
