@@ -7,6 +7,7 @@
 
 #include "common/Clock.h"
 #include "core/THostList.h"
+#include "core/TSyslogSender.h"
 #include "platform/TServiceControl.h"
 #include "platform/TWindowChannel.h"
 
@@ -15,7 +16,8 @@ const char* const CorvaleServiceName = "Corvale";
 const char* const CorvaleRegKey = "Software\\Quillmoor\\Corvale";
 
 TMonitor::TMonitor(const TStartOptions& options, TClock& clock, TServiceControl& services, QObject* parent)
-    : QObject(parent), FOptions(options), FClock(clock), FServices(services), FHosts(std::make_unique<THostList>()) {
+    : QObject(parent), FOptions(options), FClock(clock), FServices(services), FHosts(std::make_unique<THostList>()),
+      FSyslog(std::make_unique<TSyslogSender>(clock)) {
   Timer1.setInterval(250);
   tmrAlert.setInterval(5000);
   tmrAutoSave.setInterval(1200000);
@@ -89,7 +91,28 @@ void TMonitor::EndSession() {
   RequestClose();
 }
 
+namespace {
+int PluginLogLevel(char category, bool hasHost) {
+  int level = 99;
+  switch (category) {
+    case 'E': level = 2; break;
+    case 'I': level = 10; break;
+    case 'O': level = 0; break;
+    case 'W': level = 1; break;
+    default: break;
+  }
+  return !hasHost && level < 3 ? 10 : level;
+}
+}  // namespace
+
 void TMonitor::LogEvent(const THost* host, const std::string& message, char category) {
+  const double tick = FClock.Milliseconds();
+  if (!FLogUnsaved) {
+    FLogUnsaved = true;
+    FLogFirstUnsavedMs = tick;
+  }
+  FLogLastUnsavedMs = tick;
+
   std::string label = "---";
   if (host) {
     try {
@@ -101,12 +124,34 @@ void TMonitor::LogEvent(const THost* host, const std::string& message, char cate
     }
   }
   Trace("Log status " + label + " " + message);
+  const TDateTime now = FClock.Now();
   std::int64_t id;
   {
     std::unique_lock<std::shared_mutex> guard(FStateLock);
-    id = FLog.Append(TEventLog::FormatEntry(FClock.Now(), FUse24HourDate, label, message, category));
+    id = FLog.Append(TEventLog::FormatEntry(now, Use24HourDate(), label, message, category));
   }
   emit LogLineAdded(id);
+
+  if (!FSettings.SysLogServer.empty()) {
+    FSyslog->SetServer(FSettings.SysLogServer);
+    FSyslog->Send(now, host ? label : std::string(), message, category);
+  }
+
+  // A hook that logs would otherwise call itself without end.
+  if (!FInLogHooks && !FLogHooks.empty()) {
+    FInLogHooks = true;
+    const std::int32_t hostID = host ? host->ID : 0;
+    const int level = PluginLogLevel(category, host != nullptr);
+    // A copy, so that a hook may add hooks.
+    const std::vector<TLogHook> hooks = FLogHooks;
+    for (const TLogHook& hook : hooks) {
+      try {
+        hook(hostID, message, level);
+      } catch (...) {
+      }
+    }
+    FInLogHooks = false;
+  }
 }
 
 void TMonitor::Timer1Timer() {

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/TEventLog.h"
+#include "core/TSettings.h"
 #include "core/TStartOptions.h"
 #include "core/TStatusTrace.h"
 #include "platform/TRegistryStore.h"
@@ -26,6 +27,7 @@ class THost;
 class THostList;
 class TBackgroundTask;
 class TServiceControl;
+class TSyslogSender;
 class TWindowChannel;
 
 // Run states.
@@ -78,6 +80,17 @@ public:
   std::intptr_t WndProc(std::uint32_t msg, std::uintptr_t wParam, std::intptr_t lParam);
 
   void LogEvent(const THost* host, const std::string& message, char category);
+  // Called for every log entry with the host's ID (0 for none), the message and the
+  // plug-in level ("E" 2, "I" 10, "O" 0, "W" 1, else 99; without a host below 3 is 10).
+  // Errors are swallowed; an entry logged from inside a hook is not passed to hooks.
+  using TLogHook = std::function<void(std::int32_t hostID, const std::string& message, int level)>;
+  void AddLogHook(TLogHook hook) { FLogHooks.push_back(std::move(hook)); }
+  // The event log file "Corvale.log" in the data folder, written whole; entries stay
+  // unsaved when it cannot be written, and the next trigger tries again.
+  void SaveEventLog();
+  // The settings file; skipped when it cannot be written, and for the whole run when an
+  // unreadable file could not be set aside.
+  void SaveSettings();
   void Trace(const std::string& message) { FTrace->Trace(message); }
 
   // The hosts file (TMonitorConfig.cpp). LoadConfiguration replaces the host list with
@@ -136,7 +149,10 @@ public:
   std::shared_mutex& StateLock() { return FStateLock; }
   TCompletionCounters& Completions() { return FCompletions; }
   std::vector<TRunningTask>& RunningTests() { return FRunningTests; }
-  bool Use24HourDate() const { return FUse24HourDate; }
+  // Changed on the main thread under StateLock() held exclusively.
+  TSettings& Settings() { return FSettings; }
+  const TSettings& Settings() const { return FSettings; }
+  bool Use24HourDate() const { return FSettings.Use24HourDate == 1; }
 
   // Timer handlers.
   void Timer1Timer();
@@ -167,9 +183,9 @@ private:
   void RegisterWindow();
   // Steps whose subsystems are filled in by later work.
   void LoadEventLog();
-  void SaveEventLog();
   void LoadSettings();
-  void SaveSettings();
+  // The log file's quiet-time trigger (TMonitorLogFile.cpp).
+  bool LogSaveDue() const;
   void LoadPlugins();
   void UnloadPlugins();
   void LoadConfiguration();
@@ -208,7 +224,14 @@ private:
   bool FDiagnosticMode = false;
   bool FRestartServiceAtExit = false;
   bool FLoadAtLogin = false, FLoadMinimized = false, FOtherProgramAtLogin = false;
-  bool FUse24HourDate = false;
+  TSettings FSettings;
+  bool FSettingsSaveBlocked = false;
+  std::unique_ptr<TSyslogSender> FSyslog;
+  std::vector<TLogHook> FLogHooks;
+  bool FInLogHooks = false;
+  // Unsaved log entries: monotonic ms of the first and of the last since the last write.
+  bool FLogUnsaved = false;
+  double FLogFirstUnsavedMs = 0, FLogLastUnsavedMs = 0;
   TPluginTestIndex FPluginTestIndex;
   TPluginTestIdentifier FPluginTestIdentifier;
   std::vector<TConfigurationChangedHook> FConfigurationChangedHooks;

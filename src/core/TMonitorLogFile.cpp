@@ -1,10 +1,27 @@
 // The event log file and its save triggers.
+#include <mutex>
+
+#include "common/Clock.h"
+#include "common/FileUtils.h"
 #include "core/TMonitor.h"
+#include "core/TextFiles.h"
+
+namespace {
+const char* const LogFileName = "Corvale.log";
+// Only the last TEventLog::MaxLines lines are kept, so a longer file is read from its end.
+constexpr std::uint64_t MaxLogFileBytes = 64 * 1024 * 1024;
+constexpr double QuietAfterLastMs = 60000;
+constexpr double LongestUnsavedMs = 600000;
+}  // namespace
 
 void TMonitor::tmrAlertTimer() {
   if (FRunState.load() != rsRunning) return;
-  // The alert queue and the log's quiet-time save are added with the alerts and the
-  // event log files.
+  // The alert queue's pass comes first, with the alerts.
+  if (LogSaveDue()) {
+    SaveEventLog();
+    std::string error;
+    if (!SaveHostsFile(FHostsFileName, &error)) Trace("Hosts file not saved: " + error);
+  }
 }
 
 void TMonitor::tmrAutoSaveTimer() {
@@ -12,6 +29,54 @@ void TMonitor::tmrAutoSaveTimer() {
   SaveEventLog();
 }
 
-void TMonitor::LoadEventLog() {}
+bool TMonitor::LogSaveDue() const {
+  if (!FLogUnsaved) return false;
+  const double now = FClock.Milliseconds();
+  return now - FLogLastUnsavedMs > QuietAfterLastMs || now - FLogFirstUnsavedMs > LongestUnsavedMs;
+}
 
-void TMonitor::SaveEventLog() {}
+void TMonitor::LoadEventLog() {
+  const std::string fileName = FDataFolder + LogFileName;
+  if (!FileExists(fileName)) return;
+  std::string text, error;
+  bool tail = false;
+  if (!ReadFileTail(fileName, MaxLogFileBytes, text, tail, error)) {
+    // The save at the end of start-up would replace it: it is set aside first.
+    std::string asideError;
+    const std::string kept =
+        SetFileAside(fileName, ".unreadable-" + FormatDateTime("yyyymmdd-hhnnss", FClock.Now()), asideError);
+    LogEvent(nullptr, "Unable to read the log file " + fileName + ": " + error +
+                          (kept.empty() ? "; it could not be set aside: " + asideError : "; it was kept as " + kept),
+             'E');
+    return;
+  }
+  std::vector<std::string> lines = SplitTextLines(text);
+  std::erase_if(lines, [](const std::string& line) { return line.empty(); });
+  {
+    std::unique_lock<std::shared_mutex> guard(FStateLock);
+    FLog.Assign(lines);
+  }
+  FLogUnsaved = false;
+  FLogFirstUnsavedMs = FClock.Milliseconds();
+}
+
+void TMonitor::SaveEventLog() {
+  if (FDataFolder.empty()) return;
+  std::string text;
+  for (const TLogLine& line : FLog.Lines()) {
+    // One entry per line: a line break inside a message would split it when read back.
+    const std::size_t start = text.size();
+    text += line.Text;
+    for (std::size_t i = start; i < text.size(); ++i)
+      if (text[i] == '\r' || text[i] == '\n') text[i] = ' ';
+    text += "\r\n";
+  }
+  std::string error;
+  if (!ReplaceFileText(FDataFolder + LogFileName, text, 0644, error)) {
+    // The entries stay unsaved, so the next trigger tries again.
+    Trace("Log file not saved: " + error);
+    return;
+  }
+  FLogUnsaved = false;
+  FLogFirstUnsavedMs = FClock.Milliseconds();
+}

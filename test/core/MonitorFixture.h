@@ -1,0 +1,49 @@
+#pragma once
+// A monitor in this process with its own registry, data folder and window folder, and a
+// clock that tests move: 8 December 2026, 14:05:00.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <memory>
+#include <string>
+
+#include "common/Clock.h"
+#include "common/FileUtils.h"
+#include "core/TMonitor.h"
+#include "platform/TServiceControl.h"
+#include "support/TestSupport.h"
+
+class MonitorFixture : public ::testing::Test {
+protected:
+  MonitorFixture()
+      : FEnvReg("CORVALE_REGISTRY_DIR", Dir("reg")), FEnvData("CORVALE_DATA_DIR", Dir("data")),
+        FEnvRun("XDG_RUNTIME_DIR", Dir("run")), FClock(EncodeDateTime(2026, 12, 8, 14, 5, 0), 1000) {
+    ForceDirectories(DataFolder());
+  }
+
+  std::string Dir(const char* name) {
+    const std::string d = FRoot.Path() + "/" + name;
+    ::mkdir(d.c_str(), 0700);
+    return d;
+  }
+
+  // Where the started monitor keeps its files.
+  std::string DataFolder() const { return FRoot.Path() + "/data/Quillmoor/Corvale/"; }
+
+  std::unique_ptr<TMonitor> NewMonitor() {
+    TStartOptions options;
+    options.ServiceMode = true;
+    return std::make_unique<TMonitor>(options, FClock, FServices);
+  }
+
+  static bool HasLine(TMonitor& m, const std::string& text, char category) {
+    for (const TLogLine& l : m.Log().Lines())
+      if (l.Text.find("\t" + text) != std::string::npos && l.Text.back() == category) return true;
+    return false;
+  }
+
+  testsupport::TTempDir FRoot;
+  testsupport::TScopedEnv FEnvReg, FEnvData, FEnvRun;
+  TManualClock FClock;
+  TNoServiceControl FServices;
+};
