@@ -12,22 +12,9 @@
 
 #include "support/TestSupport.h"
 
-namespace {
+using testsupport::TScopedZone;
 
-// Sets TZ for one test and puts the previous zone back afterwards.
-class TScopedZone {
-public:
-  explicit TScopedZone(const char* zone)
-      : FEnv(std::make_unique<testsupport::TScopedEnv>("TZ", zone)) {
-    tzset();
-  }
-  ~TScopedZone() {
-    FEnv.reset();
-    tzset();
-  }
-private:
-  std::unique_ptr<testsupport::TScopedEnv> FEnv;
-};
+namespace {
 
 // Whole milliseconds of a value at or after 1899-12-30, for exact comparisons.
 long long Ms(TDateTime value) { return std::llround(value * MSecsPerDay); }

@@ -1,6 +1,7 @@
 #include "support/TestSupport.h"
 
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -35,6 +36,20 @@ TScopedEnv::TScopedEnv(const std::string& name, const std::string& value) : FNam
 TScopedEnv::~TScopedEnv() {
   if (FHadOld) setenv(FName.c_str(), FOld.c_str(), 1);
   else unsetenv(FName.c_str());
+}
+
+TScopedZone::TScopedZone(const char* zone) {
+  const char* old = std::getenv("TZ");
+  FHadOld = old != nullptr;
+  if (old) FOld = old;
+  setenv("TZ", zone, 1);
+  tzset();
+}
+
+TScopedZone::~TScopedZone() {
+  if (FHadOld) setenv("TZ", FOld.c_str(), 1);
+  else unsetenv("TZ");
+  tzset();
 }
 
 std::string ReadFileBytes(const std::string& path) {

@@ -32,6 +32,18 @@ private:
   bool FHadOld;
 };
 
+// Sets the time zone (TZ) for one test and puts the previous zone back afterwards.
+class TScopedZone {
+public:
+  explicit TScopedZone(const char* zone);
+  ~TScopedZone();
+  TScopedZone(const TScopedZone&) = delete;
+  TScopedZone& operator=(const TScopedZone&) = delete;
+private:
+  std::string FOld;
+  bool FHadOld;
+};
+
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 
