@@ -487,7 +487,9 @@ TEST(HostsFileTest, DemoConfigurationLoadsWholeAndTestsOnlyLoopback) {
     ++hosts;
     dependants += record->Parents.empty() ? 0 : 1;
     EXPECT_TRUE(record->Address.rfind("127.", 0) == 0 || record->Address == "localhost") << record->Address;
-    if (record->TestKind == TestHTTP) EXPECT_EQ(record->HTTPTest.URL.rfind("http://127.", 0), 0u);
+    if (record->TestKind == TestHTTP) {
+      EXPECT_EQ(record->HTTPTest.URL.rfind("http://127.", 0), 0u);
+    }
   }
   EXPECT_GE(hosts, 8);
   EXPECT_GE(dependants, 2);
