@@ -41,11 +41,8 @@ TCharSet HTTPLineEscapeSet() { return HostsFileEscapeSet() | CharsOf(","); }
 // Fields separated by commas outside quotes.
 int FieldCount(std::string_view line) { return CountOutsideQuotes(line, ",", '"', true, 0) + 1; }
 
-std::string_view TrimControls(std::string_view text) {
-  while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ') text.remove_prefix(1);
-  while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') text.remove_suffix(1);
-  return text;
-}
+// Blanks and control characters, trimmed from lines and request fields.
+std::string TrimControls(std::string_view text) { return TrimChars(text, CharRange(0, ' '), 0, TrimModeBoth); }
 
 // --- Reading lines ------------------------------------------------------------------
 
@@ -126,7 +123,7 @@ public:
     TLine line;
     while (FReader.Next(line)) {
       if (Unreadable(line)) continue;
-      const std::string_view text = TrimControls(line.Text);
+      const std::string text = TrimControls(line.Text);
       if (text.empty() || IsComment(text.front())) continue;
       // A new record as THostList::NewRecord makes it, but its fresh ID is drawn only
       // when the file gives none: each draw looks at the whole list.
@@ -315,7 +312,8 @@ private:
     THTTPReq req;
     req.URL = text(1);
     req.Post = GetField(line, ',', 2, 0) == "1";
-    req.ChangeThreshold = static_cast<float>(Number(GetField(line, ',', 3, 0), 0));
+    const double threshold = Number(GetField(line, ',', 3, 0), 0);
+    req.ChangeThreshold = std::fabs(threshold) <= std::numeric_limits<float>::max() ? static_cast<float>(threshold) : 0;
     req.ChangeRecipients = text(4);
     req.Variables = text(5);
     req.UserName = text(6);
