@@ -50,7 +50,9 @@ bool TSettings::HasName(std::string_view name) const { return IndexOfName(name) 
 
 std::string TSettings::Value(std::string_view name) const {
   const int i = IndexOfName(name);
-  return i < 0 ? std::string() : FLines[static_cast<std::size_t>(i)].substr(FLines[static_cast<std::size_t>(i)].find('=') + 1);
+  if (i < 0) return std::string();
+  const std::string& line = FLines[static_cast<std::size_t>(i)];
+  return line.substr(line.find('=') + 1);
 }
 
 void TSettings::SetValue(std::string_view name, std::string_view value) {
