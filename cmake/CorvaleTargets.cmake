@@ -11,6 +11,7 @@ function(corvale_library name)
     # A layer with no code yet still links: give it one empty unit.
     set(srcs ${CMAKE_CURRENT_BINARY_DIR}/${name}_empty.cpp)
     file(WRITE ${srcs} "")
+    set_source_files_properties(${srcs} PROPERTIES SKIP_AUTOGEN ON)
   endif()
   add_library(${name} STATIC ${srcs})
   target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR}/src)

@@ -45,3 +45,5 @@ std::string ErrorText(int code) {
   std::snprintf(hex, sizeof hex, "%08llX", static_cast<unsigned long long>(value));
   return text + " (0x" + hex + ")";
 }
+
+std::string ErrnoText(int err) { return ErrorText(WinErrorFromErrno(err)); }

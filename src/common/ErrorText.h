@@ -9,3 +9,6 @@ std::string ErrorText(int code);
 
 // The code's constant name without trailing "_", or "Unknown Error " + the decimal code.
 std::string ErrorName(int code);
+
+// ErrorText of the Windows code that matches an errno value.
+std::string ErrnoText(int err);

@@ -3,7 +3,10 @@
 #include "platform/DriveTypes.h"
 #include "platform/SysErrors.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
@@ -117,4 +120,18 @@ bool FileExists(const std::string& fileName) {
 bool DirectoryExists(const std::string& path) {
   std::error_code ec;
   return fs::is_directory(NativePath(path), ec);
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return false;
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
 }

@@ -17,6 +17,9 @@ std::string NativePath(const std::string& path);
 bool ReadWholeFile(const std::string& fileName, std::string& text);
 // Creates or truncates the file and writes the text; true when every byte was written.
 bool WriteWholeFile(const std::string& fileName, const std::string& text);
+// Writes all size bytes to the descriptor, going on after interrupted or partial
+// writes; false with errno set when it cannot.
+bool WriteAll(int fd, const char* data, std::size_t size);
 bool WriteBufferToFile(const std::string& fileName, const void* buffer, std::size_t size);
 
 // Creates the folder and every missing folder above it; true when it exists afterwards

@@ -18,6 +18,7 @@
 #include "common/Fields.h"
 #include "common/FileUtils.h"
 #include "common/QLEncryptString.h"
+#include "common/TextFiles.h"
 #include "common/TextUtils.h"
 #include "core/HostAddress.h"
 #include "core/HostsFileNumbers.h"
@@ -32,7 +33,6 @@ constexpr int HostLineFields = 41;
 constexpr int HTTPLineFields = 7;
 constexpr double ErrorAfterMargin = 0.18333333333333333;  // 11 seconds, in minutes
 
-std::string SystemErrorText(int err) { return ErrorText(WinErrorFromErrno(err)); }
 
 std::string Quoted(const std::string& fileName) { return "\"" + fileName + "\""; }
 
@@ -140,7 +140,7 @@ public:
       record->GroupNumber = FGroupCounter;
       FList.Add(std::move(record));
     }
-    if (FReader.Error() != 0) Fail(nullptr, "Unable to read " + Quoted(FFileName) + ": " + SystemErrorText(FReader.Error()));
+    if (FReader.Error() != 0) Fail(nullptr, "Unable to read " + Quoted(FFileName) + ": " + ErrnoText(FReader.Error()));
   }
 
   // Duplicate IDs renumbered, parents cleaned, ancestors recomputed: in list order,
@@ -357,19 +357,6 @@ int CreateNew(const std::string& name, mode_t mode) {
   return fd;
 }
 
-bool WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = EIO;
-      return false;
-    }
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
 
 void SyncFolder(const std::string& folder) {
   const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -420,7 +407,8 @@ void KeepUntouched(const std::string& path, const std::string& displayName, cons
   const auto report = [&](const std::string& message) {
     if (log) log(nullptr, message, 'E');
   };
-  const std::string base = path + ".unreadable-" + FormatDateTime("yyyymmdd-hhnnss", now);
+  const std::string suffix = ".unreadable-" + FormatDateTime("yyyymmdd-hhnnss", now);
+  const std::string base = path + suffix;
   const auto nameFor = [&](int attempt) { return attempt == 1 ? base : base + "-" + std::to_string(attempt); };
   int err = 0;
   for (int attempt = 1; attempt <= 100; ++attempt) {
@@ -433,18 +421,15 @@ void KeepUntouched(const std::string& path, const std::string& displayName, cons
     if (err != EEXIST) break;
   }
   const int copyErr = err;
-  for (int attempt = 1; attempt <= 100; ++attempt) {
-    const std::string aside = nameFor(attempt);
-    if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0) {
-      SyncFolder(ExtractFilePath(path));
-      report(Quoted(displayName) + " " + why + " and could not be copied (" + SystemErrorText(copyErr) +
-             "); it was moved to " + Quoted(aside) + ".");
-      return;
-    }
-    err = errno;
-    if (err != EEXIST) break;
+  std::string asideError;
+  const std::string aside = SetFileAside(path, suffix, asideError);
+  if (!aside.empty()) {
+    SyncFolder(ExtractFilePath(path));
+    report(Quoted(displayName) + " " + why + " and could not be copied (" + ErrnoText(copyErr) +
+           "); it was moved to " + Quoted(aside) + ".");
+    return;
   }
-  report(Quoted(displayName) + " " + why + " and could neither be copied nor moved aside (" + SystemErrorText(err) +
+  report(Quoted(displayName) + " " + why + " and could neither be copied nor moved aside (" + asideError +
          "); the next save replaces it.");
 }
 
@@ -553,7 +538,7 @@ bool LoadHosts(const std::string& fileName, THostList& list, const THostsLoadOpt
   bool complete = false;
   bool unknownTests = false;
   if (fd < 0) {
-    if (options.Log) options.Log(nullptr, "Unable to read " + Quoted(fileName) + ": " + SystemErrorText(errno), 'E');
+    if (options.Log) options.Log(nullptr, "Unable to read " + Quoted(fileName) + ": " + ErrnoText(errno), 'E');
   } else {
     try {
       THostsLoader loader(fileName, list, options, fd);
@@ -579,7 +564,7 @@ bool LoadHosts(const std::string& fileName, THostList& list, const THostsLoadOpt
 bool SaveHosts(const std::string& fileName, const THostList& list, const THostsSaveOptions& options,
                std::string* errorText) {
   const auto fail = [&](const std::string& message, int err) {
-    if (errorText) *errorText = message + ": " + SystemErrorText(err);
+    if (errorText) *errorText = message + ": " + ErrnoText(err);
     return false;
   };
   const std::string path = NativePath(fileName);

@@ -83,7 +83,8 @@ void TMonitor::RequestClose() {
 
 void TMonitor::EndSession() {
   if (FRestartServiceAtExit) {
-    SaveConfiguration();
+    // The service's copy starts at once and reads the files: they must be current.
+    SaveHostsFile(FHostsFileName);
     SaveSettings();
     FServices.StartService(std::string(), CorvaleServiceName);
     FRestartServiceAtExit = false;

@@ -4,7 +4,7 @@
 #include "common/Clock.h"
 #include "common/FileUtils.h"
 #include "core/TMonitor.h"
-#include "core/TextFiles.h"
+#include "common/TextFiles.h"
 
 namespace {
 const char* const LogFileName = "Corvale.log";

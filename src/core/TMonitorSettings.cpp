@@ -3,7 +3,7 @@
 
 #include "common/Clock.h"
 #include "core/TMonitor.h"
-#include "core/TextFiles.h"
+#include "common/TextFiles.h"
 
 void TMonitor::LoadSettings() {
   // The read rules keep some current values, so the file is read over a copy of them.

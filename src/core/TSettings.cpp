@@ -5,7 +5,7 @@
 #include "common/FileUtils.h"
 #include "common/QLEncryptString.h"
 #include "common/TextUtils.h"
-#include "core/TextFiles.h"
+#include "common/TextFiles.h"
 
 namespace {
 

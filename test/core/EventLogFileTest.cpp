@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "core/TextFiles.h"
+#include "common/TextFiles.h"
 #include "MonitorFixture.h"
 
 using testsupport::ReadFileBytes;

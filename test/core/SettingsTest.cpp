@@ -6,7 +6,7 @@
 #include "common/QLEncryptString.h"
 #include "common/TextUtils.h"
 #include "core/TSettings.h"
-#include "core/TextFiles.h"
+#include "common/TextFiles.h"
 #include "MonitorFixture.h"
 
 using testsupport::ReadFileBytes;

@@ -1,4 +1,4 @@
-#include "core/TextFiles.h"
+#include "common/TextFiles.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,21 +12,6 @@
 #include "platform/SysErrors.h"
 
 namespace {
-
-std::string ErrnoText(int err) { return ErrorText(WinErrorFromErrno(err)); }
-
-bool WriteAll(int fd, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
 
 // Makes the rename itself survive a power loss; a folder that cannot be synced is no
 // reason to report the write as failed.
@@ -112,7 +97,7 @@ bool ReplaceFileText(const std::string& fileName, const std::string& text, unsig
   struct stat old {};
   const bool existed = ::stat(target.c_str(), &old) == 0;
   (void)::fchmod(fd, existed ? (old.st_mode & 07777) : newFileMode);
-  bool ok = WriteAll(fd, text) && ::fsync(fd) == 0;
+  bool ok = WriteAll(fd, text.data(), text.size()) && ::fsync(fd) == 0;
   int err = errno;
   if (::close(fd) != 0 && ok) {
     ok = false;
