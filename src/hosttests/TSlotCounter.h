@@ -1,0 +1,58 @@
+#pragma once
+// The count of one kind of test in flight (echo, TCP and HTTP, service, share) and the
+// wait for a free slot below that kind's limit. The limit is a hard one: the look for a
+// free slot and the taking of it are one step, so never more than the limit are counted.
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+
+class TSlotCounter {
+public:
+  // Tests that bypass the limit still wait while this many counted tests are in flight.
+  static constexpr int BypassLimit = 256;
+
+  TSlotCounter() = default;
+  TSlotCounter(const TSlotCounter&) = delete;
+  TSlotCounter& operator=(const TSlotCounter&) = delete;
+
+  // Waits while limit or more tests are in flight, then counts one more. The limit is
+  // taken per call, as the settings may change it; below 1 it counts as 1, so that a
+  // bad setting slows the tests down instead of stopping them for good. False, without
+  // counting, when terminated becomes true (looked at on every wake and at least every
+  // 100 ms).
+  bool Acquire(int limit, const std::atomic<bool>* terminated = nullptr);
+  // Gives back a slot taken by Acquire.
+  void Release();
+  // Waits while BypassLimit or more counted tests are in flight, without counting
+  // itself. False when terminated becomes true.
+  bool WaitBypass(const std::atomic<bool>* terminated = nullptr);
+  int InFlight() const;
+  // Wakes every waiter so that it looks at its termination flag now.
+  void WakeWaiters();
+
+  // Takes a slot (or, with bypass, waits its turn uncounted) on construction and gives
+  // a taken slot back on destruction, also when the work it guards is abandoned.
+  class TSlot {
+  public:
+    TSlot(TSlotCounter& counter, int limit, bool bypass, const std::atomic<bool>* terminated = nullptr);
+    ~TSlot();
+    TSlot(const TSlot&) = delete;
+    TSlot& operator=(const TSlot&) = delete;
+    // The test may go ahead: false when it was terminated while waiting.
+    bool Granted() const { return FGranted; }
+    // Gives the slot back before destruction; later calls do nothing.
+    void Release();
+
+  private:
+    TSlotCounter& FCounter;
+    bool FGranted = false;
+    bool FCounted = false;
+  };
+
+private:
+  bool WaitBelow(std::unique_lock<std::mutex>& lock, int limit, const std::atomic<bool>* terminated);
+
+  mutable std::mutex FLock;
+  std::condition_variable FFreed;
+  int FInFlight = 0;
+};
