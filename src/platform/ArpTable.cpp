@@ -64,12 +64,13 @@ bool WorthProbing(const std::string& dotted) {
   if ((target >> 24) == 127) return false;
   std::vector<std::string> addresses, masks;
   if (!LocalInterfaces(addresses, masks)) return false;
+  bool onSubnet = false;
   for (std::size_t i = 0; i < addresses.size() && i < masks.size(); ++i) {
     const std::uint32_t local = HostOrder(addresses[i]), mask = HostOrder(masks[i]);
-    if (local == target) return false;
-    if (mask != 0 && (local & mask) == (target & mask)) return true;
+    if (local == target) return false;  // our own address has no neighbour entry
+    onSubnet = onSubnet || (mask != 0 && (local & mask) == (target & mask));
   }
-  return false;
+  return onSubnet;
 }
 
 void Probe(const std::string& dotted) {
