@@ -15,86 +15,43 @@
 #include <vector>
 
 #include "platform/ArpTable.h"
+#include "support/TestNetns.h"
 
 namespace {
-
-int Shell(const std::string& command, std::string* output = nullptr) {
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (!pipe) return -1;
-  std::string text;
-  char chunk[512];
-  while (std::size_t n = std::fread(chunk, 1, sizeof chunk, pipe)) text.append(chunk, n);
-  int status = pclose(pipe);
-  if (output) *output = text;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 // Two namespaces joined by a veth pair, removed again by the destructor:
 //   near 192.0.2.1/24 (no MAC set) -- far 192.0.2.2/24 with MAC 02:00:00:00:00:42
 // near also holds a permanent entry for 192.0.2.99 that no host answers to.
 class TNeighbourNet {
 public:
-  TNeighbourNet() {
-    if (geteuid() != 0) {
-      FError = "network namespaces need root";
-      return;
-    }
-    RemoveStale();
-    FNear = Prefix() + std::to_string(getpid()) + "-n";
-    FFar = Prefix() + std::to_string(getpid()) + "-f";
+  TNeighbourNet() : FNet("cvarp-", {"n", "f"}), FNear(FNet.Name("n")), FFar(FNet.Name("f")) {
     const std::string n = " -n " + FNear, f = " -n " + FFar;
-    const std::vector<std::string> steps = {
-        "ip netns add " + FNear, "ip netns add " + FFar,
-        "ip link add nf0 netns " + FNear + " type veth peer name fn0 netns " + FFar,
-        "ip" + f + " link set dev fn0 address 02:00:00:00:00:42",
-        "ip" + n + " addr add 192.0.2.1/24 dev nf0", "ip" + f + " addr add 192.0.2.2/24 dev fn0",
-        "ip" + n + " link set nf0 up", "ip" + f + " link set fn0 up",
-        "ip" + n + " link set lo up", "ip" + f + " link set lo up",
-        "ip" + n + " neigh add 192.0.2.99 lladdr 02:00:00:00:00:63 dev nf0 nud permanent"};
-    for (const std::string& step : steps) {
-      std::string output;
-      if (Shell(step, &output) != 0) {
-        FError = "'" + step + "' failed: " + output;
-        return;
-      }
-    }
-    FReady = true;
+    FNet.Run({"ip link add nf0 netns " + FNear + " type veth peer name fn0 netns " + FFar,
+              "ip" + f + " link set dev fn0 address 02:00:00:00:00:42",
+              "ip" + n + " addr add 192.0.2.1/24 dev nf0", "ip" + f + " addr add 192.0.2.2/24 dev fn0",
+              "ip" + n + " link set nf0 up", "ip" + f + " link set fn0 up",
+              "ip" + n + " link set lo up", "ip" + f + " link set lo up",
+              "ip" + n + " neigh add 192.0.2.99 lladdr 02:00:00:00:00:63 dev nf0 nud permanent"});
   }
-  ~TNeighbourNet() {
-    for (const std::string& name : {FNear, FFar})
-      if (!name.empty()) Shell("ip netns del " + name);
-  }
-  bool Ready() const { return FReady; }
-  const std::string& Error() const { return FError; }
+  bool Ready() const { return FNet.Ready(); }
+  const std::string& Error() const { return FNet.Error(); }
 
   // Runs body on a thread of its own inside the near namespace; false when it could not
   // enter it.
   bool InNear(const std::function<void()>& body) const {
     bool entered = false;
     std::thread([&] {
-      int target = open(("/var/run/netns/" + FNear).c_str(), O_RDONLY | O_CLOEXEC);
-      entered = target >= 0 && setns(target, CLONE_NEWNET) == 0;
-      if (target >= 0) close(target);
-      // The thread ends here, so it never goes back to the home namespace.
+      // The thread ends inside the namespace, so it never goes back home.
+      testsupport::TInNetns inside(FNear);
+      entered = inside.Entered();
       if (entered) body();
     }).join();
     return entered;
   }
 
 private:
-  static std::string Prefix() { return "cvarp-"; }
-  // Namespaces left by a test run that was killed.
-  static void RemoveStale() {
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator("/var/run/netns", ec)) {
-      std::string name = entry.path().filename();
-      if (name.rfind(Prefix(), 0) != 0) continue;
-      pid_t pid = std::atoi(name.c_str() + Prefix().size());
-      if (pid > 0 && kill(pid, 0) != 0 && errno == ESRCH) Shell("ip netns del " + name);
-    }
-  }
-  std::string FNear, FFar, FError;
-  bool FReady = false;
+  testsupport::TTestNetns FNet;
+  std::string FNear, FFar;
 };
 
 TEST(ArpTable, MacTextIsUpperCaseHexPairs) {

@@ -24,6 +24,7 @@
 #include "platform/IcmpStatus.h"
 #include "platform/SysErrors.h"
 #include "platform/TEchoEngine.h"
+#include "support/TestNetns.h"
 
 using namespace ipstatus;
 using Mode = TEchoEngine::TOpenMode;
@@ -42,18 +43,6 @@ std::string Dotted(std::uint32_t address) {
 // 127.1.x.y for the n-th scale target.
 std::uint32_t LoopbackTarget(int n) {
   return htonl((127u << 24) | (1u << 16) | static_cast<std::uint32_t>(n + 1));
-}
-
-// Runs a shell command; the exit status, with its output in output.
-int Shell(const std::string& command, std::string* output = nullptr) {
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (!pipe) return -1;
-  std::string text;
-  char chunk[512];
-  while (std::size_t n = std::fread(chunk, 1, sizeof chunk, pipe)) text.append(chunk, n);
-  int status = pclose(pipe);
-  if (output) *output = text;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // Waits for an asynchronous answer, at most long enough to tell a lost callback from a
@@ -75,29 +64,8 @@ std::future<TEchoReply> Ask(TEchoEngine& engine, std::uint32_t target, int ttl, 
   return answer;
 }
 
-// The calling thread enters a network namespace for the object's lifetime; sockets it
-// opens meanwhile stay in that namespace.
-class TInNetns {
-public:
-  explicit TInNetns(const std::string& name) {
-    FHome = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
-    int target = open(("/var/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
-    FEntered = FHome >= 0 && target >= 0 && setns(target, CLONE_NEWNET) == 0;
-    if (target >= 0) close(target);
-  }
-  ~TInNetns() {
-    if (FEntered) setns(FHome, CLONE_NEWNET);
-    if (FHome >= 0) close(FHome);
-  }
-  bool Entered() const { return FEntered; }
-
-private:
-  int FHome = -1;
-  bool FEntered = false;
-};
-
 std::unique_ptr<TEchoEngine> EngineIn(const std::string& netns, Mode mode) {
-  TInNetns inside(netns);
+  testsupport::TInNetns inside(netns);
   if (!inside.Entered()) return nullptr;
   return std::make_unique<TEchoEngine>(mode);
 }
@@ -121,64 +89,31 @@ public:
   static constexpr const char* NoRoute = "203.0.113.200";
   static constexpr const char* LocalUnreachable = "203.0.113.250";
 
-  TRoutedNet() {
-    if (getuid() != 0) {
-      FError = "network namespaces need root";
-      return;
-    }
-    RemoveStale();
-    std::string prefix = Prefix() + std::to_string(getpid()) + "-";
-    FHost = prefix + "h";
-    FRouter = prefix + "r";
-    FTarget = prefix + "t";
+  TRoutedNet()
+      : FNet("cveh-", {"h", "r", "t"}), FHost(FNet.Name("h")), FRouter(FNet.Name("r")), FTarget(FNet.Name("t")) {
     const std::string h = " -n " + FHost, r = " -n " + FRouter, t = " -n " + FTarget;
-    const std::vector<std::string> steps = {
-        "ip netns add " + FHost, "ip netns add " + FRouter, "ip netns add " + FTarget,
-        "ip link add hr0 netns " + FHost + " type veth peer name rh0 netns " + FRouter,
-        "ip link add rt0 netns " + FRouter + " type veth peer name tr0 netns " + FTarget,
-        "ip" + h + " addr add 192.0.2.2/24 dev hr0", "ip" + h + " link set hr0 up",
-        "ip" + h + " link set lo up", "ip" + h + " route add default via 192.0.2.1",
-        "ip" + h + " route add unreachable 203.0.113.248/29",
-        "ip" + h + " neigh add 192.0.2.99 lladdr 02:00:00:00:00:63 dev hr0 nud permanent",
-        "ip netns exec " + FHost + " sysctl -qw net.ipv4.ping_group_range='0 2147483647'",
-        "ip" + r + " addr add 192.0.2.1/24 dev rh0", "ip" + r + " addr add 198.51.100.1/24 dev rt0",
-        "ip" + r + " link set rh0 up", "ip" + r + " link set rt0 up", "ip" + r + " link set lo up",
-        "ip netns exec " + FRouter + " sysctl -qw net.ipv4.ip_forward=1 net.ipv4.icmp_ratemask=0",
-        "ip" + r + " route add unreachable 203.0.113.0/25",
-        "ip" + r + " route add prohibit 203.0.113.128/26",
-        "ip" + t + " addr add 198.51.100.2/24 dev tr0", "ip" + t + " link set tr0 up",
-        "ip" + t + " link set lo up", "ip" + t + " route add default via 198.51.100.1"};
-    for (const std::string& step : steps) {
-      std::string output;
-      if (Shell(step, &output) != 0) {
-        FError = "'" + step + "' failed: " + output;
-        return;
-      }
-    }
-    FReady = true;
+    FNet.Run({"ip link add hr0 netns " + FHost + " type veth peer name rh0 netns " + FRouter,
+              "ip link add rt0 netns " + FRouter + " type veth peer name tr0 netns " + FTarget,
+              "ip" + h + " addr add 192.0.2.2/24 dev hr0", "ip" + h + " link set hr0 up",
+              "ip" + h + " link set lo up", "ip" + h + " route add default via 192.0.2.1",
+              "ip" + h + " route add unreachable 203.0.113.248/29",
+              "ip" + h + " neigh add 192.0.2.99 lladdr 02:00:00:00:00:63 dev hr0 nud permanent",
+              "ip netns exec " + FHost + " sysctl -qw net.ipv4.ping_group_range='0 2147483647'",
+              "ip" + r + " addr add 192.0.2.1/24 dev rh0", "ip" + r + " addr add 198.51.100.1/24 dev rt0",
+              "ip" + r + " link set rh0 up", "ip" + r + " link set rt0 up", "ip" + r + " link set lo up",
+              "ip netns exec " + FRouter + " sysctl -qw net.ipv4.ip_forward=1 net.ipv4.icmp_ratemask=0",
+              "ip" + r + " route add unreachable 203.0.113.0/25",
+              "ip" + r + " route add prohibit 203.0.113.128/26",
+              "ip" + t + " addr add 198.51.100.2/24 dev tr0", "ip" + t + " link set tr0 up",
+              "ip" + t + " link set lo up", "ip" + t + " route add default via 198.51.100.1"});
   }
-  ~TRoutedNet() {
-    for (const std::string& name : {FHost, FRouter, FTarget})
-      if (!name.empty()) Shell("ip netns del " + name);
-  }
-  bool Ready() const { return FReady; }
-  const std::string& Error() const { return FError; }
+  bool Ready() const { return FNet.Ready(); }
+  const std::string& Error() const { return FNet.Error(); }
   const std::string& Host() const { return FHost; }
 
 private:
-  static std::string Prefix() { return "cveh-"; }
-  // Namespaces left by a test run that was killed.
-  static void RemoveStale() {
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator("/var/run/netns", ec)) {
-      std::string name = entry.path().filename();
-      if (name.rfind(Prefix(), 0) != 0) continue;
-      pid_t pid = std::atoi(name.c_str() + Prefix().size());
-      if (pid > 0 && kill(pid, 0) != 0 && errno == ESRCH) Shell("ip netns del " + name);
-    }
-  }
-  std::string FHost, FRouter, FTarget, FError;
-  bool FReady = false;
+  testsupport::TTestNetns FNet;
+  std::string FHost, FRouter, FTarget;
 };
 
 class EchoEngineNet : public ::testing::Test {
@@ -625,7 +560,7 @@ TEST_F(EchoEngineNet, ForgedAndStrayIcmpNeverAnswersARequest) {
   ASSERT_TRUE(engine);
   int forger;
   {
-    TInNetns inside(FNet->Host());
+    testsupport::TInNetns inside(FNet->Host());
     forger = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
   }
   ASSERT_GE(forger, 0);
