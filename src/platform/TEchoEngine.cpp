@@ -302,7 +302,7 @@ int TEchoEngine::Transmit(std::uint16_t seq, std::uint32_t target, int ttl,
     c->cmsg_type = IP_TTL;
     c->cmsg_len = CMSG_LEN(sizeof(int));
     std::memcpy(CMSG_DATA(c), &ttl, sizeof ttl);
-    if (sendmsg(FSocket, &msg, MSG_NOSIGNAL) >= 0) return 0;
+    if (SendOnce(msg)) return 0;
     // Kernels that do not take the time-to-live per message refuse the control data.
     if (errno != EINVAL || FKind != TEchoSocketKind::Datagram) return errno;
     FTtlByOption = true;
@@ -311,7 +311,20 @@ int TEchoEngine::Transmit(std::uint16_t seq, std::uint32_t target, int ttl,
   }
   std::lock_guard<std::mutex> guard(FSendLock);
   if (setsockopt(FSocket, IPPROTO_IP, IP_TTL, &ttl, sizeof ttl) != 0) return errno;
-  return sendmsg(FSocket, &msg, MSG_NOSIGNAL) >= 0 ? 0 : errno;
+  return SendOnce(msg) ? 0 : errno;
+}
+
+bool TEchoEngine::SendOnce(msghdr& msg) {
+  if (sendmsg(FSocket, &msg, MSG_NOSIGNAL) >= 0) return true;
+  // An ICMP error for an earlier request (time exceeded, unreachable) is also left on a
+  // datagram socket as a pending error, which the next send reports and clears. That
+  // request learns of it from the error queue; this one is sent again.
+  switch (errno) {
+    case EHOSTUNREACH: case ENETUNREACH: case EHOSTDOWN: case ECONNREFUSED: case EPROTO: case EMSGSIZE:
+      return sendmsg(FSocket, &msg, MSG_NOSIGNAL) >= 0;
+    default:
+      return false;
+  }
 }
 
 std::unique_ptr<TEchoEngine::TPending> TEchoEngine::TakeLocked(std::uint16_t seq) {

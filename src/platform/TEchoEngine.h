@@ -44,6 +44,8 @@ using TEchoCallback = std::function<void(const TEchoReply&)>;
 
 enum class TEchoSocketKind { None, Datagram, Raw };
 
+struct msghdr;
+
 class TEchoEngine {
 public:
   // Status of every request of an engine that has no socket.
@@ -106,6 +108,8 @@ private:
   void ReadErrors();
   void Deliver(const TIcmpMessage& message, std::int64_t receivedNs);
   void ExpireDue();
+  // One sendmsg, sent again once when it only reported an earlier request's error.
+  bool SendOnce(msghdr& msg);
   int Transmit(std::uint16_t seq, std::uint32_t target, int ttl, const std::string& payload);
   std::unique_ptr<TPending> TakeLocked(std::uint16_t seq);
   void Wake();
