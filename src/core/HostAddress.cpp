@@ -27,6 +27,18 @@ std::optional<TOctets> ResolvedOctets(const std::string& address) {
   return Octets(ip);
 }
 
+// Whether match holds for some interface whose address and mask read as octets.
+template <class TMatch>
+bool AnyInterface(const std::vector<std::string>& addresses, const std::vector<std::string>& masks,
+                  TMatch match) {
+  for (size_t i = 0; i < addresses.size() && i < masks.size(); ++i) {
+    const auto local = Octets(addresses[i]);
+    const auto mask = Octets(masks[i]);
+    if (local && mask && match(*local, *mask)) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool Resolve(const std::string& address, std::string& ip) {
@@ -40,18 +52,12 @@ bool OnLocalSubnet(const std::string& address) {
 
 bool OnLocalSubnet(const std::string& address, const std::vector<std::string>& addresses,
                    const std::vector<std::string>& masks) {
-  auto target = ResolvedOctets(address);
-  if (!target) return false;
-  for (size_t i = 0; i < addresses.size() && i < masks.size(); ++i) {
-    auto local = Octets(addresses[i]);
-    auto mask = Octets(masks[i]);
-    if (!local || !mask) continue;
-    bool same = true;
-    for (size_t k = 0; k < 4 && same; ++k)
-      same = ((*target)[k] & (*mask)[k]) == ((*local)[k] & (*mask)[k]);
-    if (same) return true;
-  }
-  return false;
+  const auto target = ResolvedOctets(address);
+  return target && AnyInterface(addresses, masks, [&](const TOctets& local, const TOctets& mask) {
+    for (size_t k = 0; k < 4; ++k)
+      if (((*target)[k] & mask[k]) != (local[k] & mask[k])) return false;
+    return true;
+  });
 }
 
 bool IsBroadcastAddress(const std::string& address) {
@@ -61,17 +67,13 @@ bool IsBroadcastAddress(const std::string& address) {
 
 bool IsBroadcastAddress(const std::string& address, const std::vector<std::string>& addresses,
                         const std::vector<std::string>& masks) {
-  auto target = ResolvedOctets(address);
-  if (!target) return false;
-  for (size_t i = 0; i < addresses.size() && i < masks.size(); ++i) {
-    auto local = Octets(addresses[i]);
-    auto mask = Octets(masks[i]);
-    if (!local || !mask || (*mask)[3] > 248) continue;
+  const auto target = ResolvedOctets(address);
+  return target && AnyInterface(addresses, masks, [&](const TOctets& local, const TOctets& mask) {
+    if (mask[3] > 248) return false;
     TOctets broadcast{};
-    for (size_t k = 0; k < 4; ++k) broadcast[k] = ((*mask)[k] ^ 255) | (*local)[k];
-    if (broadcast == *target) return true;
-  }
-  return false;
+    for (size_t k = 0; k < 4; ++k) broadcast[k] = (mask[k] ^ 255) | local[k];
+    return broadcast == *target;
+  });
 }
 
 bool IsLocalAddress(const std::string& address) {
