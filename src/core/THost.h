@@ -3,7 +3,7 @@
 // stands now and its running statistics. Records belong to the main thread (see
 // README.md for how other threads read them).
 #include "common/DateTime.h"
-#include "core/TBackgroundTask.h"
+#include "hosttests/TBackgroundTask.h"
 
 #include <array>
 #include <cstdint>

@@ -8,6 +8,7 @@
 #include "common/Clock.h"
 #include "core/THostList.h"
 #include "core/TSyslogSender.h"
+#include "platform/TEchoEngine.h"
 #include "platform/TServiceControl.h"
 #include "platform/TWindowChannel.h"
 
@@ -17,7 +18,10 @@ const char* const CorvaleRegKey = "Software\\Quillmoor\\Corvale";
 
 TMonitor::TMonitor(const TStartOptions& options, TClock& clock, TServiceControl& services, QObject* parent)
     : QObject(parent), FOptions(options), FClock(clock), FServices(services), FHosts(std::make_unique<THostList>()),
+      FTests(std::make_unique<TTestContext>(this, nullptr)), FEcho(std::make_unique<TEchoEngine>()),
       FSyslog(std::make_unique<TSyslogSender>(clock)) {
+  FTests->SetEcho(FEcho.get());
+  FTests->SetTracer([this](const std::string& message) { Trace(message); });
   Timer1.setInterval(250);
   tmrAlert.setInterval(5000);
   tmrAutoSave.setInterval(1200000);
@@ -153,11 +157,6 @@ void TMonitor::LogEvent(const THost* host, const std::string& message, char cate
     }
     FInLogHooks = false;
   }
-}
-
-void TMonitor::Timer1Timer() {
-  if (FRunState.load() != rsRunning) return;
-  // The scheduler pass is added with the test workers.
 }
 
 void TMonitor::tmrFreeMemTimer() {

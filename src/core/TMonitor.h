@@ -16,16 +16,21 @@
 #include <string>
 #include <vector>
 
+#include "core/TAlertChannels.h"
 #include "core/TEventLog.h"
 #include "core/TSettings.h"
 #include "core/TStartOptions.h"
 #include "core/TStatusTrace.h"
+#include "hosttests/TTestContext.h"
 #include "platform/TRegistryStore.h"
 
 class TClock;
 class THost;
 class THostList;
 class TBackgroundTask;
+class TEchoEngine;
+class TPingThread;
+class TTCPThread;
 class TServiceControl;
 class TSyslogSender;
 class TWindowChannel;
@@ -47,11 +52,6 @@ constexpr std::intptr_t CorvaleStoppedParam = 6438;
 extern const char* const CorvaleWindowClass;  // "TfrmCorvale"
 extern const char* const CorvaleServiceName;  // "Corvale"
 extern const char* const CorvaleRegKey;       // "Software\Quillmoor\Corvale"
-
-// Completion steps in progress on the main thread, per kind; shutdown waits for zero.
-struct TCompletionCounters {
-  std::atomic<int> Echo{0}, TCP{0}, Service{0}, Share{0}, MessageSender{0}, InfoUpdate{0};
-};
 
 struct TRunningTask {
   std::string Name;  // "Ping " + display name, ...
@@ -147,12 +147,70 @@ public:
   TEventLog& Log() { return FLog; }
   TStatusTrace& StatusTrace() { return *FTrace; }
   std::shared_mutex& StateLock() { return FStateLock; }
-  TCompletionCounters& Completions() { return FCompletions; }
+  TCompletionCounters& Completions() { return FTests->Completions; }
+  // What the test workers share: the echo handle (opened when the monitor is made, in
+  // the calling thread's network namespace), the slots, the host-list gate, the pool.
+  TTestContext& Tests() { return *FTests; }
+  TEchoEngine& EchoEngine() { return *FEcho; }
+  // The alert channels; the monitor starts with the empty set (TAlertChannels itself).
+  // The object must outlive the monitor; nullptr returns to the empty set.
+  void SetAlertChannels(TAlertChannels* channels) { FAlerts = channels ? channels : &FNoAlerts; }
+  TAlertChannels& Alerts() { return *FAlerts; }
   std::vector<TRunningTask>& RunningTests() { return FRunningTests; }
   // Changed on the main thread under StateLock() held exclusively.
   TSettings& Settings() { return FSettings; }
   const TSettings& Settings() const { return FSettings; }
   bool Use24HourDate() const { return FSettings.Use24HourDate == 1; }
+
+  // The scheduler (TMonitorScheduler.cpp). Testing on is the main window's testing
+  // button: Timer1 runs only while it is on, and results are ignored while it is off.
+  bool TestingOn() const { return FTestingOn; }
+  void SetTestingOn(bool on);
+  // Starts a test of the host now unless one runs; nothing for an index outside the list.
+  void TestHost(int index);
+  // The host command "Test Host Status": logs "Manual test", then TestHost.
+  void TestHostNow(int index);
+  void RefreshAllHosts();
+  void AddRunningTest(const std::string& name, std::shared_ptr<TBackgroundTask> task);
+  void RemoveFromRunningTests(const TBackgroundTask* task);
+  // The tray icon's hint after the last scheduler pass.
+  const std::string& TrayHint() const { return FTrayHint; }
+  int ProbesInFlight() const { return FProbesInFlight; }
+  int PeriodicTracesRunning() const { return FPeriodicTraces; }
+  // Emits HostChanged(index) between the traces prefix + " - Host Start " + index and
+  // prefix + " - Host End " + index.
+  void RefreshHostRow(int index, const std::string& tracePrefix);
+
+  // Completion handlers of the host tests and the capability probes.
+  void PingCallback(TPingThread& thread, const std::string& address, const std::string& responder,
+                    std::int32_t responseTime, std::int32_t tag, const std::string& errorText, std::int32_t status,
+                    bool success, const std::string& resolvedAddress);
+  void TCPCallback(TTCPThread& thread, const std::string& hostAddress, const std::string& resolvedAddress,
+                   std::int32_t port, bool connected, const std::string& resultText, std::int64_t hostReference,
+                   std::int32_t elapsed);
+  void ProbeCallback(TTCPThread& thread, const std::string& hostAddress, const std::string& resolvedAddress,
+                     std::int32_t port, bool connected, const std::string& resultText, std::int64_t hostReference,
+                     std::int32_t elapsed);
+
+  // The status evaluation (TMonitorStatus.cpp). Main thread only.
+  void UpdateHostStatus(int index, bool success, bool forcedOffline, std::int32_t responseTime,
+                        const std::string& newIP, const std::string& errorText, const std::string& echoDetail);
+  void IPAddressChange(const std::string& oldIP, const std::string& newIP, const std::string& testName,
+                       THost& host);
+  // Re-evaluates the parents-up flag of every record.
+  void CheckParents();
+
+  // Host operations (TMonitorHostOps.cpp). checked: the menu item matching the host's
+  // state carries the check mark, so choosing it enables the host again.
+  void DisableHost(int index, bool checked);
+  void DisableHostFor(int index, int minutes, bool checked);
+  // Depth 0 flags and error text, 1 also status and trace (a new baseline), 2 also the
+  // statistics and history.
+  void ResetHost(THost& record, int depth);
+  void ResetHostStatus(int index, int depth);
+  void ResetAllHosts(int depth);
+  void ResetDependentHosts(int index, int depth);
+  void SimulateHostFailure(int index);
 
   // Timer handlers.
   void Timer1Timer();
@@ -169,6 +227,9 @@ signals:
   void ShutdownStarting();   // clear the log views, hide the tray icon
   void ShutdownFinished();
   void HostListRebuilt();    // the host list was replaced
+  void HostChanged(int index);  // refresh the host's row
+  void TrayHintChanged();
+  void TestingChanged(bool on);
 
 private:
   // Start-up steps (TMonitorStartup.cpp).
@@ -212,8 +273,18 @@ private:
   std::unique_ptr<TStatusTrace> FTrace;
   std::unique_ptr<TWindowChannel> FWindow;
   std::shared_mutex FStateLock;
-  TCompletionCounters FCompletions;
+  // The engine goes first: ending its pending requests reaches the workers' context.
+  std::unique_ptr<TTestContext> FTests;
+  std::unique_ptr<TEchoEngine> FEcho;
+  TAlertChannels FNoAlerts;
+  TAlertChannels* FAlerts = &FNoAlerts;
   std::vector<TRunningTask> FRunningTests;
+  std::vector<std::shared_ptr<TBackgroundTask>> FNotificationThreads;
+  bool FTestingOn = true;
+  std::string FTrayHint;
+  TDateTime FPreviousPass = 0;
+  int FProbesInFlight = 0;
+  int FPeriodicTraces = 0;
   std::vector<std::string> FPartnerClasses;  // read at start-up from "NotifyApps"
 
   std::atomic<int> FRunState{rsRunning};

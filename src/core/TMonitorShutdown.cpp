@@ -6,7 +6,7 @@
 
 #include <chrono>
 
-#include "core/TBackgroundTask.h"
+#include "hosttests/TBackgroundTask.h"
 #include "core/THostList.h"
 #include "core/TMonitor.h"
 #include "platform/TWindowChannel.h"
@@ -64,11 +64,11 @@ void TMonitor::Shutdown() {
       if (THost* host = FHosts->RetiredItems(i); host && host->RunningTest) host->RunningTest->Terminate();
   });
   // 7. and 8.
-  step("echo completions", [this] { WaitForCompletions({&FCompletions.Echo}); });
+  step("echo completions", [this] { WaitForCompletions({&FTests->Completions.Echo}); });
   step("message senders", [this] {
-    WaitForCompletions({&FCompletions.InfoUpdate});
+    WaitForCompletions({&FTests->Completions.InfoUpdate});
     SleepWithMessages(100);
-    WaitForCompletions({&FCompletions.MessageSender});
+    WaitForCompletions({&FTests->Completions.MessageSender});
   });
   // 9. All records wait together at most the host-list wait time for their threads.
   // The web server has stopped, so no reader is left to lock out; the wait lets the
@@ -79,9 +79,9 @@ void TMonitor::Shutdown() {
   // 10. and 11.
   step("completions", [this] {
     SleepWithMessages(100);
-    WaitForCompletions({&FCompletions.Echo, &FCompletions.TCP, &FCompletions.Service, &FCompletions.Share});
+    WaitForCompletions({&FTests->Completions.Echo, &FTests->Completions.TCP, &FTests->Completions.Service, &FTests->Completions.Share});
     FreePendingAlerts();
-    WaitForCompletions({&FCompletions.InfoUpdate, &FCompletions.MessageSender});
+    WaitForCompletions({&FTests->Completions.InfoUpdate, &FTests->Completions.MessageSender});
   });
   // 12.
   step("plug-ins", [this] { UnloadPlugins(); });

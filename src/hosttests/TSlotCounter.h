@@ -4,6 +4,9 @@
 // free slot and the taking of it are one step, so never more than the limit are counted.
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
 #include <mutex>
 
 class TSlotCounter {
@@ -27,6 +30,20 @@ public:
   // itself. False when terminated becomes true.
   bool WaitBypass(const std::atomic<bool>* terminated = nullptr);
   int InFlight() const;
+
+  // The waiting form for work that holds no thread while it waits (thousands of tests
+  // due at once). start(true) runs as soon as the request may go ahead, with a slot
+  // taken unless bypass (the caller gives it back with Release); at once, before
+  // Request returns, when it may go ahead now. start(false) runs when the request is
+  // cancelled first. start runs on the thread that frees the slot (or cancels), outside
+  // the counter's lock, and must be short. Requests go ahead in their order.
+  using TStart = std::function<void(bool granted)>;
+  std::uint64_t Request(int limit, bool bypass, TStart start);
+  // Cancels a waiting request: its start(false) runs on this thread before Cancel
+  // returns. False when the request has already started (or never existed).
+  bool Cancel(std::uint64_t ticket);
+  // Requests still waiting.
+  int Waiting() const;
   // Wakes every waiter so that it looks at its termination flag now.
   void WakeWaiters();
 
@@ -52,7 +69,19 @@ public:
 private:
   bool WaitBelow(std::unique_lock<std::mutex>& lock, int limit, const std::atomic<bool>* terminated);
 
+  struct TRequest {
+    std::uint64_t Ticket = 0;
+    int Limit = 1;
+    bool Bypass = false;
+    TStart Start;
+  };
+  // Takes the requests that may go ahead now (counting them) and runs their starts.
+  void StartWaiting();
+  void StartReady();
+
   mutable std::mutex FLock;
   std::condition_variable FFreed;
   int FInFlight = 0;
+  std::deque<TRequest> FRequests;
+  std::uint64_t FNextTicket = 0;
 };

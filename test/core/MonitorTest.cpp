@@ -8,7 +8,7 @@
 #include "common/QLRegistry.h"
 #include "core/THostList.h"
 #include "core/TMonitor.h"
-#include "core/TBackgroundTask.h"
+#include "hosttests/TBackgroundTask.h"
 #include "platform/TServiceControl.h"
 #include "platform/TWindowChannel.h"
 #include "support/TestSupport.h"

@@ -1,4 +1,4 @@
-#include "core/TBackgroundTask.h"
+#include "hosttests/TBackgroundTask.h"
 
 #include <utility>
 

@@ -15,9 +15,13 @@ public:
   // The entry name in the running-test list ("Ping " + display name, ...).
   const std::string& Name() const { return FName; }
 
-  // Asks the work to stop at its next opportunity; it need not stop at once.
-  void Terminate() { FTerminated.store(true); }
+  // Asks the work to stop at its next opportunity; it need not stop at once. Work that
+  // waits (for a slot, for the host-list gate) hears of it through OnTerminate.
+  void Terminate() {
+    if (!FTerminated.exchange(true)) OnTerminate();
+  }
   bool Terminated() const { return FTerminated.load(); }
+  const std::atomic<bool>& TerminatedFlag() const { return FTerminated; }
 
   // True until the work has really ended.
   virtual bool IsAlive() const = 0;
@@ -29,6 +33,8 @@ public:
 
 protected:
   explicit TBackgroundTask(std::string name);
+  // Called once, on the thread that calls Terminate; must not block.
+  virtual void OnTerminate() {}
 
 private:
   const std::string FName;

@@ -1,0 +1,76 @@
+#pragma once
+// What every test worker shares: the echo handle, the in-flight counter of each kind,
+// the host-list gate, the completion counters the shutdown waits on, the worker pool and
+// the way back to the main thread. The monitor owns one; tests of the workers make their
+// own. It must outlive every worker created with it.
+#include <QPointer>
+#include <QThreadPool>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include "common/TGateEvent.h"
+#include "hosttests/TSlotCounter.h"
+
+class QObject;
+class TEchoEngine;
+
+// Completion steps posted or running, per kind; shutdown waits for zero.
+struct TCompletionCounters {
+  std::atomic<int> Echo{0}, TCP{0}, Service{0}, Share{0}, Name{0}, MessageSender{0}, InfoUpdate{0};
+};
+
+class TTestContext {
+public:
+  // Threads of the pool for blocking work (name lookups, connects). Slot waits hold no
+  // pool thread, so this bounds only work that really runs.
+  static constexpr int PoolThreads = 64;
+
+  // mainThread: the object in whose thread completion steps run (the main thread's event
+  // loop). echo may be null or invalid: echo tests then fail with "ICMP handle invalid".
+  TTestContext(QObject* mainThread, TEchoEngine* echo);
+  // Waits for the work running in the pool; queued work that has not started is dropped.
+  ~TTestContext();
+  TTestContext(const TTestContext&) = delete;
+  TTestContext& operator=(const TTestContext&) = delete;
+
+  TEchoEngine* Echo() const { return FEcho.load(); }
+  // For an owner that makes the engine after the context; before any worker starts.
+  void SetEcho(TEchoEngine* echo) { FEcho.store(echo); }
+
+  // In flight per kind. Echo tests count in PingSlots, TCP tests and HTTP retrievals in
+  // TCPSlots.
+  TSlotCounter PingSlots, TCPSlots, ServiceSlots, ShareSlots;
+  // The current limits (the settings MaxPingThreads ...), kept up to date by the owner.
+  std::atomic<int> MaxPingThreads{25}, MaxTCPThreads{10}, MaxServiceThreads{10}, MaxShareThreads{5};
+  // Set while the host list may be read; completion steps wait for it.
+  TGateEvent HostListGate;
+  TCompletionCounters Completions;
+  // The longest wait of a completion step for the gate where the kind bounds it.
+  std::atomic<int> HostListWaitMs{15000};
+
+  // The status trace; any thread.
+  void SetTracer(std::function<void(const std::string&)> trace);
+  void Trace(const std::string& message) const;
+
+  // Runs blocking work (a name lookup, a connect) on one of the pool's threads.
+  void RunInPool(std::function<void()> work);
+
+  // A worker's completion step. counter + 1 now; then, on the main thread, once the
+  // host-list gate is set, or waitMs have passed (waitMs >= 0), or giveUp() is true,
+  // step runs (errors it raises are swallowed) and counter - 1. The wait never blocks
+  // the main thread: the gate is looked at again every 10 ms. When the step can never
+  // run (the main-thread object is gone) it is dropped, the counter still goes back
+  // down and dropped (when given) runs on the calling thread of the drop.
+  void PostCompletion(std::atomic<int>& counter, int waitMs, std::function<bool()> giveUp,
+                      std::function<void()> step, std::function<void()> dropped = {});
+
+private:
+  QPointer<QObject> FMainThread;
+  std::atomic<TEchoEngine*> FEcho;
+  mutable std::mutex FTraceLock;
+  std::function<void(const std::string&)> FTracer;
+  QThreadPool FPool;
+};
