@@ -24,6 +24,7 @@
 #include "platform/IcmpStatus.h"
 #include "platform/SysErrors.h"
 #include "platform/TEchoEngine.h"
+#include "support/TRoutedNet.h"
 #include "support/TestNetns.h"
 
 using namespace ipstatus;
@@ -70,57 +71,13 @@ std::unique_ptr<TEchoEngine> EngineIn(const std::string& netns, Mode mode) {
   return std::make_unique<TEchoEngine>(mode);
 }
 
-// Three namespaces joined by veth pairs, removed again by the destructor:
-//   host 192.0.2.2 -- 192.0.2.1 router 198.51.100.1 -- 198.51.100.2 target
-// The router forwards and answers for 203.0.113.0/24: host unreachable for .0/25,
-// administratively prohibited for .128/26, no route (net unreachable) for the rest.
-// 192.0.2.99 is a neighbour of the host that never answers; the host itself has no route
-// to 203.0.113.248/29 and admits every group to datagram ICMP sockets.
-// The router sends at most five unreachables in a burst to one sender (then one a
-// second), so the tests ask for no more than that; its time-exceeded messages are left
-// out of rate limiting, which would otherwise share that budget.
-class TRoutedNet {
-public:
-  static constexpr const char* Router = "192.0.2.1";
-  static constexpr const char* Target = "198.51.100.2";
-  static constexpr const char* Silent = "192.0.2.99";
-  static constexpr const char* Unreachable = "203.0.113.5";
-  static constexpr const char* Prohibited = "203.0.113.130";
-  static constexpr const char* NoRoute = "203.0.113.200";
-  static constexpr const char* LocalUnreachable = "203.0.113.250";
-
-  TRoutedNet()
-      : FNet("cveh-", {"h", "r", "t"}), FHost(FNet.Name("h")), FRouter(FNet.Name("r")), FTarget(FNet.Name("t")) {
-    const std::string h = " -n " + FHost, r = " -n " + FRouter, t = " -n " + FTarget;
-    FNet.Run({"ip link add hr0 netns " + FHost + " type veth peer name rh0 netns " + FRouter,
-              "ip link add rt0 netns " + FRouter + " type veth peer name tr0 netns " + FTarget,
-              "ip" + h + " addr add 192.0.2.2/24 dev hr0", "ip" + h + " link set hr0 up",
-              "ip" + h + " link set lo up", "ip" + h + " route add default via 192.0.2.1",
-              "ip" + h + " route add unreachable 203.0.113.248/29",
-              "ip" + h + " neigh add 192.0.2.99 lladdr 02:00:00:00:00:63 dev hr0 nud permanent",
-              "ip netns exec " + FHost + " sysctl -qw net.ipv4.ping_group_range='0 2147483647'",
-              "ip" + r + " addr add 192.0.2.1/24 dev rh0", "ip" + r + " addr add 198.51.100.1/24 dev rt0",
-              "ip" + r + " link set rh0 up", "ip" + r + " link set rt0 up", "ip" + r + " link set lo up",
-              "ip netns exec " + FRouter + " sysctl -qw net.ipv4.ip_forward=1 net.ipv4.icmp_ratemask=0",
-              "ip" + r + " route add unreachable 203.0.113.0/25",
-              "ip" + r + " route add prohibit 203.0.113.128/26",
-              "ip" + t + " addr add 198.51.100.2/24 dev tr0", "ip" + t + " link set tr0 up",
-              "ip" + t + " link set lo up", "ip" + t + " route add default via 198.51.100.1"});
-  }
-  bool Ready() const { return FNet.Ready(); }
-  const std::string& Error() const { return FNet.Error(); }
-  const std::string& Host() const { return FHost; }
-
-private:
-  testsupport::TTestNetns FNet;
-  std::string FHost, FRouter, FTarget;
-};
+using testsupport::TRoutedNet;
 
 class EchoEngineNet : public ::testing::Test {
 protected:
   static void TearDownTestSuite() { FNet.reset(); }
   void SetUp() override {
-    if (!FNet) FNet = std::make_unique<TRoutedNet>();
+    if (!FNet) FNet = std::make_unique<TRoutedNet>("cveh-");
     if (!FNet->Ready()) GTEST_SKIP() << "no namespaces for echo tests: " << FNet->Error();
   }
   std::unique_ptr<TEchoEngine> Engine(Mode mode) {
