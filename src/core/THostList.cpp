@@ -239,13 +239,14 @@ bool THostList::ParentChainUp(const THost& parent, bool warningIsDown, TVisits& 
 }
 
 bool THostList::ParentsUp(const THost& record, TDateTime now) const {
-  if (record.IsDisabled(now)) return true;
+  // Most records have no parents, and every result re-checks all records.
+  if (record.Parents.empty() || record.IsDisabled(now)) return true;
   TVisits visits{{&record, TVisit::InProgress}};
   return AnyParentChainUp(record, true, visits).value_or(true);
 }
 
 bool THostList::ParentsDown(const THost& record, TDateTime now) const {
-  if (record.IsDisabled(now)) return false;
+  if (record.Parents.empty() || record.IsDisabled(now)) return false;
   TVisits visits{{&record, TVisit::InProgress}};
   return !AnyParentChainUp(record, false, visits).value_or(true);
 }

@@ -36,6 +36,10 @@ void TfrmCorvale::CreateTrayIcon() {
   connect(FTray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
     if (r == QSystemTrayIcon::Trigger || r == QSystemTrayIcon::DoubleClick) ShowFromRequest();
   });
+  connect(&FMonitor, &TMonitor::TrayHintChanged, this, [this] {
+    // The hint separates its lines with CR, which the tool tip shows as line breaks.
+    if (FTray) FTray->setToolTip(QString::fromLatin1(FMonitor.TrayHint().c_str()).replace(QChar('\r'), QChar('\n')));
+  });
   FTray->show();
 }
 
