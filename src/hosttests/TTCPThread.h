@@ -2,11 +2,13 @@
 // One TCP port test: a bare connect to the port, repeated up to a number of attempts
 // until one succeeds; nothing is sent. Host tests of the TCP kind and the capability
 // probes (ports 139 and 3389) use it. The slot of the TCP kind (shared with HTTP
-// retrievals) is waited for as a queued request; the connects run on the worker pool.
+// retrievals) is waited for as a queued request; the name lookup and the connects run
+// on the worker pool, so a test holds no thread while it waits.
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "hosttests/TBackgroundTask.h"
@@ -28,8 +30,10 @@ public:
                                             bool limitBypass, std::int64_t hostReference, TTCPDone done,
                                             int attempts, std::int32_t port);
 
+  // True until the completion step has run (or could never run).
   bool IsAlive() const override { return FAlive.load(); }
 
+  // The result, complete when the completion handler runs.
   const std::string& HostAddress() const { return FHostAddress; }
   bool Connected() const { return FConnected; }
   bool LimitBypass() const { return FLimitBypass; }
@@ -41,9 +45,40 @@ public:
   const std::string& ResultText() const { return FResultText; }
   int Attempts() const { return FAttempts; }
 
+  // The attempt loop apart from the socket, so that its rules can be checked without a
+  // network. attempt() makes one connection attempt; the loop ends when one connects,
+  // the attempts are used up or stop() is true (looked at before every attempt, and
+  // after a failed one, whose result then counts for nothing: it was cut short). An
+  // error of 10035 (would block) uses no attempt, but after WouldBlockRepeats of them in
+  // a row one is counted, so that a socket that keeps saying so cannot hold the test for
+  // ever; they are spaced by a short pause.
+  struct TAttemptResult {
+    bool Connected = false;
+    int Code = 0;  // the error's code; 0 when the error carries none
+    std::string Message;
+  };
+  struct TAttemptsOutcome {
+    bool Connected = false;
+    std::string LastExceptionText;
+    int ResultCode = 0;  // the last non-zero code; 0 when no error carried one
+  };
+  static constexpr int WouldBlockRepeats = 5;
+  static TAttemptsOutcome RunAttempts(int attempts, const std::function<bool()>& stop,
+                                      const std::function<TAttemptResult()>& attempt);
+
 private:
+  class TTakenSlot;
+
   TTCPThread(TTestContext& context, std::string name);
   void OnTerminate() override;
+
+  void ResolveAndQueue();
+  void SlotGranted(bool granted);
+  void ConnectAll(std::shared_ptr<TTakenSlot> slot);
+  TAttemptResult ConnectOnce();
+  void CloseWake();
+  void AppendError(const std::string& message);
+  void Notify();
 
   TTestContext& FContext;
   std::string FHostAddress;
@@ -58,5 +93,13 @@ private:
   std::string FResultText;
   int FAttempts = 0;
   std::uint32_t FStartTick = 0;
+
+  std::uint32_t FTarget = 0;  // the resolved address, network byte order
   std::atomic<bool> FAlive{true};
+  std::atomic<bool> FNotified{false};
+  // Guards the waiting slot request and the wake of a connect in progress against
+  // Terminate, which comes from another thread.
+  std::mutex FLock;
+  std::uint64_t FTicket = 0;
+  int FWake = -1;  // eventfd that cuts a connect in progress short
 };
