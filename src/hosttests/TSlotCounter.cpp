@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <deque>
+#include <vector>
 
 namespace {
 // Nobody signals a termination flag, so waiters look at it this often.
@@ -37,8 +39,9 @@ void TSlotCounter::Release() {
 
 namespace {
 // Starts run on the thread that frees a slot, and a start may free one itself (a request
-// that fails at once), of this counter or another. Such nested frees leave the starting
-// to the outermost call, so that a long queue never turns into a deep recursion.
+// that fails at once) or make a request, of this counter or another. Such nested calls
+// leave the starting to the outermost call, so that a long queue never turns into a deep
+// recursion.
 thread_local bool Draining = false;
 thread_local std::deque<TSlotCounter*> DrainQueue;
 }  // namespace
@@ -56,54 +59,67 @@ void TSlotCounter::StartWaiting() {
 }
 
 void TSlotCounter::StartReady() {
-  std::deque<TRequest> ready;
+  std::vector<TStart> ready;
   {
     std::lock_guard<std::mutex> lock(FLock);
-    // In order: a counted request that must wait holds back the counted ones behind it;
-    // bypass requests only wait for the bypass limit.
-    bool countedBlocked = false;
-    for (auto it = FRequests.begin(); it != FRequests.end();) {
-      const bool mayGo = it->Bypass ? FInFlight < BypassLimit : !countedBlocked && FInFlight < it->Limit;
-      if (!mayGo) {
-        if (!it->Bypass) countedBlocked = true;
-        ++it;
-        continue;
-      }
-      if (!it->Bypass) ++FInFlight;
-      ready.push_back(std::move(*it));
-      it = FRequests.erase(it);
+    // A counted request that must wait holds back the counted ones behind it.
+    while (!FCounted.empty()) {
+      TRequest& first = FCounted.begin()->second;
+      const int limit = std::max(first.LimitRef ? first.LimitRef->load() : first.Limit, 1);
+      if (FInFlight >= limit) break;
+      ++FInFlight;
+      ready.push_back(std::move(first.Start));
+      FCounted.erase(FCounted.begin());
+    }
+    if (FInFlight < BypassLimit) {
+      for (auto& [ticket, request] : FBypassing) ready.push_back(std::move(request.Start));
+      FBypassing.clear();
     }
   }
-  for (TRequest& r : ready) {
+  for (TStart& start : ready) {
     try {
-      r.Start(true);
+      start(true);
     } catch (...) {
     }
   }
 }
 
-std::uint64_t TSlotCounter::Request(int limit, bool bypass, TStart start) {
+std::uint64_t TSlotCounter::Enqueue(TRequest request, bool bypass) {
   std::uint64_t ticket;
   {
     std::lock_guard<std::mutex> lock(FLock);
     ticket = ++FNextTicket;
-    FRequests.push_back(TRequest{ticket, std::max(limit, 1), bypass, std::move(start)});
+    (bypass ? FBypassing : FCounted).emplace(ticket, std::move(request));
   }
   StartWaiting();
   return ticket;
 }
 
+std::uint64_t TSlotCounter::Request(int limit, bool bypass, TStart start) {
+  return Enqueue(TRequest{limit, nullptr, std::move(start)}, bypass);
+}
+
+std::uint64_t TSlotCounter::Request(const std::atomic<int>& limit, bool bypass, TStart start) {
+  return Enqueue(TRequest{1, &limit, std::move(start)}, bypass);
+}
+
 bool TSlotCounter::Cancel(std::uint64_t ticket) {
   TStart start;
+  bool wasFirst = false;
   {
     std::lock_guard<std::mutex> lock(FLock);
-    auto it = std::find_if(FRequests.begin(), FRequests.end(), [ticket](const TRequest& r) { return r.Ticket == ticket; });
-    if (it == FRequests.end()) return false;
-    start = std::move(it->Start);
-    FRequests.erase(it);
+    auto take = [&](std::map<std::uint64_t, TRequest>& queue) {
+      auto it = queue.find(ticket);
+      if (it == queue.end()) return false;
+      wasFirst = it == queue.begin();
+      start = std::move(it->second.Start);
+      queue.erase(it);
+      return true;
+    };
+    if (!take(FCounted) && !take(FBypassing)) return false;
   }
-  // The cancelled request may have held back others behind it.
-  StartWaiting();
+  // A cancelled first request may have held back the others behind it.
+  if (wasFirst) StartWaiting();
   try {
     start(false);
   } catch (...) {
@@ -113,7 +129,7 @@ bool TSlotCounter::Cancel(std::uint64_t ticket) {
 
 int TSlotCounter::Waiting() const {
   std::lock_guard<std::mutex> lock(FLock);
-  return static_cast<int>(FRequests.size());
+  return static_cast<int>(FCounted.size() + FBypassing.size());
 }
 
 bool TSlotCounter::WaitBypass(const std::atomic<bool>* terminated) {

@@ -5,8 +5,8 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 
 class TSlotCounter {
@@ -34,11 +34,18 @@ public:
   // The waiting form for work that holds no thread while it waits (thousands of tests
   // due at once). start(true) runs as soon as the request may go ahead, with a slot
   // taken unless bypass (the caller gives it back with Release); at once, before
-  // Request returns, when it may go ahead now. start(false) runs when the request is
-  // cancelled first. start runs on the thread that frees the slot (or cancels), outside
-  // the counter's lock, and must be short. Requests go ahead in their order.
+  // Request returns, when it may go ahead now, unless Request is called from inside a
+  // start, which is then followed by this one as soon as it returns. start(false) runs
+  // when the request is cancelled first. start runs on the thread that frees the slot
+  // (or cancels), outside the counter's lock, and must be short; it may release slots
+  // and make requests. Counted requests go ahead in their order, and so do bypass
+  // requests. Requests that are still waiting when the counter is destroyed are
+  // dropped without a call.
   using TStart = std::function<void(bool granted)>;
   std::uint64_t Request(int limit, bool bypass, TStart start);
+  // The same with the limit read whenever the request is looked at, so that a changed
+  // setting applies to requests that already wait. limit must outlive the request.
+  std::uint64_t Request(const std::atomic<int>& limit, bool bypass, TStart start);
   // Cancels a waiting request: its start(false) runs on this thread before Cancel
   // returns. False when the request has already started (or never existed).
   bool Cancel(std::uint64_t ticket);
@@ -70,11 +77,11 @@ private:
   bool WaitBelow(std::unique_lock<std::mutex>& lock, int limit, const std::atomic<bool>* terminated);
 
   struct TRequest {
-    std::uint64_t Ticket = 0;
     int Limit = 1;
-    bool Bypass = false;
+    const std::atomic<int>* LimitRef = nullptr;
     TStart Start;
   };
+  std::uint64_t Enqueue(TRequest request, bool bypass);
   // Takes the requests that may go ahead now (counting them) and runs their starts.
   void StartWaiting();
   void StartReady();
@@ -82,6 +89,7 @@ private:
   mutable std::mutex FLock;
   std::condition_variable FFreed;
   int FInFlight = 0;
-  std::deque<TRequest> FRequests;
+  // By ticket, that is in order of request.
+  std::map<std::uint64_t, TRequest> FCounted, FBypassing;
   std::uint64_t FNextTicket = 0;
 };
