@@ -4,8 +4,10 @@
 #include <QTimer>
 
 #include <chrono>
+#include <map>
 #include <memory>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -14,68 +16,128 @@ using TSteady = std::chrono::steady_clock;
 // How often a waiting completion step looks at the gate again.
 constexpr int GateLookMs = 10;
 
-// One posted completion step. It gives its counter back exactly once: when it has run,
-// or when it is destroyed unrun (the event or timer carrying it was dropped).
-class TPendingStep : public std::enable_shared_from_this<TPendingStep> {
-public:
-  TPendingStep(TTestContext& context, std::atomic<int>& counter, int waitMs, std::function<bool()> giveUp,
-               std::function<void()> step, std::function<void()> dropped)
-      : FContext(context), FCounter(counter), FGiveUp(std::move(giveUp)), FStep(std::move(step)),
-        FDropped(std::move(dropped)), FDeadline(waitMs >= 0 ? TSteady::now() + std::chrono::milliseconds(waitMs)
-                                                            : TSteady::time_point::max()) {
-    FCounter.fetch_add(1);
+}  // namespace
+
+// The completion steps posted and not yet run or dropped. Steps are owned by what carries
+// them to the main thread (a queued call, then a shared timer while they wait for the
+// gate); whatever destroys a step unrun drops it. The queue itself only knows them by id,
+// so that the context can drop the rest when it goes first.
+struct TTestContext::TStepQueue {
+  struct TStep;
+  // The steps that looked at the closed gate in one 10 ms round share one timer.
+  struct TBatch {
+    std::vector<std::shared_ptr<TStep>> Steps;
+    bool Fired = false;
+  };
+
+  explicit TStepQueue(TGateEvent& gate) : Gate(gate) {}
+
+  // Takes the step out of the pending ones: true for the one caller that may run or
+  // drop it.
+  bool Claim(std::uint64_t id) {
+    std::lock_guard<std::mutex> lock(Lock);
+    return Pending.erase(id) == 1;
+  }
+  bool IsPending(std::uint64_t id) const {
+    std::lock_guard<std::mutex> lock(Lock);
+    return Pending.count(id) == 1;
+  }
+  // Main thread: the step looks again in the next round.
+  void Wait(std::shared_ptr<TStep> step, QObject* mainThread);
+
+  TGateEvent& Gate;
+  mutable std::mutex Lock;
+  std::uint64_t NextId = 0;
+  std::map<std::uint64_t, TStep*> Pending;
+  std::weak_ptr<TBatch> Collecting;  // main thread only
+};
+
+struct TTestContext::TStepQueue::TStep {
+  TStep(const std::shared_ptr<TStepQueue>& queue, std::atomic<int>& counter, int waitMs,
+        std::function<bool()> giveUp, std::function<void()> step, std::function<void()> dropped)
+      : Queue(queue), Counter(counter), GiveUp(std::move(giveUp)), Step(std::move(step)), Dropped(std::move(dropped)),
+        Deadline(waitMs >= 0 ? TSteady::now() + std::chrono::milliseconds(waitMs) : TSteady::time_point::max()) {
+    std::lock_guard<std::mutex> lock(queue->Lock);
+    Id = ++queue->NextId;
+    queue->Pending.emplace(Id, this);
+  }
+  TStep(const TStep&) = delete;
+  TStep& operator=(const TStep&) = delete;
+
+  ~TStep() {
+    auto queue = Queue.lock();
+    if (queue && queue->Claim(Id)) Drop();
   }
 
-  ~TPendingStep() {
-    if (FDone) return;
-    if (FDropped) {
-      try {
-        FDropped();
-      } catch (...) {
-      }
+  void Drop() {
+    try {
+      if (Dropped) Dropped();
+    } catch (...) {
     }
-    FCounter.fetch_sub(1);
+    Counter.fetch_sub(1);
   }
 
-  // On the main thread: runs the step when the gate allows, else looks again later.
-  void Attempt(QObject* mainThread) {
+  // Main thread: runs the step when the gate allows, else waits for the next round.
+  static void Attempt(const std::shared_ptr<TStep>& self, QObject* mainThread) {
+    auto queue = self->Queue.lock();
+    if (!queue || !queue->IsPending(self->Id)) return;
     bool giveUp = false;
     try {
-      giveUp = FGiveUp && FGiveUp();
+      giveUp = self->GiveUp && self->GiveUp();
     } catch (...) {
       giveUp = true;
     }
-    if (!FContext.HostListGate.IsSet() && !giveUp && TSteady::now() < FDeadline) {
-      QTimer::singleShot(GateLookMs, mainThread, [self = shared_from_this(), mainThread] { self->Attempt(mainThread); });
+    if (!giveUp && !queue->Gate.IsSet() && TSteady::now() < self->Deadline) {
+      queue->Wait(self, mainThread);
       return;
     }
-    FDone = true;
+    if (!queue->Claim(self->Id)) return;
+    queue.reset();
     try {
-      FStep();
+      self->Step();
     } catch (...) {
     }
-    FCounter.fetch_sub(1);
+    self->Counter.fetch_sub(1);
   }
 
-private:
-  TTestContext& FContext;
-  std::atomic<int>& FCounter;
-  std::function<bool()> FGiveUp;
-  std::function<void()> FStep;
-  std::function<void()> FDropped;
-  TSteady::time_point FDeadline;
-  bool FDone = false;
+  std::weak_ptr<TStepQueue> Queue;
+  std::uint64_t Id = 0;
+  std::atomic<int>& Counter;
+  std::function<bool()> GiveUp;
+  std::function<void()> Step;
+  std::function<void()> Dropped;
+  TSteady::time_point Deadline;
 };
 
-}  // namespace
+void TTestContext::TStepQueue::Wait(std::shared_ptr<TStep> step, QObject* mainThread) {
+  auto batch = Collecting.lock();
+  if (!batch || batch->Fired) {
+    batch = std::make_shared<TBatch>();
+    Collecting = batch;
+    // Bound to the main-thread object: when it goes, the timer and with it the batch go,
+    // and its steps are dropped.
+    QTimer::singleShot(GateLookMs, mainThread, [batch, mainThread] {
+      batch->Fired = true;
+      for (const auto& waiting : batch->Steps) TStep::Attempt(waiting, mainThread);
+    });
+  }
+  batch->Steps.push_back(std::move(step));
+}
 
-TTestContext::TTestContext(QObject* mainThread, TEchoEngine* echo) : FMainThread(mainThread), FEcho(echo) {
+TTestContext::TTestContext(QObject* mainThread, TEchoEngine* echo)
+    : FMainThread(mainThread), FSteps(std::make_shared<TStepQueue>(HostListGate)), FEcho(echo) {
   FPool.setMaxThreadCount(PoolThreads);
 }
 
 TTestContext::~TTestContext() {
   FPool.clear();
   FPool.waitForDone();
+  std::map<std::uint64_t, TStepQueue::TStep*> left;
+  {
+    std::lock_guard<std::mutex> lock(FSteps->Lock);
+    left.swap(FSteps->Pending);
+  }
+  for (auto& [id, step] : left) step->Drop();
 }
 
 void TTestContext::SetTracer(std::function<void(const std::string&)> trace) {
@@ -103,9 +165,16 @@ void TTestContext::RunInPool(std::function<void()> work) {
 
 void TTestContext::PostCompletion(std::atomic<int>& counter, int waitMs, std::function<bool()> giveUp,
                                   std::function<void()> step, std::function<void()> dropped) {
-  auto pending =
-      std::make_shared<TPendingStep>(*this, counter, waitMs, std::move(giveUp), std::move(step), std::move(dropped));
+  counter.fetch_add(1);
+  auto pending = std::make_shared<TStepQueue::TStep>(FSteps, counter, waitMs, std::move(giveUp), std::move(step),
+                                                     std::move(dropped));
   QObject* target = FMainThread.data();
-  if (!target) return;  // dropped: the pending step gives its counter back now
-  QMetaObject::invokeMethod(target, [pending, target] { pending->Attempt(target); }, Qt::QueuedConnection);
+  if (!target) return;  // dropped as pending goes out of scope
+  QMetaObject::invokeMethod(
+      target, [pending, target] { TStepQueue::TStep::Attempt(pending, target); }, Qt::QueuedConnection);
+}
+
+int TTestContext::PendingCompletions() const {
+  std::lock_guard<std::mutex> lock(FSteps->Lock);
+  return static_cast<int>(FSteps->Pending.size());
 }

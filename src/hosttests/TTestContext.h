@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -31,7 +32,8 @@ public:
   // mainThread: the object in whose thread completion steps run (the main thread's event
   // loop). echo may be null or invalid: echo tests then fail with "ICMP handle invalid".
   TTestContext(QObject* mainThread, TEchoEngine* echo);
-  // Waits for the work running in the pool; queued work that has not started is dropped.
+  // Waits for the work running in the pool; queued work that has not started is dropped,
+  // and so is every completion step that has not run yet (see PostCompletion).
   ~TTestContext();
   TTestContext(const TTestContext&) = delete;
   TTestContext& operator=(const TTestContext&) = delete;
@@ -61,14 +63,22 @@ public:
   // A worker's completion step. counter + 1 now; then, on the main thread, once the
   // host-list gate is set, or waitMs have passed (waitMs >= 0), or giveUp() is true,
   // step runs (errors it raises are swallowed) and counter - 1. The wait never blocks
-  // the main thread: the gate is looked at again every 10 ms. When the step can never
-  // run (the main-thread object is gone) it is dropped, the counter still goes back
-  // down and dropped (when given) runs on the calling thread of the drop.
+  // the main thread: waiting steps look at the gate again every 10 ms. A step that can
+  // never run is dropped instead: dropped (when given) runs and the counter still goes
+  // back down. That happens on the calling thread when the main-thread object is gone
+  // already, on the main thread when it goes before the step has run, and in the
+  // destructor for steps still pending. giveUp, step and dropped run on the main thread
+  // (dropped: where the drop happens) and must not destroy this context.
   void PostCompletion(std::atomic<int>& counter, int waitMs, std::function<bool()> giveUp,
                       std::function<void()> step, std::function<void()> dropped = {});
+  // Completion steps posted and neither run nor dropped yet.
+  int PendingCompletions() const;
 
 private:
+  struct TStepQueue;
+
   QPointer<QObject> FMainThread;
+  std::shared_ptr<TStepQueue> FSteps;
   std::atomic<TEchoEngine*> FEcho;
   mutable std::mutex FTraceLock;
   std::function<void(const std::string&)> FTracer;

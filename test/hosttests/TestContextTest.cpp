@@ -1,0 +1,196 @@
+#include <QObject>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <gtest/gtest.h>
+#include <memory>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "hosttests/TTestContext.h"
+#include "hosttests/WorkerTestSupport.h"
+
+using namespace std::chrono_literals;
+using workertest::PumpFor;
+using workertest::PumpUntil;
+
+namespace {
+
+TEST(TestContext, StepsWaitForTheGateWithoutBlockingTheMainThread) {
+  QObject main;
+  TTestContext context(&main, nullptr);
+  std::atomic<int> counter = 0;
+  int ran = 0;
+  std::thread::id ranOn;
+  context.HostListGate.Reset();
+  // Posted from a worker thread, as workers do.
+  std::thread([&] {
+    context.PostCompletion(counter, -1, {}, [&] {
+      ++ran;
+      ranOn = std::this_thread::get_id();
+    });
+  }).join();
+  EXPECT_EQ(counter, 1) << "counted as soon as it is posted";
+  bool otherEvent = false;
+  QMetaObject::invokeMethod(&main, [&] { otherEvent = true; }, Qt::QueuedConnection);
+  PumpFor(100ms);
+  EXPECT_TRUE(otherEvent) << "the main thread goes on with other work";
+  EXPECT_EQ(ran, 0);
+  EXPECT_EQ(counter, 1);
+  EXPECT_EQ(context.PendingCompletions(), 1);
+
+  context.HostListGate.Set();
+  ASSERT_TRUE(PumpUntil([&] { return ran == 1; }));
+  EXPECT_EQ(ranOn, std::this_thread::get_id());
+  EXPECT_EQ(counter, 0);
+  EXPECT_EQ(context.PendingCompletions(), 0);
+  PumpFor(30ms);
+  EXPECT_EQ(ran, 1) << "a step runs once";
+}
+
+TEST(TestContext, WaitLimitAndGiveUpEndTheWait) {
+  QObject main;
+  TTestContext context(&main, nullptr);
+  std::atomic<int> counter = 0;
+  std::atomic<bool> giveUp = false;
+  bool bounded = false, givenUp = false, unbounded = false, thrown = false;
+  context.HostListGate.Reset();
+  context.PostCompletion(counter, 30, {}, [&] { bounded = true; });
+  context.PostCompletion(counter, -1, [&] { return giveUp.load(); }, [&] { givenUp = true; });
+  context.PostCompletion(counter, -1, {}, [&] { unbounded = true; });
+  ASSERT_TRUE(PumpUntil([&] { return bounded; }));
+  EXPECT_FALSE(givenUp);
+  EXPECT_FALSE(unbounded);
+  EXPECT_EQ(counter, 2);
+
+  giveUp = true;
+  ASSERT_TRUE(PumpUntil([&] { return givenUp; }));
+  EXPECT_FALSE(unbounded);
+
+  // Errors of the step and of the give-up check are swallowed, and still counted back.
+  context.PostCompletion(counter, -1, [] { return true; }, [&] {
+    thrown = true;
+    throw std::runtime_error("handler failed");
+  });
+  context.PostCompletion(counter, -1, []() -> bool { throw std::runtime_error("check failed"); }, [] {});
+  ASSERT_TRUE(PumpUntil([&] { return thrown && counter == 1; }));
+  EXPECT_FALSE(unbounded);
+
+  context.HostListGate.Set();
+  ASSERT_TRUE(PumpUntil([&] { return unbounded; }));
+  EXPECT_EQ(counter, 0);
+}
+
+TEST(TestContext, StepsThatCanNeverRunAreDroppedAndCountedBack) {
+  std::atomic<int> counter = 0;
+  int ran = 0, dropped = 0;
+  auto step = [&] { ++ran; };
+  auto drop = [&] { ++dropped; };
+
+  {
+    // The main-thread object goes before the queued step arrives ...
+    auto main = std::make_unique<QObject>();
+    TTestContext context(main.get(), nullptr);
+    context.PostCompletion(counter, -1, {}, step, drop);
+    main.reset();
+    EXPECT_EQ(dropped, 1);
+    EXPECT_EQ(counter, 0);
+
+    // ... and afterwards steps are dropped before PostCompletion returns.
+    context.PostCompletion(counter, -1, {}, step, drop);
+    EXPECT_EQ(dropped, 2);
+    EXPECT_EQ(counter, 0);
+  }
+  {
+    // ... or while steps wait for the gate.
+    auto main = std::make_unique<QObject>();
+    TTestContext context(main.get(), nullptr);
+    context.HostListGate.Reset();
+    context.PostCompletion(counter, -1, {}, step, drop);
+    context.PostCompletion(counter, -1, {}, step, drop);
+    PumpFor(50ms);
+    main.reset();
+    ASSERT_TRUE(PumpUntil([&] { return counter == 0; }));
+    EXPECT_EQ(dropped, 4);
+    EXPECT_EQ(context.PendingCompletions(), 0);
+  }
+  {
+    // The context goes first: it drops what is still pending, and what Qt still carries
+    // for it later does nothing.
+    QObject main;
+    auto context = std::make_unique<TTestContext>(&main, nullptr);
+    context->HostListGate.Reset();
+    context->PostCompletion(counter, -1, {}, step, drop);
+    PumpFor(30ms);
+    context->PostCompletion(counter, -1, {}, step, drop);
+    context.reset();
+    EXPECT_EQ(dropped, 6);
+    EXPECT_EQ(counter, 0);
+    PumpFor(50ms);
+  }
+  EXPECT_EQ(ran, 0);
+  EXPECT_EQ(dropped, 6);
+}
+
+TEST(TestContext, StepsPostedFromManyThreadsRunOnceEachOnTheMainThread) {
+  QObject main;
+  TTestContext context(&main, nullptr);
+  constexpr int Threads = 8, PerThread = 500;
+  std::atomic<int> counter = 0, postersDone = 0;
+  std::vector<int> runs(Threads * PerThread, 0);
+  int offMain = 0;
+  const auto mainId = std::this_thread::get_id();
+  std::vector<std::thread> posters;
+  for (int t = 0; t < Threads; ++t)
+    posters.emplace_back([&, t] {
+      for (int n = 0; n < PerThread; ++n)
+        context.PostCompletion(counter, -1, {}, [&, k = t * PerThread + n] {
+          ++runs[k];
+          if (std::this_thread::get_id() != mainId) ++offMain;
+        });
+      ++postersDone;
+    });
+  // The main thread closes and opens the gate meanwhile, as host list changes do.
+  int round = 0;
+  auto toggle = [&] {
+    if (++round < 60 && round % 2)
+      context.HostListGate.Reset();
+    else
+      context.HostListGate.Set();
+  };
+  EXPECT_TRUE(PumpUntil([&] { return postersDone == Threads && counter == 0; }, 60s, toggle));
+  for (auto& p : posters) p.join();
+  EXPECT_EQ(counter, 0);
+  EXPECT_EQ(context.PendingCompletions(), 0);
+  EXPECT_EQ(offMain, 0);
+  EXPECT_EQ(std::count(runs.begin(), runs.end(), 1), Threads * PerThread);
+}
+
+TEST(TestContext, PoolWorkRunsOffTheCallerAndIsAwaitedAtTheEnd) {
+  QObject main;
+  auto context = std::make_unique<TTestContext>(&main, nullptr);
+  std::atomic<int> done = 0;
+  std::atomic<bool> onCaller = false, started = false, finished = false;
+  const auto caller = std::this_thread::get_id();
+  context->RunInPool([] { throw std::runtime_error("lookup failed"); });
+  for (int n = 0; n < 100; ++n)
+    context->RunInPool([&] {
+      if (std::this_thread::get_id() == caller) onCaller = true;
+      ++done;
+    });
+  ASSERT_TRUE(PumpUntil([&] { return done == 100; }));
+  EXPECT_FALSE(onCaller);
+
+  context->RunInPool([&] {
+    started = true;
+    std::this_thread::sleep_for(50ms);
+    finished = true;
+  });
+  ASSERT_TRUE(PumpUntil([&] { return started.load(); }));
+  context.reset();
+  EXPECT_TRUE(finished) << "the destructor waits for work that runs";
+}
+
+}  // namespace
