@@ -257,6 +257,14 @@ private:
   void StopWebServer();
   void FreePendingAlerts();
 
+  // Status evaluation steps (TMonitorStatus.cpp).
+  void HostFailed(THost& host, bool forced, bool simulated, std::int32_t responseTime, const std::string& errorText,
+                  const std::string& echoDetail);
+  void HostSucceeded(THost& host, std::int32_t responseTime, const std::string& errorText);
+  void AlertHostOffline(THost& host);
+  void AlertHostOnline(THost& host);
+  void StartNotification(THost& host, bool offline);
+
   // Shutdown helpers (TMonitorShutdown.cpp).
   void NotifyPartnersStopped();
   void TerminateRunningTests();

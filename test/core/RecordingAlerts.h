@@ -1,0 +1,89 @@
+#pragma once
+// Alert channels that record what the monitor asks of them, in order, instead of
+// alerting anyone.
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/TAlertChannels.h"
+#include "core/THost.h"
+#include "hosttests/TBackgroundTask.h"
+
+// Work in flight that lasts until it is told to stop.
+class TRecordedTask : public TBackgroundTask {
+public:
+  explicit TRecordedTask(std::string name) : TBackgroundTask(std::move(name)) {}
+  bool IsAlive() const override { return !Terminated(); }
+};
+
+struct TQueuedAlert {
+  std::string Recipients, Subject, Body;
+  TDateTime WindowStart = 0, WindowEnd = 0;
+  std::int32_t HostID = 0;
+  int Priority = 0, CancelStatus = 0;
+  bool WantTrace = false;
+  bool operator==(const TQueuedAlert&) const = default;
+};
+
+class TRecordingAlerts : public TAlertChannels {
+public:
+  // One line per action: "PlaySound Error.wav wait", "AddToAlertWindow web",
+  // "StartHttpNotification web offline", "QueueAlert <subject>", ... (host by display name).
+  std::vector<std::string> Calls;
+  std::vector<TQueuedAlert> Queued;
+  // Work handed back by the notifications and traces while StartTasks is on.
+  std::vector<std::shared_ptr<TRecordedTask>> Tasks;
+  std::map<TAlertTemplate, std::string> Templates;
+  bool MailRoute = false, PrimaryServer = false, StartTasks = true;
+
+  bool Called(const std::string& line) const { return std::find(Calls.begin(), Calls.end(), line) != Calls.end(); }
+
+  // "%name%" stands for the display name.
+  std::string ExpandHostVariables(const std::string& text, const THost& host) override {
+    std::string out = text;
+    for (auto at = out.find("%name%"); at != std::string::npos; at = out.find("%name%", at + host.DisplayName.size()))
+      out.replace(at, 6, host.DisplayName);
+    return out;
+  }
+  std::string Template(TAlertTemplate which) const override {
+    const auto it = Templates.find(which);
+    return it == Templates.end() ? std::string() : it->second;
+  }
+  bool MailRouteConfigured() const override { return MailRoute; }
+  bool PrimaryServerConfigured() const override { return PrimaryServer; }
+  void QueueAlert(const std::string& recipients, const std::string& subject, const std::string& body,
+                  TDateTime windowStart, TDateTime windowEnd, THost& host, int priority, int cancelStatus,
+                  bool wantTrace) override {
+    Calls.push_back("QueueAlert " + subject);
+    Queued.push_back({recipients, subject, body, windowStart, windowEnd, host.ID, priority, cancelStatus, wantTrace});
+  }
+  void PlaySound(const std::string& fileName, bool wait) override {
+    Calls.push_back("PlaySound " + fileName + (wait ? " wait" : ""));
+  }
+  void AddToAlertWindow(THost& host) override { Calls.push_back("AddToAlertWindow " + host.DisplayName); }
+  void RemoveFromAlertWindow(THost& host) override { Calls.push_back("RemoveFromAlertWindow " + host.DisplayName); }
+  void ShowOnlinePopup(const std::string& hostLabel) override { Calls.push_back("ShowOnlinePopup " + hostLabel); }
+  void RunCommandLine(const std::string& command, THost& host) override {
+    Calls.push_back("RunCommandLine " + ExpandHostVariables(command, host));
+  }
+  std::shared_ptr<TBackgroundTask> StartHttpNotification(THost& host, bool offline) override {
+    return Start("StartHttpNotification " + host.DisplayName + (offline ? " offline" : " online"));
+  }
+  std::shared_ptr<TBackgroundTask> StartHostDownTrace(THost& host) override {
+    return Start("StartHostDownTrace " + host.DisplayName);
+  }
+  std::shared_ptr<TBackgroundTask> StartPeriodicTrace(THost& host) override {
+    return Start("StartPeriodicTrace " + host.DisplayName);
+  }
+  void SendHostUpdate(THost& host) override { Calls.push_back("SendHostUpdate " + host.DisplayName); }
+
+private:
+  std::shared_ptr<TBackgroundTask> Start(const std::string& line) {
+    Calls.push_back(line);
+    if (!StartTasks) return nullptr;
+    Tasks.push_back(std::make_shared<TRecordedTask>(line));
+    return Tasks.back();
+  }
+};
