@@ -4,6 +4,10 @@
 // a dotted address is used at once (a name is looked up on the pool), the in-flight slot
 // is waited for as a queued request, and each echo request is answered by the shared
 // echo engine's callback. The result reaches the completion handler on the main thread.
+// Terminate ends a wait for the slot at once and stops further requests; the completion
+// step then runs without waiting for the host-list gate. Abort does the same except for
+// the wait for the slot.
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -14,6 +18,8 @@
 
 class TTestContext;
 class TPingThread;
+class TEchoEngine;
+struct TEchoReply;
 
 // thread, address (dotted when it resolved, else the name as given), responder,
 // response time, tag, error text, status, success, resolved address.
@@ -29,10 +35,13 @@ public:
                                              bool limitBypass, std::int32_t tag, int timeToLive, int timeoutMs,
                                              TPingDone done, int attempts);
 
-  bool IsAlive() const override;
+  ~TPingThread() override;
+
+  bool IsAlive() const override { return FAlive.load(); }
   bool IsEchoTest() const override { return true; }
 
-  // The result, complete when the completion handler runs.
+  // The result, complete when the completion handler runs. Address is the dotted
+  // address once it resolved, else the name as given.
   const std::string& Address() const { return FAddress; }
   bool LimitBypass() const { return FLimitBypass; }
   bool Success() const { return FSuccess; }
@@ -51,6 +60,19 @@ private:
   TPingThread(TTestContext& context, std::string name);
   void OnTerminate() override;
 
+  // Resolves the address, then waits for the slot or goes to the completion.
+  void ResolveAndQueue();
+  void SlotDecided(bool granted);
+  // Sends the requests one after another; returns once one is waiting for its answer.
+  void SendAttempts();
+  void OnAnswer(const TEchoReply& reply);
+  // Takes in one answer; true when another attempt is due.
+  bool TakeAnswer(const TEchoReply& reply);
+  // Gives the slot back and posts the completion step.
+  void Finish();
+  // On the main thread: the completion handler.
+  void Complete();
+
   TTestContext& FContext;
   std::string FAddress;
   bool FLimitBypass = false;
@@ -68,7 +90,18 @@ private:
   int FAttempts = 0;
   std::uint32_t FAttemptStart = 0;  // tick of the current request
 
-  // Implementation state (the helper adds what it needs).
-  mutable std::mutex FLock;
-  bool FAlive = true;
+  // The fields above and below are written by one step at a time (the creating thread, a
+  // pool thread, the thread that grants the slot, the echo engine's thread), each handing
+  // over to the next through a lock, and read by the completion step. FLock guards what
+  // Terminate, and an answer that overtakes its own send, may meet.
+  std::mutex FLock;
+  std::uint64_t FTicket = 0;  // the slot request, once made
+  bool FSending = false;      // inside SendEchoAsync
+  std::unique_ptr<TEchoReply> FEarlyAnswer;  // came while sending
+  TEchoEngine* FEngine = nullptr;
+  bool FSlotTaken = false;    // a counted slot to give back
+  bool FStarted = false;      // the slot was granted: the elapsed time counts
+  std::uint32_t FStartTick = 0;
+  int FSent = 0;
+  std::atomic<bool> FAlive{true};
 };
