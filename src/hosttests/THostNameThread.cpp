@@ -1,6 +1,8 @@
-// Placeholder until the name lookup thread lands.
 #include "hosttests/THostNameThread.h"
 
+#include <utility>
+
+#include "hosttests/NameLookup.h"
 #include "hosttests/TTestContext.h"
 
 THostNameThread::THostNameThread(TTestContext& context, std::string name)
@@ -9,5 +11,21 @@ THostNameThread::THostNameThread(TTestContext& context, std::string name)
 std::shared_ptr<THostNameThread> THostNameThread::Create(TTestContext& context, std::string name, THostNameDone done) {
   std::shared_ptr<THostNameThread> t(new THostNameThread(context, std::move(name)));
   t->FDone = std::move(done);
+  context.RunInPool([t] { t->Run(); });
   return t;
+}
+
+void THostNameThread::Run() {
+  Lookup(FHostName, FDottedAddress, FReverseName);
+  auto self = shared_from_this();
+  FContext.PostCompletion(
+      FContext.Completions.Name, FContext.HostListWaitMs.load(), [self] { return self->Terminated() || self->Aborted(); },
+      [self] {
+        try {
+          if (self->FDone) self->FDone(*self, self->FHostName, self->FReverseName, self->FDottedAddress);
+        } catch (...) {
+        }
+        self->FAlive.store(false);
+      },
+      [self] { self->FAlive.store(false); });
 }

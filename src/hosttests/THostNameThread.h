@@ -1,5 +1,6 @@
 #pragma once
-// A name lookup (Lookup) on the worker pool, reported on the main thread.
+// A name lookup (Lookup) on the worker pool, reported on the main thread once the
+// host-list gate is set, or after the host-list wait time, or at once when terminated.
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -26,6 +27,7 @@ public:
 
 private:
   THostNameThread(TTestContext& context, std::string name);
+  void Run();
 
   TTestContext& FContext;
   std::string FHostName;
