@@ -136,9 +136,9 @@ void TTCPThread::ResolveAndQueue() {
       return;
     }
     // The start may run before Request returns, on this thread or on the one that
-    // frees a slot.
+    // frees a slot. A changed limit applies to a request that already waits.
     const std::uint64_t ticket =
-        FContext.TCPSlots.Request(FContext.MaxTCPThreads.load(), FLimitBypass,
+        FContext.TCPSlots.Request(FContext.MaxTCPThreads, FLimitBypass,
                                   [self = shared_from_this()](bool granted) { self->SlotGranted(granted); });
     bool cancel = false;
     {
