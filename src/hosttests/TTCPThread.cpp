@@ -120,7 +120,7 @@ void TTCPThread::ResolveAndQueue() {
   try {
     FResultText.clear();
     FConnected = false;
-    FContext.Trace("Start TCPThread " + FHostAddress);
+    Trace("Start TCPThread " + FHostAddress);
     std::string dotted;
     if (Resolve(FHostAddress, FTarget, dotted)) {
       FResolvedAddress = dotted;
@@ -129,7 +129,7 @@ void TTCPThread::ResolveAndQueue() {
       FResolvedAddress.clear();
       FResultText = ErrorText(code != 0 ? code : syserr::WSAHOST_NOT_FOUND);
     }
-    FContext.Trace("TCPThread Wait " + FHostAddress);
+    Trace("TCPThread Wait " + FHostAddress);
     // Nothing to connect to: no reason to wait for a slot.
     if (FResolvedAddress.empty() || Terminated()) {
       Notify();
@@ -171,14 +171,14 @@ void TTCPThread::ConnectAll(std::shared_ptr<TTakenSlot> slot) {
       if (go) FWake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     }
     if (go) {
-      FContext.Trace("TCPThread Client Create " + FHostAddress);
+      Trace("TCPThread Client Create " + FHostAddress);
       FStartTick = TickCount();
       const TAttemptsOutcome outcome =
           RunAttempts(FAttempts, [this] { return Terminated(); }, [this] { return ConnectOnce(); });
       FConnected = outcome.Connected;
       FLastExceptionText = outcome.LastExceptionText;
       if (outcome.ResultCode != 0) FResultText = ErrorText(outcome.ResultCode);
-      FContext.Trace("TCPThread Client Free " + FHostAddress);
+      Trace("TCPThread Client Free " + FHostAddress);
       FElapsed = static_cast<std::int32_t>(TickCount() - FStartTick);
     }
   } catch (const std::exception& e) {
@@ -190,7 +190,7 @@ void TTCPThread::ConnectAll(std::shared_ptr<TTakenSlot> slot) {
 }
 
 TTCPThread::TAttemptResult TTCPThread::ConnectOnce() {
-  FContext.Trace("TCPThread Client Open " + FHostAddress);
+  Trace("TCPThread Client Open " + FHostAddress);
   // A port that does not fit would otherwise be cut to 16 bits and reach another one.
   if (FPort < 1 || FPort > 65535) return Failure(AddressNotValidCode);
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -235,6 +235,14 @@ void TTCPThread::OnTerminate() {
   if (ticket != 0) FContext.TCPSlots.Cancel(ticket);
 }
 
+void TTCPThread::Trace(const std::string& text) const {
+  // A failing trace must not cost the result.
+  try {
+    FContext.Trace(text);
+  } catch (...) {
+  }
+}
+
 void TTCPThread::AppendError(const std::string& message) {
   if (!FResultText.empty()) FResultText += "; ";
   FResultText += message;
@@ -243,12 +251,12 @@ void TTCPThread::AppendError(const std::string& message) {
 void TTCPThread::Notify() {
   if (FNotified.exchange(true)) return;
   try {
-    FContext.Trace("TCPThread Notify " + FHostAddress);
+    Trace("TCPThread Notify " + FHostAddress);
     std::shared_ptr<TTCPThread> self = shared_from_this();
     FContext.PostCompletion(
         FContext.Completions.TCP, FContext.HostListWaitMs.load(), {},
         [self] {
-          self->FContext.Trace("TCPThread Callback");
+          self->Trace("TCPThread Callback");
           try {
             if (self->FDone)
               self->FDone(*self, self->FHostAddress, self->FResolvedAddress, self->FPort, self->FConnected,

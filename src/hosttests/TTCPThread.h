@@ -77,6 +77,7 @@ private:
   void ConnectAll(std::shared_ptr<TTakenSlot> slot);
   TAttemptResult ConnectOnce();
   void CloseWake();
+  void Trace(const std::string& text) const;
   void AppendError(const std::string& message);
   void Notify();
 

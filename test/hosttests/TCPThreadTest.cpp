@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -171,6 +172,13 @@ TEST(TCPThread, ListeningPortConnectsOnTheFirstAttempt) {
   EXPECT_FALSE(none.Connected);
   EXPECT_EQ(none.ResultText, "");
   EXPECT_EQ(rig.Traced("TCPThread Client Open"), 2);
+
+  // A status trace that fails costs nothing.
+  rig.Context.SetTracer([](const std::string&) { throw std::runtime_error("trace store gone"); });
+  TResult untraced;
+  rig.Start(untraced, "127.0.0.1", peer.Port(), 1);
+  ASSERT_TRUE(WaitFor([&] { return untraced.Called; }));
+  EXPECT_TRUE(untraced.Connected);
 }
 
 TEST(TCPThread, RefusedAndInvalidPortsUseEveryAttempt) {
