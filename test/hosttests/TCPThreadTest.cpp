@@ -3,12 +3,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
 #include <QObject>
 
 #include <algorithm>
 #include <chrono>
-#include <fstream>
 #include <functional>
 #include <future>
 #include <gtest/gtest.h>
@@ -22,33 +20,15 @@
 #include "common/ErrorText.h"
 #include "hosttests/TTCPThread.h"
 #include "hosttests/TTestContext.h"
+#include "hosttests/WorkerTestSupport.h"
 #include "support/TestNetns.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-// Runs the main thread's events until done() holds; false after the time limit, which
-// only guards against a hang.
-bool WaitFor(const std::function<bool()>& done, std::chrono::seconds limit = 30s,
-             const std::function<void()>& sample = {}) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    QCoreApplication::processEvents();
-    if (sample) sample();
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
-
-int ThreadCount() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line))
-    if (line.rfind("Threads:", 0) == 0) return std::stoi(line.substr(8));
-  return -1;
-}
+using workertest::PumpUntil;
+using workertest::ThreadCount;
 
 // A TCP socket on 127.0.0.1: listening (connections are accepted and closed at once)
 // or only bound, so that connects are refused.
@@ -100,7 +80,7 @@ public:
       FTraces.push_back(line);
     });
   }
-  ~TRig() { WaitFor([this] { return Context.Completions.TCP.load() == 0; }); }
+  ~TRig() { PumpUntil([this] { return Context.Completions.TCP.load() == 0; }); }
 
   std::shared_ptr<TTCPThread> Start(TResult& result, const std::string& address, int port, int attempts,
                                     bool bypass = false) {
@@ -140,7 +120,7 @@ TEST(TCPThread, ListeningPortConnectsOnTheFirstAttempt) {
   TRig rig;
   TResult result;
   auto test = rig.Start(result, "127.0.0.1", peer.Port(), 3);
-  ASSERT_TRUE(WaitFor([&] { return result.Called; }));
+  ASSERT_TRUE(PumpUntil([&] { return result.Called; }));
   EXPECT_TRUE(result.Connected);
   EXPECT_EQ(result.ResultText, "");
   EXPECT_EQ(result.HostAddress, "127.0.0.1");
@@ -160,7 +140,7 @@ TEST(TCPThread, ListeningPortConnectsOnTheFirstAttempt) {
   // A name is reported as configured, with the address it resolved to.
   TResult named;
   rig.Start(named, "localhost", peer.Port(), 1);
-  ASSERT_TRUE(WaitFor([&] { return named.Called; }));
+  ASSERT_TRUE(PumpUntil([&] { return named.Called; }));
   EXPECT_TRUE(named.Connected);
   EXPECT_EQ(named.HostAddress, "localhost");
   EXPECT_EQ(named.ResolvedAddress, "127.0.0.1");
@@ -168,7 +148,7 @@ TEST(TCPThread, ListeningPortConnectsOnTheFirstAttempt) {
   // No attempts allowed: nothing is opened and nothing is said about why.
   TResult none;
   rig.Start(none, "127.0.0.1", peer.Port(), 0);
-  ASSERT_TRUE(WaitFor([&] { return none.Called; }));
+  ASSERT_TRUE(PumpUntil([&] { return none.Called; }));
   EXPECT_FALSE(none.Connected);
   EXPECT_EQ(none.ResultText, "");
   EXPECT_EQ(rig.Traced("TCPThread Client Open"), 2);
@@ -177,7 +157,7 @@ TEST(TCPThread, ListeningPortConnectsOnTheFirstAttempt) {
   rig.Context.SetTracer([](const std::string&) { throw std::runtime_error("trace store gone"); });
   TResult untraced;
   rig.Start(untraced, "127.0.0.1", peer.Port(), 1);
-  ASSERT_TRUE(WaitFor([&] { return untraced.Called; }));
+  ASSERT_TRUE(PumpUntil([&] { return untraced.Called; }));
   EXPECT_TRUE(untraced.Connected);
 }
 
@@ -187,7 +167,7 @@ TEST(TCPThread, RefusedAndInvalidPortsUseEveryAttempt) {
   TRig rig;
   TResult refused;
   auto test = rig.Start(refused, "127.0.0.1", closed.Port(), 3);
-  ASSERT_TRUE(WaitFor([&] { return refused.Called; }));
+  ASSERT_TRUE(PumpUntil([&] { return refused.Called; }));
   EXPECT_FALSE(refused.Connected);
   EXPECT_EQ(refused.ResultText, ErrorText(10061));
   EXPECT_EQ(refused.ResolvedAddress, "127.0.0.1");
@@ -198,7 +178,7 @@ TEST(TCPThread, RefusedAndInvalidPortsUseEveryAttempt) {
   for (int port : {0, 65536 + closed.Port(), -1}) {
     TResult invalid;
     rig.Start(invalid, "127.0.0.1", port, 2);
-    ASSERT_TRUE(WaitFor([&] { return invalid.Called; })) << port;
+    ASSERT_TRUE(PumpUntil([&] { return invalid.Called; })) << port;
     EXPECT_FALSE(invalid.Connected) << port;
     EXPECT_EQ(invalid.ResultText, ErrorText(10049)) << port;
   }
@@ -252,13 +232,13 @@ TEST(TCPThread, CompletionWaitsForTheGateAndIsDroppedWithoutAMainThread) {
     rig.Context.HostListGate.Reset();
     TResult result;
     auto test = rig.Start(result, "127.0.0.1", peer.Port(), 1);
-    ASSERT_TRUE(WaitFor([&] { return rig.Traced("TCPThread Notify") == 1; }));
-    WaitFor([] { return false; }, 1s);
+    ASSERT_TRUE(PumpUntil([&] { return rig.Traced("TCPThread Notify") == 1; }));
+    workertest::PumpFor(1s);
     EXPECT_FALSE(result.Called);
     EXPECT_TRUE(test->IsAlive());
     EXPECT_EQ(rig.Context.Completions.TCP.load(), 1);
     rig.Context.HostListGate.Set();
-    ASSERT_TRUE(WaitFor([&] { return result.Called; }));
+    ASSERT_TRUE(PumpUntil([&] { return result.Called; }));
     EXPECT_TRUE(result.Connected);
 
     // A gate that stays closed holds the step only for the host-list wait.
@@ -266,13 +246,13 @@ TEST(TCPThread, CompletionWaitsForTheGateAndIsDroppedWithoutAMainThread) {
     rig.Context.HostListWaitMs = 50;
     TResult late;
     rig.Start(late, "127.0.0.1", peer.Port(), 1);
-    ASSERT_TRUE(WaitFor([&] { return late.Called; }));
+    ASSERT_TRUE(PumpUntil([&] { return late.Called; }));
     EXPECT_TRUE(late.Connected);
   }
   TRig orphan(false);
   TResult result;
   auto test = orphan.Start(result, "127.0.0.1", peer.Port(), 1);
-  ASSERT_TRUE(WaitFor([&] { return !test->IsAlive(); }));
+  ASSERT_TRUE(PumpUntil([&] { return !test->IsAlive(); }));
   EXPECT_FALSE(result.Called);
   EXPECT_EQ(orphan.Context.Completions.TCP.load(), 0);
 }
@@ -284,9 +264,9 @@ TEST(TCPThread, TerminateWhileWaitingForASlot) {
   ASSERT_TRUE(rig.Context.TCPSlots.Acquire(1));
   TResult result;
   auto test = rig.Start(result, "127.0.0.1", peer.Port(), 3);
-  ASSERT_TRUE(WaitFor([&] { return rig.Context.TCPSlots.Waiting() == 1; }));
+  ASSERT_TRUE(PumpUntil([&] { return rig.Context.TCPSlots.Waiting() == 1; }));
   test->Terminate();
-  ASSERT_TRUE(WaitFor([&] { return result.Called; }));
+  ASSERT_TRUE(PumpUntil([&] { return result.Called; }));
   EXPECT_FALSE(result.Connected);
   EXPECT_EQ(result.ResultText, "");
   EXPECT_EQ(result.ResolvedAddress, "127.0.0.1");
@@ -305,7 +285,7 @@ TEST(TCPThread, ThousandsAtOnceKeepTheThreadCountBounded) {
   std::vector<TResult> results(Count);
   for (TResult& r : results) rig.Start(r, "127.0.0.1", peer.Port(), 3);
   int maxThreads = 0, maxInFlight = 0;
-  ASSERT_TRUE(WaitFor([&] { return std::all_of(results.begin(), results.end(), [](auto& r) { return r.Called; }); },
+  ASSERT_TRUE(PumpUntil([&] { return std::all_of(results.begin(), results.end(), [](auto& r) { return r.Called; }); },
                       120s, [&] {
                         maxThreads = std::max(maxThreads, ThreadCount());
                         maxInFlight = std::max(maxInFlight, rig.Context.TCPSlots.InFlight());
@@ -366,7 +346,7 @@ TEST_F(TCPThreadNet, UnresolvedNameFailsWithoutASlot) {
   ASSERT_TRUE(rig.Context.TCPSlots.Acquire(1));
   TResult result;
   rig.Start(result, "name.invalid", 80, 3);
-  ASSERT_TRUE(WaitFor([&] { return result.Called; }));
+  ASSERT_TRUE(PumpUntil([&] { return result.Called; }));
   EXPECT_FALSE(result.Connected);
   EXPECT_EQ(result.ResultText, ErrorText(11001));
   EXPECT_EQ(result.ResolvedAddress, "");
@@ -382,7 +362,7 @@ TEST_F(TCPThreadNet, SilentPortTimesOutOnEveryAttempt) {
   TRig rig;
   TResult result;
   auto test = rig.Start(result, "192.0.2.2", 80, 2);
-  ASSERT_TRUE(WaitFor([&] { return result.Called; }, 60s));
+  ASSERT_TRUE(PumpUntil([&] { return result.Called; }, 60s));
   EXPECT_FALSE(result.Connected);
   EXPECT_EQ(result.ResultText, ErrorText(10060));
   EXPECT_EQ(rig.Traced("TCPThread Client Open"), 2);
@@ -398,11 +378,11 @@ TEST_F(TCPThreadNet, FullSlotsHoldTestsButNotProbes) {
   TResult slow1, slow2, further, probe;
   auto first = rig.Start(slow1, "192.0.2.2", 80, 1);
   auto second = rig.Start(slow2, "192.0.2.2", 80, 1);
-  ASSERT_TRUE(WaitFor([&] { return rig.Context.TCPSlots.InFlight() == 2; }));
+  ASSERT_TRUE(PumpUntil([&] { return rig.Context.TCPSlots.InFlight() == 2; }));
   rig.Start(further, "127.0.0.1", peer.Port(), 1);
-  ASSERT_TRUE(WaitFor([&] { return rig.Context.TCPSlots.Waiting() == 1; }));
+  ASSERT_TRUE(PumpUntil([&] { return rig.Context.TCPSlots.Waiting() == 1; }));
   rig.Start(probe, "127.0.0.1", peer.Port(), 3, true);
-  ASSERT_TRUE(WaitFor([&] { return probe.Called; }));
+  ASSERT_TRUE(PumpUntil([&] { return probe.Called; }));
   EXPECT_TRUE(probe.Connected);
   EXPECT_FALSE(further.Called);
   EXPECT_FALSE(slow1.Called);
@@ -410,13 +390,13 @@ TEST_F(TCPThreadNet, FullSlotsHoldTestsButNotProbes) {
 
   // Terminate cuts a connect in progress short, and its slot goes to the waiting test.
   first->Terminate();
-  ASSERT_TRUE(WaitFor([&] { return slow1.Called && further.Called; }));
+  ASSERT_TRUE(PumpUntil([&] { return slow1.Called && further.Called; }));
   EXPECT_FALSE(slow1.Connected);
   EXPECT_EQ(slow1.ResultText, "");
   EXPECT_TRUE(further.Connected);
   EXPECT_FALSE(slow2.Called);
   second->Terminate();
-  ASSERT_TRUE(WaitFor([&] { return slow2.Called; }));
+  ASSERT_TRUE(PumpUntil([&] { return slow2.Called; }));
   EXPECT_EQ(rig.Context.TCPSlots.InFlight(), 0);
 }
 
