@@ -1,10 +1,130 @@
 // What the user does to hosts: disable, reset, simulate a failure.
 #include "core/TMonitor.h"
 
-void TMonitor::DisableHost(int, bool) {}
-void TMonitor::DisableHostFor(int, int, bool) {}
-void TMonitor::ResetHost(THost&, int) {}
-void TMonitor::ResetHostStatus(int, int) {}
-void TMonitor::ResetAllHosts(int) {}
-void TMonitor::ResetDependentHosts(int, int) {}
-void TMonitor::SimulateHostFailure(int) {}
+#include <mutex>
+
+#include "common/Clock.h"
+#include "common/Fields.h"
+#include "core/THostList.h"
+
+namespace {
+constexpr double SimulationDays = 5.0 / MinsPerDay;
+}  // namespace
+
+void TMonitor::DisableHost(int index, bool checked) {
+  THost* host = FHosts->Items(index);
+  if (!host) return;
+  {
+    std::unique_lock<std::shared_mutex> guard(FStateLock);
+    host->DisabledUntil = checked ? 0 : 1.0;
+  }
+  RefreshHostRow(index, "DisableHost");
+}
+
+void TMonitor::DisableHostFor(int index, int minutes, bool checked) {
+  THost* host = FHosts->Items(index);
+  if (!host) return;
+  const TDateTime until = checked ? 0 : FClock.Now() + minutes / MinsPerDay;
+  {
+    std::unique_lock<std::shared_mutex> guard(FStateLock);
+    host->DisabledUntil = until;
+  }
+  if (checked) {
+    LogEvent(host, "Host Testing Enabled", 'I');
+  } else {
+    // The moment exactly as the log writes its own date-times.
+    const std::string entry = TEventLog::FormatEntry(until, Use24HourDate(), {}, {}, 'I');
+    LogEvent(host, "Host Disabled Until " + entry.substr(0, entry.find('\t')), 'I');
+  }
+  RefreshHostRow(index, "DisableFor");
+}
+
+void TMonitor::ResetHost(THost& record, int depth) {
+  try {
+    std::unique_lock<std::shared_mutex> guard(FStateLock);
+    record.HasBeenOffline = false;
+    record.ParentHasBeenOffline = false;
+    record.SimulatedFailureUntil = 0;
+    record.LastErrorText.clear();
+    if (depth >= 1) {
+      record.Status = StatusUnknown;
+      record.PreviousStatus = StatusUnknown;
+      record.TraceLastReply.clear();
+      record.TraceDropPoint.clear();
+      record.TraceReport.clear();
+      record.BaselineTime = FClock.Now();
+      record.CurrentIP.clear();
+      record.MACAddress.clear();
+    }
+    if (depth >= 2) {
+      // Back-to-back failures and errors stay: they weigh the next failures.
+      record.Successes = 0;
+      record.Failures = 0;
+      record.Warnings = 0;
+      record.TotalResponse = 0;
+      record.LastSuccess = 0;
+      record.LastFailure = 0;
+      record.Uptime = 0;
+      record.Downtime = 0;
+      record.LastProbe = 0;
+      record.StatusHistory.clear();
+    }
+  } catch (...) {
+  }
+}
+
+void TMonitor::ResetHostStatus(int index, int depth) {
+  THost* host = FHosts->Items(index);
+  if (!host) return;
+  ResetHost(*host, depth);
+  RefreshHostRow(index, "ResetHostStatus1");
+  if (!host->IsDisabled(FClock.Now())) TestHost(index);
+  LogEvent(host, "Host Status Reset", 'T');
+}
+
+void TMonitor::ResetAllHosts(int depth) {
+  LogEvent(nullptr, "Reset All Hosts", 'I');
+  for (int index = 0; index < FHosts->Count(); ++index) {
+    THost& host = *FHosts->Items(index);
+    if (host.IsGroup()) continue;
+    ResetHost(host, depth);
+    if (!host.IsDisabled(FClock.Now())) TestHost(index);
+    RefreshHostRow(index, "ResetAllHosts");
+  }
+}
+
+void TMonitor::ResetDependentHosts(int index, int depth) {
+  THost* host = FHosts->Items(index);
+  if (!host) return;
+  const auto reset = [&](int i, THost& record, const std::string& message) {
+    ResetHost(record, depth);
+    LogEvent(&record, message, 'T');
+    if (!record.IsDisabled(FClock.Now())) TestHost(i);
+    RefreshHostRow(i, "ResetDependents");
+  };
+  reset(index, *host, "Host Status Reset (plus dependents)");
+  const std::string idText = host->IDText();
+  const std::string message = "Host Status Reset (Dependent on " + HostLabel(*host) + ")";
+  for (int i = 0; i < FHosts->Count(); ++i)
+    if (THost& record = *FHosts->Items(i); ListHasItem(record.Ancestors, idText, ';')) reset(i, record, message);
+}
+
+void TMonitor::SimulateHostFailure(int index) {
+  THost* host = FHosts->Items(index);
+  if (!host) return;
+  if (host->SimulatedFailureUntil != 0) {
+    {
+      std::unique_lock<std::shared_mutex> guard(FStateLock);
+      host->SimulatedFailureUntil = 0;
+    }
+    LogEvent(host, "Host Failure Simulation Ended", 'T');
+    TestHost(index);
+    return;
+  }
+  LogEvent(host, "Simulated Host Failure", 'T');
+  {
+    std::unique_lock<std::shared_mutex> guard(FStateLock);
+    host->SimulatedFailureUntil = FClock.Now() + SimulationDays;
+  }
+  UpdateHostStatus(index, false, true, 0, "", "", "");
+}

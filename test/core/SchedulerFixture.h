@@ -13,17 +13,6 @@
 #include "core/THostList.h"
 #include "hosttests/TBackgroundTask.h"
 
-// A worker stand-in whose end the test decides.
-class TFakeTask : public TBackgroundTask {
-public:
-  explicit TFakeTask(std::string name = "Fake") : TBackgroundTask(std::move(name)) {}
-  bool IsAlive() const override { return FAlive.load(); }
-  void Finish() { FAlive.store(false); }
-
-private:
-  std::atomic<bool> FAlive{true};
-};
-
 class SchedulerFixture : public MonitorFixture {
 protected:
   SchedulerFixture() : FMonitor(NewMonitor()), M(*FMonitor) {
@@ -32,6 +21,8 @@ protected:
   }
 
   ~SchedulerFixture() override {
+    // Alert channels a test made are gone by now.
+    M.SetAlertChannels(nullptr);
     for (const TRunningTask& t : M.RunningTests()) Forget(t.Task);
     for (const auto& record : M.Hosts().Records())
       if (record->RunningTest) Forget(record->RunningTest);

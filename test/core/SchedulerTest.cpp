@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "common/ErrorText.h"
+#include "core/RecordingAlerts.h"
 #include "core/SchedulerFixture.h"
 #include "hosttests/TTCPThread.h"
 
@@ -231,7 +232,7 @@ TEST_F(SchedulerTest, OverdueTestIsAbandonedOnceAndItsLateResultIgnored) {
   THost& traced = Add("Traced");
   traced.TestKind = TestService;
   traced.LastCheck = FClock.Now() - 6 * Minute / SecsPerDay;
-  auto trace = std::make_shared<TFakeTask>("Host Down Auto-Trace Traced");
+  auto trace = std::make_shared<TRecordedTask>("Host Down Auto-Trace Traced");
   traced.RunningTrace = trace;
   M.AddRunningTest(trace->Name(), trace);
   M.Timer1Timer();
@@ -320,19 +321,8 @@ TEST_F(SchedulerTest, ProbeResultComparesAddressesWithoutCase) {
   EXPECT_EQ(lower.ShareCapability, 0);
 }
 
-class TTraceAlerts : public TAlertChannels {
-public:
-  std::shared_ptr<TBackgroundTask> StartPeriodicTrace(THost& host) override {
-    Traced.push_back(&host);
-    Tasks.push_back(std::make_shared<TFakeTask>("trace"));
-    return Tasks.back();
-  }
-  std::vector<THost*> Traced;
-  std::vector<std::shared_ptr<TFakeTask>> Tasks;
-};
-
 TEST_F(SchedulerTest, AtMostThreePeriodicTracesRunAndAnEndedOneMakesRoom) {
-  TTraceAlerts alerts;
+  TRecordingAlerts alerts;
   M.SetAlertChannels(&alerts);
   M.SetTestingOn(false);
   std::vector<THost*> hosts;
@@ -345,24 +335,28 @@ TEST_F(SchedulerTest, AtMostThreePeriodicTracesRunAndAnEndedOneMakesRoom) {
   local.CurrentIP = "127.0.0.9";
   local.LocalSubnet = true;
   Add("Unresolved");
+  const auto started = [&] {
+    std::vector<std::string> calls;
+    for (const std::string& c : alerts.Calls)
+      if (c.rfind("StartPeriodicTrace ", 0) == 0) calls.push_back(c.substr(19));
+    return calls;
+  };
 
   M.Timer1Timer();
-  EXPECT_EQ(alerts.Traced, (std::vector<THost*>{hosts[0], hosts[1], hosts[2]}));
+  EXPECT_EQ(started(), (std::vector<std::string>{"Remote 1", "Remote 2", "Remote 3"}));
   EXPECT_EQ(M.PeriodicTracesRunning(), 3);
   EXPECT_EQ(RunningNamed("Automatic Trace Route"), 3);
   EXPECT_EQ(hosts[3]->LastAutoTrace, 0);
 
   M.Timer1Timer();
-  EXPECT_EQ(alerts.Traced.size(), 3u);
+  EXPECT_EQ(started().size(), 3u);
   // A trace that ends without a word is no longer counted.
-  alerts.Tasks[1]->Finish();
+  alerts.Tasks[1]->Terminate();
   M.Timer1Timer();
-  EXPECT_EQ(alerts.Traced.size(), 4u);
-  EXPECT_EQ(alerts.Traced.back(), hosts[3]);
+  EXPECT_EQ(started().size(), 4u);
+  EXPECT_EQ(started().back(), "Remote 4");
   EXPECT_EQ(RunningNamed("Automatic Trace Route"), 3);
   EXPECT_EQ(local.LastAutoTrace, 0);
-  for (const auto& t : alerts.Tasks) t->Finish();
-  M.SetAlertChannels(nullptr);
 }
 
 TEST_F(SchedulerTest, CompletionsReachOnlyTheHostWhoseTestTheyAre) {
