@@ -71,16 +71,16 @@ struct TResult {
   std::int64_t HostReference = 0;
 };
 
-// One context with a main-thread object and a record of the status trace.
-class TRig {
-public:
-  explicit TRig(bool withMain = true) : FMain(withMain ? new QObject : nullptr), Context(FMain.get(), nullptr) {
+// One context with a main-thread object and a record of the status trace. Completion
+// steps run only while a test runs the main thread's events, so none reaches a result
+// that is gone.
+struct TRig {
+  explicit TRig(bool withMain = true) : Main(withMain ? new QObject : nullptr), Context(Main.get(), nullptr) {
     Context.SetTracer([this](const std::string& line) {
-      std::lock_guard<std::mutex> lock(FLock);
-      FTraces.push_back(line);
+      std::lock_guard<std::mutex> lock(Lock);
+      Lines.push_back(line);
     });
   }
-  ~TRig() { PumpUntil([this] { return Context.Completions.TCP.load() == 0; }); }
 
   std::shared_ptr<TTCPThread> Start(TResult& result, const std::string& address, int port, int attempts,
                                     bool bypass = false) {
@@ -94,24 +94,19 @@ public:
   }
   // Trace lines that start with prefix.
   int Traced(const std::string& prefix) {
-    std::lock_guard<std::mutex> lock(FLock);
-    return static_cast<int>(std::count_if(FTraces.begin(), FTraces.end(),
-                                          [&](const std::string& line) { return line.rfind(prefix, 0) == 0; }));
+    std::lock_guard<std::mutex> lock(Lock);
+    return static_cast<int>(
+        std::count_if(Lines.begin(), Lines.end(), [&](const std::string& line) { return line.rfind(prefix, 0) == 0; }));
   }
   std::vector<std::string> Traces() {
-    std::lock_guard<std::mutex> lock(FLock);
-    return FTraces;
+    std::lock_guard<std::mutex> lock(Lock);
+    return Lines;
   }
 
-private:
-  std::unique_ptr<QObject> FMain;
-
-public:
-  TTestContext Context;
-
-private:
-  std::mutex FLock;
-  std::vector<std::string> FTraces;
+  std::unique_ptr<QObject> Main;
+  std::mutex Lock;
+  std::vector<std::string> Lines;
+  TTestContext Context;  // last: its pool may still trace while it goes
 };
 
 TEST(TCPThread, ListeningPortConnectsOnTheFirstAttempt) {
