@@ -1,26 +1,47 @@
 #pragma once
-// A small ring of the most recent internal steps. It is written through to persistent
-// storage, so that after an unexpected end the last steps tell what the program was
-// doing. Any thread may trace.
+// A small ring of the most recent internal steps, copied to persistent storage so that
+// after an unexpected end the last steps tell what the program was doing. Any thread may
+// trace.
+//
+// A busy monitor traces well over a thousand times a second, and every write of the
+// persistent copy rewrites a file. So the ring lives in memory and a flusher thread
+// writes the values that changed at most once per flush interval: a burst of traces
+// costs one write per slot, and a lone trace reaches the storage at once. Close(),
+// Flush() and the destructor write what is pending before they return. An interval of 0
+// writes every trace through before Trace() returns.
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "common/DateTime.h"
 
 class TClock;
 
 class TStatusTrace {
 public:
   // Writes one value of the persistent copy: the slot name ("Stat001" .. "Stat100", or
-  // empty for the cursor value) and its text.
+  // empty for the cursor value) and its text. Called by one thread at a time, in the
+  // order the values were traced; the cursor comes after the slots it points past.
   using TWriter = std::function<void(const std::string& name, const std::string& text)>;
 
+  static constexpr int DefaultFlushMs = 500;
+
   // slots: 10 normally, 100 in diagnostic mode. writer may be empty (removable mode).
-  TStatusTrace(const TClock& clock, int slots, TWriter writer);
+  TStatusTrace(const TClock& clock, int slots, TWriter writer, int flushMs = 0);
+  ~TStatusTrace();
+  TStatusTrace(const TStatusTrace&) = delete;
+  TStatusTrace& operator=(const TStatusTrace&) = delete;
 
   void Trace(const std::string& message);
-  // The last trace at shutdown: moves the cursor and the cursor value only.
-  void Close() { Trace(std::string()); }
+  // The last trace at shutdown: moves the cursor and the cursor value only, and writes
+  // everything pending.
+  void Close();
+  // Writes the values changed since the last write now.
+  void Flush();
 
   std::string LastMessage() const;
   // The slot text of the last trace ("date-time message").
@@ -31,11 +52,31 @@ public:
   int SlotCount() const { return static_cast<int>(FSlots.size()); }
 
 private:
+  struct TSlot {
+    std::string Message;  // empty: never traced
+    TDateTime At = 0;
+    double Ticks = 0;
+    bool Dirty = false;
+  };
+  using TSteady = std::chrono::steady_clock;
+
+  static std::string Stamp(TDateTime at);
+  void FlushLoop();
+
   const TClock& FClock;
   TWriter FWriter;
+  const std::chrono::milliseconds FInterval;
   mutable std::mutex FLock;
-  std::vector<std::string> FSlots;
+  std::vector<TSlot> FSlots;
   int FCursor = 0;  // 1-based slot of the last trace, 0 before the first
-  std::string FLastMessage;
-  std::string FLastLine;
+  int FLastSlot = 0;  // slot of the last trace with a message
+  bool FCursorDirty = false;
+  // Serialises the writers so that values reach the storage in the order they were taken.
+  std::mutex FFlushLock;
+  // The flusher: woken by the first trace after a write, it waits out the interval.
+  std::condition_variable FWake;
+  bool FPending = false;
+  bool FStopping = false;
+  TSteady::time_point FLastFlush;
+  std::thread FFlusher;
 };
