@@ -12,6 +12,7 @@
 #include "common/SystemInfo.h"
 #include "core/THostList.h"
 #include "core/TMonitor.h"
+#include "platform/TEchoEngine.h"
 #include "platform/TWindowChannel.h"
 
 namespace {
@@ -58,6 +59,8 @@ void TMonitor::Startup() {
   // 6.
   LogEvent(nullptr, std::string("Corvale Loaded ") + (ServiceMode() ? "(Service) " : "") + "by " + LocalUserName(), 'A');
   if (ServiceMode()) LogEvent(nullptr, "Corvale running as a Service; Audio and Popup alerts are disabled.", 'I');
+  // Without an ICMP socket every echo test fails; the reason says how to grant the right.
+  if (!EchoEngine().Valid()) LogEvent(nullptr, EchoEngine().Description(), 'E');
 
   // 7. and 8. belong to the window (caption, pages, minimized start).
   if (FWindow) FWindow->SetCaption(Caption());
@@ -116,7 +119,8 @@ void TMonitor::FindModes() {
       WriteRegText(FRegistry, HKEY_CURRENT_USER, LastStatusKey, name, text);
     };
   }
-  FTrace = std::make_unique<TStatusTrace>(FClock, FDiagnosticMode ? 100 : 10, std::move(writer));
+  FTrace = std::make_unique<TStatusTrace>(FClock, FDiagnosticMode ? 100 : 10, std::move(writer),
+                                          TStatusTrace::DefaultFlushMs);
 }
 
 void TMonitor::FindDataFolder() {
@@ -192,7 +196,8 @@ void TMonitor::WriteProgramPath() {
 }
 
 void TMonitor::StartTimers() {
-  Timer1.start();
+  // With testing off, the testing button starts the scheduler when it is turned on.
+  if (FTestingOn) Timer1.start();
   tmrAlert.start();
   tmrAutoSave.start();
   if (!FOptions.NoMemCleanup) tmrFreeMem.start();

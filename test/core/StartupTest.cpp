@@ -1,0 +1,79 @@
+// Start-up of the monitor in this process: the status trace on disk while the monitor
+// runs, the scheduler timer and the testing switch, the echo right.
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <functional>
+
+#include "MonitorFixture.h"
+#include "common/QLRegistry.h"
+#include "core/TStatusTrace.h"
+#include "platform/TEchoEngine.h"
+
+namespace {
+
+class StartupTest : public MonitorFixture {
+protected:
+  // Lets the event loop run until done or, failing that, for at most ms.
+  static bool RunUntil(const std::function<bool()>& done, int ms = 20000) {
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+  }
+
+  std::string UserRegistry() const {
+    return testsupport::ReadFileBytes(FRoot.Path() + "/reg/HKEY_CURRENT_USER.reg");
+  }
+
+  static bool Traced(TMonitor& m, const std::string& text) {
+    for (const std::string& line : m.StatusTrace().Lines())
+      if (line.find(text) != std::string::npos) return true;
+    return false;
+  }
+};
+
+TEST_F(StartupTest, StatusTraceIsOnDiskWhileRunningAndAfterTheShutdown) {
+  auto m = NewMonitor();
+  m->Startup();
+  // What an unexpected end would leave: the start-up steps, with no shutdown to write them.
+  EXPECT_TRUE(RunUntil([&] { return UserRegistry().find("Log status --- Corvale Loaded") != std::string::npos; }));
+  EXPECT_NE(UserRegistry().find("[Software\\Quillmoor\\Corvale\\LastStatus]"), std::string::npos);
+
+  m->Shutdown();
+  // The closing trace is written before the shutdown returns.
+  const std::string stored = UserRegistry();
+  EXPECT_NE(stored.find("Log status --- Corvale Shut Down"), std::string::npos);
+  const std::string cursor = ReadRegText(m->Registry(), HKEY_CURRENT_USER, "Software\\Quillmoor\\Corvale\\LastStatus", "", "");
+  EXPECT_EQ(cursor.size(), 3u);
+  EXPECT_EQ(std::stoi(cursor), m->StatusTrace().Cursor());
+}
+
+TEST_F(StartupTest, SchedulerRunsOnlyWhileTestingIsOn) {
+  auto m = NewMonitor();
+  m->SetTestingOn(false);
+  m->Startup();
+  // Testing off: no scheduler pass, however long the loop runs.
+  RunUntil([] { return false; }, 1200);
+  EXPECT_FALSE(Traced(*m, "Timer1 Longest Op"));
+  m->SetTestingOn(true);
+  EXPECT_TRUE(RunUntil([&] { return Traced(*m, "Timer1 Longest Op"); }));
+  m->Shutdown();
+}
+
+TEST_F(StartupTest, EchoRightIsReportedOnlyWhenMissing) {
+  auto m = NewMonitor();
+  m->Startup();
+  const bool missing = !m->EchoEngine().Valid();
+  bool reported = false;
+  for (const TLogLine& l : m->Log().Lines())
+    if (l.Text.find("\t---\tNo ICMP socket could be opened") != std::string::npos && l.Text.back() == 'E') {
+      EXPECT_NE(l.Text.find("setcap cap_net_raw+ep "), std::string::npos);
+      EXPECT_NE(l.Text.find("net.ipv4.ping_group_range"), std::string::npos);
+      reported = true;
+    }
+  EXPECT_EQ(reported, missing);
+  m->Shutdown();
+}
+
+}  // namespace
