@@ -13,6 +13,7 @@ PACKAGES=(
   mingw-w64-common
   # test peers and platform helpers
   iproute2 iputils-ping procps python3 python3-aiosmtpd samba smbclient
+  libcap2-bin
   fping
   xvfb xauth
 )

@@ -11,6 +11,17 @@ BUILD_DIR=${BUILD_DIR:-build}
 cmake -S . -B "$BUILD_DIR" -G Ninja >/dev/null
 cmake --build "$BUILD_DIR" --target corvale corvale-msg
 
+# Echo tests need the right to open an ICMP socket: give it to the demo program when
+# this shell may (root, or sudo without a password); without it the program logs how.
+# A new link of the program drops the capability, so it is given after every build.
+PROGRAM="$BUILD_DIR/src/corvale"
+SETCAP=$(command -v setcap || echo /sbin/setcap)
+if [ "$(id -u)" -eq 0 ]; then
+  "$SETCAP" cap_net_raw+ep "$PROGRAM" 2>/dev/null || true
+elif command -v sudo >/dev/null 2>&1 && sudo -n true 2>/dev/null; then
+  sudo -n "$SETCAP" cap_net_raw+ep "$PROGRAM" 2>/dev/null || true
+fi
+
 DEMO="$PWD/$BUILD_DIR/demo"
 export CORVALE_DATA_DIR="$DEMO/data"
 export CORVALE_REGISTRY_DIR="$DEMO/registry"
