@@ -47,14 +47,20 @@ int ListenIn(const std::string& netns, const char* address, int port) {
 
 class MonitoringNet : public MonitorFixture {
 protected:
-  static void SetUpTestSuite() { FNet = std::make_unique<TRoutedNet>("cvmn-"); }
-  static void TearDownTestSuite() { FNet.reset(); }
+  static void SetUpTestSuite() {
+    FNet = std::make_unique<TRoutedNet>("cvmn-");
+    // Names come from our own file; anything else would be asked of a name server the
+    // namespaces cannot reach. Once for the suite: a thread that left such a mount
+    // namespace cannot always bind in a new one.
+    FHostsFile = std::make_unique<testsupport::TScopedHostsFile>("127.0.0.1 localhost\n198.51.100.2 cvtarget\n");
+  }
+  static void TearDownTestSuite() {
+    FHostsFile.reset();
+    FNet.reset();
+  }
 
   void SetUp() override {
     if (!FNet->Ready()) GTEST_SKIP() << "no namespaces: " << FNet->Error();
-    // Names come from our own file; anything else would be asked of a name server the
-    // namespaces cannot reach.
-    FHostsFile = std::make_unique<testsupport::TScopedHostsFile>("127.0.0.1 localhost\n198.51.100.2 cvtarget\n");
     ASSERT_TRUE(FHostsFile->Active()) << FHostsFile->Error();
     // The monitor's echo socket and worker threads are made inside the host namespace.
     FInside = std::make_unique<testsupport::TInNetns>(FNet->Host());
@@ -74,7 +80,6 @@ protected:
     }
     M.reset();
     FInside.reset();
-    FHostsFile.reset();
   }
 
   THost* AddHost(const std::string& name, const std::string& address, int kind = TestPing, int port = 0) {
@@ -121,7 +126,7 @@ protected:
   }
 
   static inline std::unique_ptr<TRoutedNet> FNet;
-  std::unique_ptr<testsupport::TScopedHostsFile> FHostsFile;
+  static inline std::unique_ptr<testsupport::TScopedHostsFile> FHostsFile;
   std::unique_ptr<testsupport::TInNetns> FInside;
   std::unique_ptr<TMonitor> M;
 };

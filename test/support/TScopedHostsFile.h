@@ -2,6 +2,8 @@
 // Name lookups of the calling thread, and of threads it creates meanwhile, read a hosts
 // file of the test's own instead of /etc/hosts: the thread moves into a mount namespace
 // of its own with the file bound over /etc/hosts, and moves back at the end. Needs root.
+// Use it once per thread (a test suite's set-up): a thread that has left such a namespace
+// cannot always bind in a new one.
 #include <string>
 
 namespace testsupport {
