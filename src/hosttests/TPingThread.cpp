@@ -14,6 +14,9 @@
 
 namespace {
 
+// The status of the requests that a closing echo engine ends.
+constexpr int ErrorOperationAborted = 995;
+
 // The milliseconds tick the elapsed times are measured in.
 std::uint32_t Ticks() {
   using namespace std::chrono;
@@ -157,7 +160,8 @@ bool TPingThread::TakeAnswer(const TEchoReply& reply) {
     FErrorText = IcmpStatusText(reply.Status);
     FStatus = -3;
     FResponder.clear();
-    return true;
+    // The engine is closing: further requests would only fail the same way.
+    return reply.Status != ErrorOperationAborted;
   }
   FResponder = DottedText(reply.Address);
   FResponseTime = static_cast<std::int32_t>(reply.RoundTripTime);

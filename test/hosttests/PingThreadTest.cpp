@@ -414,6 +414,20 @@ TEST_F(PingThreadNet, SecondAttemptAnsweredAfterTheFirstTimedOut) {
   FRig->ExpectIdle();
 }
 
+TEST_F(PingThreadNet, ClosingEngineEndsTheTestsWaitingOnIt) {
+  ASSERT_TRUE(IgnoreEchoes(Target(), true));
+  const int before = EchoRequestsSeen(Target());
+  TPingResult r;
+  FRig->Start(r, Net::Target, {3, 60000, 255, false});
+  FEngine.reset();
+  ASSERT_TRUE(PumpUntil([&] { return r.Calls > 0; }));
+  EXPECT_FALSE(r.Success);
+  EXPECT_EQ(r.Status, -3);
+  EXPECT_EQ(r.ErrorText, "Unknown Error (ICMP03E3)");
+  EXPECT_EQ(EchoRequestsSeen(Target()) - before, 1);
+  FRig->ExpectIdle();
+}
+
 TEST(PingThreadIsolated, InvalidEngineAndUnknownNameFailWithoutASlot) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root for network namespaces";
   // A namespace where no group may open a datagram ICMP socket: the engine that insists
