@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <sstream>
@@ -89,6 +90,12 @@ private:
 public:
   TTestContext Context;
 };
+
+bool PumpUntilAllCompleted(const std::vector<TPingResult>& results, const std::function<void()>& sample = {}) {
+  return PumpUntil(
+      [&] { return std::all_of(results.begin(), results.end(), [](const TPingResult& r) { return r.Calls > 0; }); },
+      120s, sample);
+}
 
 std::unique_ptr<TEchoEngine> EngineIn(const std::string& netns, TEchoEngine::TOpenMode mode) {
   testsupport::TInNetns inside(netns);
@@ -252,9 +259,7 @@ TEST(PingThread, FiveThousandTestsAtOnceStayWithinLimitsAndThreads) {
     mostThreads = std::max(mostThreads, ThreadCount());
     mostInFlight = std::max(mostInFlight, rig.Context.PingSlots.InFlight());
   };
-  ASSERT_TRUE(PumpUntil(
-      [&] { return std::all_of(results.begin(), results.end(), [](const TPingResult& r) { return r.Calls > 0; }); },
-      120s, sample));
+  ASSERT_TRUE(PumpUntilAllCompleted(results, sample));
   int good = 0;
   for (int n = 0; n < Count; ++n)
     if (results[n].Calls == 1 && results[n].Success && results[n].Responder == targets[n] && results[n].Tag == n) ++good;
@@ -280,9 +285,7 @@ TEST(PingThread, TerminateAtAnyMomentLosesNothing) {
     if (n % 50 == 0) PumpFor(1ms);
     if (n % 7 == 0) threads[n / 2]->Terminate();
   }
-  ASSERT_TRUE(PumpUntil(
-      [&] { return std::all_of(results.begin(), results.end(), [](const TPingResult& r) { return r.Calls > 0; }); },
-      120s));
+  ASSERT_TRUE(PumpUntilAllCompleted(results));
   PumpFor(20ms);
   int once = 0, failedUnterminated = 0;
   for (int n = 0; n < Count; ++n) {
