@@ -43,6 +43,10 @@ TMonitor::~TMonitor() {
   // records without waiting on the event loop.
   StopTimers();
   FWindow.reset();
+  // The engine ends its pending requests as it closes; tests that go on from there must
+  // find no engine rather than a dying one.
+  FTests->SetEcho(nullptr);
+  FEcho.reset();
 }
 
 std::uintptr_t TMonitor::WindowHandle() const { return FWindow ? FWindow->Handle() : 0; }

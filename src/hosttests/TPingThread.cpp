@@ -10,12 +10,10 @@
 #include "hosttests/NameLookup.h"
 #include "hosttests/TTestContext.h"
 #include "platform/IcmpStatus.h"
+#include "platform/SysErrors.h"
 #include "platform/TEchoEngine.h"
 
 namespace {
-
-// The status of the requests that a closing echo engine ends.
-constexpr int ErrorOperationAborted = 995;
 
 // The milliseconds tick the elapsed times are measured in.
 std::uint32_t Ticks() {
@@ -161,7 +159,7 @@ bool TPingThread::TakeAnswer(const TEchoReply& reply) {
     FStatus = -3;
     FResponder.clear();
     // The engine is closing: further requests would only fail the same way.
-    return reply.Status != ErrorOperationAborted;
+    return reply.Status != syserr::ERROR_OPERATION_ABORTED;
   }
   FResponder = DottedText(reply.Address);
   FResponseTime = static_cast<std::int32_t>(reply.RoundTripTime);

@@ -16,6 +16,7 @@ constexpr int ERROR_INVALID_PARAMETER = 87;
 constexpr int ERROR_ALREADY_EXISTS = 183;
 constexpr int ERROR_GEN_FAILURE = 31;
 constexpr int ERROR_MORE_DATA = 234;
+constexpr int ERROR_OPERATION_ABORTED = 995;
 constexpr int ERROR_BAD_NETPATH = 53;
 constexpr int ERROR_EXTENDED_ERROR = 1208;
 constexpr int ERROR_LOGON_FAILURE = 1326;

@@ -23,7 +23,6 @@
 
 namespace {
 
-constexpr int ErrorOperationAborted = 995;
 constexpr std::size_t SequenceSpace = 65536;
 // Room for a burst of thousands of replies while the receive thread catches up.
 constexpr int ReceiveBufferBytes = 16 * 1024 * 1024;
@@ -137,7 +136,7 @@ TEchoEngine::~TEchoEngine() {
   for (auto& slot : FPending)
     if (slot) left.push_back(std::move(slot));
   TEchoReply aborted;
-  aborted.Status = ErrorOperationAborted;
+  aborted.Status = syserr::ERROR_OPERATION_ABORTED;
   for (auto& pending : left) Call(pending->Done, aborted);
   if (FWakeFd >= 0) close(FWakeFd);
   if (FSocket >= 0) close(FSocket);
@@ -241,7 +240,7 @@ void TEchoEngine::SendEchoAsync(std::uint32_t target, int ttl, std::uint32_t tim
   {
     std::lock_guard<std::mutex> guard(FLock);
     if (FStopping)
-      failed.Status = ErrorOperationAborted;
+      failed.Status = syserr::ERROR_OPERATION_ABORTED;
     else if (FInFlight == SequenceSpace)
       failed.Status = ipstatus::IP_NO_RESOURCES;
     else {
