@@ -7,6 +7,7 @@
 #include <exception>
 #include <functional>
 #include <mutex>
+#include <utility>
 
 #include "common/Clock.h"
 #include "common/ErrorText.h"
@@ -88,16 +89,34 @@ std::shared_ptr<TBackgroundTask> StartHostTest(TMonitor& m, const THost& host) {
   }
 }
 
+// Index in the host list of a host reference handed back by a worker; -1 when none.
+int FindHost(const THostList& hosts, std::int64_t hostID) {
+  return hostID >= 0 && hostID <= MaxHostID ? hosts.FindByID(static_cast<std::int32_t>(hostID)) : -1;
+}
+
 // The listed host whose running test is the finished one, with that test cleared; -1
 // when the host is gone or the test was abandoned (a newer one may be running).
 int TakeFinishedTest(TMonitor& m, const TBackgroundTask& thread, std::int64_t hostID) {
-  if (hostID < 0 || hostID > MaxHostID) return -1;
-  const int index = m.Hosts().FindByID(static_cast<std::int32_t>(hostID));
+  const int index = FindHost(m.Hosts(), hostID);
   THost* host = m.Hosts().Items(index);
   if (!host || host->RunningTest.get() != &thread) return -1;
   std::unique_lock<std::shared_mutex> guard(m.StateLock());
   host->RunningTest.reset();
   return index;
+}
+
+// An overdue test or trace is abandoned rather than killed: the work ends on its own
+// and gives its slot back then, and its late result finds another running test or none.
+void Abandon(TMonitor& m, THost& host, std::shared_ptr<TBackgroundTask> THost::*slot, const char* message) {
+  if (!(host.*slot)) return;
+  m.LogEvent(&host, message, 'E');
+  std::shared_ptr<TBackgroundTask> task;
+  {
+    std::unique_lock<std::shared_mutex> guard(m.StateLock());
+    task = std::exchange(host.*slot, nullptr);
+  }
+  task->Terminate();
+  m.RemoveFromRunningTests(task.get());
 }
 
 void ReleaseRetired(TMonitor& m, std::int64_t hostID) {
@@ -163,22 +182,8 @@ void TMonitor::Timer1Timer() {
         }
 
         if ((host.RunningTest || host.RunningTrace) && SpanMs(host.LastCheck, now) > ThreadTimeoutMs) {
-          // Abandoned rather than killed: the work ends on its own and gives its slot
-          // back then, and its late result finds another running test (or none).
-          const auto abandon = [&](std::shared_ptr<TBackgroundTask> THost::*slot, const char* message) {
-            if (!(host.*slot)) return;
-            LogEvent(&host, message, 'E');
-            std::shared_ptr<TBackgroundTask> task;
-            {
-              std::unique_lock<std::shared_mutex> guard(FStateLock);
-              task = std::move(host.*slot);
-              (host.*slot).reset();
-            }
-            task->Terminate();
-            RemoveFromRunningTests(task.get());
-          };
-          abandon(&THost::RunningTest, "Thread Forcibly Terminated");
-          abandon(&THost::RunningTrace, "Trace Thread Forcibly Terminated");
+          Abandon(*this, host, &THost::RunningTest, "Thread Forcibly Terminated");
+          Abandon(*this, host, &THost::RunningTrace, "Trace Thread Forcibly Terminated");
           steps.Mark("ForceStop ", &host);
         }
 
@@ -348,10 +353,7 @@ void TMonitor::ProbeCallback(TTCPThread& thread, const std::string&, const std::
                              bool connected, const std::string&, std::int64_t hostReference, std::int32_t) {
   const std::shared_ptr<TTCPThread> keep = thread.weak_from_this().lock();
   try {
-    const THost* probed =
-        hostReference >= 0 && hostReference <= MaxHostID
-            ? FHosts->Items(FHosts->FindByID(static_cast<std::int32_t>(hostReference)))
-            : nullptr;
+    const THost* probed = FHosts->Items(FindHost(*FHosts, hostReference));
     if (probed && (port == SharePort || port == RDPPort)) {
       // Records that share the address share what it offers.
       const std::string address = probed->Address;
