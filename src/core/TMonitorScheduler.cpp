@@ -95,14 +95,18 @@ int FindHost(const THostList& hosts, std::int64_t hostID) {
 }
 
 // The listed host whose running test is the finished one, with that test cleared; -1
-// when the host is gone or the test was abandoned (a newer one may be running).
+// when the host is gone or the test was abandoned (a newer one may be running), and -1
+// too for a test told to stop (the host list being replaced): cut short, its failure
+// says nothing about the host.
 int TakeFinishedTest(TMonitor& m, const TBackgroundTask& thread, std::int64_t hostID) {
   const int index = FindHost(m.Hosts(), hostID);
   THost* host = m.Hosts().Items(index);
   if (!host || host->RunningTest.get() != &thread) return -1;
-  std::unique_lock<std::shared_mutex> guard(m.StateLock());
-  host->RunningTest.reset();
-  return index;
+  {
+    std::unique_lock<std::shared_mutex> guard(m.StateLock());
+    host->RunningTest.reset();
+  }
+  return thread.Terminated() ? -1 : index;
 }
 
 // An overdue test or trace is abandoned rather than killed: the work ends on its own

@@ -242,6 +242,22 @@ TEST_F(SchedulerTest, OverdueTestIsAbandonedOnceAndItsLateResultIgnored) {
   EXPECT_EQ(RunningNamed(trace->Name()), 0);
 }
 
+TEST_F(SchedulerTest, TestToldToStopLeavesTheHostAsItWas) {
+  // As when the host list is replaced: the test waiting for its slot is told to stop and
+  // reports at once, with a failure that says nothing about the host.
+  M.Settings().MaxPingThreads = 1;
+  ASSERT_TRUE(M.Tests().PingSlots.Acquire(1));
+  THost& host = Add("Stopped");
+  M.Timer1Timer();
+  ASSERT_TRUE(host.RunningTest);
+  host.RunningTest->Terminate();
+  ASSERT_TRUE(RunUntil([&] { return !host.RunningTest; }));
+  EXPECT_EQ(host.Status, StatusUnknown);
+  EXPECT_EQ(host.Successes + host.Failures + host.BackToBackFailures, 0u);
+  EXPECT_EQ(RunningNamed("Ping Stopped"), 0);
+  M.Tests().PingSlots.Release();
+}
+
 TEST_F(SchedulerTest, LastErrorTextGetsItsDayOnceTheDayIsOver) {
   M.SetTestingOn(false);
   THost& timed = Add("Timed");
@@ -374,8 +390,9 @@ TEST_F(SchedulerTest, CompletionsReachOnlyTheHostWhoseTestTheyAre) {
   tcp.TestKind = TestTCP;
   tcp.Port = 1;
   tcp.LastSuccess = FClock.Now();
+  // Without attempts and without a handler of its own, the worker only has to end.
   auto worker = TTCPThread::Create(M.Tests(), "TCP Port", "127.0.0.1", false, tcp.ID, {}, 0, 1);
-  Forget(worker);
+  FForgotten.push_back(worker);
   tcp.RunningTest = worker;
   M.AddRunningTest(worker->Name(), worker);
   M.TCPCallback(*worker, "127.0.0.1", "127.0.0.1", 1, false, ErrorText(10060), tcp.ID, 21000);
@@ -390,7 +407,7 @@ TEST_F(SchedulerTest, CompletionsReachOnlyTheHostWhoseTestTheyAre) {
   // A retired record is freed once its test reports.
   THost& gone = Add("Gone");
   auto late = TTCPThread::Create(M.Tests(), "TCP Gone", "127.0.0.1", false, gone.ID, {}, 0, 1);
-  Forget(late);
+  FForgotten.push_back(late);
   gone.RunningTest = late;
   const std::int32_t goneID = gone.ID;
   M.Hosts().RetireOrFree(M.Hosts().Extract(IndexOf(gone)));
