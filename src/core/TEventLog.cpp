@@ -24,9 +24,13 @@ std::vector<TLogLine> TEventLog::LinesAfter(std::int64_t id) const {
   return std::vector<TLogLine>(it, FLines.end());
 }
 
+std::string TEventLog::FormatTime(TDateTime when, bool use24Hour) {
+  return FormatDateTime(use24Hour ? "mmm d, hh:nn" : "mmm d, hh:nna/p", when);
+}
+
 std::string TEventLog::FormatEntry(TDateTime when, bool use24Hour, const std::string& label,
                                    const std::string& message, char category) {
-  std::string line = FormatDateTime(use24Hour ? "mmm d, hh:nn" : "mmm d, hh:nna/p", when);
+  std::string line = FormatTime(when, use24Hour);
   line.reserve(line.size() + label.size() + message.size() + 4);
   line += '\t';
   line += label;

@@ -29,8 +29,9 @@ public:
   std::vector<TLogLine> LinesAfter(std::int64_t id) const;
   std::int64_t LastID() const { return FNextID - 1; }
 
-  // date-time TAB label TAB message TAB category, with "mmm d, hh:nn" when use24Hour is
-  // set and "mmm d, hh:nna/p" otherwise.
+  // The log's date-time: "mmm d, hh:nn" when use24Hour is set, else "mmm d, hh:nna/p".
+  static std::string FormatTime(TDateTime when, bool use24Hour);
+  // date-time TAB label TAB message TAB category.
   static std::string FormatEntry(TDateTime when, bool use24Hour, const std::string& label,
                                  const std::string& message, char category);
 

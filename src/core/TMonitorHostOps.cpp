@@ -32,9 +32,7 @@ void TMonitor::DisableHostFor(int index, int minutes, bool checked) {
   if (checked) {
     LogEvent(host, "Host Testing Enabled", 'I');
   } else {
-    // The moment exactly as the log writes its own date-times.
-    const std::string entry = TEventLog::FormatEntry(until, Use24HourDate(), {}, {}, 'I');
-    LogEvent(host, "Host Disabled Until " + entry.substr(0, entry.find('\t')), 'I');
+    LogEvent(host, "Host Disabled Until " + TEventLog::FormatTime(until, Use24HourDate()), 'I');
   }
   RefreshHostRow(index, "DisableFor");
 }
