@@ -4,6 +4,12 @@
 
 TAlertChannels::~TAlertChannels() = default;
 
+void TAlertChannels::LoadConfiguration(const std::string&) {}
+
+void TAlertChannels::AlertTimer() {}
+
+void TAlertChannels::FreePendingAlerts() {}
+
 std::string TAlertChannels::ExpandHostVariables(const std::string& text, const THost&) { return text; }
 
 std::string TAlertChannels::Template(TAlertTemplate) const { return {}; }

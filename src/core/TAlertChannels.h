@@ -23,6 +23,13 @@ public:
   TAlertChannels& operator=(const TAlertChannels&) = delete;
   virtual ~TAlertChannels();
 
+  // Start-up (after the settings and hosts file are read): the e-mail configuration of
+  // the data folder. The dispatch pass on the alert timer (every 5 s). Shutdown: the
+  // pending alerts are dropped.
+  virtual void LoadConfiguration(const std::string& dataFolder);
+  virtual void AlertTimer();
+  virtual void FreePendingAlerts();
+
   // The text with the host's message variables filled in (plain text).
   virtual std::string ExpandHostVariables(const std::string& text, const THost& host);
 

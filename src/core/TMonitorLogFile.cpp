@@ -16,7 +16,11 @@ constexpr double LongestUnsavedMs = 600000;
 
 void TMonitor::tmrAlertTimer() {
   if (FRunState.load() != rsRunning) return;
-  // The alert queue's pass comes first, with the alerts.
+  try {
+    FAlerts->AlertTimer();
+  } catch (...) {
+    // One bad pass of the queue must not stop the saves below.
+  }
   if (LogSaveDue()) {
     SaveEventLog();
     std::string error;

@@ -207,8 +207,8 @@ void TMonitor::StartTimers() {
 // place in the order so that adding it changes nothing around it.
 void TMonitor::LoadPlugins() {}
 void TMonitor::UnloadPlugins() {}
-void TMonitor::LoadEmailConfig() {}
+void TMonitor::LoadEmailConfig() { FAlerts->LoadConfiguration(FDataFolder); }
 void TMonitor::LoadActions() {}
 void TMonitor::StartWebServer() {}
 void TMonitor::StopWebServer() {}
-void TMonitor::FreePendingAlerts() {}
+void TMonitor::FreePendingAlerts() { FAlerts->FreePendingAlerts(); }

@@ -1,0 +1,33 @@
+#pragma once
+// One message of the alert queue: what to send, to whom, about which host, and where
+// its delivery stands. The queue owns its entries.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "common/DateTime.h"
+
+class THost;
+class TSmtpCli;
+
+struct TEmailInfo {
+  TEmailInfo();
+  ~TEmailInfo();
+  TEmailInfo(const TEmailInfo&) = delete;
+  TEmailInfo& operator=(const TEmailInfo&) = delete;
+
+  std::int32_t Attempts = 0;         // delivery attempts begun so far
+  std::unique_ptr<TSmtpCli> Client;  // made on demand for an SMTP route
+  THost* Host = nullptr;             // the host the message is about; none for others
+  bool Sending = false;              // a delivery attempt is in progress
+  std::uint32_t AttemptTick = 0;     // ms tick when the last attempt began
+  TDateTime QueuedAt = 0;
+  long double WindowStart = 0;       // time-of-day window; both 0: any time
+  long double WindowEnd = 0;
+  std::string Subject;               // variables already expanded
+  std::string Body;
+  std::string Recipients;            // divided by ";" or ","
+  bool WaitingForTrace = false;
+  std::int32_t CancelStatus = -1;    // host status at which the message is void; -1 none
+  std::uint8_t Priority = 0;         // 0 none, 1 highest .. 5 lowest
+};
