@@ -20,6 +20,7 @@ TMonitor::TMonitor(const TStartOptions& options, TClock& clock, TServiceControl&
     : QObject(parent), FOptions(options), FClock(clock), FServices(services), FHosts(std::make_unique<THostList>()),
       FTests(std::make_unique<TTestContext>(this, nullptr)), FEcho(std::make_unique<TEchoEngine>()),
       FSyslog(std::make_unique<TSyslogSender>(clock)) {
+  FStartTime = FClock.Now();
   FTests->SetEcho(FEcho.get());
   FTests->SetTracer([this](const std::string& message) { Trace(message); });
   Timer1.setInterval(250);

@@ -135,6 +135,9 @@ public:
   bool OtherProgramAtLogin() const { return FOtherProgramAtLogin; }
 
   int RunState() const { return FRunState.load(); }
+  // When the program started (set at the beginning of Startup; the making of the monitor
+  // until then).
+  TDateTime StartTime() const { return FStartTime; }
   void SetRunState(int state) { FRunState.store(state); }
   int ExitCode() const { return FExitCode.load(); }
   std::uintptr_t WindowHandle() const;
@@ -291,6 +294,7 @@ private:
   bool FTestingOn = true;
   std::string FTrayHint;
   TDateTime FPreviousPass = 0;
+  TDateTime FStartTime = 0;
   int FProbesInFlight = 0;
   int FPeriodicTraces = 0;
   std::vector<std::string> FPartnerClasses;  // read at start-up from "NotifyApps"

@@ -37,6 +37,7 @@ std::string Lower(std::string s) {
 void TMonitor::Startup() {
   if (FStarted) return;
   FStarted = true;
+  FStartTime = FClock.Now();
   RegisterWindow();
 
   // 1. From here until the orderly shutdown has finished, an end is premature.
