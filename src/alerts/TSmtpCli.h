@@ -1,6 +1,185 @@
 #pragma once
-// Placeholder: the SMTP client is being written; its owner replaces this header.
+// An event-driven SMTP client on the main thread's event loop. Each step returns at
+// once; its outcome, success or not, arrives through OnRequestDone. The owner chains
+// the steps (connect, EHLO, AUTH, MAIL FROM, RCPT TO, DATA, QUIT) in that handler.
+// Never destroy the client from inside one of its own events: mark it and release it
+// afterwards.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+class QTcpSocket;
+class QHostInfo;
+
+// Request kinds in their published order (0 .. 11).
+enum TSmtpRequest {
+  smtpConnect,
+  smtpHelo,
+  smtpMailFrom,
+  smtpVrfy,
+  smtpRcptTo,
+  smtpData,
+  smtpQuit,
+  smtpRset,
+  smtpOpen,
+  smtpMail,
+  smtpEhlo,
+  smtpAuth
+};
+
+enum TSmtpState {
+  smtpReady,
+  smtpDnsLookup,
+  smtpConnecting,
+  smtpConnected,
+  smtpInternalReady,
+  smtpWaitingBanner,
+  smtpWaitingResponse,
+  smtpAbort
+};
+
+enum TSmtpAuthType {
+  smtpAuthNone,
+  smtpAuthPlain,
+  smtpAuthLogin,
+  smtpAuthCramMD5,
+  smtpAuthCramSha1,
+  smtpAuthAutoSelect
+};
+
+enum TSmtpPriority {
+  smtpPriorityNone,
+  smtpPriorityHighest,
+  smtpPriorityHigh,
+  smtpPriorityNormal,
+  smtpPriorityLow,
+  smtpPriorityLowest
+};
+
+// Thrown by a step that cannot start: "SMTP component not connected", "SMTP component
+// already connected", "SMTP component not ready", "RcptName list is empty". Nothing is
+// sent and no OnRequestDone follows.
+class ESmtpError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
 class TSmtpCli {
 public:
-  virtual ~TSmtpCli() = default;
+  // The receive buffer; a reply line that does not fit ends the request (see ReadReply).
+  static constexpr std::size_t BufferSize = 4096;
+  // The client's error for a reply line longer than the receive buffer.
+  static constexpr int ErrorReplyTooLong = 500;
+
+  TSmtpCli();
+  virtual ~TSmtpCli();
+  TSmtpCli(const TSmtpCli&) = delete;
+  TSmtpCli& operator=(const TSmtpCli&) = delete;
+
+  // Set before a delivery.
+  std::string Host;
+  std::string Port = "smtp";  // a number or a service name ("smtp" is 25)
+  std::string LocalAddr = "0.0.0.0";
+  std::string SignOn;  // empty: the local host name
+  std::string Username;
+  std::string Password;
+  TSmtpAuthType AuthType = smtpAuthNone;
+  std::string FromName;
+  std::vector<std::string> RcptName;
+  std::string HdrFrom;
+  std::string HdrTo;
+  std::string HdrSubject;
+  TSmtpPriority HdrPriority = smtpPriorityNone;
+  std::vector<std::string> MailMessage;  // body lines
+  std::string CharSet = "iso-8859-1";
+
+  // error: 0 success, 1..9999 the reply code (20600 for a reply without one, 500 for
+  // the client's own refusals), 10000 and above a socket error number.
+  std::function<void(TSmtpCli& sender, TSmtpRequest request, int error)> OnRequestDone;
+  // Called with the header lines once built, before they are sent; may change them.
+  std::function<void(TSmtpCli& sender, std::vector<std::string>& lines)> OnProcessHeader;
+  // Every line sent ("> " + line) and received ("< " + line); diagnostics only.
+  std::function<void(TSmtpCli& sender, const std::string& line)> OnDisplay;
+
+  // Steps. Each throws ESmtpError when it cannot start, else returns at once.
+  void Connect();
+  void Helo();
+  void Ehlo();
+  void Auth();
+  void MailFrom();
+  void RcptTo();
+  void Data();
+  void Quit();  // completes at once with success when not connected
+  // Closes the socket at once; a request in progress ends (error 10004 unless QUIT).
+  void Abort();
+
+  bool Connected() const { return FConnected; }
+  TSmtpState State() const { return FState; }
+  TSmtpRequest Request() const { return FRequest; }
+  bool Busy() const { return FBusy; }  // a request is in progress
+  // The last reply line, or the client's own text beginning with "500 ".
+  const std::string& LastResponse() const { return FLastResponse; }
+  int StatusCode() const { return FStatusCode; }  // code of the last reply
+  int ErrorCode() const { return FErrorCode; }    // error of the last request
+  // Mechanisms the last EHLO reply offered, upper-cased, without duplicates.
+  const std::vector<std::string>& AuthTypesSupported() const { return FAuthTypes; }
+  bool EsmtpAccepted() const { return FEsmtpAccepted; }
+  const std::string& MessageId() const { return FMessageId; }
+
+private:
+  enum class TAuthStep { None, PlainSent, LoginSent, LoginUserSent, LoginPassSent, CramSent, CramAnswerSent };
+  enum class TDataStep { None, DataSent, BodySent };
+
+  void CheckReady(bool needConnected);
+  void StartRequest(TSmtpRequest request);
+  void SendCommand(const std::string& line, std::vector<int> expected);
+  void SendRaw(const std::string& bytes);
+  void LookupDone(const QHostInfo& info);
+  void OnSocketConnected();
+  void OnReadyRead();
+  void OnDisconnected();
+  void OnSocketError(int winsockCode, const std::string& text);
+  void HandleReply(const std::vector<std::string>& lines);
+  void StepAfterReply(int code);
+  void NextRecipient();
+  void SendMessage();
+  void AuthStart();
+  void AuthReply(int code);
+  void AuthCommand(TSmtpAuthType mech);
+  void TriggerDone(int error);
+  void FailOwn(int error, const std::string& response);
+  void CloseSocket();
+  void NoteEhloLine(const std::string& line);
+  std::string HelloName() const;
+  std::vector<std::string> BuildHeader();
+
+  struct TSocketDeleter {
+    void operator()(QTcpSocket* socket) const;
+  };
+  std::unique_ptr<QTcpSocket, TSocketDeleter> FSocket;
+  int FLookupId = -1;
+  std::shared_ptr<bool> FAlive;  // lets queued callbacks see a destroyed client
+
+  TSmtpState FState = smtpReady;
+  bool FConnected = false;
+  bool FBusy = false;
+  TSmtpRequest FRequest = smtpConnect;
+  std::vector<int> FExpected;  // empty: any code below 500
+  std::string FLastResponse;
+  int FStatusCode = 0;
+  int FErrorCode = 0;
+  std::vector<std::string> FAuthTypes;
+  bool FEsmtpAccepted = false;
+  std::string FRecv;  // unread bytes, at most BufferSize
+  std::vector<std::string> FReplyLines;
+  std::size_t FRcptIndex = 0;
+  std::string FMessageId;
+  TAuthStep FAuthStep = TAuthStep::None;
+  TSmtpAuthType FAuthMech = smtpAuthNone;
+  bool FAuthAuto = false;
+  TDataStep FDataStep = TDataStep::None;
+  std::uint16_t FPortNumber = 25;
 };
