@@ -1,0 +1,394 @@
+#include "alerts/MessageVariables.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+
+#include "alerts/TEmailInfo.h"
+#include "common/Clock.h"
+#include "common/ErrorText.h"
+#include "common/Fields.h"
+#include "common/HttpDate.h"
+#include "common/SystemInfo.h"
+#include "common/TextCodec.h"
+#include "common/TextUtils.h"
+#include "core/TEventLog.h"
+#include "core/THost.h"
+#include "core/THostList.h"
+#include "core/TMonitor.h"
+
+namespace {
+
+constexpr const char* None = "---";
+constexpr std::size_t MaxLogLines = 15;
+
+// Shortest decimal form: 12.3, 12, 0.
+std::string ShortNumber(double value) {
+  char text[64];
+  const auto result = std::to_chars(text, text + sizeof text, value);
+  return result.ec == std::errc() ? std::string(text, result.ptr) : std::string("0");
+}
+
+std::string WithoutGroupMark(const std::string& name) {
+  return !name.empty() && name[0] == ';' ? name.substr(1) : name;
+}
+
+// How the event log labels the host, and so how its lines are found again.
+std::string LogLabel(const THost& host) {
+  std::string label = host.DisplayName + " (" + host.Address;
+  if (host.Port > 0) label += ":" + std::to_string(host.Port);
+  return label + ")";
+}
+
+// The code of a text made by ErrorText: "(0x" and eight hexadecimal digits closed by
+// ")"; none when the first "(0x" is not such a code or the code is not above 0.
+std::optional<std::int32_t> ErrorCode(const std::string& errorText) {
+  const auto at = errorText.find("(0x");
+  if (at == std::string::npos) return std::nullopt;
+  const std::size_t digits = at + 3;
+  if (digits + 8 >= errorText.size() || errorText[digits + 8] != ')') return std::nullopt;
+  std::uint32_t code = 0;
+  const char* first = errorText.data() + digits;
+  const auto result = std::from_chars(first, first + 8, code, 16);
+  if (result.ec != std::errc() || result.ptr != first + 8) return std::nullopt;
+  const auto value = static_cast<std::int32_t>(code);
+  if (value <= 0) return std::nullopt;
+  return value;
+}
+
+std::string HexCode(std::int32_t code) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%08X", static_cast<std::uint32_t>(code));
+  return text;
+}
+
+const TVariablePluginTest* PluginTestOf(const THost& host, const TVariableContext& context) {
+  if (host.TestKind < TestPlugin) return nullptr;
+  const auto number = static_cast<std::size_t>(host.TestKind - TestPlugin);
+  return number < context.PluginTests.size() ? &context.PluginTests[number] : nullptr;
+}
+
+// The test's parameter; none leaves "%data%" in the text (a plug-in not loaded).
+std::optional<std::string> TestData(const THost& host, const TVariableContext& context) {
+  switch (host.TestKind) {
+    case TestPing: return std::string();
+    case TestTCP: return std::to_string(host.Port);
+    case TestService: return GetField(host.Service, '|', 2, '"');
+    case TestShare: return host.SharePath;
+    case TestHTTP: return host.HTTPTest.URL;
+    default: break;
+  }
+  const TVariablePluginTest* plugin = PluginTestOf(host, context);
+  if (!plugin) return std::nullopt;
+  switch (plugin->ParameterKind) {
+    case 0: return std::string("(None)");
+    case 1:
+    case 2:
+    case 3: return host.PluginParam;
+    case 4: return host.PluginText;
+    default: return std::string("(Unknown)");
+  }
+}
+
+std::string ShortAddress(const THost& host) {
+  switch (host.TestKind) {
+    case TestTCP: return host.Address + ":" + std::to_string(host.Port);
+    case TestService: return host.Address + "/" + GetField(host.Service, '|', 1, '"');
+    case TestShare: return host.Address + "\\" + host.SharePath;
+    case TestHTTP: return host.HTTPTest.URL;
+    default: return host.Address;
+  }
+}
+
+std::string GroupName(const THost& host, const THostList* hosts) {
+  std::string name = "(None)";
+  if (!hosts) return name;
+  for (const auto& record : hosts->Records())
+    if (record && record->IsGroup() && record->GroupNumber == host.GroupNumber)
+      name = WithoutGroupMark(record->DisplayName);
+  return name;
+}
+
+// The next moment, from now on, at which the daily window opens.
+TDateTime NextWindowStart(const THost& host, TDateTime now) {
+  const long double startOfDay = std::fabs(host.WindowStart - std::trunc(host.WindowStart));
+  TDateTime start = std::trunc(now) + static_cast<double>(startOfDay);
+  if (start <= now) start += 1;
+  return start;
+}
+
+std::string StatusText(const THost& host, const TVariableContext& context) {
+  const TDateTime now = context.Now;
+  if (host.DisabledUntil == 1.0) return "Testing disabled";
+  if (now < host.DisabledUntil)
+    return "Disabled until " + VariableDateText(host.DisabledUntil, now, context.Use24HourDate);
+  if (!host.InDailyWindow(now))
+    return "Sleep until " + VariableDateText(NextWindowStart(host, now), now, context.Use24HourDate);
+  std::string text = StatusName(host.Status);
+  if (host.HasBeenOffline && host.Status != StatusOffline)
+    text += " (Has been offline)";
+  else if (context.Hosts && !context.Hosts->ParentsUp(host, now))
+    text += " (Parent offline)";
+  else if (host.ParentHasBeenOffline)
+    text += " (Parent has been offline)";
+  return text;
+}
+
+std::string StatusColor(const THost& host, TDateTime now) {
+  if (host.IsDisabled(now)) return "#CFCFCF";
+  switch (host.Status) {
+    case StatusUnknown: return "#0000CF";
+    case StatusOnline: return "#000000";
+    case StatusWarning: return "#CFCF00";
+    case StatusOffline: return "#FF0000";
+    default: return {};
+  }
+}
+
+// The host's newest log lines, newest first; rows of a table in HTML mode.
+std::string HostLog(const THost& host, bool html, const TEventLog* log) {
+  std::string result;
+  if (!log) return result;
+  const std::string label = LogLabel(host);
+  std::size_t taken = 0;
+  const auto& lines = log->Lines();
+  for (auto line = lines.rbegin(); line != lines.rend() && taken < MaxLogLines; ++line) {
+    const std::string& text = line->Text;
+    if (GetField(text, '\t', 2, '\0') != label) continue;
+    ++taken;
+    if (html)
+      result += "<tr><td>" + HtmlEncode(GetField(text, '\t', 1, '\0')) + "</td><td>" +
+                HtmlEncode(GetField(text, '\t', 3, '\0')) + "</td></tr>\r\n";
+    else
+      result += TextDropRight(text, 2) + "\r\n";
+  }
+  return result;
+}
+
+std::string SinceText(TDateTime since, TDateTime now) {
+  return since > 0 ? DurationText(static_cast<long double>(now) - since) : std::string(None);
+}
+
+// Replaces the variables one after the other in the text it holds. A value is computed
+// only when its variable is in the text as it stands when the variable's turn comes.
+class TExpansion {
+public:
+  TExpansion(std::string& text, bool html) : FText(text), FHtml(html) {}
+
+  // value() gives the text, or none to leave the variable where it is.
+  template <class TValue>
+  void Replace(std::string_view name, const TValue& value, bool encode = true) {
+    if (!FindText(name, FText, 1, false)) return;
+    const std::optional<std::string> found = value();
+    if (!found) return;
+    FText = ReplaceAll(name, FHtml && encode ? HtmlEncode(*found) : *found, FText, true);
+  }
+
+  // A date variable; in HTML mode after its GMT twin.
+  void ReplaceDate(std::string_view name, TDateTime value, const TVariableContext& context) {
+    if (FHtml) {
+      std::string twin(name.substr(0, name.size() - 1));
+      twin += "gmt%";
+      Replace(twin, [&] { return HttpDateText(value > 0 ? value : context.StartTime, true); });
+    }
+    Replace(name, [&] { return VariableDateText(value, context.Now, context.Use24HourDate); });
+  }
+
+private:
+  std::string& FText;
+  bool FHtml;
+};
+
+void ExpandInto(std::string& text, const THost& host, bool html, const TVariableContext& context) {
+  const TDateTime now = context.Now;
+  TExpansion x(text, html);
+  const auto number = [](auto value) { return [value] { return std::to_string(value); }; };
+  const auto onlyFor = [&host](int32_t kind, auto value) {
+    return [&host, kind, value]() -> std::string { return host.TestKind == kind ? value() : std::string(None); };
+  };
+
+  x.Replace("%error%", [&] { return host.LastErrorText; });
+  x.Replace("%errid%", [&] {
+    const auto code = ErrorCode(host.LastErrorText);
+    return code ? ErrorName(*code) + " (0x" + HexCode(*code) + ")" : host.LastErrorText;
+  });
+  x.Replace("%errcode%", [&] {
+    const auto code = ErrorCode(host.LastErrorText);
+    return code ? "0x" + HexCode(*code) : host.LastErrorText;
+  });
+  x.Replace("%addr%", [&] { return ShortAddress(host); });
+  x.Replace("%id%", [&] { return host.IDText(); });
+  x.Replace("%status%", [&] { return StatusText(host, context); });
+  x.Replace("%group%", number(host.GroupNumber));
+  x.Replace("%groupname%", [&] { return GroupName(host, context.Hosts); });
+  x.Replace("%ip%", [&] { return host.CurrentIP; });
+  x.Replace("%oldip%", [&] { return host.PreviousIP; });
+  x.Replace("%mac%", [&] { return host.MACAddress; });
+  x.Replace("%displayname%", [&] { return WithoutGroupMark(host.DisplayName); });
+  x.Replace("%host%", [&] { return host.Address; });
+  x.Replace("%test%", [&] {
+    if (host.TestKind < TestPlugin) return TestKindName(host.TestKind);
+    const TVariablePluginTest* plugin = PluginTestOf(host, context);
+    return plugin ? plugin->Name : std::string();
+  });
+  x.Replace("%port%", onlyFor(TestTCP, [&] { return std::to_string(host.Port); }));
+  x.Replace("%service%", onlyFor(TestService, [&] { return GetField(host.Service, '|', 2, '"'); }));
+  x.Replace("%share%", onlyFor(TestShare, [&] { return host.SharePath; }));
+  x.Replace("%url%", onlyFor(TestHTTP, [&] { return host.HTTPTest.URL; }));
+  x.Replace("%data%", [&] { return TestData(host, context); });
+  x.ReplaceDate("%lastsuccess%", host.LastSuccess, context);
+  x.ReplaceDate("%lastfail%", host.LastFailure, context);
+  x.ReplaceDate("%lastcheck%", host.LastCheck, context);
+  x.ReplaceDate("%prevcheck%", host.PreviousCheck, context);
+  x.ReplaceDate("%now%", now, context);
+  x.Replace("%successes%", number(host.Successes));
+  x.Replace("%failures%", number(host.Failures));
+  x.Replace("%warnings%", number(host.Warnings));
+  x.Replace("%btbfailures%", number(host.BackToBackFailures));
+  x.Replace("%uptime%", [&] { return DurationText(host.Uptime); });
+  x.Replace("%downtime%", [&] { return DurationText(host.Downtime); });
+  x.Replace("%uppercent%", [&] {
+    const auto percent = host.UpPercent();
+    if (!percent) return std::string(None);
+    char text[64];
+    std::snprintf(text, sizeof text, "%.1Lf%%", *percent);
+    return std::string(text);
+  });
+  x.Replace("%downfor%", [&] { return SinceText(host.LastSuccess, now); });
+  x.Replace("%upfor%", [&] { return SinceText(host.LastFailure, now); });
+  x.Replace("%frequency%", [&] { return DurationText(host.TestInterval / MinsPerDay); });
+  x.Replace("%failtime%", [&] { return DurationText(host.ErrorAfter / MinsPerDay); });
+  x.Replace("%pctchanged%", [&] {
+    const double change = std::trunc(static_cast<double>(host.HTTPTest.LastChange) * 10000 + 0.5) / 100;
+    return ShortNumber(change) + "%";
+  });
+  x.Replace("%avgresponse%", [&] {
+    const auto average = host.AverageResponse();
+    return average ? ShortNumber(std::trunc(*average * 10) / 10) : std::string(None);
+  });
+  x.Replace("%lastresponse%", [&] {
+    return host.Successes > 0 && host.LastResponse() >= 0 ? std::to_string(host.LastResponse())
+                                                           : std::string(None);
+  });
+  if (html) x.Replace("%statuscolor%", [&] { return StatusColor(host, now); });
+  x.Replace("%log%", [&] { return HostLog(host, html, context.Log); }, false);
+  // The variable menus offer these two for every text, so every text gets them.
+  x.Replace("%computer%", [] { return LocalComputerName(); });
+  x.Replace("%username%", [] { return LocalUserName(); });
+}
+
+}  // namespace
+
+std::string VariableDateText(TDateTime value, TDateTime now, bool use24Hour) {
+  if (!(value > 0)) return "-";
+  const double day = std::trunc(value);
+  const double today = std::trunc(now);
+  if (day == today) return FormatDateTime(use24Hour ? "hh:nn:ss" : "hh:nn:ssa/p", value);
+  if (day > today - 7) return FormatDateTime(use24Hour ? "ddd hh:nn" : "ddd hh:nna/p", value);
+  return FormatDateTime(use24Hour ? "mmm d, hh:nn" : "mmm d, hh:nna/p", value);
+}
+
+std::string DurationText(long double days) {
+  if (!std::isfinite(days)) return None;
+  // Whole milliseconds first, so that 2.9999999 days is 3 days and not 2 days and 24 hours.
+  const long double totalMs = std::round(std::fabs(days) * static_cast<long double>(MSecsPerDay));
+  if (totalMs >= 9.2e18L) return None;
+  const auto ms = static_cast<long long>(totalMs);
+  const long long seconds = ms / 1000;
+  char text[64];
+  std::snprintf(text, sizeof text, "%s%02lld:%02lld:%02lld:%02lld", days < 0 && ms > 0 ? "-" : "",
+                seconds / 86400, seconds / 3600 % 24, seconds / 60 % 60, seconds % 60);
+  return text;
+}
+
+TVariableContext VariableContext(TMonitor& monitor) {
+  TVariableContext context;
+  context.Hosts = &monitor.Hosts();
+  context.Log = &monitor.Log();
+  context.Use24HourDate = monitor.Use24HourDate();
+  context.StartTime = monitor.StartTime();
+  context.Now = monitor.Clock().Now();
+  return context;
+}
+
+std::string ExpandHostVariables(const std::string& text, const THost& host, bool html,
+                                const TVariableContext& context) {
+  if (text.find('%') == std::string::npos) return text;
+  std::string result = text;
+  try {
+    const THost copy = host;
+    ExpandInto(result, copy, html, context);
+  } catch (...) {
+  }
+  return result;
+}
+
+void FillTraceVariables(TEmailInfo& entry, const std::string& lastHost, const std::string& droppedAt,
+                        const std::string& traceRoute) {
+  for (std::string* text : {&entry.Subject, &entry.Body}) {
+    *text = ReplaceAll("%droppedat%", droppedAt, *text, true);
+    *text = ReplaceAll("%traceroute%", traceRoute, *text, true);
+    *text = ReplaceAll("%lasthost%", lastHost, *text, true);
+  }
+  entry.WaitingForTrace = false;
+}
+
+std::span<const TVariableMenuItem> HostVariables() {
+  static constexpr const char* Basic = "Basic Host Information";
+  static constexpr const char* Status = "Host Status";
+  static constexpr const char* General = "General Information";
+  static constexpr TVariableMenuItem Items[] = {
+      {Basic, "%displayname%", "Host Display Name", true},
+      {Basic, "%host%", "Host Address, as it appears in the configuration", true},
+      {Basic, "%group%", "Group number to whch a host belongs", true},
+      {Basic, "%id%", "ID number of a host", true},
+      {Basic, "", "", true},
+      {Basic, "%addr%", "Short address of a host, such as server:80", true},
+      {Basic, "%ip%", "Resolved IP Address of host", false},
+      {Basic, "%oldip%", "Previous IP address of a host", true},
+      {Basic, "%mac%", "MAC address of a host", false},
+      {Basic, "", "", true},
+      {Basic, "%test%", "Type of test being performed", true},
+      {Basic, "%data%", "Host test parameter, such as port number", true},
+      {Basic, "%port%", "Port number (TCP tests only)", false},
+      {Basic, "%service%", "Service being tested (Service tests only)", false},
+      {Basic, "%share%", "Share being tested (Share tests only)", false},
+      {Basic, "%url%", "URL being tested (HTTP tests only)", false},
+      {Basic, "", "", true},
+      {Basic, "%frequency%", "Frequency at which a host is tested", true},
+      {Basic, "%failtime%", "Amount of time before a host is designated as offline", true},
+      {Status, "%status%", "Descriptive string of host status, such as Offline", true},
+      {Status, "%error%", "Error string, which corresponds with the Notes column of the host display", true},
+      {Status, "%errid%", "Short Error ID, such as FILE_NOT_FOUND", true},
+      {Status, "%errcode%", "Hexadecimal error code number, such as 0x00000005", true},
+      {Status, "", "", true},
+      {Status, "%lastsuccess%", "Date/Time of the last successful host test", true},
+      {Status, "%lastfail%", "Date/Time of the last failed host test", true},
+      {Status, "%lastcheck%", "Date/Time of the last time a host test was initiated", true},
+      {Status, "%prevcheck%", "Previous Date/Time a host test was initiated", true},
+      {Status, "", "", true},
+      {Status, "%successes%", "Number of times a host test has returned an Online result", true},
+      {Status, "%failures%", "Number of times a host test has returned an Offline result", true},
+      {Status, "%warnings%", "Number of times a host test has returned a Warning result", true},
+      {Status, "%btbfailures%", "Number of Back-to-Back test failures", true},
+      {Status, "", "", true},
+      {Status, "%uptime%", "Total up time of a host", true},
+      {Status, "%downtime%", "Total downtime of a host", true},
+      {Status, "%uppercent%", "Percentage of the time a host is Online", true},
+      {Status, "%upfor%", "Amount of time a host has been online (since the last Offline status)", true},
+      {Status, "%downfor%", "Amount of time a host has been offline (since the last Online status)", true},
+      {Status, "%avgresponse%", "Average time a host takes to respond (ms)", true},
+      {Status, "%lastresponse%", "Amount of time a host took to respond on the last test (ms)", true},
+      {Status, "", "", false},
+      {Status, "%lasthost%", "Last host to respond in connection to specified host (traceroute)", false},
+      {Status, "%traceroute%", "Full traceroute results for a host", false},
+      {Status, "%droppedat%", "Host that may be dropping a connection", false},
+      {Status, "", "", true},
+      {Status, "%pctchanged%", "Percentage of change on a web page (HTTP tests only)", true},
+      {General, "%computer%", "Name of the computer running Corvale", true},
+      {General, "%username%", "User account under which Corvale is running", true},
+  };
+  return Items;
+}

@@ -1,0 +1,77 @@
+#pragma once
+// Message variables: words between percent signs such as "%host%" in the texts users
+// write for alerts, command lines, notifications and web pages, replaced by values of
+// one host. Also the three trace-route variables of a queued alert, and the table of
+// variables with their hints that the variable menus show.
+#include <span>
+#include <string>
+#include <vector>
+
+#include "common/DateTime.h"
+
+class THost;
+class THostList;
+class TEventLog;
+class TMonitor;
+struct TEmailInfo;
+
+// A loaded plug-in test as the variables see it. ParameterKind: 0 none, 1 to 3 the
+// host's plug-in parameter, 4 its plug-in text.
+struct TVariablePluginTest {
+  std::string Name;
+  int ParameterKind = 0;
+};
+
+// What the expander reads besides the host. The host list and the event log are read
+// in place, not copied: a caller on any thread other than the main thread must hold the
+// monitor's StateLock() shared for the whole expansion (the main thread changes them
+// only while holding it exclusively). Either pointer may be null: no group names, no
+// parent test, no log lines then. Now is one moment for the whole text.
+struct TVariableContext {
+  const THostList* Hosts = nullptr;
+  std::vector<TVariablePluginTest> PluginTests;
+  const TEventLog* Log = nullptr;
+  bool Use24HourDate = false;
+  TDateTime StartTime = 0;
+  TDateTime Now = 0;
+};
+
+// The context of the monitor at this moment (its clock's now). Same locking rule as
+// the context: off the main thread, call it and use the result under StateLock() shared.
+TVariableContext VariableContext(TMonitor& monitor);
+
+// The text with every known variable of the host replaced, each variable in turn over
+// the whole text, letter case ignored, inserted values not rescanned by their own
+// variable (but by later ones). In HTML mode values are HTML-encoded and the GMT date
+// twins and "%statuscolor%" are replaced too. The host is copied first, so a record
+// that the main thread changes meanwhile still gives values of one moment. Never
+// throws: on any failure the text as far as it was expanded comes back.
+std::string ExpandHostVariables(const std::string& text, const THost& host, bool html,
+                                const TVariableContext& context);
+
+// Replaces "%droppedat%", "%traceroute%" and "%lasthost%", in this order, in the subject
+// and then in the body of a queued alert, and marks the entry as no longer waiting for
+// its trace.
+void FillTraceVariables(TEmailInfo& entry, const std::string& lastHost, const std::string& droppedAt,
+                        const std::string& traceRoute);
+
+// The texts of the three date-time and span rules, also for other alert texts.
+// A date-time: its time today, weekday and time within the last seven days or later,
+// month, day and time when older, "-" for 0 or less.
+std::string VariableDateText(TDateTime value, TDateTime now, bool use24Hour);
+// A span in days: days (at least two digits) and ":hh:nn:ss"; a negative span with a
+// leading "-"; "---" when the span is not a number.
+std::string DurationText(long double days);
+
+// One item of the variable menus, in menu order. An item with an empty Name is a
+// separator. InVarsOnly: also offered by the menu of variables only (pmVarsOnly).
+// None of the menu's variables is limited to HTML mode ("%statuscolor%" and the GMT
+// twins, which are, are not offered).
+struct TVariableMenuItem {
+  const char* Submenu;
+  const char* Name;
+  const char* Hint;
+  bool InVarsOnly;
+};
+
+std::span<const TVariableMenuItem> HostVariables();
