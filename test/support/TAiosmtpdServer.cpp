@@ -1,0 +1,146 @@
+#include "support/TAiosmtpdServer.h"
+
+#include <QProcess>
+#include <algorithm>
+#include <filesystem>
+#include <sstream>
+
+#include "support/TestSupport.h"
+
+namespace testsupport {
+
+namespace {
+
+const char* const Python = "/usr/bin/python3";
+
+// Writes the envelope first and renames the message into place last, so a reader
+// never sees half a delivery.
+const char* const HandlerScript = R"PY(
+import asyncio, os, sys, warnings
+warnings.simplefilter("ignore")
+from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
+
+out, user, password = sys.argv[1], sys.argv[2].encode('latin-1'), sys.argv[3].encode('latin-1')
+count = 0
+
+class Capture:
+    async def handle_DATA(self, server, session, envelope):
+        global count
+        count += 1
+        base = os.path.join(out, "mail%04d" % count)
+        login = ""
+        if session.authenticated and isinstance(session.auth_data, LoginPassword):
+            login = session.auth_data.login.decode('latin-1')
+        with open(base + ".env", "w", encoding="latin-1") as f:
+            f.write("FROM " + envelope.mail_from + "\n")
+            for r in envelope.rcpt_tos:
+                f.write("TO " + r + "\n")
+            f.write("AUTH " + login + "\n")
+        with open(base + ".tmp", "wb") as f:
+            f.write(envelope.original_content)
+        os.rename(base + ".tmp", base + ".eml")
+        return "250 OK"
+
+def authenticate(server, session, envelope, mechanism, data):
+    ok = isinstance(data, LoginPassword) and data.login == user and data.password == password
+    login = data.login.decode('latin-1') if isinstance(data, LoginPassword) else "?"
+    with open(os.path.join(out, "auth.log"), "a", encoding="latin-1") as f:
+        f.write("%s %s %s\n" % (mechanism, login, "ok" if ok else "bad"))
+    return AuthResult(success=ok, handled=False, auth_data=data)
+
+async def main():
+    loop = asyncio.get_running_loop()
+    srv = await loop.create_server(
+        lambda: SMTP(Capture(), hostname="mail.test", auth_require_tls=False, authenticator=authenticate),
+        "127.0.0.1", 0)
+    print(srv.sockets[0].getsockname()[1], flush=True)
+    await asyncio.Event().wait()
+
+asyncio.run(main())
+)PY";
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+}  // namespace
+
+TAiosmtpdServer::TAiosmtpdServer(std::string user, std::string password)
+    : FUser(std::move(user)), FPassword(std::move(password)), FDir(std::make_unique<TTempDir>()) {}
+
+TAiosmtpdServer::~TAiosmtpdServer() { Stop(); }
+
+bool TAiosmtpdServer::Available() {
+  QProcess probe;
+  probe.start(Python, {"-c", "import aiosmtpd.smtp"});
+  return probe.waitForFinished(20000) && probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0;
+}
+
+bool TAiosmtpdServer::Start() {
+  std::string script = FDir->File("capture_server.py");
+  WriteFileBytes(script, HandlerScript);
+  std::filesystem::create_directory(FDir->File("out"));
+  FProcess = std::make_unique<QProcess>();
+  FProcess->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  FProcess->start(Python, {QString::fromStdString(script), QString::fromStdString(FDir->File("out")),
+                           QString::fromLatin1(FUser.c_str()), QString::fromLatin1(FPassword.c_str())});
+  if (!FProcess->waitForStarted(10000)) {
+    FError = "cannot start " + std::string(Python);
+    return false;
+  }
+  while (!FProcess->canReadLine()) {
+    if (!FProcess->waitForReadyRead(20000)) {
+      FError = "the SMTP server did not report its port";
+      Stop();
+      return false;
+    }
+  }
+  FPort = static_cast<std::uint16_t>(FProcess->readLine().trimmed().toUInt());
+  if (FPort == 0) {
+    FError = "the SMTP server reported no port";
+    Stop();
+  }
+  return FPort != 0;
+}
+
+void TAiosmtpdServer::Stop() {
+  if (!FProcess) return;
+  if (FProcess->state() != QProcess::NotRunning) {
+    FProcess->terminate();
+    if (!FProcess->waitForFinished(5000)) {
+      FProcess->kill();
+      FProcess->waitForFinished(5000);
+    }
+  }
+  FProcess.reset();
+}
+
+std::vector<TSmtpDelivery> TAiosmtpdServer::Deliveries() const {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(FDir->File("out")))
+    if (entry.path().extension() == ".eml") names.push_back(entry.path().stem().string());
+  std::sort(names.begin(), names.end());
+  std::vector<TSmtpDelivery> result;
+  for (const std::string& name : names) {
+    TSmtpDelivery delivery;
+    for (const std::string& line : Lines(ReadFileBytes(FDir->File("out/" + name + ".env")))) {
+      if (line.rfind("FROM ", 0) == 0) delivery.MailFrom = line.substr(5);
+      else if (line.rfind("TO ", 0) == 0) delivery.Rcpts.push_back(line.substr(3));
+      else if (line.rfind("AUTH ", 0) == 0) delivery.AuthLogin = line.substr(5);
+    }
+    delivery.Raw = ReadFileBytes(FDir->File("out/" + name + ".eml"));
+    result.push_back(std::move(delivery));
+  }
+  return result;
+}
+
+std::vector<std::string> TAiosmtpdServer::AuthLog() const {
+  std::string path = FDir->File("out/auth.log");
+  if (!std::filesystem::exists(path)) return {};
+  return Lines(ReadFileBytes(path));
+}
+
+}  // namespace testsupport

@@ -1,0 +1,51 @@
+#pragma once
+// A real SMTP server for delivery tests: Debian's python3-aiosmtpd on a free loopback
+// port, with AUTH LOGIN and PLAIN offered without TLS for one user. Each delivery is
+// captured into files of a private folder; the server stops with the object.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QProcess;
+
+namespace testsupport {
+
+class TTempDir;
+
+struct TSmtpDelivery {
+  std::string MailFrom;
+  std::vector<std::string> Rcpts;
+  std::string AuthLogin;  // the login the session authenticated with; empty for none
+  std::string Raw;        // the message as received, transparency dots removed
+};
+
+class TAiosmtpdServer {
+public:
+  TAiosmtpdServer(std::string user = "alerts", std::string password = "s3cret pass");
+  ~TAiosmtpdServer();
+  TAiosmtpdServer(const TAiosmtpdServer&) = delete;
+  TAiosmtpdServer& operator=(const TAiosmtpdServer&) = delete;
+
+  // False when /usr/bin/python3 cannot import aiosmtpd.
+  static bool Available();
+  // Starts the server and waits until it listens; false (see Error()) on failure.
+  bool Start();
+  void Stop();
+  std::uint16_t Port() const { return FPort; }
+  const std::string& Error() const { return FError; }
+
+  // Deliveries completed so far, in order.
+  std::vector<TSmtpDelivery> Deliveries() const;
+  // One line per AUTH attempt: mechanism, login, "ok" or "bad".
+  std::vector<std::string> AuthLog() const;
+
+private:
+  std::string FUser, FPassword;
+  std::unique_ptr<TTempDir> FDir;
+  std::unique_ptr<QProcess> FProcess;
+  std::uint16_t FPort = 0;
+  std::string FError;
+};
+
+}  // namespace testsupport
