@@ -1,0 +1,94 @@
+#pragma once
+// The one queue every e-mail goes through. Queueing returns at once; the alert timer
+// works the queue on the main thread, trying the configured routes in turn (the relay
+// service, then the primary and the secondary SMTP server), pausing after each full
+// cycle of routes, aborting an attempt after two minutes and giving a message up on its
+// twentieth attempt. Entries live only in memory.
+//
+// Entries refer to host records. While one does, the host list retires the record
+// instead of freeing it (the queue registers the list's busy check); a record that is
+// no longer listed counts as no host for the row refreshes and log lines.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "alerts/TEmailInfo.h"
+#include "alerts/TSmtpCli.h"
+#include "common/DateTime.h"
+
+class TMonitor;
+class THost;
+class TEmailConfig;
+
+// The program's release date, shown in the mail header next to the version.
+extern const TDateTime CorvaleReleaseDate;
+// The product's web address in the mail header.
+extern const char* const CorvaleProductUrl;
+
+class TAlertQueue {
+public:
+  // The relay service: sender, recipients, subject, priority, body; returns the error
+  // text, empty on success.
+  using TRelaySender = std::function<std::string(const std::string& sender, const std::string& recipients,
+                                                 const std::string& subject, int priority, const std::string& body)>;
+
+  // Both must outlive the queue; the monitor's host list asks the queue which records
+  // it still refers to for as long as the queue lives.
+  TAlertQueue(TMonitor& monitor, const TEmailConfig& config);
+  ~TAlertQueue();
+  TAlertQueue(const TAlertQueue&) = delete;
+  TAlertQueue& operator=(const TAlertQueue&) = delete;
+
+  // The relay route; without a sender the relay is no route. hostName is shown in the
+  // log lines of relay attempts.
+  void SetRelay(TRelaySender sender, std::string hostName);
+
+  // Queues a message. With a host, subject and body are expanded for it and a pending
+  // message the host's change of status made void is cancelled together with this one.
+  // windowStart/windowEnd: the time-of-day window, both 0 for any time.
+  void QueueAlert(const std::string& recipients, const std::string& subject, const std::string& body,
+                  TDateTime windowStart, TDateTime windowEnd, THost* host, int priority, int cancelStatus,
+                  bool wantTrace);
+  // One pass of the dispatch (the alert timer, every 5 s).
+  void tmrAlertTimer();
+  // Removes the pending messages of the host (all when none) that are not being sent.
+  void CancelPendingEmail(const THost* host);
+  // Drops everything (shutdown); host records are not touched, they may be gone.
+  void FreePendingAlerts();
+  // Fills the trace variables of the messages waiting for the host's trace.
+  void TraceFinished(const THost& host, const std::string& lastHost, const std::string& droppedAt,
+                     const std::string& traceRoute);
+
+  const std::vector<std::unique_ptr<TEmailInfo>>& Entries() const { return FQueue; }
+
+  // The handlers of the SMTP client's events.
+  void SmtpDone(TSmtpCli& client, TSmtpRequest request, int error);
+  void SmtpHeader(TSmtpCli& client, std::vector<std::string>& lines);
+
+private:
+  enum class TRoute { Relay, Primary, Secondary };
+
+  void Dispatch(TEmailInfo& entry);
+  void SendSmtp(TEmailInfo& entry, TRoute route);
+  void SendRelay(TEmailInfo& entry);
+  void SmtpFailed(TEmailInfo& entry, TSmtpCli& client, const std::string& errorText);
+  bool InQueue(const TEmailInfo* entry) const;
+  TEmailInfo* EntryOf(const TSmtpCli& client) const;
+  // Takes the entry out of the queue; its client is kept until no event of it can run.
+  void Remove(TEmailInfo& entry);
+  void ReleaseClient(TEmailInfo& entry);
+  // The host's position in the host list, -1 when it has none or is no longer listed.
+  int HostIndex(const TEmailInfo& entry) const;
+  const THost* ListedHost(const TEmailInfo& entry) const;
+  void Log(const TEmailInfo& entry, const std::string& message);
+  std::uint32_t Tick() const;
+
+  TMonitor& FMonitor;
+  const TEmailConfig& FConfig;
+  TRelaySender FRelay;
+  std::string FRelayHost;
+  std::vector<std::unique_ptr<TEmailInfo>> FQueue;
+  std::vector<std::unique_ptr<TSmtpCli>> FReleased;
+};
