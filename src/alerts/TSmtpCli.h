@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+class QObject;
 class QTcpSocket;
 class QHostInfo;
 
@@ -133,35 +134,37 @@ private:
   enum class TAuthStep { None, PlainSent, LoginSent, LoginUserSent, LoginPassSent, CramSent, CramAnswerSent };
   enum class TDataStep { None, DataSent, BodySent };
 
-  void CheckReady(bool needConnected);
+  void CheckReady(bool needConnected) const;
   void StartRequest(TSmtpRequest request);
   void SendCommand(const std::string& line, std::vector<int> expected);
-  void SendRaw(const std::string& bytes);
+  void SendLines(const std::vector<std::string>& lines);
+  void ConnectTo(const std::string& address);
   void LookupDone(const QHostInfo& info);
-  void OnSocketConnected();
   void OnReadyRead();
   void OnDisconnected();
-  void OnSocketError(int winsockCode, const std::string& text);
-  void HandleReply(const std::vector<std::string>& lines);
-  void StepAfterReply(int code);
-  void NextRecipient();
-  void SendMessage();
+  void OnSocketError(int socketError);
+  void HandleLine(const std::string& line);
+  void HandleReply(int code);
   void AuthStart();
-  void AuthReply(int code);
   void AuthCommand(TSmtpAuthType mech);
+  void AuthReply(int code, bool ok);
+  void AuthFail(int code);
   void TriggerDone(int error);
   void FailOwn(int error, const std::string& response);
+  void FailSocket(int winsockCode);
+  void DeferDone(int error, const std::string& response);
   void CloseSocket();
   void NoteEhloLine(const std::string& line);
   std::string HelloName() const;
-  std::vector<std::string> BuildHeader();
+  std::vector<std::string> BuildHeader() const;
 
   struct TSocketDeleter {
     void operator()(QTcpSocket* socket) const;
   };
+  std::unique_ptr<QObject> FContext;  // receiver of socket, lookup and deferred events
   std::unique_ptr<QTcpSocket, TSocketDeleter> FSocket;
   int FLookupId = -1;
-  std::shared_ptr<bool> FAlive;  // lets queued callbacks see a destroyed client
+  unsigned FGeneration = 0;  // counts requests, so a deferred event of an old one is dropped
 
   TSmtpState FState = smtpReady;
   bool FConnected = false;
@@ -173,8 +176,7 @@ private:
   int FErrorCode = 0;
   std::vector<std::string> FAuthTypes;
   bool FEsmtpAccepted = false;
-  std::string FRecv;  // unread bytes, at most BufferSize
-  std::vector<std::string> FReplyLines;
+  std::string FRecv;  // received bytes not yet read as a line
   std::size_t FRcptIndex = 0;
   std::string FMessageId;
   TAuthStep FAuthStep = TAuthStep::None;
