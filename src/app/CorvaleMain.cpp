@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 
+#include "alerts/TAlerts.h"
 #include "common/Clock.h"
 #include "core/TMonitor.h"
 #include "core/TProgramEntry.h"
@@ -32,7 +33,12 @@ int RunMonitor(QCoreApplication& app, const TStartOptions& options, TEntryUi& ui
     return 0;
   }
 
-  TMonitor monitor(options, clock, services);
+  // The alert channels outlive the monitor: it may call them until it is gone.
+  std::unique_ptr<TAlerts> alerts;
+  auto monitorObject = std::make_unique<TMonitor>(options, clock, services);
+  TMonitor& monitor = *monitorObject;
+  alerts = std::make_unique<TAlerts>(monitor);
+  monitor.SetAlertChannels(alerts.get());
   monitor.SetRestartServiceAtExit(restartService);
   QObject::connect(&monitor, &TMonitor::ShutdownFinished, &app, &QCoreApplication::quit, Qt::QueuedConnection);
   TTermSignals termSignals;
@@ -46,8 +52,12 @@ int RunMonitor(QCoreApplication& app, const TStartOptions& options, TEntryUi& ui
   app.exec();
 
   if (monitor.RunState() != rsClosed) ui.ShowPrematureClose(PrematureCloseText(monitor));
-  if (monitor.RestartServiceAtExit()) RestartOwnService(services, ui);
-  return monitor.ExitCode();
+  const bool restartAtExit = monitor.RestartServiceAtExit();
+  const int exitCode = monitor.ExitCode();
+  form.reset();
+  monitorObject.reset();
+  if (restartAtExit) RestartOwnService(services, ui);
+  return exitCode;
 }
 }  // namespace
 

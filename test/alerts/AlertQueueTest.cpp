@@ -1,0 +1,379 @@
+// The alert queue against a moved clock: queueing, cancellation, windows, the trace
+// wait, the order of routes and the pauses between cycles, the delivery time-out and
+// the give-up, and real SMTP dialogues with a scripted server that may fail at any step.
+#include <QCoreApplication>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "alerts/TAlerts.h"
+#include "common/SystemInfo.h"
+#include "core/MonitorFixture.h"
+#include "core/RecordingAlerts.h"
+#include "core/THostList.h"
+#include "support/TSmtpTestServer.h"
+
+using testsupport::TSmtpStep;
+using testsupport::TSmtpTestServer;
+
+namespace {
+
+// A loopback port nobody listens on.
+int ClosedPort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof sa;
+  bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+  close(fd);
+  return ntohs(sa.sin_port);
+}
+
+std::vector<TSmtpStep> FullDialogue() {
+  return {{"HELO ", "250 hello"},           {"MAIL FROM:<mon@example.net>", "250 ok"},
+          {"RCPT TO:<a@example.net>", "250 ok"}, {"RCPT TO:<b@example.net>", "251 forwarded"},
+          {"DATA", "354 go on"},             {"", "250 queued", true},
+          {"QUIT", "221 bye"}};
+}
+
+}  // namespace
+
+class AlertQueue : public MonitorFixture {
+protected:
+  void SetUp() override {
+    M = NewMonitor();
+    A = std::make_unique<TAlerts>(*M);
+    M->SetAlertChannels(A.get());
+    Q = &A->Queue();
+  }
+
+  THost* AddHost(const std::string& name, const std::string& address) {
+    auto record = M->Hosts().NewRecord(FClock.Now());
+    record->DisplayName = name;
+    record->Address = address;
+    return M->Hosts().Add(std::move(record));
+  }
+
+  // The relay route answers with the next of the given errors ("" is success).
+  void UseRelay(std::vector<std::string> answers) {
+    TEmailConfig& c = A->EmailConfig();
+    c.RelayEnabled = true;
+    c.RelaySender = "relay@example.net";
+    Q->SetRelay(
+        [this, answers](const std::string&, const std::string& recipients, const std::string& subject, int,
+                        const std::string& body) {
+          RelayCalls.push_back(recipients + "|" + subject + "|" + body);
+          return answers.empty() ? std::string() : answers[std::min(RelayCalls.size(), answers.size()) - 1];
+        },
+        "relay.corvale.example");
+  }
+
+  void UseServer(bool primary, const std::string& server) {
+    TEmailConfig& c = A->EmailConfig();
+    (primary ? c.PrimaryServer : c.SecondaryServer) = server;
+    (primary ? c.PrimarySender : c.SecondarySender) = "mon@example.net";
+  }
+
+  void Queue(const std::string& recipients = "a@example.net", THost* host = nullptr, TDateTime from = 0,
+             TDateTime to = 0, bool wantTrace = false) {
+    Q->QueueAlert(recipients, "subject", "body", from, to, host, 3, -1, wantTrace);
+  }
+
+  void Tick(double ms = 5000) {
+    FClock.Advance(ms);
+    A->AlertTimer();
+  }
+
+  bool WaitFor(const std::function<bool()>& done, int seconds = 10) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+  }
+
+  // Lets the entry's attempt end.
+  bool AttemptEnds(const TEmailInfo* entry) {
+    return WaitFor([&] {
+      const auto& e = Q->Entries();
+      return std::none_of(e.begin(), e.end(), [&](const auto& x) { return x.get() == entry && x->Sending; });
+    });
+  }
+
+  int CountLines(const std::string& text) {
+    int n = 0;
+    for (const TLogLine& l : M->Log().Lines()) n += l.Text.find(text) != std::string::npos;
+    return n;
+  }
+
+  // Destroyed in reverse: the monitor goes before its alert channels.
+  std::unique_ptr<TAlerts> A;
+  std::unique_ptr<TMonitor> M;
+  TAlertQueue* Q = nullptr;
+  std::vector<std::string> RelayCalls;
+};
+
+TEST_F(AlertQueue, QueueingExpandsFillsTraceVariablesAndNormalisesTheWindow) {
+  THost* web = AddHost("web", "192.0.2.7");
+  THost* local = AddHost("lan", "10.0.0.1");
+  local->LocalSubnet = true;
+  const TDateTime at = EncodeTime(13, 0, 0);
+  Q->QueueAlert("a@example.net", "%displayname% down", "at %host%\r\n%traceroute%", at, at + 0.5 / 86400, web, 2, 0,
+                false);
+  Q->QueueAlert("b@example.net", "%displayname%", "%lasthost%/%droppedat%", at, at + 2.0 / 86400, local, 9, 0, true);
+  Q->QueueAlert("c@example.net", "%displayname%", "%traceroute%", 0, 0, nullptr, 3, -1, true);
+
+  const auto& e = Q->Entries();
+  ASSERT_EQ(e.size(), 3u);
+  EXPECT_EQ(e[0]->Subject, "web down");
+  EXPECT_EQ(e[0]->Body, "at 192.0.2.7\r\n(Not Traced)");
+  EXPECT_EQ(e[0]->WindowStart + e[0]->WindowEnd, 0) << "bounds less than a second apart mean no window";
+  EXPECT_EQ(e[0]->Priority, 2);
+  EXPECT_EQ(e[0]->QueuedAt, FClock.Now());
+  EXPECT_EQ(e[1]->Body, "(Local)/(Local)") << "a host on the local subnet is never traced";
+  EXPECT_FALSE(e[1]->WaitingForTrace);
+  EXPECT_NE(e[1]->WindowStart, 0);
+  EXPECT_EQ(e[1]->Priority, 5);
+  EXPECT_EQ(e[2]->Subject, "%displayname%") << "without a host nothing is expanded";
+  EXPECT_TRUE(e[2]->WaitingForTrace);
+  EXPECT_TRUE(HasLine(*M, "Queued Alert to a@example.net, Subject: web down", 'M'));
+
+  // A record an entry refers to is retired, not freed, when it leaves the list.
+  M->Hosts().RetireOrFree(M->Hosts().Extract(M->Hosts().IndexOf(web)));
+  EXPECT_EQ(M->Hosts().RetiredCount(), 1);
+  EXPECT_EQ(e[0]->Host, web);
+
+  Q->CancelPendingEmail(local);
+  EXPECT_EQ(e.size(), 2u);
+  EXPECT_EQ(CountLines("Email to b@example.net canceled.  Subject: lan"), 1);
+  Q->CancelPendingEmail(nullptr);
+  EXPECT_TRUE(e.empty());
+  EXPECT_EQ(M->Hosts().RetiredCount(), 1) << "the queue no longer keeps it, but freeing is the list's business";
+}
+
+TEST_F(AlertQueue, StaleAlertIsCancelledTogetherWithTheNewOneInOneLine) {
+  THost* web = AddHost("web", "192.0.2.7");
+  THost* other = AddHost("other", "192.0.2.8");
+  web->Status = StatusOffline;
+  other->Status = StatusOffline;
+  Q->QueueAlert("ops@example.net", "%displayname% down", "", 0, 0, web, 2, StatusOnline, false);
+  Q->QueueAlert("ops@example.net", "%displayname% down", "", 0, 0, other, 2, StatusOnline, false);
+  web->Status = StatusOnline;
+  Q->QueueAlert("ops@example.net", "%displayname% up", "", 0, 0, web, 3, StatusOffline, false);
+
+  ASSERT_EQ(Q->Entries().size(), 1u);
+  EXPECT_EQ(Q->Entries()[0]->Host, other);
+  EXPECT_EQ(CountLines("Email canceled: "), 1);
+  EXPECT_TRUE(HasLine(*M,
+                      "Email canceled: ops@example.net, Subject: web down and web up; Host status has changed; "
+                      "email is no longer valid.",
+                      'M'));
+
+  // A message on its way is not taken back; the new one is queued then.
+  other->Status = StatusOnline;
+  Q->Entries()[0]->Sending = true;
+  Q->QueueAlert("ops@example.net", "%displayname% up", "", 0, 0, other, 3, StatusOffline, false);
+  EXPECT_EQ(Q->Entries().size(), 2u);
+}
+
+TEST_F(AlertQueue, WindowAndTraceWaitHoldMessagesBack) {
+  UseRelay({});
+  // The clock stands at 14:05.
+  Queue("early@example.net", nullptr, EncodeTime(13, 0, 0), EncodeTime(14, 0, 0));
+  Queue("night@example.net", nullptr, EncodeTime(22, 0, 0), EncodeTime(14, 30, 0));
+  THost* web = AddHost("web", "192.0.2.7");
+  web->RunningTrace = std::make_shared<TRecordedTask>("trace");
+  Q->QueueAlert("trace@example.net", "s", "route: %traceroute%", 0, 0, web, 2, 0, true);
+  THost* quick = AddHost("quick", "192.0.2.9");
+  quick->RunningTrace = std::make_shared<TRecordedTask>("trace");
+  Q->QueueAlert("quick@example.net", "s", "%lasthost%", 0, 0, quick, 2, 0, true);
+
+  Tick();
+  ASSERT_EQ(RelayCalls.size(), 1u);
+  EXPECT_EQ(RelayCalls[0], "night@example.net|subject|body") << "a window across midnight is open at 14:05";
+
+  quick->RunningTrace.reset();  // the trace ended without filling the variables
+  Tick(60000);
+  ASSERT_EQ(RelayCalls.size(), 2u);
+  EXPECT_EQ(RelayCalls[1], "quick@example.net|s|(Timeout)");
+  EXPECT_EQ(CountLines("Forcing email to "), 0);
+
+  Tick(114000);
+  EXPECT_EQ(RelayCalls.size(), 2u) << "179 s after queueing the trace is still awaited";
+  Tick(2000);
+  ASSERT_EQ(RelayCalls.size(), 3u);
+  EXPECT_EQ(RelayCalls[2], "trace@example.net|s|route: (Timeout)");
+  EXPECT_TRUE(HasLine(*M, "Forcing email to trace@example.net (s); Auto-trace thread timed out", 'M'));
+  EXPECT_TRUE(HasLine(*M, "Mail Sent To: trace@example.net Using Proxy: relay.corvale.example, Subject: s", 'M'));
+
+  // Moving the clock into the window lets the last one go.
+  FClock.SetNow(EncodeDateTime(2026, 12, 9, 13, 30, 0));
+  Tick();
+  ASSERT_EQ(RelayCalls.size(), 4u);
+  EXPECT_EQ(RelayCalls[3], "early@example.net|subject|body");
+  EXPECT_TRUE(Q->Entries().empty());
+}
+
+TEST_F(AlertQueue, RoutesAlternateAndEachCyclePausesThirtySeconds) {
+  UseRelay({"Fail: no"});
+  UseServer(true, "127.0.0.1:" + std::to_string(ClosedPort()));
+  UseServer(false, "127.0.0.2:" + std::to_string(ClosedPort()));
+  Queue();
+  const TEmailInfo* entry = Q->Entries()[0].get();
+
+  Tick();
+  EXPECT_EQ(RelayCalls.size(), 1u);
+  EXPECT_TRUE(HasLine(*M, "Mail Send Error [Fail: no]", 'M'));
+  Tick();
+  EXPECT_TRUE(HasLine(*M, "Sending Alert to a@example.net Using: 127.0.0.1, Subject: subject", 'M'));
+  ASSERT_TRUE(AttemptEnds(entry));
+  EXPECT_EQ(CountLines("Error sending mail: a@example.net Using: 127.0.0.1, Error: "), 1);
+  Tick();
+  EXPECT_TRUE(HasLine(*M, "Sending Alert to a@example.net Using: 127.0.0.2, Subject: subject", 'M'));
+  ASSERT_TRUE(AttemptEnds(entry));
+  EXPECT_EQ(entry->Attempts, 3);
+
+  Tick(25000);
+  Tick(5000);
+  EXPECT_EQ(entry->Attempts, 3) << "exactly 30 s after the cycle's last attempt is still the pause";
+  EXPECT_EQ(RelayCalls.size(), 1u);
+  Tick(1);
+  EXPECT_EQ(entry->Attempts, 4);
+  EXPECT_EQ(RelayCalls.size(), 2u) << "the new cycle starts with the relay";
+  EXPECT_EQ(Q->Entries().size(), 1u) << "failed attempts keep the message";
+}
+
+TEST_F(AlertQueue, OneFailingRouteIsTriedEveryThirtySecondsAndGivenUpAtTheTwentiethAttempt) {
+  UseRelay({"Fail: down"});
+  THost* web = AddHost("web", "192.0.2.7");
+  Queue("a@example.net", web);
+  Tick();
+  EXPECT_EQ(RelayCalls.size(), 1u);
+  for (int i = 0; i < 6; ++i) Tick();
+  EXPECT_EQ(RelayCalls.size(), 1u);
+  Tick();
+  EXPECT_EQ(RelayCalls.size(), 2u);
+
+  for (int i = 0; i < 40 && !Q->Entries().empty(); ++i) Tick(31000);
+  EXPECT_TRUE(Q->Entries().empty());
+  EXPECT_EQ(RelayCalls.size(), 19u);
+  EXPECT_EQ(CountLines("Email Send Failure - Too Many Attempts"), 1);
+  EXPECT_EQ(CountLines("Mail Send Error [Fail: down]"), 19);
+  EXPECT_EQ(M->Hosts().RetiredCount(), 0);
+}
+
+TEST_F(AlertQueue, ServerTextGivesHostAndPortAndNoRouteKeepsTheMessage) {
+  Queue();
+  Tick();
+  EXPECT_EQ(Q->Entries()[0]->Attempts, 0) << "no route: the message waits";
+  for (const auto& [server, host, port] :
+       std::vector<std::tuple<std::string, std::string, std::string>>{{"127.0.0.1", "127.0.0.1", "25"},
+                                                                      {"127.0.0.1:2525", "127.0.0.1", "2525"},
+                                                                      {"127.0.0.1:", "127.0.0.1", "25"},
+                                                                      {"127.0.0.1:smtp2", "127.0.0.1", "25"},
+                                                                      {"127.0.0.1:99999", "127.0.0.1", "25"}}) {
+    Q->FreePendingAlerts();
+    UseServer(true, server);
+    Queue();
+    const TEmailInfo* entry = Q->Entries()[0].get();
+    Tick();
+    ASSERT_TRUE(entry->Client) << server;
+    EXPECT_EQ(entry->Client->Host, host) << server;
+    EXPECT_EQ(entry->Client->Port, port) << server;
+    AttemptEnds(entry);
+  }
+}
+
+TEST_F(AlertQueue, DialogueDeliversWithOurHeadersAndDropsEmptyRecipients) {
+  TSmtpTestServer server("220 ready", FullDialogue());
+  ASSERT_TRUE(server.Start());
+  UseServer(true, "127.0.0.1:" + std::to_string(server.Port()));
+  THost* web = AddHost("web", "192.0.2.7");
+  Q->QueueAlert("a@example.net,;b@example.net;", "%displayname% down", "line 1\r\n.dot", 0, 0, web, 2, 0, false);
+  Tick();
+  ASSERT_TRUE(WaitFor([&] { return Q->Entries().empty(); })) << "mail not delivered";
+  EXPECT_TRUE(server.Mismatches().empty()) << server.Mismatches().front();
+  const auto lines = server.DataLines();
+  auto has = [&](const std::string& line) { return std::find(lines.begin(), lines.end(), line) != lines.end(); };
+  EXPECT_TRUE(has("X-Mailer: Corvale 1.00 (01-Dec-2026)"));
+  EXPECT_TRUE(has("X-Application-URL: https://corvale.example/"));
+  EXPECT_TRUE(has("X-User: " + LocalUserName()));
+  EXPECT_TRUE(has("To: a@example.net,;b@example.net;"));
+  EXPECT_TRUE(has("Subject: web down"));
+  EXPECT_TRUE(has("..dot"));
+  EXPECT_TRUE(HasLine(*M, "Mail Sent To: a@example.net,;b@example.net; Using: 127.0.0.1, Subject: web down", 'M'));
+  // The released client is freed on the next pass, outside its own events.
+  Tick();
+}
+
+TEST_F(AlertQueue, ServerFailingAtAnyStepCostsOneAttemptAndKeepsTheMessage) {
+  const std::vector<TSmtpStep> full = FullDialogue();
+  int failures = 0;
+  // At each step the server answers garbage, refuses, or hangs up.
+  for (std::size_t step = 0; step <= full.size(); ++step) {
+    for (int how = 0; how < 3; ++how) {
+      std::vector<TSmtpStep> script(full.begin(), full.begin() + static_cast<long>(step));
+      std::string greeting = "220 ready";
+      if (step == full.size()) {
+        // The greeting itself fails.
+        script.clear();
+        greeting = how == 0 ? "hello there" : how == 1 ? "554 go away" : "421-busy\r\n421 try later";
+      } else {
+        TSmtpStep bad = full[step];
+        bad.Reply = how == 0 ? "no code at all" : how == 1 ? "550 refused" : "";
+        bad.Close = how == 2;
+        script.push_back(bad);
+      }
+      TSmtpTestServer server(greeting, script);
+      ASSERT_TRUE(server.Start());
+      Q->FreePendingAlerts();
+      UseServer(true, "127.0.0.1:" + std::to_string(server.Port()));
+      Queue("a@example.net;b@example.net");
+      const TEmailInfo* entry = Q->Entries()[0].get();
+      Tick(31000);
+      ASSERT_TRUE(AttemptEnds(entry)) << "step " << step << " way " << how;
+      if (step + 1 == full.size() && how == 2) {
+        EXPECT_TRUE(Q->Entries().empty()) << "a server that hangs up on QUIT has taken the message";
+        continue;
+      }
+      ++failures;
+      EXPECT_EQ(CountLines("Error sending mail: a@example.net;b@example.net Using: 127.0.0.1, Error: "), failures)
+          << "step " << step << " way " << how;
+      ASSERT_EQ(Q->Entries().size(), 1u);
+      EXPECT_EQ(entry->Attempts, 1);
+    }
+  }
+  EXPECT_GE(CountLines("Error: SMTP 550"), 1);
+  EXPECT_GE(CountLines("Error: SMTP 421"), 1);
+  // A reply without a code is reported with the number the client gives it.
+  EXPECT_GE(CountLines(" 20600 "), 1);
+}
+
+TEST_F(AlertQueue, AttemptThatHangsIsAbortedAfterTwoMinutes) {
+  TSmtpTestServer server("220 ready", {{"HELO", "", false, false, true}});
+  ASSERT_TRUE(server.Start());
+  UseServer(true, "127.0.0.1:" + std::to_string(server.Port()));
+  Queue();
+  const TEmailInfo* entry = Q->Entries()[0].get();
+  Tick();
+  ASSERT_TRUE(WaitFor([&] { return !server.Received().empty(); }));
+  Tick(110000);
+  EXPECT_TRUE(entry->Sending);
+  EXPECT_EQ(entry->Attempts, 1);
+  Tick(11000);
+  EXPECT_TRUE(HasLine(*M, "Mail attempt to a@example.net (subject) aborted; message delivery timeout", 'M'));
+  EXPECT_EQ(entry->Attempts, 2) << "long past the pause, the next attempt starts on the same pass";
+  ASSERT_TRUE(WaitFor([&] { return server.Connections() == 2; }));
+  Q->FreePendingAlerts();
+}
