@@ -117,16 +117,17 @@ void TSmtpTestServer::Serve(int fd) {
       while (ReadLine(fd, buffer, line)) Record(line, false);
       return;
     }
-    if (!ReadLine(fd, buffer, line)) return;
-    Record(line, false);
-    if (!step.Expect.empty() && line.compare(0, step.Expect.size(), step.Expect) != 0) {
-      std::lock_guard lock(FLock);
-      FMismatches.push_back("expected " + step.Expect + ", got " + line);
-    }
     if (step.Data) {
-      while (ReadLine(fd, buffer, line)) {
+      do {
+        if (!ReadLine(fd, buffer, line)) return;
         Record(line, line != ".");
-        if (line == ".") break;
+      } while (line != ".");
+    } else {
+      if (!ReadLine(fd, buffer, line)) return;
+      Record(line, false);
+      if (!step.Expect.empty() && line.compare(0, step.Expect.size(), step.Expect) != 0) {
+        std::lock_guard lock(FLock);
+        FMismatches.push_back("expected " + step.Expect + ", got " + line);
       }
     }
     SendAll(fd, WithLineEnd(step.Reply));

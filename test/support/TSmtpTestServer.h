@@ -15,7 +15,8 @@ struct TSmtpStep {
   std::string Expect;
   // Sent as it is after the line; a text not ending in "\n" gets "\r\n". Empty: nothing.
   std::string Reply;
-  // Read message lines up to the lone "." (the dot line included) before replying.
+  // Instead of one command line, read message lines up to the lone "." (Expect is
+  // not checked), then reply: the step that follows the reply 354 to DATA.
   bool Data = false;
   // Close the connection after replying.
   bool Close = false;

@@ -1,0 +1,457 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTcpServer>
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+
+#include "alerts/SmtpAuth.h"
+#include "alerts/SmtpText.h"
+#include "alerts/TSmtpCli.h"
+#include "common/DateTime.h"
+#include "support/TAiosmtpdServer.h"
+#include "support/TSmtpTestServer.h"
+#include "support/TestNetns.h"
+#include "support/TestSupport.h"
+
+using testsupport::TSmtpStep;
+using testsupport::TSmtpTestServer;
+
+namespace {
+
+// Drives one client step by step through the event loop, the way the dispatcher does.
+class TDriver {
+public:
+  explicit TDriver(TSmtpCli& client) : FClient(client) {
+    client.OnRequestDone = [this](TSmtpCli&, TSmtpRequest request, int error) {
+      ++Events;
+      LastRequest = request;
+      LastError = error;
+    };
+  }
+  // The step's error code, or -1 when no event came while the loop ran for waitMs.
+  int Run(void (TSmtpCli::*step)(), int waitMs = 15000) {
+    int before = Events;
+    (FClient.*step)();
+    return WaitEvent(before, waitMs);
+  }
+  int WaitEvent(int before, int waitMs) {
+    QElapsedTimer timer;
+    timer.start();
+    while (Events == before && timer.elapsed() < waitMs) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return Events == before ? -1 : LastError;
+  }
+  int Events = 0;
+  TSmtpRequest LastRequest = smtpConnect;
+  int LastError = -1;
+
+private:
+  TSmtpCli& FClient;
+};
+
+void PointAt(TSmtpCli& client, std::uint16_t port) {
+  client.Host = "127.0.0.1";
+  client.Port = std::to_string(port);
+  client.SignOn = "monitor host";
+}
+
+const char* const RfcChallenge = "<1896.697170952@postoffice.reston.mci.net>";
+
+}  // namespace
+
+TEST(SmtpText, AddressesInEveryForm) {
+  EXPECT_EQ(SmtpAddress("ops@example.net"), "ops@example.net");
+  EXPECT_EQ(SmtpAddress("  Ops Team <ops@example.net>"), "ops@example.net");
+  EXPECT_EQ(SmtpAddress("\"Doe, John <boss>\" <john@example.net>"), "john@example.net");
+  EXPECT_EQ(SmtpAddress("'Night Shift' night@example.net"), "night@example.net");
+  EXPECT_EQ(SmtpAddress("ops ops@example.net"), "ops@example.net");
+  EXPECT_EQ(SmtpAddress("<ops@example.net"), "ops@example.net");
+  EXPECT_EQ(SmtpAddress("nobody"), "");
+  EXPECT_EQ(SmtpAddress(""), "");
+}
+
+TEST(SmtpText, DateZoneAndMessageId) {
+  EXPECT_EQ(SmtpZone(-60), "+0100");
+  EXPECT_EQ(SmtpZone(0), "-0000");
+  EXPECT_EQ(SmtpZone(240), "-0400");
+  EXPECT_EQ(SmtpZone(-330), "+0530");
+  EXPECT_EQ(SmtpDate(EncodeDateTime(2026, 12, 8, 14, 5, 9), -60), "Tue, 8 Dec 2026 14:05:09 +0100");
+  std::string id = SmtpMessageId(EncodeDateTime(2026, 12, 8, 13, 5, 9, 42), "mon1");
+  EXPECT_TRUE(std::regex_match(id, std::regex("20261208130509042\\.[0-9A-F]{16}@mon1"))) << id;
+  EXPECT_NE(id, SmtpMessageId(EncodeDateTime(2026, 12, 8, 13, 5, 9, 42), "mon1"));
+}
+
+TEST(SmtpText, BodyLinesAndHeaderValues) {
+  std::string longLine(5000, 'x');
+  std::vector<std::string> lines = SmtpBodyLines({".x", "   ", "\tindented  ", "one\r\ntwo\r\n.", longLine, ""});
+  std::vector<std::string> expected = {"..x", "", "indented", "one", "two", "..", longLine, ""};
+  EXPECT_EQ(lines, expected);
+  EXPECT_EQ(SmtpHeaderValue("  Host down\r\nBcc: victim@example.net \r\n"), "Host down  Bcc: victim@example.net");
+  EXPECT_EQ(TrimSmtp("\x01 text\x7f\t"), "text\x7f");
+}
+
+TEST(SmtpAuth, KnownAnswers) {
+  // The published CRAM-MD5 example.
+  EXPECT_EQ(CramAuthAnswer(THmacHash::Md5, "tim", "tanstaaftanstaaf", RfcChallenge),
+            "dGltIGI5MTNhNjAyYzdlZGE3YTQ5NWI0ZTZlNzMzNGQzODkw");
+  // Published HMAC test cases, the last with a key longer than the block.
+  EXPECT_EQ(HmacHex(THmacHash::Sha1, "Jefe", "what do ya want for nothing?"),
+            "effcdf6ae5eb2fa2d27416d5f184df9c259a7c79");
+  EXPECT_EQ(HmacHex(THmacHash::Md5, "Jefe", "what do ya want for nothing?"), "750c783e6ab0b503eaa86e310a5db738");
+  std::string bigKey(80, '\xaa');
+  EXPECT_EQ(HmacHex(THmacHash::Sha1, bigKey, "Test Using Larger Than Block-Size Key - Hash Key First"),
+            "aa4ae5e15272d00e95705637ce8a3b55ed402112");
+  EXPECT_EQ(HmacHex(THmacHash::Md5, bigKey, "Test Using Larger Than Block-Size Key - Hash Key First"),
+            "6b1ab7fe4bd7bf8f0b62e6ce61b9d0cd");
+  EXPECT_EQ(Base64Encode(std::string("\0alerts\0pw", 10)), "AGFsZXJ0cwBwdw==");
+  EXPECT_EQ(PlainAuthAnswer("alerts", "pw"), "AGFsZXJ0cwBwdw==");
+  EXPECT_EQ(Base64Decode("PDE4OTYuNjk3MTcwOTUyQHBvc3RvZmZpY2UucmVzdG9uLm1jaS5uZXQ+\r\n"), RfcChallenge);
+  EXPECT_EQ(Base64Decode(Base64Encode("\xe9t\xe9\xff")), "\xe9t\xe9\xff");
+}
+
+TEST(SmtpCli, FullDialogueWithMultiLineGreetingAndAuthEqualsForm) {
+  TSmtpTestServer server("220-mail.test first\r\n220-second\r\n220 ready",
+                         {{"EHLO monitor_host", "250-mail.test\r\n250-AUTH=LOGIN PLAIN\r\n250-auth login\r\n250 HELP"},
+                          {"AUTH LOGIN", "334 VXNlcm5hbWU6"},
+                          {Base64Encode("alerts"), "334 UGFzc3dvcmQ6"},
+                          {Base64Encode("pw"), "235 ok"},
+                          {"MAIL FROM:<monitor@example.net>", "250 ok"},
+                          {"RCPT TO:<ops@example.net>", "250 ok"},
+                          {"RCPT TO:<boss@example.net>", "251 forwarded"},
+                          {"DATA", "354 go on"},
+                          {"", "250 queued", true},
+                          {"QUIT", "221 bye"}});
+  ASSERT_TRUE(server.Start());
+  TSmtpCli client;
+  TDriver driver(client);
+  PointAt(client, server.Port());
+  client.Username = "alerts";
+  client.Password = "pw";
+  client.AuthType = smtpAuthAutoSelect;
+  client.FromName = "Monitor <monitor@example.net>";
+  client.RcptName = {"\"Ops, Night\" <ops@example.net>", "boss@example.net"};
+  client.HdrFrom = "monitor@example.net";
+  client.HdrTo = "ops@example.net; boss@example.net";
+  client.HdrSubject = " Host down ";
+  client.HdrPriority = smtpPriorityHigh;
+  client.MailMessage = {"first line", ".x", "   ", "  indented"};
+  std::vector<std::string> lines;
+  client.OnProcessHeader = [&lines](TSmtpCli&, std::vector<std::string>& header) {
+    lines = header;
+    header.push_back("X-User: tester");
+  };
+
+  EXPECT_EQ(driver.Run(&TSmtpCli::Connect), 0);
+  EXPECT_EQ(driver.Events, 1);  // the greeting's three lines complete the connection once
+  EXPECT_EQ(client.LastResponse(), "220 ready");
+  EXPECT_TRUE(client.Connected());
+  EXPECT_EQ(driver.Run(&TSmtpCli::Ehlo), 0);
+  EXPECT_EQ(client.AuthTypesSupported(), (std::vector<std::string>{"LOGIN", "PLAIN"}));
+  EXPECT_EQ(driver.Run(&TSmtpCli::Auth), 0);
+  EXPECT_EQ(driver.Run(&TSmtpCli::MailFrom), 0);
+  EXPECT_EQ(driver.Run(&TSmtpCli::RcptTo), 0);
+  EXPECT_EQ(driver.LastRequest, smtpRcptTo);
+  EXPECT_EQ(driver.Run(&TSmtpCli::Data), 0);
+  EXPECT_EQ(driver.Run(&TSmtpCli::Quit), 0);
+  EXPECT_FALSE(client.Connected());
+  EXPECT_TRUE(server.Mismatches().empty()) << server.Mismatches().front();
+
+  ASSERT_EQ(lines.size(), 12u);
+  std::vector<std::string> fixed = {"From: monitor@example.net",
+                                    "To: ops@example.net; boss@example.net",
+                                    "Subject: Host down",
+                                    "Sender: monitor@example.net",
+                                    "Mime-Version: 1.0",
+                                    "Content-Type: text/plain; charset=\"iso-8859-1\""};
+  EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 6), fixed);
+  EXPECT_TRUE(std::regex_match(lines[6], std::regex("Date: [A-Z][a-z]{2}, \\d{1,2} [A-Z][a-z]{2} \\d{4} "
+                                                    "\\d\\d:\\d\\d:\\d\\d [-+]\\d{4}")))
+      << lines[6];
+  EXPECT_EQ(lines[7], "X-Priority: 2");
+  EXPECT_EQ(lines[8], "Priority: urgent");
+  EXPECT_EQ(lines[9], "X-MSMail-Priority: High");
+  EXPECT_EQ(lines[10], "Message-ID: <" + client.MessageId() + ">");
+  EXPECT_EQ(lines[11].rfind("X-Mailer: ", 0), 0u);
+
+  std::vector<std::string> data = server.DataLines();
+  ASSERT_GE(data.size(), 5u);
+  std::vector<std::string> tail(data.end() - 5, data.end());
+  EXPECT_EQ(tail, (std::vector<std::string>{"", "first line", "..x", "", "indented"}));
+  EXPECT_EQ(data[12], "X-User: tester");
+}
+
+TEST(SmtpCli, AutomaticChoiceFallsBackThroughLoginToPlain) {
+  TSmtpTestServer server("220 ready", {{"EHLO", "250-mail.test\r\n250 SIZE 1000"},
+                                       {"AUTH CRAM-MD5", "504 not that"},
+                                       {"AUTH LOGIN", "504 nor that"},
+                                       {"AUTH PLAIN " + PlainAuthAnswer("alerts", "pw"), "235 fine"}});
+  ASSERT_TRUE(server.Start());
+  TSmtpCli client;
+  TDriver driver(client);
+  PointAt(client, server.Port());
+  client.Username = "alerts";
+  client.Password = "pw";
+  client.AuthType = smtpAuthAutoSelect;
+  ASSERT_EQ(driver.Run(&TSmtpCli::Connect), 0);
+  ASSERT_EQ(driver.Run(&TSmtpCli::Ehlo), 0);
+  EXPECT_TRUE(client.AuthTypesSupported().empty());
+  EXPECT_EQ(driver.Run(&TSmtpCli::Auth), 0);
+  EXPECT_EQ(driver.Events, 3);
+  EXPECT_TRUE(server.Mismatches().empty()) << server.Mismatches().front();
+}
+
+TEST(SmtpCli, ChallengeResponseAnswers) {
+  // CRAM-SHA1 is preferred when offered; the answer is the published HMAC-SHA1 case.
+  TSmtpTestServer sha1("220 ready", {{"EHLO", "250-mail.test\r\n250 AUTH LOGIN CRAM-MD5 cram-sha1"},
+                                     {"AUTH CRAM-SHA1", "334 " + Base64Encode("what do ya want for nothing?")},
+                                     {"", "235 ok"}});
+  TSmtpTestServer md5("220 ready", {{"EHLO", "250-mail.test\r\n250 AUTH=CRAM-MD5"},
+                                    {"AUTH CRAM-MD5", "334 PDE4OTYuNjk3MTcwOTUyQHBvc3RvZmZpY2UucmVzdG9uLm1jaS5uZXQ+"},
+                                    {"", "535 no"}});
+  ASSERT_TRUE(sha1.Start());
+  ASSERT_TRUE(md5.Start());
+  {
+    TSmtpCli client;
+    TDriver driver(client);
+    PointAt(client, sha1.Port());
+    client.Username = "tim";
+    client.Password = "Jefe";
+    client.AuthType = smtpAuthAutoSelect;
+    ASSERT_EQ(driver.Run(&TSmtpCli::Connect), 0);
+    ASSERT_EQ(driver.Run(&TSmtpCli::Ehlo), 0);
+    EXPECT_EQ(client.AuthTypesSupported(), (std::vector<std::string>{"LOGIN", "CRAM-MD5", "CRAM-SHA1"}));
+    EXPECT_EQ(driver.Run(&TSmtpCli::Auth), 0);
+    std::vector<std::string> received = sha1.Received();
+    ASSERT_EQ(received.size(), 3u);
+    EXPECT_EQ(received[2], QByteArray("tim effcdf6ae5eb2fa2d27416d5f184df9c259a7c79").toBase64().toStdString());
+  }
+  TSmtpCli client;
+  TDriver driver(client);
+  PointAt(client, md5.Port());
+  client.Username = "tim";
+  client.Password = "tanstaaftanstaaf";
+  client.AuthType = smtpAuthAutoSelect;
+  ASSERT_EQ(driver.Run(&TSmtpCli::Connect), 0);
+  ASSERT_EQ(driver.Run(&TSmtpCli::Ehlo), 0);
+  // A refused answer under automatic choice keeps the server's code with the client's text.
+  EXPECT_EQ(driver.Run(&TSmtpCli::Auth), 535);
+  EXPECT_EQ(client.LastResponse(), "500 Authentication Type could not be determined.");
+  std::vector<std::string> received = md5.Received();
+  ASSERT_EQ(received.size(), 3u);
+  EXPECT_EQ(received[2], "dGltIGI5MTNhNjAyYzdlZGE3YTQ5NWI0ZTZlNzMzNGQzODkw");
+}
+
+TEST(SmtpCli, OwnRefusalsAndMisuse) {
+  TSmtpTestServer server("220 ready", {{"HELO monitor_host", "250 hi"}, {"RCPT TO:<>", "501 bad address"}});
+  ASSERT_TRUE(server.Start());
+  TSmtpCli client;
+  TDriver driver(client);
+  PointAt(client, server.Port());
+  EXPECT_THROW(client.MailFrom(), ESmtpError);
+  try {
+    client.Ehlo();
+  } catch (const ESmtpError& e) {
+    EXPECT_STREQ(e.what(), "SMTP component not connected");
+  }
+  EXPECT_EQ(driver.Run(&TSmtpCli::Quit), 0);  // nothing to quit
+  EXPECT_EQ(driver.LastRequest, smtpQuit);
+
+  int before = driver.Events;
+  client.Connect();
+  try {
+    client.Connect();
+    ADD_FAILURE() << "second connect accepted";
+  } catch (const ESmtpError& e) {
+    EXPECT_STREQ(e.what(), "SMTP component not ready");
+  }
+  ASSERT_EQ(driver.WaitEvent(before, 15000), 0);
+  try {
+    client.Connect();
+    ADD_FAILURE() << "connect while connected accepted";
+  } catch (const ESmtpError& e) {
+    EXPECT_STREQ(e.what(), "SMTP component already connected");
+  }
+  ASSERT_EQ(driver.Run(&TSmtpCli::Helo), 0);
+  EXPECT_EQ(driver.Run(&TSmtpCli::Auth), 500);
+  EXPECT_EQ(client.LastResponse(), "500 ESMTP not supported.");
+
+  try {
+    client.RcptTo();
+    ADD_FAILURE() << "empty recipient list accepted";
+  } catch (const ESmtpError& e) {
+    EXPECT_STREQ(e.what(), "RcptName list is empty");
+  }
+  client.RcptName = {"Nobody"};
+  EXPECT_EQ(driver.Run(&TSmtpCli::RcptTo), 501);
+  EXPECT_EQ(client.LastResponse(), "501 bad address");
+  EXPECT_TRUE(server.Mismatches().empty()) << server.Mismatches().front();
+}
+
+TEST(SmtpCli, AuthRefusalsAfterEhlo) {
+  TSmtpTestServer server("220 ready", {{"EHLO", "250-mail.test\r\n250 AUTH CRAM-MD5"}, {"AUTH CRAM-MD5", "334 "}});
+  ASSERT_TRUE(server.Start());
+  TSmtpCli client;
+  TDriver driver(client);
+  PointAt(client, server.Port());
+  ASSERT_EQ(driver.Run(&TSmtpCli::Connect), 0);
+  ASSERT_EQ(driver.Run(&TSmtpCli::Ehlo), 0);
+  client.AuthType = smtpAuthNone;
+  EXPECT_EQ(driver.Run(&TSmtpCli::Auth), 500);
+  EXPECT_EQ(client.LastResponse(), "500 No Authentication Type Selected.");
+  client.AuthType = smtpAuthCramMD5;
+  EXPECT_EQ(driver.Run(&TSmtpCli::Auth), 500);
+  EXPECT_EQ(client.LastResponse(), "500 Malformed MD5 Challege: 334 ");
+  EXPECT_TRUE(server.Mismatches().empty()) << server.Mismatches().front();
+}
+
+TEST(SmtpCli, BrokenServers) {
+  // Closes after MAIL FROM: the request in progress ends with 10004.
+  TSmtpTestServer closing("220 ready", {{"EHLO", "250 ok"}, {"MAIL FROM", "", false, true}});
+  // Never answers MAIL FROM.
+  TSmtpTestServer silent("220 ready", {{"EHLO", "250 ok"}, {"", "", false, false, true}});
+  // Replies without a number, then a line far longer than the receive buffer.
+  TSmtpTestServer garbage("220 ready", {{"EHLO", "hello there"}, {"MAIL", "250 " + std::string(100000, 'z')}});
+  TSmtpTestServer refusing("554 go away", {});
+  for (auto* server : {&closing, &silent, &garbage, &refusing}) ASSERT_TRUE(server->Start());
+
+  {
+    TSmtpCli client;
+    TDriver driver(client);
+    PointAt(client, closing.Port());
+    ASSERT_EQ(driver.Run(&TSmtpCli::Connect), 0);
+    ASSERT_EQ(driver.Run(&TSmtpCli::Ehlo), 0);
+    EXPECT_EQ(driver.Run(&TSmtpCli::MailFrom), 10004);
+    EXPECT_FALSE(client.Connected());
+    EXPECT_EQ(client.LastResponse().rfind("500 ", 0), 0u);
+    EXPECT_NE(client.LastResponse().find("(Winsock error #10004)"), std::string::npos);
+  }
+  {
+    TSmtpCli client;
+    TDriver driver(client);
+    PointAt(client, silent.Port());
+    ASSERT_EQ(driver.Run(&TSmtpCli::Connect), 0);
+    ASSERT_EQ(driver.Run(&TSmtpCli::Ehlo), 0);
+    EXPECT_EQ(driver.Run(&TSmtpCli::MailFrom, 300), -1);
+    EXPECT_TRUE(client.Busy());
+    int before = driver.Events;
+    client.Abort();
+    EXPECT_FALSE(client.Connected());
+    EXPECT_EQ(driver.WaitEvent(before, 15000), 10004);
+    EXPECT_EQ(driver.LastRequest, smtpMailFrom);
+    EXPECT_FALSE(client.Busy());
+  }
+  {
+    TSmtpCli client;
+    TDriver driver(client);
+    PointAt(client, garbage.Port());
+    ASSERT_EQ(driver.Run(&TSmtpCli::Connect), 0);
+    EXPECT_EQ(driver.Run(&TSmtpCli::Ehlo), 20600);
+    EXPECT_FALSE(client.EsmtpAccepted());
+    EXPECT_EQ(driver.Run(&TSmtpCli::MailFrom), TSmtpCli::ErrorReplyTooLong);
+    EXPECT_FALSE(client.Connected());
+    EXPECT_EQ(driver.Events, 3);
+  }
+  TSmtpCli client;
+  TDriver driver(client);
+  PointAt(client, refusing.Port());
+  EXPECT_EQ(driver.Run(&TSmtpCli::Connect), 554);
+  EXPECT_FALSE(client.Connected());
+  EXPECT_EQ(client.LastResponse(), "554 go away");
+}
+
+TEST(SmtpCli, RefusedConnectionReportsTheSocketError) {
+  QTcpServer probe;
+  ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
+  std::uint16_t port = probe.serverPort();
+  probe.close();
+  TSmtpCli client;
+  TDriver driver(client);
+  PointAt(client, port);
+  EXPECT_EQ(driver.Run(&TSmtpCli::Connect), 10061);
+  EXPECT_EQ(client.LastResponse(), "500 The remote host refused the connection. (Winsock error #10061)");
+  EXPECT_FALSE(client.Connected());
+  EXPECT_FALSE(client.Busy());
+}
+
+// Runs only inside the namespace the next test makes: there the hosts file is the only
+// name source, so the lookup fails without ever asking a name server.
+TEST(SmtpCliInNamespace, NameThatDoesNotResolve) {
+  if (!std::getenv("CORVALE_SMTP_NETNS_CHILD")) GTEST_SKIP() << "runs inside the name-lookup test's namespace";
+  TSmtpCli client;
+  TDriver driver(client);
+  client.Host = "no-such-mail-host.corvale-test";
+  client.Port = "25";
+  EXPECT_EQ(driver.Run(&TSmtpCli::Connect), 11001);
+  EXPECT_EQ(client.LastResponse(), "500 The host name is not known. (Winsock error #11001)");
+}
+
+TEST(SmtpCli, NameThatDoesNotResolveFailsWithHostNotFound) {
+  testsupport::TTestNetns net("cvsmtp", {"dns"});
+  if (!net.Ready()) GTEST_SKIP() << "no namespace: " << net.Error();
+  const std::string name = net.Name("dns");
+  const std::string etc = "/etc/netns/" + name;
+  std::filesystem::create_directories(etc);
+  testsupport::WriteFileBytes(etc + "/nsswitch.conf", "hosts: files\n");
+  testsupport::WriteFileBytes(etc + "/hosts", "127.0.0.1 localhost\n");
+  testsupport::WriteFileBytes(etc + "/resolv.conf", "nameserver 127.0.0.1\n");
+  std::string self = std::filesystem::read_symlink("/proc/self/exe");
+  std::string output;
+  int status = testsupport::Shell("CORVALE_SMTP_NETNS_CHILD=1 ip netns exec " + name + " " + self +
+                                      " --gtest_filter=SmtpCliInNamespace.NameThatDoesNotResolve",
+                                  &output);
+  std::filesystem::remove_all(etc);
+  EXPECT_EQ(status, 0) << output;
+  EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
+}
+
+TEST(SmtpCli, RealServerDelivery) {
+  if (!testsupport::TAiosmtpdServer::Available()) GTEST_SKIP() << "python3-aiosmtpd is not installed";
+  testsupport::TAiosmtpdServer server("alerts", "s3cret pass");
+  ASSERT_TRUE(server.Start()) << server.Error();
+  for (TSmtpAuthType auth : {smtpAuthAutoSelect, smtpAuthPlain}) {
+    TSmtpCli client;
+    TDriver driver(client);
+    PointAt(client, server.Port());
+    client.Username = "alerts";
+    client.Password = "s3cret pass";
+    client.AuthType = auth;
+    client.FromName = "Monitor <monitor@example.net>";
+    client.RcptName = {"ops@example.net", "'Boss' <boss@example.net>"};
+    client.HdrFrom = "monitor@example.net";
+    client.HdrTo = "ops@example.net";
+    client.HdrSubject = "Host web1 is down";
+    client.HdrPriority = smtpPriorityLowest;
+    client.MailMessage = {"web1 stopped answering.\r\n.\r\n..two", "  last  "};
+    ASSERT_EQ(driver.Run(&TSmtpCli::Connect), 0) << client.LastResponse();
+    ASSERT_EQ(driver.Run(&TSmtpCli::Ehlo), 0) << client.LastResponse();
+    ASSERT_EQ(driver.Run(&TSmtpCli::Auth), 0) << client.LastResponse();
+    ASSERT_EQ(driver.Run(&TSmtpCli::MailFrom), 0) << client.LastResponse();
+    ASSERT_EQ(driver.Run(&TSmtpCli::RcptTo), 0) << client.LastResponse();
+    ASSERT_EQ(driver.Run(&TSmtpCli::Data), 0) << client.LastResponse();
+    ASSERT_EQ(driver.Run(&TSmtpCli::Quit), 0) << client.LastResponse();
+  }
+  std::vector<testsupport::TSmtpDelivery> deliveries = server.Deliveries();
+  ASSERT_EQ(deliveries.size(), 2u);
+  EXPECT_EQ(server.AuthLog(), (std::vector<std::string>{"LOGIN alerts ok", "PLAIN alerts ok"}));
+  for (const auto& delivery : deliveries) {
+    EXPECT_EQ(delivery.MailFrom, "monitor@example.net");
+    EXPECT_EQ(delivery.Rcpts, (std::vector<std::string>{"ops@example.net", "boss@example.net"}));
+    EXPECT_EQ(delivery.AuthLogin, "alerts");
+    const std::string& raw = delivery.Raw;
+    std::size_t body = raw.find("\r\n\r\n");
+    ASSERT_NE(body, std::string::npos);
+    EXPECT_EQ(raw.substr(body + 4), "web1 stopped answering.\r\n.\r\n..two\r\nlast\r\n");
+    std::size_t last = 0;
+    for (const char* header : {"From: monitor@example.net\r\n", "To: ops@example.net\r\n",
+                               "Subject: Host web1 is down\r\n", "Sender: ", "Mime-Version: 1.0\r\n",
+                               "Content-Type: text/plain; charset=\"iso-8859-1\"\r\n", "Date: ", "X-Priority: 5\r\n",
+                               "Priority: non-urgent\r\n", "X-MSMail-Priority: Low\r\n", "Message-ID: <", "X-Mailer: "}) {
+      std::size_t at = raw.find(header);
+      ASSERT_NE(at, std::string::npos) << header;
+      EXPECT_GE(at, last) << header;
+      last = at;
+    }
+  }
+}
