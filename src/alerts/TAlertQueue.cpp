@@ -326,13 +326,20 @@ void TAlertQueue::SmtpDone(TSmtpCli& client, TSmtpRequest request, int error) {
       case smtpAuth: client.MailFrom(); return;
       case smtpMailFrom: client.RcptTo(); return;
       case smtpRcptTo: client.Data(); return;
-      case smtpData: client.Quit(); return;
-      case smtpQuit: break;
+      case smtpData: break;
       default: return;
     }
   } catch (const std::exception& e) {
     SmtpFailed(*entry, client, e.what());
     return;
+  }
+  // The server took the message with its reply to DATA: a failing QUIT must not have it
+  // sent again. The released client says goodbye on its own.
+  if (request == smtpData) {
+    try {
+      client.Quit();
+    } catch (const std::exception&) {
+    }
   }
   Log(*entry, "Mail Sent To: " + entry->Recipients + " Using: " + client.Host + ", Subject: " + entry->Subject);
   const int index = HostIndex(*entry);
