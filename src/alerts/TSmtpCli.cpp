@@ -402,7 +402,8 @@ void TSmtpCli::RcptTo() {
 void TSmtpCli::Data() {
   CheckReady(true);
   StartRequest(smtpData);
-  FMessageId = SmtpMessageId(LocalToUniversal(Now()), HelloName());
+  std::string host = LocalComputerName();
+  FMessageId = SmtpMessageId(LocalToUniversal(Now()), host.empty() ? "localhost" : host);
   FDataStep = TDataStep::DataSent;
   SendCommand("DATA", {354});
 }

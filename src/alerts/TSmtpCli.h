@@ -70,7 +70,8 @@ public:
 
 class TSmtpCli {
 public:
-  // The receive buffer; a reply line that does not fit ends the request (see ReadReply).
+  // The receive buffer: a reply line that does not fit ends the request and the
+  // connection, with ErrorReplyTooLong.
   static constexpr std::size_t BufferSize = 4096;
   // The client's error for a reply line longer than the receive buffer.
   static constexpr int ErrorReplyTooLong = 500;
