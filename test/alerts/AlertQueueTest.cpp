@@ -378,3 +378,38 @@ TEST_F(AlertQueue, AttemptThatHangsIsAbortedAfterTwoMinutes) {
   ASSERT_TRUE(WaitFor([&] { return server.Connections() == 2; }));
   Q->FreePendingAlerts();
 }
+
+TEST_F(AlertQueue, ChannelSetReadsTheSettingsAndTellsWhichRoutesExist) {
+  const std::string folder = DataFolder();
+  testsupport::WriteFileBytes(folder + EmailConfigFileName,
+                              "Corvale1.01\r\nmail.example.net\r\nMonitor <mon@example.net>\r\n\r\n\r\n\r\n\r\n\r\n\r\n"
+                              "%displayname% down\r\n1\r\nbody\r\nup\r\n0\r\n0\r\n\r\n\r\n0\r\nip\r\n1\r\nchanged\r\n");
+  A->LoadConfiguration(folder);
+  EXPECT_TRUE(A->MailRouteConfigured());
+  EXPECT_TRUE(A->PrimaryServerConfigured());
+  EXPECT_EQ(A->Template(TAlertTemplate::OfflineSubject), "%displayname% down");
+  EXPECT_EQ(A->Template(TAlertTemplate::OfflineBody), "body\r\n");
+  EXPECT_EQ(A->Template(TAlertTemplate::IPChangeBody), "changed\r\n");
+
+  TEmailConfig& c = A->EmailConfig();
+  c.PrimarySender = "not an address";
+  EXPECT_FALSE(A->MailRouteConfigured()) << "the sender must be a valid address";
+  EXPECT_TRUE(A->PrimaryServerConfigured());
+  c.RelayEnabled = true;
+  c.RelaySender = "relay@example.net";
+  EXPECT_TRUE(A->MailRouteConfigured());
+
+  testsupport::WriteFileBytes(folder + EmailConfigFileName, "Something else\r\nmail.example.net\r\n");
+  A->LoadConfiguration(folder);
+  EXPECT_FALSE(A->MailRouteConfigured());
+  EXPECT_EQ(CountLines("is not an e-mail settings file"), 1);
+
+  // A finished trace fills the variables of the messages waiting for it.
+  THost* web = AddHost("web", "192.0.2.7");
+  web->RunningTrace = std::make_shared<TRecordedTask>("trace");
+  Q->QueueAlert("a@example.net", "%lasthost%", "%droppedat% %traceroute%", 0, 0, web, 2, 0, true);
+  Q->TraceFinished(*web, "192.0.2.1", "hop 3", "1 192.0.2.1");
+  EXPECT_FALSE(Q->Entries()[0]->WaitingForTrace);
+  EXPECT_EQ(Q->Entries()[0]->Subject, "192.0.2.1");
+  EXPECT_EQ(Q->Entries()[0]->Body, "hop 3 1 192.0.2.1");
+}
