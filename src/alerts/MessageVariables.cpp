@@ -35,13 +35,6 @@ std::string WithoutGroupMark(const std::string& name) {
   return !name.empty() && name[0] == ';' ? name.substr(1) : name;
 }
 
-// How the event log labels the host, and so how its lines are found again.
-std::string LogLabel(const THost& host) {
-  std::string label = host.DisplayName + " (" + host.Address;
-  if (host.Port > 0) label += ":" + std::to_string(host.Port);
-  return label + ")";
-}
-
 // The code of a text made by ErrorText: "(0x" and eight hexadecimal digits closed by
 // ")"; none when the first "(0x" is not such a code or the code is not above 0.
 std::optional<std::int32_t> ErrorCode(const std::string& errorText) {

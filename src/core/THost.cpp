@@ -92,6 +92,12 @@ std::string AfterSecondSlash(const std::string& url) {
 
 }  // namespace
 
+std::string LogLabel(const THost& host) {
+  std::string label = host.DisplayName + " (" + host.Address;
+  if (host.Port > 0) label += ":" + std::to_string(host.Port);
+  return label + ")";
+}
+
 std::string HostLabel(const THost& host, const std::vector<std::string>& pluginTestNames) {
   std::string label = host.DisplayName + " (" + host.Address;
   switch (host.TestKind) {

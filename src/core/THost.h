@@ -174,5 +174,8 @@ public:
 
 // Display name and address decorated by test kind, for host lists and pop-ups.
 std::string HostLabel(const THost& host, const std::vector<std::string>& pluginTestNames = {});
+// How the event log names the host: display name, " (", address, ":" and the port when
+// above 0, ")". The log view and %log% find a host's lines by it.
+std::string LogLabel(const THost& host);
 // The address as the host's test reaches it (message variable %addr%).
 std::string TestAddress(const THost& host);

@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "common/Clock.h"
+#include "core/THost.h"
 #include "core/THostList.h"
 #include "core/TSyslogSender.h"
 #include "platform/TEchoEngine.h"
@@ -126,9 +127,7 @@ void TMonitor::LogEvent(const THost* host, const std::string& message, char cate
   std::string label = "---";
   if (host) {
     try {
-      label = host->DisplayName + " (" + host->Address;
-      if (host->Port > 0) label += ":" + std::to_string(host->Port);
-      label += ")";
+      label = LogLabel(*host);
     } catch (...) {
       label = "Unknown";
     }
