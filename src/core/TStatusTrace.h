@@ -6,7 +6,7 @@
 // A busy monitor traces well over a thousand times a second, and every write of the
 // persistent copy rewrites a file. So the ring lives in memory and a flusher thread
 // writes the values that changed at most once per flush interval: a burst of traces
-// costs one write per slot, and a lone trace reaches the storage at once. Close(),
+// costs one write per slot, and a trace after a quiet spell reaches the storage at once. Close(),
 // Flush() and the destructor write what is pending before they return. An interval of 0
 // writes every trace through before Trace() returns.
 #include <chrono>

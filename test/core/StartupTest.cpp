@@ -7,7 +7,6 @@
 
 #include "MonitorFixture.h"
 #include "common/QLRegistry.h"
-#include "core/TStatusTrace.h"
 #include "platform/TEchoEngine.h"
 
 namespace {
