@@ -26,17 +26,6 @@ constexpr std::int32_t AttemptLimit = 20;
 constexpr TDateTime TraceWait = 3.0 / (24 * 60);
 constexpr TDateTime OneSecond = 1.0 / 86400;
 
-bool InWindow(long double start, long double end, TDateTime now) {
-  // Whole milliseconds of the day, so that a bound meant as 22:00 is 22:00.
-  auto timeOfDay = [](long double value) {
-    return std::llround(std::fabs(value - std::trunc(value)) * MSecsPerDay) % 86400000LL;
-  };
-  const long long from = timeOfDay(start), to = timeOfDay(end), time = timeOfDay(now);
-  if (from == to) return true;
-  if (from < to) return from <= time && time < to;
-  return time >= from || time < to;
-}
-
 // "###0.00####": at least two and at most six decimals.
 std::string VersionText(double version) {
   char buffer[64];
@@ -203,7 +192,7 @@ void TAlertQueue::Dispatch(TEmailInfo& entry) {
   }
 
   if (entry.Sending || entry.WaitingForTrace ||
-      !InWindow(entry.WindowStart, entry.WindowEnd, FMonitor.Clock().Now()))
+      !InDailyWindow(entry.WindowStart, entry.WindowEnd, FMonitor.Clock().Now()))
     return;
 
   std::vector<TRoute> routes;

@@ -38,18 +38,18 @@ bool THost::IsDisabled(TDateTime now) const {
   return DisabledUntil == 1.0 || now < DisabledUntil;
 }
 
-bool THost::InDailyWindow(TDateTime now) const {
+bool THost::InDailyWindow(TDateTime now) const { return ::InDailyWindow(WindowStart, WindowEnd, now); }
+
+bool InDailyWindow(long double start, long double end, TDateTime now) {
   // Whole milliseconds of the day: a date part carries fewer fraction bits, and 22:00
   // on a given day must still be 22:00.
   auto timeOfDay = [](long double value) {
     return std::llround(std::fabs(value - std::trunc(value)) * MSecsPerDay) % 86400000LL;
   };
-  const long long start = timeOfDay(WindowStart);
-  const long long end = timeOfDay(WindowEnd);
-  const long long time = timeOfDay(now);
-  if (start == end) return true;
-  if (start < end) return start <= time && time < end;
-  return time >= start || time < end;
+  const long long from = timeOfDay(start), to = timeOfDay(end), time = timeOfDay(now);
+  if (from == to) return true;
+  if (from < to) return from <= time && time < to;
+  return time >= from || time < to;
 }
 
 std::string THost::ServiceName() const {

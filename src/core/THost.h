@@ -172,6 +172,11 @@ public:
   void AppendHistory(int32_t responseTime, TDateTime now);
 };
 
+// Whether now lies in the daily window from start to end (fractions of a day; only the
+// time of day of each value counts): equal bounds mean no window, a start after the end
+// spans midnight.
+bool InDailyWindow(long double start, long double end, TDateTime now);
+
 // Display name and address decorated by test kind, for host lists and pop-ups.
 std::string HostLabel(const THost& host, const std::vector<std::string>& pluginTestNames = {});
 // How the event log names the host: display name, " (", address, ":" and the port when

@@ -308,6 +308,15 @@ bool THostList::ReleaseRetired(int32_t id) {
   return true;
 }
 
+void THostList::ReleaseIdleRetired() {
+  for (int i = RetiredCount() - 1; i >= 0; --i) {
+    if (Busy(*FRetired[static_cast<size_t>(i)])) continue;
+    auto released = std::move(FRetired[static_cast<size_t>(i)]);
+    FRetired.erase(FRetired.begin() + i);
+    FreeRecord(std::move(released));
+  }
+}
+
 bool THostList::Busy(const THost& record) const {
   if (record.RunningTest || record.RunningTrace) return true;
   try {

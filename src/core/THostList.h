@@ -80,6 +80,9 @@ public:
   // with that ID and frees it unless something else still refers to it. False when no
   // retired record has the ID.
   bool ReleaseRetired(int32_t id);
+  // Frees every retired record that nothing refers to any more (its last queued alert
+  // has left, its test and trace have ended).
+  void ReleaseIdleRetired();
 
   // Tells whether a queued e-mail alert refers to a host; none means never.
   void SetBusyCheck(TBusyCheck busy) { FBusyCheck = std::move(busy); }

@@ -3,6 +3,7 @@
 
 #include "common/Clock.h"
 #include "common/FileUtils.h"
+#include "core/THostList.h"
 #include "core/TMonitor.h"
 #include "common/TextFiles.h"
 
@@ -18,6 +19,11 @@ void TMonitor::tmrAlertTimer() {
   if (FRunState.load() != rsRunning) return;
   try {
     FAlerts->AlertTimer();
+    // Records kept only for alerts that have now left the queue.
+    if (FHosts->RetiredCount() > 0) {
+      std::unique_lock<std::shared_mutex> guard(FStateLock);
+      FHosts->ReleaseIdleRetired();
+    }
   } catch (...) {
     // One bad pass of the queue must not stop the saves below.
   }

@@ -500,6 +500,19 @@ TEST(HostListTest, RetiredRecordsAreFreedWhenNothingRefersToThem) {
 
   EXPECT_FALSE(list.ReleaseRetired(99));
   EXPECT_EQ(list.RetiredCount(), 1);
+
+  // A record kept only for a queued alert, whose test had long ended, goes once the
+  // alert has left the queue; the one whose trace still runs stays.
+  auto waiting = std::make_unique<THost>();
+  waiting->ID = 5;
+  queuedAlerts.insert(5);
+  list.RetireOrFree(std::move(waiting));
+  list.ReleaseIdleRetired();
+  EXPECT_EQ(list.RetiredCount(), 2);
+  queuedAlerts.clear();
+  list.ReleaseIdleRetired();
+  EXPECT_EQ(list.FindRetired(5), -1);
+  EXPECT_GE(list.FindRetired(2), 0);
 }
 
 TEST(HostListTest, FreeRecordAbortsEchoTestsAndWaitsForThem) {
