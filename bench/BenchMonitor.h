@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "BenchHosts.h"
 #include "core/THostList.h"
 #include "core/THostsFile.h"
 #include "core/TMonitor.h"
@@ -17,32 +18,10 @@
 
 namespace benchmonitor {
 
-// Host n (0-based) answers on loopback: 127.1.0.1 upwards, 250 to a /24 so that no
-// address ends in 0 or 255.
-inline std::string LoopbackAddress(int n) {
-  return "127.1." + std::to_string(n / 250) + "." + std::to_string(n % 250 + 1);
-}
-
-// Groups of 100 ping hosts, every fifth depending on the first host of its group, each
-// tested every intervalMinutes.
+// A hosts file of count loopback ping hosts, each tested every intervalMinutes.
 inline void WriteLoopbackHosts(const std::string& file, int count, double intervalMinutes) {
   THostList list;
-  std::string groupHead;
-  for (int i = 0; i < count; ++i) {
-    if (i % 100 == 0) {
-      auto group = list.NewRecord(1);
-      group->DisplayName = ";Group " + std::to_string(i / 100);
-      list.Add(std::move(group));
-    }
-    auto h = list.NewRecord(1);
-    h->DisplayName = "Host " + std::to_string(i);
-    h->Address = LoopbackAddress(i);
-    h->TestKind = TestPing;
-    h->TestInterval = intervalMinutes;
-    if (i % 100 == 0) groupHead = h->IDText();
-    else if (i % 5 == 0) h->Parents = groupHead;
-    list.Add(std::move(h));
-  }
+  benchhosts::AddLoopbackHosts(list, count, [&](THost& h, int) { h.TestInterval = intervalMinutes; });
   SaveHosts(file, list);
 }
 
@@ -95,15 +74,15 @@ private:
   std::unique_ptr<TMonitor> FMonitor;
 };
 
-// Peak resident set of this process (VmHWM), in MB.
-inline double PeakRssMB() {
+// A number of /proc/self/status ("VmHWM:" in kB, "Threads:"); 0 when missing.
+inline double ProcStatusValue(const std::string& key) {
   std::ifstream status("/proc/self/status");
-  std::string key;
-  while (status >> key) {
-    if (key == "VmHWM:") {
-      double kb = 0;
-      status >> kb;
-      return kb / 1024.0;
+  std::string name;
+  while (status >> name) {
+    if (name == key) {
+      double value = 0;
+      status >> value;
+      return value;
     }
     status.ignore(1 << 12, '\n');
   }

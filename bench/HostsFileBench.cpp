@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "BenchHosts.h"
 #include "core/THostList.h"
 #include "core/THostsFile.h"
 
@@ -22,28 +23,16 @@ public:
     char name[] = "/tmp/corvale-bench-XXXXXX";
     FFolder = ::mkdtemp(name) ? name : "/tmp";
     THostList list;
-    std::string groupHead;
-    for (int i = 0; i < HostCount; ++i) {
-      if (i % 100 == 0) {
-        auto group = list.NewRecord(1);
-        group->DisplayName = ";Group " + std::to_string(i / 100);
-        list.Add(std::move(group));
-      }
-      auto h = list.NewRecord(1);
-      h->DisplayName = "Host " + std::to_string(i);
-      h->Address = "127.1." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1);
-      h->TestKind = i % 4 == 3 ? TestHTTP : i % 4;
-      h->Port = h->TestKind == TestTCP ? 8000 + i % 1000 : 0;
-      if (h->TestKind == TestHTTP) h->HTTPTest.URL = "http://" + h->Address + ":8080/status?id=" + std::to_string(i);
-      h->OfflineRecipients = "ops@example.com";
-      h->Successes = static_cast<uint32_t>(i * 7);
-      h->LastSuccess = 46000.123456789 + i / 1000.0;
-      h->Uptime = 12.5L + i / 7.0L;
-      h->TotalResponse = i * 13;
-      if (i % 100 == 0) groupHead = h->IDText();
-      else if (i % 5 == 0) h->Parents = groupHead;
-      list.Add(std::move(h));
-    }
+    benchhosts::AddLoopbackHosts(list, HostCount, [](THost& h, int i) {
+      h.TestKind = i % 4 == 3 ? TestHTTP : i % 4;
+      h.Port = h.TestKind == TestTCP ? 8000 + i % 1000 : 0;
+      if (h.TestKind == TestHTTP) h.HTTPTest.URL = "http://" + h.Address + ":8080/status?id=" + std::to_string(i);
+      h.OfflineRecipients = "ops@example.com";
+      h.Successes = static_cast<uint32_t>(i * 7);
+      h.LastSuccess = 46000.123456789 + i / 1000.0;
+      h.Uptime = 12.5L + i / 7.0L;
+      h.TotalResponse = i * 13;
+    });
     SaveHosts(File(), list);
   }
   ~TBenchFiles() {
