@@ -9,6 +9,8 @@
 #include "alerts/TEmailConfig.h"
 #include "common/Clock.h"
 #include "common/ErrorText.h"
+#include "common/Fields.h"
+#include "common/NetText.h"
 #include "common/SystemInfo.h"
 #include "common/TextFiles.h"
 #include "core/THost.h"
@@ -106,6 +108,18 @@ void TAlertQueue::Remove(TEmailInfo& entry) {
   ReleaseClient(entry);
   const auto it = std::find_if(FQueue.begin(), FQueue.end(), [&](const auto& e) { return e.get() == &entry; });
   if (it != FQueue.end()) FQueue.erase(it);
+}
+
+bool TAlertQueue::QueuePluginEmail(std::int32_t hostID, const std::string& recipients, const std::string& subject,
+                                   const std::string& message) {
+  if (recipients.empty() || subject.empty() || message.empty()) return false;
+  std::string list = recipients;
+  std::replace(list.begin(), list.end(), ',', ';');
+  if (!IsValidEmailAddress(GetField(list, ';', 1, '\0'))) return false;
+  const THost* host = FMonitor.Hosts().Items(FMonitor.Hosts().FindByID(hostID));
+  const int priority = host && host->Status == StatusOffline ? 2 : 3;
+  QueueAlert(list, subject, message, 0, 0, nullptr, priority, -1, false);
+  return true;
 }
 
 void TAlertQueue::QueueAlert(const std::string& recipients, const std::string& subject, const std::string& body,

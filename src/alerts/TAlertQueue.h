@@ -51,6 +51,12 @@ public:
   void QueueAlert(const std::string& recipients, const std::string& subject, const std::string& body,
                   TDateTime windowStart, TDateTime windowEnd, THost* host, int priority, int cancelStatus,
                   bool wantTrace);
+  // A plug-in's request to send a message about the host with the ID: queued as given,
+  // with no host and no window, priority 2 when the host is listed and Offline, else 3.
+  // False, queueing nothing, when an argument is empty or the first recipient is not a
+  // valid address.
+  bool QueuePluginEmail(std::int32_t hostID, const std::string& recipients, const std::string& subject,
+                        const std::string& message);
   // One pass of the dispatch (the alert timer, every 5 s).
   void tmrAlertTimer();
   // Removes the pending messages of the host (all when none) that are not being sent.

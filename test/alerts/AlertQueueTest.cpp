@@ -162,6 +162,29 @@ TEST_F(AlertQueue, QueueingExpandsFillsTraceVariablesAndNormalisesTheWindow) {
   EXPECT_EQ(M->Hosts().RetiredCount(), 1) << "the queue no longer keeps it, but freeing is the list's business";
 }
 
+TEST_F(AlertQueue, PluginRequestsAreQueuedAsGivenWithTheirHostsPriority) {
+  THost* down = AddHost("down", "192.0.2.8");
+  down->Status = StatusOffline;
+  THost* up = AddHost("up", "192.0.2.9");
+  up->Status = StatusOnline;
+  EXPECT_TRUE(Q->QueuePluginEmail(down->ID, "ops@example.net,b@example.net", "%host% gone", "body"));
+  EXPECT_TRUE(Q->QueuePluginEmail(up->ID, "ops@example.net", "s", "b"));
+  EXPECT_TRUE(Q->QueuePluginEmail(12345, "ops@example.net", "s", "b"));
+  EXPECT_FALSE(Q->QueuePluginEmail(down->ID, "not an address;ops@example.net", "s", "b"));
+  EXPECT_FALSE(Q->QueuePluginEmail(down->ID, "ops@example.net", "", "b"));
+  EXPECT_FALSE(Q->QueuePluginEmail(down->ID, "", "s", "b"));
+
+  const auto& e = Q->Entries();
+  ASSERT_EQ(e.size(), 3u);
+  EXPECT_EQ(e[0]->Recipients, "ops@example.net;b@example.net");
+  EXPECT_EQ(e[0]->Subject, "%host% gone") << "a plug-in's text is sent as given";
+  EXPECT_EQ(e[0]->Priority, 2);
+  EXPECT_EQ(e[0]->Host, nullptr);
+  EXPECT_EQ(e[0]->CancelStatus, -1);
+  EXPECT_EQ(e[1]->Priority, 3);
+  EXPECT_EQ(e[2]->Priority, 3);
+}
+
 TEST_F(AlertQueue, StaleAlertIsCancelledTogetherWithTheNewOneInOneLine) {
   THost* web = AddHost("web", "192.0.2.7");
   THost* other = AddHost("other", "192.0.2.8");
