@@ -1,5 +1,7 @@
 #include "core/THostList.h"
 
+#include <mutex>
+
 #include <QCoreApplication>
 
 #include <algorithm>
@@ -85,18 +87,30 @@ int THostList::IndexOf(const THost* record) const {
 }
 
 int THostList::FindByID(int32_t id) const {
-  for (size_t i = 0; i < FHosts.size(); ++i)
-    if (FHosts[i]->ID == id) return static_cast<int>(i);
+  // Every result looks up its host and every record's parents: with thousands of hosts a
+  // walk of the list each time costs more than everything else together. The map is
+  // only a cache, as records may be inserted, removed or given another ID at any time:
+  // a hit is checked against the record it names, and a miss walks the list, rebuilding
+  // the map when the walk finds what the map did not. Readers on other threads look up
+  // at the same time (under the state lock held shared), hence the cache's own lock.
+  std::lock_guard<std::mutex> guard(FIndexLock);
+  const auto it = FIndexByID.find(id);
+  if (it != FIndexByID.end() && it->second < FHosts.size() && FHosts[it->second]->ID == id)
+    return static_cast<int>(it->second);
+  for (size_t i = 0; i < FHosts.size(); ++i) {
+    if (FHosts[i]->ID != id) continue;
+    FIndexByID.clear();
+    // The first record with an ID is the one found, as by the walk.
+    for (size_t j = 0; j < FHosts.size(); ++j) FIndexByID.emplace(FHosts[j]->ID, j);
+    return static_cast<int>(i);
+  }
   return -1;
 }
 
 int THostList::FindByIDText(const std::string& idText) const {
   // Eight upper-case digits name exactly one value, so comparing values is comparing texts.
   const auto id = ParseIDText(idText);
-  if (!id) return -1;
-  for (size_t i = 0; i < FHosts.size(); ++i)
-    if (static_cast<uint32_t>(FHosts[i]->ID) == *id) return static_cast<int>(i);
-  return -1;
+  return id ? FindByID(static_cast<int32_t>(*id)) : -1;
 }
 
 bool THostList::HasID(int32_t id) const {

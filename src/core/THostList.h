@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -112,4 +113,6 @@ private:
   TBusyCheck FBusyCheck;
   TRecords FHosts;
   TRecords FRetired;
+  mutable std::mutex FIndexLock;
+  mutable std::unordered_map<int32_t, size_t> FIndexByID;  // a cache; see FindByID
 };

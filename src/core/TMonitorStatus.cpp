@@ -378,7 +378,8 @@ void TMonitor::CheckParents() {
       const bool wasUp = record.ParentsUp;
       const bool up = FHosts->ParentsUp(record, now);
       const bool parentDown = !up && !record.ParentHasBeenOffline && FHosts->ParentsDown(record, now);
-      {
+      // Every result walks all records: the lock is taken only for what changes.
+      if (up != wasUp || parentDown) {
         TWriteLock guard(FStateLock);
         record.ParentsUp = up;
         if (parentDown) record.ParentHasBeenOffline = true;

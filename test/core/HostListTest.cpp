@@ -455,6 +455,33 @@ TEST(HostListTest, AncestorsFollowParentsOnceEach) {
   EXPECT_EQ(host->Ancestors, "");
 }
 
+TEST(HostListTest, LookupByIDFollowsInsertionsRemovalsAndChangedIDs) {
+  THostList list;
+  for (int32_t id : {10, 20, 30}) {
+    auto record = std::make_unique<THost>();
+    record->ID = id;
+    list.Add(std::move(record));
+  }
+  EXPECT_EQ(list.FindByID(30), 2);
+  auto first = std::make_unique<THost>();
+  first->ID = 5;
+  list.Insert(0, std::move(first));
+  EXPECT_EQ(list.FindByID(30), 3);
+  EXPECT_EQ(list.FindByIDText(HostIDText(5)), 0);
+  list.Extract(1);
+  EXPECT_EQ(list.FindByID(10), -1);
+  EXPECT_EQ(list.FindByID(20), 1);
+  list.Items(1)->ID = 99;
+  EXPECT_EQ(list.FindByID(20), -1);
+  EXPECT_EQ(list.FindByID(99), 1);
+  // With two records of one ID, the first is the one found.
+  list.Items(2)->ID = 99;
+  EXPECT_EQ(list.FindByID(99), 1);
+  list.Extract(1);
+  EXPECT_EQ(list.FindByID(99), 1);
+  EXPECT_EQ(list.FindByIDText("0000001e"), -1);
+}
+
 TEST(HostListTest, RetiredRecordsAreFreedWhenNothingRefersToThem) {
   std::set<int32_t> queuedAlerts;
   THostList list;
