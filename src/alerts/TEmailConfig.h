@@ -1,7 +1,9 @@
 #pragma once
 // The mail routes and the alert message templates, kept in "EmailConfig.cvl" in the data
 // folder apart from the other settings. The file is Latin-1 text with CR LF line ends;
-// multi-line templates are stored as a line count followed by that many lines.
+// multi-line templates are stored as a line count followed by that many lines. The file
+// holds the signature "Corvale1.01", then the fields below in their order, the bodies as
+// such blocks and the relay flag as "1" or "0".
 #include <string>
 
 extern const char* const EmailConfigFileName;  // "EmailConfig.cvl"
