@@ -83,7 +83,19 @@ const THost* TAlertQueue::ListedHost(const TEmailInfo& entry) const {
 }
 
 int TAlertQueue::HostIndex(const TEmailInfo& entry) const {
-  return entry.Host ? FMonitor.Hosts().IndexOf(entry.Host) : -1;
+  if (!entry.Host) return -1;
+  // By ID rather than a walk of the list; the record found must be the entry's own (a
+  // retired record's ID may be listed again), else the walk decides.
+  const int index = FMonitor.Hosts().FindByID(entry.Host->ID);
+  return FMonitor.Hosts().Items(index) == entry.Host ? index : FMonitor.Hosts().IndexOf(entry.Host);
+}
+
+void TAlertQueue::RemoveAndShow(TEmailInfo& entry, const std::string& traceText) {
+  const int index = HostIndex(entry);
+  Remove(entry);
+  if (index < 0) return;
+  emit FMonitor.HostChanged(index);
+  FMonitor.Trace(traceText + std::to_string(index));
 }
 
 void TAlertQueue::Log(const TEmailInfo& entry, const std::string& message) {
@@ -228,12 +240,7 @@ void TAlertQueue::Dispatch(TEmailInfo& entry) {
 
   if (entry.Attempts >= AttemptLimit) {
     Log(entry, "Email Send Failure - Too Many Attempts");
-    const int index = HostIndex(entry);
-    Remove(entry);
-    if (index >= 0) {
-      emit FMonitor.HostChanged(index);
-      FMonitor.Trace("Email Send Failure - Host Updated " + std::to_string(index));
-    }
+    RemoveAndShow(entry, "Email Send Failure - Host Updated ");
     return;
   }
 
@@ -302,12 +309,7 @@ void TAlertQueue::SendRelay(TEmailInfo& entry) {
   }
   FMonitor.Trace("Mail done successfully");
   Log(entry, "Mail Sent To: " + entry.Recipients + " Using Proxy: " + FRelayHost + ", Subject: " + entry.Subject);
-  const int index = HostIndex(entry);
-  Remove(entry);
-  if (index >= 0) {
-    emit FMonitor.HostChanged(index);
-    FMonitor.Trace("Email Send Success - Host Updated " + std::to_string(index));
-  }
+  RemoveAndShow(entry, "Email Send Success - Host Updated ");
 }
 
 void TAlertQueue::SmtpDone(TSmtpCli& client, TSmtpRequest request, int error) {

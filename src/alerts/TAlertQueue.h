@@ -84,6 +84,9 @@ private:
   TEmailInfo* EntryOf(const TSmtpCli& client) const;
   // Takes the entry out of the queue; its client is kept until no event of it can run.
   void Remove(TEmailInfo& entry);
+  // Removes a finished entry, then refreshes its host's row (when still listed) and
+  // traces traceText + the host's position.
+  void RemoveAndShow(TEmailInfo& entry, const std::string& traceText);
   void ReleaseClient(TEmailInfo& entry);
   // The host's position in the host list, -1 when it has none or is no longer listed.
   int HostIndex(const TEmailInfo& entry) const;
