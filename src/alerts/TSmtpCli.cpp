@@ -147,6 +147,7 @@ void TSmtpCli::CloseSocket() {
   FConnected = false;
   FSocket.reset();
   FRecv.clear();
+  FReplyLines = FReplyBytes = 0;
 }
 
 // ---- connection
@@ -199,6 +200,7 @@ void TSmtpCli::LookupDone(const QHostInfo& info) {
 void TSmtpCli::ConnectTo(const std::string& address) {
   FSocket.reset(new QTcpSocket());
   QTcpSocket* socket = FSocket.get();
+  socket->setReadBufferSize(static_cast<qint64>(MaxReplyBytes));
   std::string local = TrimSmtp(LocalAddr);
   if (!local.empty() && local != "0.0.0.0") {
     QHostAddress bindAddress;
@@ -262,35 +264,46 @@ void TSmtpCli::Abort() {
 // ---- replies
 
 void TSmtpCli::OnReadyRead() {
-  if (!FSocket) return;
-  QByteArray bytes = FSocket->readAll();
+  QTcpSocket* const socket = FSocket.get();
+  if (!socket) return;
+  // The socket's read buffer is bounded, so one event brings at most that much.
+  QByteArray bytes = socket->readAll();
   FRecv.append(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+  std::size_t start = 0;
   for (;;) {
-    std::size_t end = FRecv.find('\n');
-    std::size_t length = end == std::string::npos ? FRecv.size() : end + 1;
-    if (length >= BufferSize) {
-      // No reply line of a sane server is this long; the dialogue cannot be trusted.
-      bool busy = FBusy;
-      CloseSocket();
-      if (busy) FailOwn(ErrorReplyTooLong, "500 Reply line longer than the receive buffer.");
-      return;
-    }
-    if (end == std::string::npos) return;
-    std::string line = FRecv.substr(0, end);
-    FRecv.erase(0, end + 1);
+    std::size_t end = FRecv.find('\n', start);
+    std::size_t length = (end == std::string::npos ? FRecv.size() : end + 1) - start;
+    if (length >= BufferSize) return FailOverlong("500 Reply line longer than the receive buffer.");
+    if (end == std::string::npos) break;
+    std::string line = FRecv.substr(start, end - start);
+    start = end + 1;
+    if (++FReplyLines > MaxReplyLines || (FReplyBytes += line.size() + 1) > MaxReplyBytes)
+      return FailOverlong("500 Reply longer than " + std::to_string(MaxReplyLines) + " lines or " +
+                          std::to_string(MaxReplyBytes) + " bytes.");
     if (!line.empty() && line.back() == '\r') line.pop_back();
     HandleLine(line);
-    if (!FSocket) return;  // the line ended the connection, or a handler did
+    // The line ended the connection, or a handler did (and may have opened another).
+    if (FSocket.get() != socket) return;
   }
+  FRecv.erase(0, start);
+}
+
+void TSmtpCli::FailOverlong(const std::string& response) {
+  // The dialogue cannot be trusted after such a reply.
+  bool busy = FBusy;
+  CloseSocket();
+  if (busy) FailOwn(ErrorReplyTooLong, response);
 }
 
 void TSmtpCli::HandleLine(const std::string& line) {
   if (OnDisplay) OnDisplay(*this, "< " + line);
   FLastResponse = line;
+  int digits = LeadingDigits(line);
+  bool continued = digits > 0 && static_cast<std::size_t>(digits) < line.size() && line[digits] == '-';
+  if (!continued) FReplyLines = FReplyBytes = 0;
   if (!FBusy) return;
   if (FRequest == smtpEhlo) NoteEhloLine(line);
-  int digits = LeadingDigits(line);
-  if (digits > 0 && static_cast<std::size_t>(digits) < line.size() && line[digits] == '-') return;
+  if (continued) return;
   int code = ErrorNoCode;
   if (digits > 0) code = digits > 4 ? 9999 : std::stoi(line.substr(0, digits));
   FStatusCode = code;
@@ -309,6 +322,8 @@ void TSmtpCli::NoteEhloLine(const std::string& line) {
     if (start == std::string::npos) break;
     std::size_t stop = rest.find(' ', start);
     std::string word = TrimSmtp(rest.substr(start, stop == std::string::npos ? std::string::npos : stop - start));
+    // The list is bounded, so each word costs at most MaxAuthTypes comparisons.
+    if (FAuthTypes.size() >= MaxAuthTypes) return;
     if (!word.empty() && std::find(FAuthTypes.begin(), FAuthTypes.end(), word) == FAuthTypes.end())
       FAuthTypes.push_back(word);
     pos = stop == std::string::npos ? rest.size() : stop;

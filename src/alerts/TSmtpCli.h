@@ -73,8 +73,14 @@ public:
   // The receive buffer: a reply line that does not fit ends the request and the
   // connection, with ErrorReplyTooLong.
   static constexpr std::size_t BufferSize = 4096;
-  // The client's error for a reply line longer than the receive buffer.
+  // The client's error for a reply line longer than the receive buffer, and for a reply
+  // over MaxReplyLines lines or MaxReplyBytes bytes: the attempt ends and the connection
+  // with it, as no sane server talks that much.
   static constexpr int ErrorReplyTooLong = 500;
+  static constexpr std::size_t MaxReplyLines = 100;
+  static constexpr std::size_t MaxReplyBytes = 64 * 1024;
+  // Mechanisms kept from one EHLO reply; words past that are not looked at.
+  static constexpr std::size_t MaxAuthTypes = 16;
 
   TSmtpCli();
   virtual ~TSmtpCli();
@@ -145,6 +151,7 @@ private:
   void OnDisconnected();
   void OnSocketError(int socketError);
   void HandleLine(const std::string& line);
+  void FailOverlong(const std::string& response);
   void HandleReply(int code);
   void AuthStart();
   void AuthCommand(TSmtpAuthType mech);
@@ -178,6 +185,8 @@ private:
   std::vector<std::string> FAuthTypes;
   bool FEsmtpAccepted = false;
   std::string FRecv;  // received bytes not yet read as a line
+  std::size_t FReplyLines = 0;  // of the reply being read
+  std::size_t FReplyBytes = 0;
   std::size_t FRcptIndex = 0;
   std::string FMessageId;
   TAuthStep FAuthStep = TAuthStep::None;

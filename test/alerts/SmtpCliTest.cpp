@@ -361,6 +361,51 @@ TEST(SmtpCli, BrokenServers) {
   EXPECT_EQ(client.LastResponse(), "554 go away");
 }
 
+// A hostile server floods the EHLO reply with lines of distinct AUTH words (about 2 MB).
+// The attempt must fail with the client's own error once the reply passes its bounds,
+// without ever holding more than the bounded list of mechanisms.
+TEST(SmtpCli, FloodedEhloReplyFailsTheAttemptWithinBounds) {
+  std::string flood;
+  for (int line = 0; flood.size() < 2 * 1024 * 1024; ++line) {
+    flood += "250-AUTH";
+    for (int word = 0; word < 400; ++word) flood += " M" + std::to_string(line) + "X" + std::to_string(word);
+    flood += "\r\n";
+  }
+  flood += "250 OK\r\n";
+  // Within the bounds: 60 lines repeating few mechanisms still read as a normal reply.
+  std::string busy;
+  for (int line = 0; line < 60; ++line) busy += "250-AUTH LOGIN PLAIN CRAM-MD5 X" + std::to_string(line % 30) + "\r\n";
+  busy += "250 OK\r\n";
+  TSmtpTestServer hostile("220 ready", {{"EHLO", flood}, {"", "", false, false, true}});
+  TSmtpTestServer chatty("220 ready", {{"EHLO", busy}});
+  ASSERT_TRUE(hostile.Start());
+  ASSERT_TRUE(chatty.Start());
+
+  {
+    TSmtpCli client;
+    TDriver driver(client);
+    PointAt(client, hostile.Port());
+    ASSERT_EQ(driver.Run(&TSmtpCli::Connect), 0);
+    EXPECT_EQ(driver.Run(&TSmtpCli::Ehlo), TSmtpCli::ErrorReplyTooLong);
+    EXPECT_EQ(driver.LastRequest, smtpEhlo);
+    EXPECT_EQ(client.LastResponse(), "500 Reply longer than 100 lines or 65536 bytes.");
+    EXPECT_FALSE(client.Connected());
+    EXPECT_FALSE(client.EsmtpAccepted());
+    EXPECT_LE(client.AuthTypesSupported().size(), TSmtpCli::MaxAuthTypes);
+    EXPECT_EQ(driver.Events, 2);
+  }
+  TSmtpCli client;
+  TDriver driver(client);
+  PointAt(client, chatty.Port());
+  ASSERT_EQ(driver.Run(&TSmtpCli::Connect), 0);
+  EXPECT_EQ(driver.Run(&TSmtpCli::Ehlo), 0);
+  EXPECT_TRUE(client.EsmtpAccepted());
+  const auto& offered = client.AuthTypesSupported();
+  ASSERT_EQ(offered.size(), TSmtpCli::MaxAuthTypes);
+  EXPECT_EQ(std::vector<std::string>(offered.begin(), offered.begin() + 4),
+            (std::vector<std::string>{"LOGIN", "PLAIN", "CRAM-MD5", "X0"}));
+}
+
 TEST(SmtpCli, RefusedConnectionReportsTheSocketError) {
   QTcpServer probe;
   ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
