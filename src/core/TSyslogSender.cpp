@@ -25,6 +25,19 @@ std::uint16_t PortOrDefault(std::string_view text) {
     return TSyslogSender::DefaultPort;
   return static_cast<std::uint16_t>(value);
 }
+
+// A name the resolver could take: at most 253 characters in labels of at most 63. Any
+// other text is not looked up at all, as the lookup of a huge name would hold a thread
+// of the shared lookup pool for as long as it takes to encode it, again after every retry.
+bool PossibleHostName(std::string_view host) {
+  if (host.empty() || host.size() > 253) return false;
+  for (std::size_t start = 0; start <= host.size();) {
+    const std::size_t dot = std::min(host.find('.', start), host.size());
+    if (dot - start > 63) return false;
+    start = dot + 1;
+  }
+  return true;
+}
 }  // namespace
 
 TSyslogSender::TSyslogSender(const TClock& clock) : FClock(clock), FComputerName(LocalComputerName()) {}
@@ -50,6 +63,7 @@ bool TSyslogSender::ParseServer(const std::string& server, std::string& host, st
     // No port, or an IPv6 address without brackets.
     host = text;
   }
+  if (!PossibleHostName(host)) host.clear();
   return !host.empty();
 }
 
@@ -73,7 +87,8 @@ std::string TSyslogSender::FormatDatagram(TDateTime now, const std::string& comp
                      computer + " Corvale: ";
   if (!label.empty()) text += "[" + label + "] ";
   const std::size_t start = text.size();
-  text += message;
+  // What does not fit in a datagram is never copied.
+  text.append(message, 0, MaxDatagram > start ? MaxDatagram - start : 0);
   std::replace(text.begin() + static_cast<std::ptrdiff_t>(start), text.end(), '\xA0', ' ');
   return text;
 }

@@ -33,7 +33,8 @@ public:
   void Send(TDateTime now, const std::string& label, const std::string& message, char category);
 
   // The server and port of a setting; the port is DefaultPort when none is given or it
-  // is not a number from 1 to 65535. False when no server is named.
+  // is not a number from 1 to 65535. False when no server is named, or when the name is
+  // longer than a host name can be (253 characters, 63 between dots).
   static bool ParseServer(const std::string& server, std::string& host, std::uint16_t& port);
   // 7 for "C" and "Z", 1 "E", 5 "O", 4 "W", 6 otherwise; without a host 1, 4 and 5
   // become 6.

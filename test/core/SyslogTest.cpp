@@ -38,6 +38,14 @@ TEST(SyslogTest, ServerSettingGivesHostAndPort) {
   EXPECT_EQ(host, "fe80::1");
   EXPECT_EQ(port, 514);
   EXPECT_FALSE(TSyslogSender::ParseServer("", host, port));
+  // Names no resolver takes are never looked up.
+  const std::string label63(63, 'a'), name253 = label63 + "." + label63 + "." + label63 + "." + std::string(61, 'b');
+  EXPECT_TRUE(TSyslogSender::ParseServer(name253 + ":1514", host, port));
+  EXPECT_EQ(host, name253);
+  EXPECT_FALSE(TSyslogSender::ParseServer(name253 + "b:1514", host, port));
+  EXPECT_FALSE(TSyslogSender::ParseServer(label63 + "a.example", host, port));
+  EXPECT_FALSE(TSyslogSender::ParseServer(std::string(1 << 20, 'x') + ":514", host, port));
+  EXPECT_EQ(host, "");
   EXPECT_FALSE(TSyslogSender::ParseServer(":514", host, port));
   EXPECT_FALSE(TSyslogSender::ParseServer("[::1", host, port));
 }
