@@ -83,7 +83,8 @@ std::shared_ptr<TBackgroundTask> StartHostTest(TMonitor& m, const THost& host) {
     case TestTCP:
       m.Trace("Create TCPThread " + host.DisplayName);
       return TTCPThread::Create(m.Tests(), "TCP " + host.DisplayName, host.Address, false, host.ID,
-                                std::bind_front(&TMonitor::TCPCallback, &m), s.NumPings, host.Port);
+                                std::bind_front(&TMonitor::TCPCallback, &m), s.NumPings, host.Port,
+                                s.TCPConnectTimeout);
     default:
       return nullptr;
   }
@@ -211,7 +212,7 @@ void TMonitor::Timer1Timer() {
           for (const auto& [name, port] : {std::pair{"Test WinShare", SharePort}, std::pair{"Test WinRDP", RDPPort}}) {
             AddRunningTest(name, TTCPThread::Create(*FTests, name, host.Address, true, host.ID,
                                                     std::bind_front(&TMonitor::ProbeCallback, this), ProbeAttempts,
-                                                    port));
+                                                    port, FSettings.TCPConnectTimeout));
             ++FProbesInFlight;
           }
           steps.Mark("Host Svc");

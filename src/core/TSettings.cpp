@@ -113,6 +113,7 @@ void TSettings::ReadSettings() {
   positive("NumPings", NumPings);
   positive("PingTimeout", PingTimeout);
   positive("MaxTCPThreads", MaxTCPThreads);
+  positive("TCPConnectTimeout", TCPConnectTimeout);
   positive("MaxServiceThreads", MaxServiceThreads);
   positive("MaxShareThreads", MaxShareThreads);
   text("HostDownSound", HostDownSound);
@@ -153,6 +154,9 @@ void TSettings::WriteSettings() {
   integer("NumPings", NumPings);
   integer("PingTimeout", PingTimeout);
   integer("MaxTCPThreads", MaxTCPThreads);
+  // Only a file that names it, or a changed value, gets the line.
+  if (TCPConnectTimeout != DefaultTCPConnectTimeout || HasName("TCPConnectTimeout"))
+    integer("TCPConnectTimeout", TCPConnectTimeout);
   integer("MaxServiceThreads", MaxServiceThreads);
   integer("MaxShareThreads", MaxShareThreads);
   SetValue("HostDownSound", HostDownSound);

@@ -33,6 +33,9 @@ public:
   int NumPings = 2;
   int PingTimeout = 5000;  // ms
   int MaxTCPThreads = 10;
+  // ms one connect attempt of a TCP test may take; 21000 is the original platform's own.
+  static constexpr int DefaultTCPConnectTimeout = 21000;
+  int TCPConnectTimeout = DefaultTCPConnectTimeout;
   int MaxServiceThreads = 10;
   int MaxShareThreads = 5;
   std::string HostDownSound = "Error.wav";

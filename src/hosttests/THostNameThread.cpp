@@ -24,6 +24,7 @@ void THostNameThread::Run() {
         try {
           if (self->FDone) self->FDone(*self, self->FHostName, self->FReverseName, self->FDottedAddress);
         } catch (...) {
+          self->FContext.ReportException("HostNameThread callback");
         }
         self->FAlive.store(false);
       },

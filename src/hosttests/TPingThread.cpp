@@ -191,6 +191,7 @@ void TPingThread::Complete() {
     if (FDone)
       FDone(*this, FAddress, FResponder, FResponseTime, FTag, FErrorText, FStatus, FSuccess, FResolvedAddress);
   } catch (...) {
+    FContext.ReportException("PingThread callback");
   }
   FAlive.store(false);
 }

@@ -76,12 +76,25 @@ void TSlotCounter::StartReady() {
       FBypassing.clear();
     }
   }
-  for (TStart& start : ready) {
-    try {
-      start(true);
-    } catch (...) {
+  for (TStart& start : ready) RunStart(start, true);
+}
+
+void TSlotCounter::RunStart(TStart& start, bool granted) {
+  try {
+    start(granted);
+  } catch (...) {
+    TFaultHook hook;
+    {
+      std::lock_guard<std::mutex> lock(FLock);
+      hook = FFaultHook;
     }
+    ReportFault(hook, "slot start", CurrentExceptionText());
   }
+}
+
+void TSlotCounter::SetFaultHook(TFaultHook hook) {
+  std::lock_guard<std::mutex> lock(FLock);
+  FFaultHook = std::move(hook);
 }
 
 std::uint64_t TSlotCounter::Enqueue(TRequest request, bool bypass) {
@@ -120,10 +133,7 @@ bool TSlotCounter::Cancel(std::uint64_t ticket) {
   }
   // A cancelled first request may have held back the others behind it.
   if (wasFirst) StartWaiting();
-  try {
-    start(false);
-  } catch (...) {
-  }
+  RunStart(start, false);
   return true;
 }
 

@@ -9,6 +9,8 @@
 #include <map>
 #include <mutex>
 
+#include "platform/FaultReport.h"
+
 class TSlotCounter {
 public:
   // Tests that bypass the limit still wait while this many counted tests are in flight.
@@ -53,6 +55,8 @@ public:
   int Waiting() const;
   // Wakes every waiter so that it looks at its termination flag now.
   void WakeWaiters();
+  // Receives what a start throws ("slot start"); the counter goes on with the others.
+  void SetFaultHook(TFaultHook hook);
 
   // Takes a slot (or, with bypass, waits its turn uncounted) on construction and gives
   // a taken slot back on destruction, also when the work it guards is abandoned.
@@ -85,6 +89,8 @@ private:
   // Takes the requests that may go ahead now (counting them) and runs their starts.
   void StartWaiting();
   void StartReady();
+  // Runs start(granted); what it throws goes to the fault hook.
+  void RunStart(TStart& start, bool granted);
 
   mutable std::mutex FLock;
   std::condition_variable FFreed;
@@ -92,4 +98,5 @@ private:
   // By ticket, that is in order of request.
   std::map<std::uint64_t, TRequest> FCounted, FBypassing;
   std::uint64_t FNextTicket = 0;
+  TFaultHook FFaultHook;
 };

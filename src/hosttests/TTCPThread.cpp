@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <exception>
@@ -38,16 +39,21 @@ TTCPThread::TAttemptResult Failure(int code) {
   return r;
 }
 
-// Waits for a non-blocking connect to end, with no time limit of ours: the platform's
-// own connect time-out ends a silent peer. 0 when connected, else the errno of the
-// failure; -1 when the wake fired first.
-int AwaitConnect(int fd, int wake) {
+// Waits at most timeoutMs for a non-blocking connect to end. 0 when connected, else the
+// errno of the failure (ETIMEDOUT when the time ran out); -1 when the wake fired first.
+int AwaitConnect(int fd, int wake, std::int32_t timeoutMs) {
+  using namespace std::chrono;
+  const auto deadline = steady_clock::now() + milliseconds(std::max(timeoutMs, 1));
   pollfd fds[2] = {{fd, POLLOUT, 0}, {wake, POLLIN, 0}};  // poll skips a negative wake
   for (;;) {
-    if (poll(fds, 2, -1) < 0) {
+    const auto left = ceil<milliseconds>(deadline - steady_clock::now()).count();
+    if (left <= 0) return ETIMEDOUT;
+    const int ready = poll(fds, 2, static_cast<int>(std::min<long long>(left, 1 << 30)));
+    if (ready < 0) {
       if (errno == EINTR) continue;
       return errno;
     }
+    if (ready == 0) continue;
     if (fds[0].revents != 0) break;
     if (fds[1].revents != 0) return -1;
   }
@@ -81,7 +87,7 @@ TTCPThread::TTCPThread(TTestContext& context, std::string name) : TBackgroundTas
 
 std::shared_ptr<TTCPThread> TTCPThread::Create(TTestContext& context, std::string name, std::string hostAddress,
                                                bool limitBypass, std::int64_t hostReference, TTCPDone done,
-                                               int attempts, std::int32_t port) {
+                                               int attempts, std::int32_t port, std::int32_t connectTimeoutMs) {
   std::shared_ptr<TTCPThread> t(new TTCPThread(context, std::move(name)));
   t->FHostAddress = std::move(hostAddress);
   t->FLimitBypass = limitBypass;
@@ -89,6 +95,7 @@ std::shared_ptr<TTCPThread> TTCPThread::Create(TTestContext& context, std::strin
   t->FDone = std::move(done);
   t->FAttempts = attempts;
   t->FPort = port;
+  t->FConnectTimeoutMs = connectTimeoutMs > 0 ? connectTimeoutMs : DefaultConnectTimeoutMs;
   context.RunInPool([t] { t->ResolveAndQueue(); });
   return t;
 }
@@ -202,7 +209,7 @@ TTCPThread::TAttemptResult TTCPThread::ConnectOnce() {
   int err = 0;
   if (connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
     err = errno;
-    if (err == EINPROGRESS) err = AwaitConnect(fd, FWake);
+    if (err == EINPROGRESS) err = AwaitConnect(fd, FWake, FConnectTimeoutMs);
   }
   close(fd);
   TAttemptResult r;
@@ -240,6 +247,7 @@ void TTCPThread::Trace(const std::string& text) const {
   try {
     FContext.Trace(text);
   } catch (...) {
+    FContext.ReportException("TCPThread trace");
   }
 }
 
@@ -262,11 +270,13 @@ void TTCPThread::Notify() {
               self->FDone(*self, self->FHostAddress, self->FResolvedAddress, self->FPort, self->FConnected,
                           self->FResultText, self->FHostReference, self->FElapsed);
           } catch (...) {
+            self->FContext.ReportException("TCPThread callback");
           }
           self->FAlive = false;
         },
         [self] { self->FAlive = false; });
   } catch (...) {
+    FContext.ReportException("TCPThread notify");
     FAlive = false;
   }
 }

@@ -24,11 +24,18 @@ using TTCPDone = std::function<void(TTCPThread& thread, const std::string& hostA
 
 class TTCPThread : public TBackgroundTask, public std::enable_shared_from_this<TTCPThread> {
 public:
+  // How long one connect attempt may wait for an answer (the setting TCPConnectTimeout):
+  // a port that drops packets would otherwise hold each attempt for the kernel's own
+  // time-out of about two minutes, and the test would be abandoned as overdue.
+  static constexpr std::int32_t DefaultConnectTimeoutMs = 21000;
+
   // Creates the test and starts it at once. name is its entry in the running-test list;
-  // hostReference is handed back unchanged (the host ID). done may be empty.
+  // hostReference is handed back unchanged (the host ID). done may be empty. An attempt
+  // that has not connected after connectTimeoutMs fails with 10060 (timed out).
   static std::shared_ptr<TTCPThread> Create(TTestContext& context, std::string name, std::string hostAddress,
                                             bool limitBypass, std::int64_t hostReference, TTCPDone done,
-                                            int attempts, std::int32_t port);
+                                            int attempts, std::int32_t port,
+                                            std::int32_t connectTimeoutMs = DefaultConnectTimeoutMs);
 
   // True until the completion step has run (or could never run).
   bool IsAlive() const override { return FAlive.load(); }
@@ -44,6 +51,7 @@ public:
   std::int64_t HostReference() const { return FHostReference; }
   const std::string& ResultText() const { return FResultText; }
   int Attempts() const { return FAttempts; }
+  std::int32_t ConnectTimeoutMs() const { return FConnectTimeoutMs; }
 
   // The attempt loop apart from the socket, so that its rules can be checked without a
   // network. attempt() makes one connection attempt; the loop ends when one connects,
@@ -93,6 +101,7 @@ private:
   std::int64_t FHostReference = 0;
   std::string FResultText;
   int FAttempts = 0;
+  std::int32_t FConnectTimeoutMs = DefaultConnectTimeoutMs;
   std::uint32_t FStartTick = 0;
 
   std::uint32_t FTarget = 0;  // the resolved address, network byte order

@@ -44,11 +44,16 @@ struct TTestContext::TStepQueue {
   }
   // Main thread: the step looks again in the next round.
   void Wait(std::shared_ptr<TStep> step, QObject* mainThread);
+  TFaultHook Hook() const {
+    std::lock_guard<std::mutex> lock(Lock);
+    return FaultHook;
+  }
 
   TGateEvent& Gate;
   mutable std::mutex Lock;
   std::uint64_t NextId = 0;
   std::map<std::uint64_t, TStep*> Pending;
+  TFaultHook FaultHook;
   std::weak_ptr<TBatch> Collecting;  // main thread only
 };
 
@@ -66,13 +71,14 @@ struct TTestContext::TStepQueue::TStep {
 
   ~TStep() {
     auto queue = Queue.lock();
-    if (queue && queue->Claim(Id)) Drop();
+    if (queue && queue->Claim(Id)) Drop(queue->Hook());
   }
 
-  void Drop() {
+  void Drop(const TFaultHook& hook) {
     try {
       if (Dropped) Dropped();
     } catch (...) {
+      ReportFault(hook, "dropped completion step", CurrentExceptionText());
     }
     Counter.fetch_sub(1);
   }
@@ -85,6 +91,7 @@ struct TTestContext::TStepQueue::TStep {
     try {
       giveUp = self->GiveUp && self->GiveUp();
     } catch (...) {
+      ReportFault(queue->Hook(), "completion step", CurrentExceptionText());
       giveUp = true;
     }
     if (!giveUp && !queue->Gate.IsSet() && TSteady::now() < self->Deadline) {
@@ -92,10 +99,12 @@ struct TTestContext::TStepQueue::TStep {
       return;
     }
     if (!queue->Claim(self->Id)) return;
+    const TFaultHook hook = queue->Hook();
     queue.reset();
     try {
       self->Step();
     } catch (...) {
+      ReportFault(hook, "completion step", CurrentExceptionText());
     }
     self->Counter.fetch_sub(1);
   }
@@ -137,7 +146,18 @@ TTestContext::~TTestContext() {
     std::lock_guard<std::mutex> lock(FSteps->Lock);
     left.swap(FSteps->Pending);
   }
-  for (auto& [id, step] : left) step->Drop();
+  const TFaultHook hook = FSteps->Hook();
+  for (auto& [id, step] : left) step->Drop(hook);
+}
+
+void TTestContext::SetFaultHook(TFaultHook hook) {
+  for (TSlotCounter* counter : {&PingSlots, &TCPSlots, &ServiceSlots, &ShareSlots}) counter->SetFaultHook(hook);
+  std::lock_guard<std::mutex> lock(FSteps->Lock);
+  FSteps->FaultHook = std::move(hook);
+}
+
+void TTestContext::ReportException(const std::string& where) const {
+  ReportFault(FSteps->Hook(), where, CurrentExceptionText());
 }
 
 void TTestContext::SetTracer(std::function<void(const std::string&)> trace) {
@@ -155,10 +175,11 @@ void TTestContext::Trace(const std::string& message) const {
 }
 
 void TTestContext::RunInPool(std::function<void()> work) {
-  FPool.start([work = std::move(work)] {
+  FPool.start([this, work = std::move(work)] {
     try {
       work();
     } catch (...) {
+      ReportException("worker pool");
     }
   });
 }

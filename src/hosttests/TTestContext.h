@@ -14,6 +14,7 @@
 
 #include "common/TGateEvent.h"
 #include "hosttests/TSlotCounter.h"
+#include "platform/FaultReport.h"
 
 class QObject;
 class TEchoEngine;
@@ -56,6 +57,12 @@ public:
   // The status trace; any thread.
   void SetTracer(std::function<void(const std::string&)> trace);
   void Trace(const std::string& message) const;
+
+  // Receives every error a worker, a completion step, pool work or a slot start
+  // swallows, with where it happened; the work goes on. Any thread.
+  void SetFaultHook(TFaultHook hook);
+  // Hands the exception being handled to the hook; call it only inside a catch block.
+  void ReportException(const std::string& where) const;
 
   // Runs blocking work (a name lookup, a connect) on one of the pool's threads.
   void RunInPool(std::function<void()> work);

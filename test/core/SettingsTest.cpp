@@ -87,6 +87,22 @@ TEST(SettingsTest, ValuesAreReadByNameWithoutCaseAndBadNumbersAreRefused) {
   EXPECT_FALSE(s.PlaySounds);
 }
 
+TEST(SettingsTest, TCPConnectTimeoutDefaultsTo21SecondsAndIsWrittenOnlyWhenNamedOrChanged) {
+  TSettings s;
+  EXPECT_EQ(s.TCPConnectTimeout, 21000);
+  s.LoadFromText("NumPings=2\r\n");
+  EXPECT_EQ(s.SaveToText().find("TCPConnectTimeout"), std::string::npos);
+  for (const char* bad : {"TCPConnectTimeout=0\r\n", "TCPConnectTimeout=-5\r\n", "TCPConnectTimeout=soon\r\n"}) {
+    s.LoadFromText(bad);
+    EXPECT_EQ(s.TCPConnectTimeout, 21000) << bad;
+  }
+  s.LoadFromText("tcpconnecttimeout=1500\r\n");
+  EXPECT_EQ(s.TCPConnectTimeout, 1500);
+  TSettings fresh;
+  fresh.TCPConnectTimeout = 9000;
+  EXPECT_NE(fresh.SaveToText().find("TCPConnectTimeout=9000\r\n"), std::string::npos);
+}
+
 TEST(SettingsTest, SaveKeepsUnknownEntriesAndRemovesClearedOnes) {
   TSettings s;
   s.LoadFromText(

@@ -180,6 +180,49 @@ TEST(TCPThread, RefusedAndInvalidPortsUseEveryAttempt) {
   EXPECT_EQ(rig.Context.TCPSlots.InFlight(), 0);
 }
 
+// Errors the workers swallow by design still reach the context's fault hook, with where
+// they happened, and the work goes on: a throwing completion handler, a throwing trace,
+// pool work and a slot start that throw.
+TEST(TCPThread, SwallowedErrorsReachTheFaultHook) {
+  TPeer peer(true);
+  TRig rig;
+  std::mutex lock;
+  std::vector<std::string> faults;
+  rig.Context.SetFaultHook([&](const std::string& where, const std::string& what) {
+    std::lock_guard<std::mutex> guard(lock);
+    faults.push_back(where + ": " + what);
+  });
+  auto seen = [&](const std::string& fault) {
+    std::lock_guard<std::mutex> guard(lock);
+    return std::find(faults.begin(), faults.end(), fault) != faults.end();
+  };
+  bool called = false;
+  auto test = TTCPThread::Create(
+      rig.Context, "TCP test", "127.0.0.1", false, 42,
+      [&called](TTCPThread&, const std::string&, const std::string&, std::int32_t, bool, const std::string&,
+                std::int64_t, std::int32_t) {
+        called = true;
+        throw std::runtime_error("handler failed");
+      },
+      1, peer.Port());
+  ASSERT_TRUE(PumpUntil([&] { return called && !test->IsAlive(); }));
+  EXPECT_TRUE(test->Connected());
+  EXPECT_TRUE(seen("TCPThread callback: handler failed"));
+
+  rig.Context.SetTracer([](const std::string&) { throw std::runtime_error("trace failed"); });
+  TResult traced;
+  rig.Start(traced, "127.0.0.1", peer.Port(), 1);
+  ASSERT_TRUE(PumpUntil([&] { return traced.Called; }));
+  EXPECT_TRUE(traced.Connected) << "a failing trace costs no result";
+  EXPECT_TRUE(seen("TCPThread trace: trace failed"));
+
+  rig.Context.RunInPool([] { throw std::runtime_error("pool work failed"); });
+  rig.Context.TCPSlots.Request(1, true, [](bool) { throw 7; });
+  ASSERT_TRUE(PumpUntil([&] { return seen("worker pool: pool work failed"); }));
+  EXPECT_TRUE(seen("slot start: unknown exception"));
+  EXPECT_EQ(rig.Context.TCPSlots.InFlight(), 0);
+}
+
 TEST(TCPThread, AttemptRules) {
   using TAttempt = TTCPThread::TAttemptResult;
   int calls = 0;
@@ -297,6 +340,7 @@ class TCPThreadNet : public ::testing::Test {
 protected:
   // 192.0.2.2 is routed out of a veth end with a fixed neighbour entry; its peer end
   // drops every frame, so connects to it hear nothing until the platform gives up.
+  // synRetries below 0 leaves the namespace's own default.
   bool MakeNet(const std::string& suffix, int synRetries) {
     FNet = std::make_unique<testsupport::TTestNetns>("cvtcp-", std::vector<std::string>{suffix});
     const std::string ns = FNet->Name(suffix);
@@ -304,8 +348,9 @@ protected:
                "ip -n " + ns + " addr add 192.0.2.1/24 dev v0", "ip -n " + ns + " link set v0 up",
                "ip -n " + ns + " link set v1 up",
                "ip -n " + ns + " neigh add 192.0.2.2 lladdr 02:00:00:00:00:02 dev v0 nud permanent",
-               "ip netns exec " + ns + " sh -c 'echo " + std::to_string(synRetries) +
-                   " > /proc/sys/net/ipv4/tcp_syn_retries'"});
+               synRetries < 0 ? std::string("true")
+                              : "ip netns exec " + ns + " sh -c 'echo " + std::to_string(synRetries) +
+                                    " > /proc/sys/net/ipv4/tcp_syn_retries'"});
     if (!FNet->Ready()) return false;
     FInside = std::make_unique<testsupport::TInNetns>(ns);
     return FInside->Entered();
@@ -363,6 +408,36 @@ TEST_F(TCPThreadNet, SilentPortTimesOutOnEveryAttempt) {
   EXPECT_EQ(rig.Traced("TCPThread Client Open"), 2);
   // The kernel's first retransmission alone comes a second after each SYN.
   EXPECT_GE(result.Elapsed, 2000);
+}
+
+// With the kernel's default SYN retries a dropped connect would wait about two minutes;
+// each attempt ends at the test's own connect time-out instead.
+TEST_F(TCPThreadNet, DroppingPortEndsEachAttemptAtTheConnectTimeout) {
+  REQUIRE_NET("bound", -1);
+  std::string retries;
+  testsupport::Shell("ip netns exec " + FNet->Name("bound") + " cat /proc/sys/net/ipv4/tcp_syn_retries", &retries);
+  ASSERT_EQ(retries, "6\n") << "the namespace must keep the default";
+  TRig rig;
+  TResult result, probe;
+  auto test = TTCPThread::Create(
+      rig.Context, "TCP test", "192.0.2.2", false, 42,
+      [&result](TTCPThread&, const std::string&, const std::string&, std::int32_t, bool connected,
+                const std::string& text, std::int64_t, std::int32_t elapsed) {
+        result.Called = true;
+        result.Connected = connected;
+        result.ResultText = text;
+        result.Elapsed = elapsed;
+      },
+      2, 80, 700);
+  EXPECT_EQ(test->ConnectTimeoutMs(), 700);
+  ASSERT_TRUE(PumpUntil([&] { return result.Called; }, 60s));
+  EXPECT_FALSE(result.Connected);
+  EXPECT_EQ(result.ResultText, ErrorText(10060));
+  EXPECT_EQ(rig.Traced("TCPThread Client Open"), 2);
+  EXPECT_GE(result.Elapsed, 1400);
+  EXPECT_EQ(rig.Context.TCPSlots.InFlight(), 0);
+  EXPECT_EQ(rig.Start(probe, "127.0.0.1", 1, 0)->ConnectTimeoutMs(), 21000) << "the default bound";
+  ASSERT_TRUE(PumpUntil([&] { return probe.Called; }));
 }
 
 TEST_F(TCPThreadNet, FullSlotsHoldTestsButNotProbes) {
