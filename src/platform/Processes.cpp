@@ -7,11 +7,14 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <cstdint>
+#include <functional>
 #include <mutex>
 #include <thread>
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -127,14 +130,22 @@ void TProcessState::Release() {
     ::waitpid(pid, nullptr, WNOHANG);
     return;
   }
-  try {
-    std::thread([pid] {
-      while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-      }
-    }).detach();
-  } catch (...) {
-    // No thread to be had: the child stays a zombie until we exit; nothing worse.
-  }
+  // A thread of its own reaps the child. Without one to be had (the create fails and
+  // says so, nothing is thrown) it stays a zombie until we exit; nothing worse.
+  pthread_attr_t attr;
+  if (::pthread_attr_init(&attr) != 0) return;
+  ::pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+  pthread_t reaper;
+  ::pthread_create(
+      &reaper, &attr,
+      [](void* arg) -> void* {
+        const auto child = static_cast<pid_t>(reinterpret_cast<std::intptr_t>(arg));
+        while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        return nullptr;
+      },
+      reinterpret_cast<void*>(static_cast<std::intptr_t>(pid)));
+  ::pthread_attr_destroy(&attr);
 }
 
 TProcessHandle SpawnProcess(const TSpawnOptions& options) {
@@ -194,14 +205,25 @@ TProcessHandle SpawnProcess(const TSpawnOptions& options) {
   if (rc == 0 && options.Priority != 0) {
     // A child takes its nice value from the thread that starts it, so a thread of its
     // own starts it: no moment runs at the wrong priority, and ours is left alone.
-    try {
-      std::thread([&] {
-        ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), NiceFromPriority(options.Priority));
-        spawn();
-      }).join();
-    } catch (...) {
+    struct TAtPriority {
+      int Nice;
+      std::function<void()> Spawn;
+    } job{NiceFromPriority(options.Priority), spawn};
+    pthread_t starter;
+    const int created = ::pthread_create(
+        &starter, nullptr,
+        [](void* arg) -> void* {
+          auto* j = static_cast<TAtPriority*>(arg);
+          ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), j->Nice);
+          j->Spawn();
+          return nullptr;
+        },
+        &job);
+    // No thread to be had: the child starts at our own priority rather than not at all.
+    if (created == 0)
+      ::pthread_join(starter, nullptr);
+    else
       spawn();
-    }
   } else if (rc == 0) {
     spawn();
   }

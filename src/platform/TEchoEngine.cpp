@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/random.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -15,7 +16,6 @@
 #include <cstring>
 #include <ctime>
 #include <future>
-#include <random>
 #include <string_view>
 
 #include "platform/IcmpPacket.h"
@@ -56,21 +56,9 @@ std::string ProgramPath() {
 }
 
 std::uint16_t RandomIdentifier() {
-  try {
-    std::random_device device;
-    return static_cast<std::uint16_t>(device());
-  } catch (...) {
-    return static_cast<std::uint16_t>(getpid() ^ WallNs());
-  }
-}
-
-void Call(const TEchoCallback& done, const TEchoReply& reply) {
-  // A failing callback must not take the receive thread, and with it every other
-  // request, down.
-  try {
-    if (done) done(reply);
-  } catch (...) {
-  }
+  std::uint16_t id = 0;
+  if (getrandom(&id, sizeof id, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof id)) return id;
+  return static_cast<std::uint16_t>(getpid() ^ WallNs());
 }
 
 std::uint32_t RoundTripMs(std::int64_t sentNs, std::int64_t receivedNs) {
@@ -202,6 +190,26 @@ std::string TEchoEngine::Description() const {
   return FInvalidReason;
 }
 
+void TEchoEngine::SetFaultHook(TFaultHook hook) {
+  std::lock_guard<std::mutex> guard(FHookLock);
+  FFaultHook = std::move(hook);
+}
+
+void TEchoEngine::Call(const TEchoCallback& done, const TEchoReply& reply) const {
+  // A failing callback must not take the receive thread, and with it every other
+  // request, down.
+  try {
+    if (done) done(reply);
+  } catch (...) {
+    TFaultHook hook;
+    {
+      std::lock_guard<std::mutex> guard(FHookLock);
+      hook = FFaultHook;
+    }
+    ReportFault(hook, "echo callback", CurrentExceptionText());
+  }
+}
+
 std::size_t TEchoEngine::InFlight() const {
   std::lock_guard<std::mutex> guard(FLock);
   return FInFlight;
@@ -251,6 +259,7 @@ void TEchoEngine::SendEchoAsync(std::uint32_t target, int ttl, std::uint32_t tim
       seq = FNextSeq++;
       ticket = ++FNextTicket;
       pending->Ticket = ticket;
+      pending->Payload = payload;
       pending->Done = std::move(done);
       pending->Deadline = TClock::now() + std::chrono::milliseconds(timeoutMs);
       pending->SentNs = WallNs();
@@ -452,8 +461,9 @@ void TEchoEngine::Deliver(const TIcmpMessage& message, std::int64_t receivedNs) 
     std::lock_guard<std::mutex> guard(FLock);
     TPending* candidate = FPending[message.Seq].get();
     // An answer counts only for a request to the address it is about: a stray reply that
-    // happens to carry a sequence number in flight finds the wrong target.
+    // happens to carry a sequence number in flight finds the wrong target, or other data.
     if (!candidate || candidate->Target != message.Target) return;
+    if (!message.IsError && message.Data != candidate->Payload) return;
     pending = TakeLocked(message.Seq);
   }
   TEchoReply reply;

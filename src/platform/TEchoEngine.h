@@ -8,7 +8,8 @@
 // (SendEchoAsync), so that thousands of echo tests can wait at once without a thread
 // each. An echo reply counts only when it comes from the address the request went to,
 // and an ICMP error only when it quotes that request: on a raw socket every echo reply
-// of the computer arrives, and identifiers of other programs may collide with ours.
+// of the computer arrives, and identifiers of other programs may collide with ours. An
+// echo reply must also carry the data the request sent.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -21,6 +22,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/FaultReport.h"
 #include "platform/IcmpStatus.h"
 
 struct TIcmpMessage;
@@ -77,6 +79,9 @@ public:
   std::uint16_t Identifier() const { return FIdentifier; }
   // Requests waiting for an answer.
   std::size_t InFlight() const;
+  // Receives what a callback throws: the engine goes on with the other requests. Any
+  // thread; the hook is called on the receive thread or the requesting one.
+  void SetFaultHook(TFaultHook hook);
 
   // Sends one echo request to target (network byte order) with the time-to-live ttl
   // (1..255) and waits at most timeoutMs for the answer, like the system's IcmpSendEcho:
@@ -97,6 +102,7 @@ private:
     TClock::time_point Deadline;
     std::uint64_t Ticket = 0;
     std::int64_t SentNs = 0;  // wall clock, to compare with the kernel's receive stamps
+    std::string Payload;      // what an echo reply must carry back
     TEchoCallback Done;
   };
   using TDeadline = std::pair<TClock::time_point, std::uint16_t>;
@@ -113,6 +119,7 @@ private:
   int Transmit(std::uint16_t seq, std::uint32_t target, int ttl, const std::string& payload);
   std::unique_ptr<TPending> TakeLocked(std::uint16_t seq);
   void Wake();
+  void Call(const TEchoCallback& done, const TEchoReply& reply) const;
 
   int FSocket = -1;
   int FWakeFd = -1;
@@ -132,5 +139,7 @@ private:
   TClock::time_point FSleepUntil = TClock::time_point::max();
   bool FStopping = false;
   std::string FBuffer;  // receive thread only
+  mutable std::mutex FHookLock;
+  TFaultHook FFaultHook;
   std::thread FReceiver;
 };

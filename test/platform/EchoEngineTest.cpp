@@ -558,3 +558,49 @@ TEST_F(EchoEngineNet, ForgedAndStrayIcmpNeverAnswersARequest) {
   EXPECT_FALSE(reply.Replied);
   EXPECT_EQ(reply.Status, 995);  // ended with the engine, never answered
 }
+
+// In a namespace whose kernel ignores echo requests, forged replies from the right
+// address with the right numbers but other data are no answer; the true one is.
+TEST(EchoEngineOwnNet, ReplyWithOtherDataIsNoAnswer) {
+  testsupport::TTestNetns net("cvep-", {"quiet"});
+  const std::string ns = net.Name("quiet");
+  if (!net.Ready() ||
+      !net.Run({"ip -n " + ns + " link set lo up", "ip netns exec " + ns + " sysctl -qw net.ipv4.icmp_echo_ignore_all=1"}))
+    GTEST_SKIP() << "no namespace: " << net.Error();
+  auto engine = EngineIn(ns, Mode::RawOnly);
+  ASSERT_TRUE(engine);
+  REQUIRE_ENGINE(engine);
+  int forger;
+  {
+    testsupport::TInNetns inside(ns);
+    forger = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+  }
+  ASSERT_GE(forger, 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = Ip("127.0.0.1");
+  auto forge = [&](const std::string& icmp) {
+    sendto(forger, icmp.data(), icmp.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+  };
+  const std::uint16_t id = engine->Identifier();
+
+  auto first = Ask(*engine, Ip("127.0.0.1"), 255, 600000, "ABC123");  // sequence 0
+  forge(EchoReply(id, 0, "XYZ789"));
+  forge(EchoReply(id, 0, "ABC12"));
+  forge(EchoReply(id, 0, "ABC1234"));
+  forge(EchoReply(id, 0, ""));
+  // Replies are read in order: once the second request is answered, the forgeries were seen.
+  auto second = Ask(*engine, Ip("127.0.0.1"), 255, 600000, "second");  // sequence 1
+  forge(EchoReply(id, 1, "second"));
+  TEchoReply reply = Await(second);
+  EXPECT_TRUE(reply.Replied);
+  EXPECT_EQ(reply.Data, "second");
+  EXPECT_EQ(engine->InFlight(), 1u) << "a reply with other data answered the first request";
+
+  forge(EchoReply(id, 0, "ABC123"));
+  reply = Await(first);
+  EXPECT_TRUE(reply.Replied);
+  EXPECT_EQ(reply.Status, IP_SUCCESS);
+  EXPECT_EQ(reply.Data, "ABC123");
+  close(forger);
+}
