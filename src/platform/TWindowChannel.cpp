@@ -23,7 +23,17 @@
 struct TWindowShared {
   std::mutex Lock;
   std::string Caption;
+  TFaultHook FaultHook;
   std::atomic<std::uintptr_t> Handle{0};
+
+  void Report(const std::string& where, const std::string& what) {
+    TFaultHook hook;
+    {
+      std::lock_guard<std::mutex> lock(Lock);
+      hook = FaultHook;
+    }
+    ReportFault(hook, where, what);
+  }
 };
 
 namespace {
@@ -122,29 +132,39 @@ private:
     const QByteArray data = conn.Socket->readAll();
     if (data.isEmpty()) return;
     conn.Buffer += data;
+    FHeld += static_cast<std::size_t>(data.size());
     conn.Idle.restart();
     // More than one whole frame ahead of the answers is no well-behaved client.
     if (static_cast<std::size_t>(conn.Buffer.size()) > 2 * HeaderSize + winmsg::MaxCopyDataSize) {
-      Drop(id);
+      DropFor(id, "it sent more than one whole frame ahead of the answers");
+      return;
+    }
+    if (FHeld > TWindowChannel::MaxHeldBytes) {
+      DropFor(id, "the unfinished frames of all connections would hold more than " +
+                      std::to_string(TWindowChannel::MaxHeldBytes) + " bytes");
       return;
     }
     Parse(id);
   }
 
+  // Frames are taken from the front of the buffer by an offset and the buffer is cut
+  // once, so many small frames in one read cost no more than their bytes.
   void Parse(quint64 id) {
-    for (;;) {
-      const auto it = FConnections.find(id);
-      if (it == FConnections.end() || it->second.Waiting) return;
-      TConnection& conn = it->second;
+    const auto it = FConnections.find(id);
+    if (it == FConnections.end()) return;
+    TConnection& conn = it->second;
+    std::size_t start = 0;
+    while (!conn.Waiting) {
       TFrame frame;
       std::size_t used = 0;
-      const TDecode result = DecodeFrame(conn.Buffer.constData(), conn.Buffer.size(), frame, used);
-      if (result == TDecode::NeedMore) return;
+      const TDecode result = DecodeFrame(conn.Buffer.constData() + start, static_cast<std::size_t>(conn.Buffer.size()) - start,
+                                         frame, used);
+      if (result == TDecode::NeedMore) break;
       if (result == TDecode::Malformed || frame.Kind == TFrameKind::Reply) {
         Drop(id);
         return;
       }
-      conn.Buffer.remove(0, static_cast<qsizetype>(used));
+      start += used;
       if (frame.Kind == TFrameKind::GetText) {
         TFrame reply;
         reply.Kind = TFrameKind::Reply;
@@ -175,6 +195,8 @@ private:
       // A post over the queue's limit is lost, as the system loses it.
       if (FQueue) FQueue->Enqueue(std::move(message));
     }
+    conn.Buffer.remove(0, static_cast<qsizetype>(start));
+    FHeld -= start;
   }
 
   void Answer(quint64 id, bool handled, std::intptr_t result) {
@@ -198,10 +220,16 @@ private:
     conn.Socket->write(bytes.data(), static_cast<qint64>(bytes.size()));
   }
 
+  void DropFor(quint64 id, const std::string& reason) {
+    FShared->Report("window socket", "A connection to the window was dropped: " + reason + ".");
+    Drop(id);
+  }
+
   void Drop(quint64 id) {
     const auto it = FConnections.find(id);
     if (it == FConnections.end()) return;
     QLocalSocket* socket = it->second.Socket;
+    FHeld -= static_cast<std::size_t>(it->second.Buffer.size());
     FConnections.erase(it);
     disconnect(socket, nullptr, this, nullptr);
     socket->abort();
@@ -234,6 +262,7 @@ private:
   QLocalServer* FServer = nullptr;
   QTimer* FSweep = nullptr;
   std::map<quint64, TConnection> FConnections;
+  std::size_t FHeld = 0;  // bytes in the buffers of all connections
   quint64 FNextId = 1;
 };
 
@@ -242,6 +271,11 @@ TWindowChannel::TWindowChannel(TMessageHandler onMessage, TCopyDataHandler onCop
       FShared(std::make_shared<TWindowShared>()) {}
 
 TWindowChannel::~TWindowChannel() { Unregister(); }
+
+void TWindowChannel::SetFaultHook(TFaultHook hook) {
+  std::lock_guard<std::mutex> lock(FShared->Lock);
+  FShared->FaultHook = std::move(hook);
+}
 
 std::string TWindowChannel::Caption() const {
   std::lock_guard<std::mutex> lock(FShared->Lock);
@@ -370,6 +404,7 @@ void TWindowChannel::StopPump() {
 std::intptr_t TWindowChannel::Deliver(std::uint32_t msg, std::uintptr_t wParam, std::intptr_t lParam,
                                       std::uintptr_t sender, const std::string& payload) {
   // Copies: a handler may destroy this window, and the running handler must outlive that.
+  const std::shared_ptr<TWindowShared> shared = FShared;
   try {
     if (msg == winmsg::WM_COPYDATA) {
       const TCopyDataHandler handler = FOnCopyData;
@@ -378,6 +413,7 @@ std::intptr_t TWindowChannel::Deliver(std::uint32_t msg, std::uintptr_t wParam, 
     const TMessageHandler handler = FOnMessage;
     return handler ? handler(msg, wParam, lParam) : 0;
   } catch (...) {
+    shared->Report("window message handler", CurrentExceptionText());
     return 0;
   }
 }

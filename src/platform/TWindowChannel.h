@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/FaultReport.h"
 #include "platform/WindowMessages.h"
 
 class TMessageQueue;
@@ -43,6 +44,13 @@ public:
   std::string Caption() const;
   void SetCaption(const std::string& caption);
   const std::string& ErrorText() const { return FError; }
+
+  // Unfinished frames of all connections together may hold at most this much; the
+  // connection whose bytes would pass it is dropped.
+  static constexpr std::size_t MaxHeldBytes = 3 * (winwire::HeaderSize + winmsg::MaxCopyDataSize);
+  // Receives what a handler throws ("window message handler") and why a connection was
+  // dropped ("window socket"). Called on the owner thread or the socket thread.
+  void SetFaultHook(TFaultHook hook);
 
   // Runs the handler for one message; exceptions stop here and give 0.
   std::intptr_t Deliver(std::uint32_t msg, std::uintptr_t wParam, std::intptr_t lParam,

@@ -14,6 +14,8 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <stdexcept>
+#include <atomic>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -450,6 +452,67 @@ TEST(WindowChannel, GarbageOnTheSocketDropsOnlyThatConnection) {
   EXPECT_TRUE(sent);
   EXPECT_EQ(result, 100);
   EXPECT_EQ(handled, 3);
+}
+
+// Four local clients each hold most of a 16 MiB data copy unfinished. Together they
+// would pass the budget of all connections: one is dropped with a reason, the other
+// three finish and are answered.
+TEST(WindowChannel, UnfinishedFramesOfAllConnectionsShareOneBudget) {
+  TTempDir dir;
+  TScopedEnv env("XDG_RUNTIME_DIR", dir.Path());
+  std::vector<std::size_t> copies;
+  TWindowChannel window([](std::uint32_t, std::uintptr_t, std::intptr_t) -> std::intptr_t { return 0; },
+                        [&](std::uintptr_t, std::uintptr_t, std::string bytes) -> std::intptr_t {
+                          copies.push_back(bytes.size());
+                          return 7;
+                        });
+  std::mutex lock;
+  std::vector<std::string> faults;
+  window.SetFaultHook([&](const std::string& where, const std::string& what) {
+    std::lock_guard<std::mutex> guard(lock);
+    faults.push_back(where + ": " + what);
+  });
+  ASSERT_TRUE(window.Register("Budget", "b"));
+  const std::uintptr_t hwnd = window.Handle();
+  constexpr std::size_t Full = winmsg::MaxCopyDataSize, Held = 13u * 1024 * 1024;
+  static_assert(4 * Held > TWindowChannel::MaxHeldBytes && 3 * (Full + HeaderSize) <= TWindowChannel::MaxHeldBytes);
+
+  std::atomic<int> answered{0}, refused{0};
+  RunBeside([&] {
+    std::vector<std::thread> clients;
+    std::atomic<int> holding{0};
+    for (int i = 0; i < 4; ++i)
+      clients.emplace_back([&] {
+        const int fd = RawConnect(hwnd, "Budget");
+        const std::string frame = Header(1, 0, winmsg::WM_COPYDATA, static_cast<std::uint32_t>(Full)) +
+                                  std::string(Full, 'c');
+        auto sendAll = [fd](const char* data, std::size_t size) {
+          for (std::size_t done = 0; done < size;) {
+            const ssize_t n = ::send(fd, data + done, size - done, MSG_NOSIGNAL);
+            if (n <= 0) return false;
+            done += static_cast<std::size_t>(n);
+          }
+          return true;
+        };
+        bool ok = sendAll(frame.data(), HeaderSize + Held);
+        // All four hold their part before any finishes, so the budget is tested at its fullest.
+        ++holding;
+        while (holding < 4) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ok = ok && sendAll(frame.data() + HeaderSize + Held, Full - Held);
+        bool closed = false;
+        const std::string answer = ok ? ReadAnswers(fd, 1, closed) : std::string();
+        (answer.size() == HeaderSize ? answered : refused)++;
+        ::close(fd);
+      });
+    for (auto& client : clients) client.join();
+  });
+  EXPECT_EQ(answered, 3);
+  EXPECT_EQ(refused, 1);
+  EXPECT_EQ(copies, (std::vector<std::size_t>(3, Full)));
+  std::lock_guard<std::mutex> guard(lock);
+  ASSERT_EQ(faults.size(), 1u);
+  EXPECT_EQ(faults[0], "window socket: A connection to the window was dropped: the unfinished frames of all "
+                       "connections would hold more than " + std::to_string(TWindowChannel::MaxHeldBytes) + " bytes.");
 }
 
 // A window in a process of its own, for the tests below (started by them, skipped otherwise).
