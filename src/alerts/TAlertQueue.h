@@ -44,6 +44,7 @@ public:
   // The relay route; without a sender the relay is no route. hostName is shown in the
   // log lines of relay attempts.
   void SetRelay(TRelaySender sender, std::string hostName);
+  bool HasRelay() const { return static_cast<bool>(FRelay); }
 
   // Queues a message. With a host, subject and body are expanded for it and a pending
   // message the host's change of status made void is cancelled together with this one.

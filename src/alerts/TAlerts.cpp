@@ -45,8 +45,9 @@ std::string TAlerts::Template(TAlertTemplate which) const {
 }
 
 bool TAlerts::MailRouteConfigured() const {
+  // The relay counts only once a relay sender exists: its mail would wait for ever.
   return (!FConfig.PrimaryServer.empty() && IsValidEmailAddress(FConfig.PrimarySender)) ||
-         (FConfig.RelayEnabled && IsValidEmailAddress(FConfig.RelaySender));
+         (FQueue->HasRelay() && FConfig.RelayEnabled && IsValidEmailAddress(FConfig.RelaySender));
 }
 
 bool TAlerts::PrimaryServerConfigured() const {

@@ -53,7 +53,9 @@ public:
   // The pop-up of a host back online, with its label.
   virtual void ShowOnlinePopup(const std::string& hostLabel);
 
-  // Runs a command line with the host's message variables.
+  // Runs a command line with the host's message variables. RunsCommandLines tells whether
+  // the channel exists: the monitor announces only launches that happen.
+  virtual bool RunsCommandLines() const { return false; }
   virtual void RunCommandLine(const std::string& command, THost& host);
   // Starts the host's offline (online: false) HTTP notification in alert mode; the work
   // in flight, or nothing when none was started.

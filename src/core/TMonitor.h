@@ -198,7 +198,9 @@ public:
   // The status evaluation (TMonitorStatus.cpp). Main thread only.
   void UpdateHostStatus(int index, bool success, bool forcedOffline, std::int32_t responseTime,
                         const std::string& newIP, const std::string& errorText, const std::string& echoDetail);
-  void IPAddressChange(const std::string& oldIP, const std::string& newIP, const std::string& testName,
+  // Logs the change; true when it is one that raises the IP-change alert, which the
+  // evaluation queues once the record holds the new address and the test's result.
+  bool IPAddressChange(const std::string& oldIP, const std::string& newIP, const std::string& testName,
                        THost& host);
   // Re-evaluates the parents-up flag of every record.
   void CheckParents();

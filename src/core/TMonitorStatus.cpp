@@ -88,8 +88,18 @@ std::pair<TDateTime, TDateTime> EmailWindow(const THost& host) {
   return {static_cast<TDateTime>(host.WindowStart), static_cast<TDateTime>(host.WindowEnd)};
 }
 
+void QueueIPChangeAlert(TMonitor& monitor, THost& host) {
+  TAlertChannels& alerts = monitor.Alerts();
+  if (host.IPChangeRecipients.empty()) return;
+  const std::string subject = alerts.Template(TAlertTemplate::IPChangeSubject);
+  const std::string body = alerts.Template(TAlertTemplate::IPChangeBody);
+  if (subject.empty() || body.empty()) return;
+  const auto [windowStart, windowEnd] = EmailWindow(host);
+  alerts.QueueAlert(host.IPChangeRecipients, subject, body, windowStart, windowEnd, host, 3, -1, false);
+}
+
 void LaunchCommand(TMonitor& monitor, THost& host, const std::string& command) {
-  if (command.empty()) return;
+  if (command.empty() || !monitor.Alerts().RunsCommandLines()) return;
   monitor.LogEvent(&host, "Launching Command Line: " + command, 'I');
   monitor.Alerts().RunCommandLine(command, host);
 }
@@ -124,9 +134,10 @@ void TMonitor::UpdateHostStatus(int index, bool success, bool forcedOffline, std
                                       FHosts->ParentsUp(*host, now));
     if (counts) {
       try {
+        bool addressChanged = false;
         if (success && !newIP.empty() && newIP != "0.0.0.0" && newIP != host->CurrentIP) {
           const std::string address = newIP;
-          IPAddressChange(host->CurrentIP, address, TestName(host->TestKind), *host);
+          addressChanged = IPAddressChange(host->CurrentIP, address, TestName(host->TestKind), *host);
           std::string mac;
           if (host->LocalSubnet) {
             mac = MacText(ArpLookup(address));
@@ -140,6 +151,8 @@ void TMonitor::UpdateHostStatus(int index, bool success, bool forcedOffline, std
           HostSucceeded(*host, responseTime, error);
         else
           HostFailed(*host, forcedOffline, simulated, responseTime, error, detail);
+        // Its variables are filled now, so the mail tells the new address and this result.
+        if (addressChanged) QueueIPChangeAlert(*this, *host);
 
         // The span between the starts of the last two tests goes to the state the host
         // is in now.
@@ -352,22 +365,17 @@ void TMonitor::StartNotification(THost& host, bool offline) {
   AddRunningTest((offline ? "HTTP Down Alert " : "HTTP Up Alert ") + host.DisplayName, std::move(task));
 }
 
-void TMonitor::IPAddressChange(const std::string& oldIP, const std::string& newIP, const std::string& testName,
+bool TMonitor::IPAddressChange(const std::string& oldIP, const std::string& newIP, const std::string& testName,
                                THost& host) {
   // The first address learned after loading or a reset is no change.
-  if (oldIP.empty() || oldIP == "-") return;
+  if (oldIP.empty() || oldIP == "-") return false;
   LogEvent(&host,
            "IP Address Change; New Address: " + newIP + "; Old Address: " + oldIP + " (During " + testName + ")", 'I');
   {
     TWriteLock guard(FStateLock);
     host.PreviousIP = oldIP;
   }
-  if (host.IPChangeRecipients.empty()) return;
-  const std::string subject = FAlerts->Template(TAlertTemplate::IPChangeSubject);
-  const std::string body = FAlerts->Template(TAlertTemplate::IPChangeBody);
-  if (subject.empty() || body.empty()) return;
-  const auto [windowStart, windowEnd] = EmailWindow(host);
-  FAlerts->QueueAlert(host.IPChangeRecipients, subject, body, windowStart, windowEnd, host, 3, -1, false);
+  return true;
 }
 
 void TMonitor::CheckParents() {

@@ -162,6 +162,51 @@ TEST_F(AlertQueue, QueueingExpandsFillsTraceVariablesAndNormalisesTheWindow) {
   EXPECT_EQ(M->Hosts().RetiredCount(), 1) << "the queue no longer keeps it, but freeing is the list's business";
 }
 
+// The IP-change mail is expanded by the real channel set: it must tell the address the
+// record has moved to, and the state the result that found it left the host in.
+TEST_F(AlertQueue, IPChangeAlertCarriesTheNewAddressAndTheStateAfterTheResult) {
+  THost* web = AddHost("web", "web.example");
+  web->IPChangeRecipients = "net@example.net";
+  TEmailConfig& c = A->EmailConfig();
+  c.IPChangeSubject = "%displayname%: %oldip% -> %ip%";
+  c.IPChangeBody = "New IP: %ip%; %status%; last success %lastsuccess%";
+  const int index = M->Hosts().IndexOf(web);
+  M->UpdateHostStatus(index, true, false, 5, "10.99.0.5", {}, {});
+  FClock.Advance(60000);
+  M->UpdateHostStatus(index, false, false, 0, {}, "lost", {});
+  ASSERT_EQ(web->Status, StatusWarning);
+  ASSERT_TRUE(Q->Entries().empty()) << "the first address learned is no change";
+  FClock.Advance(60000);
+  M->UpdateHostStatus(index, true, false, 5, "10.99.0.8", {}, {});
+
+  ASSERT_EQ(Q->Entries().size(), 1u);
+  const TEmailInfo& mail = *Q->Entries()[0];
+  EXPECT_EQ(mail.Subject, "web: 10.99.0.5 -> 10.99.0.8");
+  EXPECT_EQ(mail.Body, "New IP: 10.99.0.8; Online; last success " + A->ExpandHostVariables("%lastsuccess%", *web));
+  EXPECT_EQ(web->LastSuccess, FClock.Now());
+  EXPECT_TRUE(HasLine(*M, "IP Address Change; New Address: 10.99.0.8; Old Address: 10.99.0.5 (During Ping)", 'I'));
+  Q->FreePendingAlerts();
+}
+
+// With only the relay configured and no relay sender built, a host that goes down
+// queues no mail that could never leave, and no command line is announced that never runs.
+TEST_F(AlertQueue, OfflineHostWithOnlyTheRelayAndACommandClaimsNothing) {
+  TEmailConfig& c = A->EmailConfig();
+  c.RelayEnabled = true;
+  c.RelaySender = "relay@example.net";
+  c.OfflineSubject = "%displayname% down";
+  c.OfflineBody = "down";
+  THost* web = AddHost("web", "192.0.2.7");
+  web->LocalSubnet = true;
+  web->OfflineRecipients = "ops@example.net";
+  web->OfflineCommand = "page %displayname%";
+  M->UpdateHostStatus(M->Hosts().IndexOf(web), false, true, 0, {}, "down", {});
+  ASSERT_EQ(web->Status, StatusOffline);
+  EXPECT_TRUE(Q->Entries().empty());
+  EXPECT_EQ(CountLines("Launching Command Line"), 0);
+  EXPECT_EQ(CountLines("Error State"), 1);
+}
+
 TEST_F(AlertQueue, PluginRequestsAreQueuedAsGivenWithTheirHostsPriority) {
   THost* down = AddHost("down", "192.0.2.8");
   down->Status = StatusOffline;
@@ -420,6 +465,8 @@ TEST_F(AlertQueue, ChannelSetReadsTheSettingsAndTellsWhichRoutesExist) {
   EXPECT_TRUE(A->PrimaryServerConfigured());
   c.RelayEnabled = true;
   c.RelaySender = "relay@example.net";
+  EXPECT_FALSE(A->MailRouteConfigured()) << "a relay without a relay sender is no route";
+  UseRelay({});
   EXPECT_TRUE(A->MailRouteConfigured());
 
   testsupport::WriteFileBytes(folder + EmailConfigFileName, "Something else\r\nmail.example.net\r\n");

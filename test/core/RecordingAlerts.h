@@ -65,6 +65,7 @@ public:
   void AddToAlertWindow(THost& host) override { Calls.push_back("AddToAlertWindow " + host.DisplayName); }
   void RemoveFromAlertWindow(THost& host) override { Calls.push_back("RemoveFromAlertWindow " + host.DisplayName); }
   void ShowOnlinePopup(const std::string& hostLabel) override { Calls.push_back("ShowOnlinePopup " + hostLabel); }
+  bool RunsCommandLines() const override { return true; }
   void RunCommandLine(const std::string& command, THost& host) override {
     Calls.push_back("RunCommandLine " + ExpandHostVariables(command, host));
   }
