@@ -515,6 +515,53 @@ TEST(WindowChannel, UnfinishedFramesOfAllConnectionsShareOneBudget) {
                        "connections would hold more than " + std::to_string(TWindowChannel::MaxHeldBytes) + " bytes.");
 }
 
+std::vector<std::string> GQtWarnings;
+void KeepQtWarning(QtMsgType, const QMessageLogContext&, const QString& text) {
+  GQtWarnings.push_back(text.toStdString());
+}
+
+// Clients that close at once, with nothing, a whole post or half a data copy unread,
+// make the window read from sockets that have just closed: that must stay silent.
+TEST(WindowChannel, ClientsClosingAtOnceLeaveNoWarnings) {
+  TTempDir dir;
+  TScopedEnv env("XDG_RUNTIME_DIR", dir.Path());
+  int posted = 0;
+  TWindowChannel window([&](std::uint32_t, std::uintptr_t, std::intptr_t) -> std::intptr_t { return ++posted; });
+  ASSERT_TRUE(window.Register("Closing", "c"));
+  const std::uintptr_t hwnd = window.Handle();
+  GQtWarnings.clear();
+  const QtMessageHandler previous = qInstallMessageHandler(KeepQtWarning);
+  TFrame post;
+  post.Kind = TFrameKind::Post;
+  post.Msg = MsgDouble;
+  const std::string half = Header(1, 0, winmsg::WM_COPYDATA, 1u << 20) + std::string(1u << 19, 'h');
+  // Large unfinished copies held by many clients that then all go at once.
+  {
+    const std::string big = Header(1, 0, winmsg::WM_COPYDATA, 16u << 20) + std::string(4u << 20, 'b');
+    std::vector<int> holders;
+    RunBeside([&] {
+      for (int i = 0; i < 8; ++i) {
+        holders.push_back(RawConnect(hwnd, "Closing"));
+        ::send(holders.back(), big.data(), big.size(), MSG_NOSIGNAL);
+      }
+    });
+    for (int fd : holders) ::close(fd);
+    SpinUntil([] { return false; }, 300);
+  }
+  for (int round = 0; round < 60; ++round) {
+    for (const std::string& bytes : {std::string(), EncodeFrame(post), half}) {
+      const int fd = RawConnect(hwnd, "Closing");
+      if (!bytes.empty()) ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+      ::close(fd);
+    }
+  }
+  const bool all = SpinUntil([&] { return posted == 60; });
+  SpinUntil([] { return false; }, 300);
+  qInstallMessageHandler(previous);
+  EXPECT_TRUE(all) << posted;
+  EXPECT_EQ(GQtWarnings, std::vector<std::string>());
+}
+
 // A window in a process of its own, for the tests below (started by them, skipped otherwise).
 TEST(WindowChannelChild, DISABLED_Serve) {
   const char* cls = std::getenv("CORVALE_TEST_CHILD_CLASS");
