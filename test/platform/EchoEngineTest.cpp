@@ -119,35 +119,43 @@ void PingManyFromThreads(TEchoEngine& engine, int targets, int threads) {
 }
 
 // Keeps at most `limit` requests in flight from the callbacks themselves, as a pool of
-// echo tasks does; returns the number of correct replies.
-int PingChained(TEchoEngine& engine, int targets, int limit) {
-  std::mutex lock;
-  std::condition_variable finished;
-  int next = 0, done = 0, good = 0;
-  std::function<void()> startOne;
-  startOne = [&] {
+// echo tasks does; returns the number of correct replies. The state is shared with the
+// callbacks, as the last of them may still be running when this returns.
+struct TChain {
+  std::mutex Lock;
+  std::condition_variable Finished;
+  TEchoEngine* Engine = nullptr;
+  int Targets = 0, Next = 0, Done = 0, Good = 0;
+
+  static void StartOne(const std::shared_ptr<TChain>& chain) {
     int n;
     {
-      std::lock_guard<std::mutex> guard(lock);
-      if (next == targets) return;
-      n = next++;
+      std::lock_guard<std::mutex> guard(chain->Lock);
+      if (chain->Next == chain->Targets) return;
+      n = chain->Next++;
     }
     std::uint32_t target = LoopbackTarget(n % 60000);
-    engine.SendEchoAsync(target, 64, 5000, "ABC123", [&, target](const TEchoReply& r) {
+    chain->Engine->SendEchoAsync(target, 64, 5000, "ABC123", [chain, target](const TEchoReply& r) {
       {
-        std::lock_guard<std::mutex> guard(lock);
-        ++done;
-        if (r.Replied && r.Status == 0 && r.Address == target) ++good;
-        if (done == targets) finished.notify_all();
+        std::lock_guard<std::mutex> guard(chain->Lock);
+        ++chain->Done;
+        if (r.Replied && r.Status == 0 && r.Address == target) ++chain->Good;
+        if (chain->Done == chain->Targets) chain->Finished.notify_all();
       }
-      startOne();
+      StartOne(chain);
     });
-  };
-  for (int i = 0; i < limit; ++i) startOne();
-  std::unique_lock<std::mutex> guard(lock);
-  finished.wait_for(guard, std::chrono::seconds(120), [&] { return done == targets; });
-  EXPECT_EQ(done, targets);
-  return good;
+  }
+};
+
+int PingChained(TEchoEngine& engine, int targets, int limit) {
+  auto chain = std::make_shared<TChain>();
+  chain->Engine = &engine;
+  chain->Targets = targets;
+  for (int i = 0; i < limit; ++i) TChain::StartOne(chain);
+  std::unique_lock<std::mutex> guard(chain->Lock);
+  chain->Finished.wait_for(guard, std::chrono::seconds(120), [&] { return chain->Done == targets; });
+  EXPECT_EQ(chain->Done, targets);
+  return chain->Good;
 }
 
 }  // namespace
@@ -565,7 +573,8 @@ TEST(EchoEngineOwnNet, ReplyWithOtherDataIsNoAnswer) {
   testsupport::TTestNetns net("cvep-", {"quiet"});
   const std::string ns = net.Name("quiet");
   if (!net.Ready() ||
-      !net.Run({"ip -n " + ns + " link set lo up", "ip netns exec " + ns + " sysctl -qw net.ipv4.icmp_echo_ignore_all=1"}))
+      !net.Run({"ip -n " + ns + " link set lo up",
+                "ip netns exec " + ns + " sysctl -qw net.ipv4.icmp_echo_ignore_all=1"}))
     GTEST_SKIP() << "no namespace: " << net.Error();
   auto engine = EngineIn(ns, Mode::RawOnly);
   ASSERT_TRUE(engine);
