@@ -265,7 +265,8 @@ void TSmtpCli::Abort() {
 
 void TSmtpCli::OnReadyRead() {
   QTcpSocket* const socket = FSocket.get();
-  if (!socket) return;
+  // readyRead may still come for a socket that has closed meanwhile: reading it would warn.
+  if (!socket || !socket->isOpen()) return;
   // The socket's read buffer is bounded, so one event brings at most that much.
   QByteArray bytes = socket->readAll();
   FRecv.append(bytes.constData(), static_cast<std::size_t>(bytes.size()));

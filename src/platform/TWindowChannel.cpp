@@ -129,6 +129,9 @@ private:
     const auto it = FConnections.find(id);
     if (it == FConnections.end()) return;
     TConnection& conn = it->second;
+    // A local socket reads through a TCP socket of its own, which may have closed already
+    // when the close is reported; reading it then only warns on standard error.
+    if (!conn.Socket->isOpen() || conn.Socket->bytesAvailable() <= 0) return;
     const QByteArray data = conn.Socket->readAll();
     if (data.isEmpty()) return;
     conn.Buffer += data;
@@ -157,8 +160,8 @@ private:
     while (!conn.Waiting) {
       TFrame frame;
       std::size_t used = 0;
-      const TDecode result = DecodeFrame(conn.Buffer.constData() + start, static_cast<std::size_t>(conn.Buffer.size()) - start,
-                                         frame, used);
+      const std::size_t size = static_cast<std::size_t>(conn.Buffer.size()) - start;
+      const TDecode result = DecodeFrame(conn.Buffer.constData() + start, size, frame, used);
       if (result == TDecode::NeedMore) break;
       if (result == TDecode::Malformed || frame.Kind == TFrameKind::Reply) {
         Drop(id);
