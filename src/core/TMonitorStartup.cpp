@@ -158,8 +158,8 @@ void TMonitor::FindHostsFileName() {
   MoveOlderFile(computerFile);
   MoveOlderFile("hosts.cvlh");
   FHostsFileName = FileExists(FDataFolder + computerFile) ? FDataFolder + computerFile : FDataFolder + "hosts.cvlh";
-  if (!FOptions.HostsFileArg.empty() && FileExists(NativePath(FOptions.HostsFileArg)))
-    FHostsFileName = NativePath(FOptions.HostsFileArg);
+  const std::string argument = FOptions.HostsFilePath();
+  if (!argument.empty() && FileExists(argument)) FHostsFileName = argument;
 }
 
 void TMonitor::ReadLoginStartup() {

@@ -2,11 +2,13 @@
 // runs, the scheduler timer and the testing switch, the echo right.
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <unistd.h>
 
 #include <functional>
 
 #include "MonitorFixture.h"
 #include "common/QLRegistry.h"
+#include "core/THostList.h"
 #include "platform/TEchoEngine.h"
 
 namespace {
@@ -73,6 +75,37 @@ TEST_F(StartupTest, EchoRightIsReportedOnlyWhenMissing) {
     }
   EXPECT_EQ(reported, missing);
   m->Shutdown();
+}
+
+// Start-up changes to the program's folder; a hosts file named relative to the folder
+// the program was started in is still the one loaded and saved.
+TEST_F(StartupTest, RelativeHostsFileArgumentNamesTheFileInTheStartFolder) {
+  const std::string folder = Dir("start") + "/";
+  testsupport::WriteFileBytes(folder + "my.cvlh", "\"A\",\"127.0.0.1\"\r\n");
+  TStartOptions options;
+  options.ServiceMode = true;
+  options.HostsFileArg = "my.cvlh";
+  options.StartFolder = folder;
+  auto m = std::make_unique<TMonitor>(options, FClock, FServices);
+  m->Startup();
+  EXPECT_EQ(m->HostsFileName(), folder + "my.cvlh");
+  EXPECT_EQ(m->Hosts().Count(), 1);
+  m->Shutdown();
+  EXPECT_TRUE(FileExists(folder + "my.cvlh.bak"));
+  EXPECT_TRUE(FileExists(folder + "my.cvlp"));
+}
+
+TEST(StartOptionsTest, HostsFileArgumentIsResolvedAgainstTheStartFolder) {
+  char cwd[4096];
+  ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+  const TStartOptions parsed = ParseCommandLine({"service", "cfg\\My.CVLH"});
+  EXPECT_EQ(parsed.StartFolder, std::string(cwd) + "/");
+  EXPECT_EQ(parsed.HostsFilePath(), std::string(cwd) + "/cfg/My.CVLH");
+  TStartOptions absolute;
+  absolute.HostsFileArg = "/etc/corvale/a.cvlh";
+  absolute.StartFolder = "/srv/";
+  EXPECT_EQ(absolute.HostsFilePath(), "/etc/corvale/a.cvlh");
+  EXPECT_EQ(TStartOptions().HostsFilePath(), "");
 }
 
 }  // namespace
