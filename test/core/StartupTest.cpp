@@ -8,7 +8,6 @@
 
 #include "MonitorFixture.h"
 #include "common/QLRegistry.h"
-#include "core/THostList.h"
 #include "platform/TEchoEngine.h"
 
 namespace {
@@ -77,24 +76,7 @@ TEST_F(StartupTest, EchoRightIsReportedOnlyWhenMissing) {
   m->Shutdown();
 }
 
-// Start-up changes to the program's folder; a hosts file named relative to the folder
-// the program was started in is still the one loaded and saved.
-TEST_F(StartupTest, RelativeHostsFileArgumentNamesTheFileInTheStartFolder) {
-  const std::string folder = Dir("start") + "/";
-  testsupport::WriteFileBytes(folder + "my.cvlh", "\"A\",\"127.0.0.1\"\r\n");
-  TStartOptions options;
-  options.ServiceMode = true;
-  options.HostsFileArg = "my.cvlh";
-  options.StartFolder = folder;
-  auto m = std::make_unique<TMonitor>(options, FClock, FServices);
-  m->Startup();
-  EXPECT_EQ(m->HostsFileName(), folder + "my.cvlh");
-  EXPECT_EQ(m->Hosts().Count(), 1);
-  m->Shutdown();
-  EXPECT_TRUE(FileExists(folder + "my.cvlh.bak"));
-  EXPECT_TRUE(FileExists(folder + "my.cvlp"));
-}
-
+// Start-up changes to the program's folder; a relative name must not depend on it.
 TEST(StartOptionsTest, HostsFileArgumentIsResolvedAgainstTheStartFolder) {
   char cwd[4096];
   ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
