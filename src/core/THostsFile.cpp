@@ -281,8 +281,8 @@ private:
     h.HasBeenOffline = marks.find('1') != std::string::npos;
     h.ParentHasBeenOffline = marks.find('2') != std::string::npos;
     h.PluginText = f(41);
-    // A line that ends early, the last one of a file edited by hand included, keeps
-    // the defaults of the fields it lacks.
+    // A line that ends early has kept the defaults of the fields it lacks, also as the
+    // last line of a file edited by hand without a final line end: no damage.
 
     ReadTestKind(kind, fields >= 23, h, line.Number);
     if (h.OfflineNotify) h.OfflineNotification = ReadHTTPRequest(ExtraLine(h, line.Number, HTTPLineFields));

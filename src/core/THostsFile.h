@@ -10,10 +10,10 @@
 // What stops a load, and what it costs: a read error, a line that holds a NUL byte
 // (binary data, or the zero-filled tail a crash leaves), a line longer than
 // MaxHostsLineBytes, or a file that ends in the middle of a record (an extra line its
-// host needs is missing, or cut short without a line end). Such
-// lines are skipped with an event and the reading goes on, so every readable host is
-// kept; the load then returns false, and before anything can be saved over the file an
-// untouched copy of it is kept beside it as "<file>.unreadable-YYYYMMDD-HHNNSS".
+// host needs is missing, or cut short without a line end). Such lines are skipped with
+// an event and the reading goes on, so every readable host is kept; the load then
+// returns false, and before anything can be saved over the file an untouched copy of
+// it is kept beside it as "<file>.unreadable-YYYYMMDD-HHNNSS".
 #include <cstdint>
 #include <functional>
 #include <string>
