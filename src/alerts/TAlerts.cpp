@@ -12,7 +12,11 @@ TAlerts::~TAlerts() = default;
 void TAlerts::LoadConfiguration(const std::string& dataFolder) {
   const std::string fileName = dataFolder + EmailConfigFileName;
   std::string error;
-  switch (FConfig.LoadFromFile(fileName, error)) {
+  const TEmailConfig::TLoadResult result = FConfig.LoadFromFile(fileName, error);
+  if (result != TEmailConfig::TLoadResult::Missing && TEmailConfig::ReadableByOthers(fileName))
+    FMonitor.LogEvent(nullptr, fileName + " can be read by other users though it holds the mail passwords as plain text; "
+                      "make it readable by its owner only (mode 600)", 'W');
+  switch (result) {
     case TEmailConfig::TLoadResult::Loaded:
     case TEmailConfig::TLoadResult::Missing: break;
     case TEmailConfig::TLoadResult::BadSignature:

@@ -1,5 +1,7 @@
 #include "alerts/TEmailConfig.h"
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <vector>
@@ -117,4 +119,9 @@ std::string TEmailConfig::FileText() {
 bool TEmailConfig::SaveToFile(const std::string& fileName, std::string& errorText) {
   // The passwords are stored as they are: only the owner may read a new file.
   return ReplaceFileText(fileName, FileText(), 0600, errorText);
+}
+
+bool TEmailConfig::ReadableByOthers(const std::string& fileName) {
+  struct stat st {};
+  return ::stat(fileName.c_str(), &st) == 0 && (st.st_mode & (S_IRGRP | S_IROTH)) != 0;
 }

@@ -40,4 +40,7 @@ public:
   std::string FileText();
   // Writes the file whole; false with the file system's error, the old file unchanged.
   bool SaveToFile(const std::string& fileName, std::string& errorText);
+
+  // Whether the file's group or other users may read it.
+  static bool ReadableByOthers(const std::string& fileName);
 };

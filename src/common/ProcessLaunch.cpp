@@ -108,7 +108,8 @@ int RunAndWait(const std::string& commandLine, const std::string& workDir, int s
 
 void RunCaptured(const std::string& commandLine, const std::string& workDir, int& errorCode, std::string& output,
                  int threadPriority, unsigned creationFlags, const std::atomic<bool>* abortFlag, int timeoutMs,
-                 TUserToken token, const TOutputChunkCallback& onChunk, int& exitCode) {
+                 TUserToken token, const TOutputChunkCallback& onChunk, int& exitCode,
+                 const TFaultHook& faultHook) {
   errorCode = 0;
   output.clear();
   TSpawnOptions options = SpawnOptionsFor(commandLine.substr(0, MaxCapturedCommandLine), workDir, token);
@@ -127,6 +128,7 @@ void RunCaptured(const std::string& commandLine, const std::string& workDir, int
   };
   auto timedOut = [&] { return timeoutMs > 0 && elapsedMs() > timeoutMs; };
   char buffer[ChunkSize];
+  bool callbackFailed = false;
   auto take = [&](int waitMs) -> size_t {
     int n = ReadProcessOutput(process, buffer, ChunkSize, waitMs);
     if (n <= 0) return 0;
@@ -136,6 +138,9 @@ void RunCaptured(const std::string& commandLine, const std::string& workDir, int
       try {
         onChunk(chunk);
       } catch (...) {
+        // The output is kept all the same; a callback that fails on every chunk is told once.
+        if (!callbackFailed) ReportFault(faultHook, "RunCaptured output callback", CurrentExceptionText());
+        callbackFailed = true;
       }
     }
     return chunk.size();

@@ -11,6 +11,7 @@
 // The show-window value is accepted for the callers' sake and has no effect here: a
 // started program opens its windows as it sees fit. Only the empty user token is
 // accepted (see TUserToken); another gives ERROR_NOT_SUPPORTED.
+#include "platform/FaultReport.h"
 #include "platform/Processes.h"
 
 #include <atomic>
@@ -49,7 +50,7 @@ int RunAndWait(const std::string& commandLine, const std::string& workDir, int s
                int& exitCode);
 
 // Receives each piece of captured output as it is read; an exception it throws is
-// swallowed.
+// swallowed, and the first of a run is handed to RunCaptured's fault hook.
 using TOutputChunkCallback = std::function<void(std::string_view chunk)>;
 
 // Runs the command line (cut to 255 characters) with standard output and error captured
@@ -63,4 +64,5 @@ using TOutputChunkCallback = std::function<void(std::string_view chunk)>;
 // flags have no meaning here and are ignored.
 void RunCaptured(const std::string& commandLine, const std::string& workDir, int& errorCode, std::string& output,
                  int threadPriority, unsigned creationFlags, const std::atomic<bool>* abortFlag, int timeoutMs,
-                 TUserToken token, const TOutputChunkCallback& onChunk, int& exitCode);
+                 TUserToken token, const TOutputChunkCallback& onChunk, int& exitCode,
+                 const TFaultHook& faultHook = {});

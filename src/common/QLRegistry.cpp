@@ -102,9 +102,12 @@ bool TQLRegistry::Query(const std::string& name, std::uint32_t& type, std::strin
   return FCurrentKey.IsOpen() && FStore.QueryValue(FCurrentKey, name, type, data) == 0;
 }
 
+bool TQLRegistry::TryPut(const std::string& name, std::uint32_t type, std::string_view data) {
+  return FCurrentKey.IsOpen() && FStore.SetValue(FCurrentKey, name, type, data) == 0;
+}
+
 void TQLRegistry::Put(const std::string& name, std::uint32_t type, std::string_view data) {
-  if (!FCurrentKey.IsOpen() || FStore.SetValue(FCurrentKey, name, type, data) != 0)
-    Raise("Failed to set data for", name);
+  if (!TryPut(name, type, data)) Raise("Failed to set data for", name);
 }
 
 bool TQLRegistry::ValueExists(const std::string& name) {
@@ -141,14 +144,24 @@ TRegDataType TQLRegistry::GetDataType(const std::string& name) {
   }
 }
 
-std::string TQLRegistry::ReadString(const std::string& name) {
+std::optional<std::string> TQLRegistry::TryReadString(const std::string& name) {
   std::uint32_t type;
   std::string data;
-  if (!Query(name, type, data) || data.empty()) return "";
-  if (type != REG_SZ && type != REG_EXPAND_SZ) Raise("Invalid data type for", name);
+  if (!Query(name, type, data) || data.empty()) return std::string();
+  if (type != REG_SZ && type != REG_EXPAND_SZ) return std::nullopt;
   size_t zero = data.find('\0');
   if (zero != std::string::npos) data.resize(zero);
   return data;
+}
+
+std::string TQLRegistry::ReadString(const std::string& name) {
+  std::optional<std::string> text = TryReadString(name);
+  if (!text) Raise("Invalid data type for", name);
+  return std::move(*text);
+}
+
+bool TQLRegistry::TryWriteString(const std::string& name, const std::string& value) {
+  return TryPut(name, REG_SZ, value + '\0');
 }
 
 void TQLRegistry::WriteString(const std::string& name, const std::string& value) {
@@ -169,8 +182,21 @@ double TQLRegistry::ReadFloat(const std::string& name) {
   return value;
 }
 
+std::optional<double> TQLRegistry::TryReadFloat(const std::string& name) {
+  std::uint32_t type;
+  std::string data;
+  double value;
+  if (!Query(name, type, data) || type != REG_BINARY || data.size() != sizeof value) return std::nullopt;
+  std::memcpy(&value, data.data(), sizeof value);
+  return value;
+}
+
 void TQLRegistry::WriteFloat(const std::string& name, double value) {
-  Put(name, REG_BINARY, std::string_view(reinterpret_cast<const char*>(&value), sizeof value));
+  if (!TryWriteFloat(name, value)) Raise("Failed to set data for", name);
+}
+
+bool TQLRegistry::TryWriteFloat(const std::string& name, double value) {
+  return TryPut(name, REG_BINARY, std::string_view(reinterpret_cast<const char*>(&value), sizeof value));
 }
 
 std::int32_t TQLRegistry::ReadInteger(const std::string& name) {
@@ -211,55 +237,48 @@ bool TQLRegistry::DeleteValue(const std::string& name) {
 
 namespace {
 
-// The shell of every one-shot helper: a fresh object on the root, nothing escapes.
-template <typename TResult, typename TAction>
-TResult OneShot(TRegistryStore& store, HKEY root, TResult fallback, TAction action) {
-  try {
-    TQLRegistry reg(store);
-    reg.SetRootKey(root);
-    return action(reg);
-  } catch (...) {
-    return fallback;
-  }
+// The shell of every one-shot helper: a fresh object on the root. The actions use only
+// the calls that report failure by their result, so nothing is left to catch.
+template <typename TAction>
+auto OneShot(TRegistryStore& store, HKEY root, TAction action) {
+  TQLRegistry reg(store);
+  reg.SetRootKey(root);
+  return action(reg);
 }
 
 }  // namespace
 
 std::string ReadRegText(TRegistryStore& store, HKEY root, const std::string& key,
                         const std::string& name, const std::string& def) {
-  return OneShot(store, root, def, [&](TQLRegistry& reg) {
-    return reg.OpenKey(key, false) ? reg.ReadString(name) : std::string();
+  return OneShot(store, root, [&](TQLRegistry& reg) {
+    return reg.OpenKey(key, false) ? reg.TryReadString(name).value_or(def) : std::string();
   });
 }
 
 double ReadRegFloat(TRegistryStore& store, HKEY root, const std::string& key,
                     const std::string& name, double def) {
-  return OneShot(store, root, def, [&](TQLRegistry& reg) {
-    return reg.OpenKey(key, false) ? reg.ReadFloat(name) : def;
+  return OneShot(store, root, [&](TQLRegistry& reg) {
+    return reg.OpenKey(key, false) ? reg.TryReadFloat(name).value_or(def) : def;
   });
 }
 
 bool WriteRegText(TRegistryStore& store, HKEY root, const std::string& key,
                   const std::string& name, const std::string& text) {
-  return OneShot(store, root, false, [&](TQLRegistry& reg) {
-    if (!reg.OpenKey(key, true)) return false;
-    reg.WriteString(name, text);
-    return true;
+  return OneShot(store, root, [&](TQLRegistry& reg) {
+    return reg.OpenKey(key, true) && reg.TryWriteString(name, text);
   });
 }
 
 bool WriteRegFloat(TRegistryStore& store, HKEY root, const std::string& key,
                    const std::string& name, double value) {
-  return OneShot(store, root, false, [&](TQLRegistry& reg) {
-    if (!reg.OpenKey(key, true)) return false;
-    reg.WriteFloat(name, value);
-    return true;
+  return OneShot(store, root, [&](TQLRegistry& reg) {
+    return reg.OpenKey(key, true) && reg.TryWriteFloat(name, value);
   });
 }
 
 bool DeleteRegValue(TRegistryStore& store, HKEY root, const std::string& key,
                     const std::string& name) {
-  return OneShot(store, root, false, [&](TQLRegistry& reg) {
+  return OneShot(store, root, [&](TQLRegistry& reg) {
     reg.OpenKey(key, true);
     // A refused delete must not pass for a done one: the answer is whether it is gone.
     return reg.DeleteValue(name) || !reg.ValueExists(name);
@@ -267,12 +286,12 @@ bool DeleteRegValue(TRegistryStore& store, HKEY root, const std::string& key,
 }
 
 bool RegKeyExists(TRegistryStore& store, HKEY root, const std::string& key) {
-  return OneShot(store, root, false, [&](TQLRegistry& reg) { return reg.KeyExists(key); });
+  return OneShot(store, root, [&](TQLRegistry& reg) { return reg.KeyExists(key); });
 }
 
 bool RegValueExists(TRegistryStore& store, HKEY root, const std::string& key,
                     const std::string& name) {
-  return OneShot(store, root, false, [&](TQLRegistry& reg) {
+  return OneShot(store, root, [&](TQLRegistry& reg) {
     return reg.OpenKey(key, false) && reg.ValueExists(name);
   });
 }

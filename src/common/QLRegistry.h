@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -65,12 +66,21 @@ public:
   void WriteBinaryData(const std::string& name, const void* buffer, int size);
   bool DeleteValue(const std::string& name);
 
+  // The same without an exception, for callers that only want a fallback: no value
+  // when ReadString would raise (an empty text for a missing value, as there), when
+  // ReadFloat would raise; false when the write would.
+  std::optional<std::string> TryReadString(const std::string& name);
+  std::optional<double> TryReadFloat(const std::string& name);
+  bool TryWriteString(const std::string& name, const std::string& value);
+  bool TryWriteFloat(const std::string& name, double value);
+
 private:
   // The key to open a path from, and the path with a leading "\" removed.
   TRegKey BaseFor(std::string& path, bool& relative) const;
   // The value's type and data; false when it cannot be read.
   bool Query(const std::string& name, std::uint32_t& type, std::string& data);
   void Put(const std::string& name, std::uint32_t type, std::string_view data);
+  bool TryPut(const std::string& name, std::uint32_t type, std::string_view data);
 
   std::unique_ptr<TRegistryStore> FOwnStore;
   TRegistryStore& FStore;

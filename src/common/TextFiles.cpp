@@ -24,7 +24,23 @@ void SyncFolderOf(const std::string& fileName) {
   ::close(fd);
 }
 
+// ".<name>." before the six characters mkostemp chooses.
+std::string TemporaryPrefix(const std::string& fileName) {
+  const std::string native = NativePath(fileName);
+  return "." + native.substr(native.rfind('/') + 1) + ".";
+}
+
 }  // namespace
+
+bool IsReplaceTemporaryOf(const std::string& fileName, const std::string& name) {
+  const std::string prefix = TemporaryPrefix(fileName);
+  if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) return false;
+  for (std::size_t i = prefix.size(); i < name.size(); ++i) {
+    const char c = name[i];
+    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))) return false;
+  }
+  return true;
+}
 
 std::vector<std::string> SplitTextLines(std::string_view text) {
   std::vector<std::string> lines;
@@ -88,7 +104,8 @@ bool ReplaceFileText(const std::string& fileName, const std::string& text, unsig
                      std::string& errorText) {
   const std::string target = NativePath(fileName);
   const std::size_t slash = target.rfind('/');
-  std::string temp = target.substr(0, slash + 1) + "." + target.substr(slash + 1) + ".XXXXXX";
+  std::string temp = target.substr(0, slash + 1) + TemporaryPrefix(fileName) + "XXXXXX";
+  // Created 0600: a write cut short leaves nothing readable by others.
   const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) {
     errorText = ErrnoText(errno);
@@ -96,9 +113,9 @@ bool ReplaceFileText(const std::string& fileName, const std::string& text, unsig
   }
   struct stat old {};
   const bool existed = ::stat(target.c_str(), &old) == 0;
-  (void)::fchmod(fd, existed ? (old.st_mode & 07777) : newFileMode);
   bool ok = WriteAll(fd, text.data(), text.size()) && ::fsync(fd) == 0;
   int err = errno;
+  if (ok) (void)::fchmod(fd, existed ? (old.st_mode & 07777) : newFileMode);
   if (::close(fd) != 0 && ok) {
     ok = false;
     err = errno;

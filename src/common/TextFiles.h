@@ -21,6 +21,10 @@ bool ReadFileTail(const std::string& fileName, std::uint64_t maxBytes, std::stri
 bool ReplaceFileText(const std::string& fileName, const std::string& text, unsigned newFileMode,
                      std::string& errorText);
 
+// Whether name (without folder) is one of the temporary files ReplaceFileText writes
+// before it renames them to fileName: a save cut short leaves them behind.
+bool IsReplaceTemporaryOf(const std::string& fileName, const std::string& name);
+
 // Renames fileName to fileName + suffix, or + suffix + "-2", "-3" ... when that name is
 // taken, never replacing an existing file. The new name, or empty (errorText set) when
 // the file could not be moved.

@@ -67,6 +67,14 @@ bool ParseNumber(std::string_view text, double& value) {
   text = TrimBlanks(text);
   if (!text.empty() && text.front() == '+') text.remove_prefix(1);
   if (text.empty()) return false;
+  // Files written where the decimal separator is a comma: one comma and no point.
+  std::string withPoint;
+  if (const size_t comma = text.find(','); comma != std::string_view::npos) {
+    if (text.find_first_of(",.", comma + 1) != std::string_view::npos || text.find('.') < comma) return false;
+    withPoint.assign(text);
+    withPoint[comma] = '.';
+    text = withPoint;
+  }
   for (char c : text)
     if (!((c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == 'e' || c == 'E')) return false;
   double parsed = 0;

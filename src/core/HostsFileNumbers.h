@@ -1,6 +1,7 @@
 #pragma once
-// Numbers as the hosts file writes and reads them. The decimal separator is always "."
-// whatever the process locale says, so a file reads the same everywhere.
+// Numbers as the hosts file writes and reads them. The decimal separator written is
+// always "." whatever the process locale says, so a file reads the same everywhere;
+// reading also takes "," (files from systems whose separator is a comma).
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -17,8 +18,9 @@ double RoundTo7Decimals(double value);
 // The value rounded to 7 decimal places and formatted, in double quotes ("\"3\"").
 std::string QuotedNumber(double value);
 
-// A decimal number with optional sign, fraction and exponent, blanks allowed around it.
-// False (value untouched) for anything else, hexadecimal, infinities and NaN included.
+// A decimal number with optional sign, fraction ("." or one ",") and exponent, blanks
+// allowed around it. False (value untouched) for anything else, hexadecimal,
+// infinities, NaN and thousands separators included.
 bool ParseNumber(std::string_view text, double& value);
 
 // A decimal integer with optional sign, blanks allowed around it; false (value

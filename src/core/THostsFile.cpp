@@ -1,5 +1,6 @@
 #include "core/THostsFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,12 +25,12 @@
 #include "core/HostsFileNumbers.h"
 #include "core/THost.h"
 #include "core/THostList.h"
+#include "core/TSettings.h"
 #include "platform/NetInterfaces.h"
 #include "platform/SysErrors.h"
 
 namespace {
 
-constexpr int HostLineFields = 41;
 constexpr int HTTPLineFields = 7;
 constexpr double ErrorAfterMargin = 0.18333333333333333;  // 11 seconds, in minutes
 
@@ -59,31 +60,42 @@ class TLineReader {
 public:
   explicit TLineReader(int fd) : FFd(fd) {}
 
-  // False at the end of the file or on a read error (see Error).
+  // False at the end of the file or on a read error (see Error). CR LF, LF and a CR
+  // alone end a line: no field we write holds either, and a CR left inside a line
+  // would join two hosts into one.
   bool Next(TLine& line) {
     line = TLine();
     bool any = false, discarded = false;
     for (;;) {
       if (FPos == FFill && !Fill()) break;
+      if (FAfterCR) {
+        FAfterCR = false;
+        if (FBuf[FPos] == '\n') {
+          ++FPos;
+          continue;
+        }
+      }
       any = true;
       const char* start = FBuf + FPos;
-      const auto* nl = static_cast<const char*>(std::memchr(start, '\n', FFill - FPos));
-      const size_t n = nl ? static_cast<size_t>(nl - start) : FFill - FPos;
+      const char* end = FBuf + FFill;
+      const char* eol = start;
+      while (eol != end && *eol != '\n' && *eol != '\r') ++eol;
+      const size_t n = static_cast<size_t>(eol - start);
       if (std::memchr(start, '\0', n)) line.HasNul = true;
-      // Room for one byte beyond the limit: a CR that leaves with the line end.
+      // Room for one byte beyond the limit, so that a longer line is seen as one.
       const size_t limit = MaxHostsLineBytes + 1;
       const size_t room = line.Text.size() < limit ? limit - line.Text.size() : 0;
       if (n > room) discarded = true;
       line.Text.append(start, std::min(n, room));
       FPos += n;
-      if (nl) {
+      if (eol != end) {
+        FAfterCR = *eol == '\r';
         ++FPos;
         line.Ended = true;
         break;
       }
     }
     if (!any) return false;
-    if (line.Ended && !line.Text.empty() && line.Text.back() == '\r') line.Text.pop_back();
     line.TooLong = discarded || line.Text.size() > MaxHostsLineBytes;
     line.Number = ++FNumber;
     return true;
@@ -108,6 +120,7 @@ private:
   size_t FPos = 0, FFill = 0;
   int FError = 0;
   int FNumber = 0;
+  bool FAfterCR = false;  // a LF that follows belongs to the line end already read
 };
 
 // --- Loading -------------------------------------------------------------------------
@@ -268,7 +281,8 @@ private:
     h.HasBeenOffline = marks.find('1') != std::string::npos;
     h.ParentHasBeenOffline = marks.find('2') != std::string::npos;
     h.PluginText = f(41);
-    if (!line.Ended && fields < HostLineFields) Truncated(h, line.Number);
+    // A line that ends early has kept the defaults of the fields it lacks, also as the
+    // last line of a file edited by hand without a final line end: no damage.
 
     ReadTestKind(kind, fields >= 23, h, line.Number);
     if (h.OfflineNotify) h.OfflineNotification = ReadHTTPRequest(ExtraLine(h, line.Number, HTTPLineFields));
@@ -278,7 +292,9 @@ private:
 
   void ReadTestKind(const std::string& kind, bool present, THost& h, int hostLine) {
     int64_t number = 0;
-    if (!present) {
+    // No file we write has an empty field 23; read as a plug-in identifier it would
+    // take the next host line for its parameter line.
+    if (!present || TrimControls(kind).empty()) {
       h.TestKind = TestPing;
     } else if (ParseInteger(kind, number)) {
       // Plug-in tests are stored by identifier; a number beyond the built-in kinds
@@ -348,6 +364,12 @@ private:
   bool FComplete = true;
   bool FUnknownTests = false;
 };
+
+constexpr mode_t TempFileMode = 0600;
+// How far into a leftover temporary file we look to know it for one of ours.
+constexpr size_t LeftoverHeadBytes = 4096;
+// Leftovers looked at in one start-up; a folder holding more is not ours alone.
+constexpr int MaxLeftoversExamined = 10000;
 
 // An exclusive create: never replaces a file that is there.
 int CreateNew(const std::string& name, mode_t mode) {
@@ -527,7 +549,59 @@ void AppendRecord(std::string& out, const THost& h, const THostsSaveOptions& opt
   if (h.OnlineNotify) out += HTTPRequestLine(h.OnlineNotification);
 }
 
+// "XXXXXXXX.cvl": eight upper-case hexadecimal digits, as SaveHosts names them.
+bool IsHostsTemporaryName(const std::string& name) {
+  if (name.size() != 12 || name.compare(8, 4, ".cvl") != 0) return false;
+  for (size_t i = 0; i < 8; ++i)
+    if (!((name[i] >= '0' && name[i] <= '9') || (name[i] >= 'A' && name[i] <= 'F'))) return false;
+  return true;
+}
+
+// The first bytes of a regular file that belongs to this user; false for anything else
+// (a link, a device, another user's file), which is then left alone.
+bool ReadOwnFileHead(const std::string& path, std::string& head) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat st {};
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
+  if (ok) {
+    head.resize(LeftoverHeadBytes);
+    ssize_t n;
+    do n = ::pread(fd, head.data(), head.size(), 0);
+    while (n < 0 && errno == EINTR);
+    ok = n >= 0;
+    head.resize(ok ? static_cast<size_t>(n) : 0);
+  }
+  ::close(fd);
+  return ok;
+}
+
 }  // namespace
+
+std::vector<std::string> RemoveInterruptedSaves(const std::string& hostsFileName,
+                                                const std::string& settingsFileName) {
+  std::vector<std::string> removed;
+  const std::string folder = ExtractFilePath(NativePath(hostsFileName));
+  const std::string settings = NativePath(settingsFileName);
+  DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+  if (!dir) return removed;
+  int examined = 0;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    const bool hostsTemporary = IsHostsTemporaryName(name);
+    if (!hostsTemporary && (settings.empty() || !IsReplaceTemporaryOf(settings, name))) continue;
+    if (++examined > MaxLeftoversExamined) break;
+    const std::string path = folder + name;
+    std::string head, reason;
+    if (!ReadOwnFileHead(path, head)) continue;
+    // Every line we write begins with a quoted display name. An empty file is what a
+    // save cut short right after its creation leaves.
+    const bool ours = head.empty() || (hostsTemporary ? head.front() == '"' : TSettings::IsSettingsText(head, reason));
+    if (ours && ::unlink(path.c_str()) == 0) removed.push_back(path);
+  }
+  ::closedir(dir);
+  return removed;
+}
 
 bool LoadHosts(const std::string& fileName, THostList& list, const THostsLoadOptions& options) {
   const std::string path = NativePath(fileName);
@@ -575,20 +649,24 @@ bool SaveHosts(const std::string& fileName, const THostList& list, const THostsS
     auto engine = std::make_shared<std::mt19937>(std::random_device{}());
     random = [engine] { return static_cast<uint32_t>((*engine)()); };
   }
+  // A file without write rights is one its owner wants left alone, as the read-only
+  // attribute does elsewhere; root may write anything, so the mode bits say it too.
+  struct stat st {};
+  const bool existed = ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  if (existed && ((st.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0))
+    return fail("the file is read-only", EACCES);
+
+  // Only the owner may read what holds scrambled passwords, the temporary file too.
   std::string tempName;
   int fd = -1;
   for (int attempt = 0; attempt < 1000 && fd < 0; ++attempt) {
     char name[16];
     std::snprintf(name, sizeof name, "%08X.cvl", random());
     tempName = folder + name;
-    fd = CreateNew(tempName, 0666);
+    fd = CreateNew(tempName, TempFileMode);
     if (fd < 0 && errno != EEXIST) break;
   }
   if (fd < 0) return fail("Unable to create a temporary file in " + Quoted(folder.empty() ? "." : folder), errno);
-
-  // The new file keeps the access rights of the one it replaces.
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
 
   bool ok = true;
   int err = 0;
@@ -610,6 +688,9 @@ bool SaveHosts(const std::string& fileName, const THostList& list, const THostsS
     ok = false;
     err = errno;
   }
+  // The new file keeps the access rights of the one it replaces; given only now, so
+  // that a save cut short leaves nothing readable by others.
+  if (ok && existed) ::fchmod(fd, st.st_mode & 07777);
   if (::close(fd) != 0 && ok) {
     ok = false;
     err = errno;

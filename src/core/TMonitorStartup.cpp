@@ -11,6 +11,7 @@
 #include "common/QLRegistry.h"
 #include "common/SystemInfo.h"
 #include "core/THostList.h"
+#include "core/THostsFile.h"
 #include "core/TMonitor.h"
 #include "platform/TEchoEngine.h"
 #include "platform/TWindowChannel.h"
@@ -70,6 +71,8 @@ void TMonitor::Startup() {
   FindHostsFileName();
   FSettingsFileName = ChangeFileExt(FHostsFileName, ".cvlp");
   MoveOlderFile(ExtractFileName(FSettingsFileName));
+  for (const std::string& leftover : RemoveInterruptedSaves(FHostsFileName, FSettingsFileName))
+    LogEvent(nullptr, "Removed " + leftover + ", left behind by a save that did not finish", 'I');
   if (FileExists(FSettingsFileName)) LoadSettings();
 
   // 11. and 12.
@@ -158,8 +161,8 @@ void TMonitor::FindHostsFileName() {
   MoveOlderFile(computerFile);
   MoveOlderFile("hosts.cvlh");
   FHostsFileName = FileExists(FDataFolder + computerFile) ? FDataFolder + computerFile : FDataFolder + "hosts.cvlh";
-  if (!FOptions.HostsFileArg.empty() && FileExists(NativePath(FOptions.HostsFileArg)))
-    FHostsFileName = NativePath(FOptions.HostsFileArg);
+  const std::string argument = FOptions.HostsFilePath();
+  if (!argument.empty() && FileExists(argument)) FHostsFileName = argument;
 }
 
 void TMonitor::ReadLoginStartup() {

@@ -56,17 +56,26 @@ std::string TSettings::Value(std::string_view name) const {
 }
 
 void TSettings::SetValue(std::string_view name, std::string_view value) {
-  const int i = IndexOfName(name);
-  if (value.empty()) {
-    if (i >= 0) FLines.erase(FLines.begin() + i);
+  // The first line of a name is the one read; later lines of the same name go, or a
+  // value emptied or changed here would come back from one of them at the next load.
+  const int first = IndexOfName(name);
+  if (first < 0) {
+    if (!value.empty()) FLines.push_back(OneLine(name) + "=" + OneLine(value));
     return;
   }
-  if (i >= 0) {
-    std::string& line = FLines[static_cast<std::size_t>(i)];
+  std::size_t keep = static_cast<std::size_t>(first);
+  if (!value.empty()) {
+    std::string& line = FLines[keep];
     line = line.substr(0, line.find('=') + 1) + OneLine(value);
-  } else {
-    FLines.push_back(OneLine(name) + "=" + OneLine(value));
+    ++keep;
   }
+  for (std::size_t i = static_cast<std::size_t>(first) + 1; i < FLines.size(); ++i) {
+    const std::size_t eq = FLines[i].find('=');
+    if (eq != std::string::npos && SameName(std::string_view(FLines[i]).substr(0, eq), name)) continue;
+    if (keep != i) FLines[keep] = std::move(FLines[i]);
+    ++keep;
+  }
+  FLines.resize(keep);
 }
 
 int TSettings::ColumnWidth(const std::string& caption, int current) const {

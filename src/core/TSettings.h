@@ -63,8 +63,9 @@ public:
   int ColumnWidth(const std::string& caption, int current) const;
   void SetColumnWidth(const std::string& caption, int width);
 
-  // The name=value list. Value is empty for a missing name; an empty value removes the
-  // line; a new name is appended. Line breaks inside a name or value become blanks, as
+  // The name=value list. Value is the first line's for a name given twice; setting a
+  // value replaces that line and removes the others of the name, an empty value removes
+  // them all; a new name is appended. Line breaks inside a name or value become blanks, as
   // they would split the line in the file.
   bool HasName(std::string_view name) const;
   std::string Value(std::string_view name) const;

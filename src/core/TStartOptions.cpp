@@ -1,7 +1,11 @@
 #include "core/TStartOptions.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+
+#include "common/FileUtils.h"
 
 namespace {
 std::string Lower(std::string s) {
@@ -20,5 +24,13 @@ TStartOptions ParseCommandLine(const std::vector<std::string>& args) {
     else if (a == "/nomemcleanup") o.NoMemCleanup = true;
     else if (a.size() > 5 && a.compare(a.size() - 5, 5, ".cvlh") == 0) o.HostsFileArg = arg;
   }
+  char cwd[4096];
+  if (::getcwd(cwd, sizeof cwd)) o.StartFolder = IncludeTrailingPathDelimiter(cwd);
   return o;
+}
+
+std::string TStartOptions::HostsFilePath() const {
+  if (HostsFileArg.empty()) return std::string();
+  const std::string path = NativePath(HostsFileArg);
+  return path.front() == '/' ? path : StartFolder + path;
 }

@@ -24,9 +24,10 @@ bool NeedsEscape(unsigned char c) {
   return c < 0x20 || c == 0x7F || c == '"' || c == '%' || c == '[' || c == ']';
 }
 
-void AppendEscaped(std::string& out, std::string_view s) {
+// In a key path "\" separates the names, so inside a name it is escaped as well.
+void AppendEscaped(std::string& out, std::string_view s, bool keyName = false) {
   for (unsigned char c : s) {
-    if (NeedsEscape(c)) {
+    if (NeedsEscape(c) || (keyName && c == '\\')) {
       out += '%';
       out += HexDigits[c >> 4];
       out += HexDigits[c & 15];
@@ -216,7 +217,7 @@ void FormatNode(std::string& out, const TRegNode& node, std::string& path, bool 
   for (const auto& [folded, child] : node.Children) {
     size_t mark = path.size();
     if (!isRoot) path += '\\';
-    AppendEscaped(path, child->Name);
+    AppendEscaped(path, child->Name, true);
     FormatNode(out, *child, path, false);
     path.resize(mark);
   }

@@ -10,8 +10,9 @@
 // One "[path]" line per key (parts joined by "\"), then one line per value: sz and
 // expand_sz hold a text stored with its terminating zero, dword four bytes, hex binary
 // data, hex(type) any other type or size. In key paths, names and texts the bytes 00-1F,
-// 7F, '"', '%', '[' and ']' are written as "%" and two hexadecimal digits, so every byte
-// round-trips and each entry stays on one line. Lines starting with ";" are comments.
+// 7F, '"', '%', '[' and ']' are written as "%" and two hexadecimal digits (in key names
+// "\" too, as it separates them), so every byte round-trips and each entry stays on one
+// line. Lines starting with ";" are comments.
 #include <cstdint>
 #include <map>
 #include <memory>

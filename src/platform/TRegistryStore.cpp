@@ -303,7 +303,8 @@ int TRegistryStore::WriteRootFile(TRoot& r) {
     int kept = geteuid() == 0 ? fchown(fd, old.st_uid, old.st_gid) : 0;
     (void)kept;
   } else {
-    fchmod(fd, 0644);
+    // Values may hold scrambled passwords: a new file is for its owner only.
+    fchmod(fd, 0600);
   }
   // Like the system registry, writes are lazy: the rename keeps the file whole if the
   // program dies, and FlushKey makes it durable against a crash of the machine. Syncing

@@ -483,3 +483,17 @@ TEST_F(AlertQueue, ChannelSetReadsTheSettingsAndTellsWhichRoutesExist) {
   EXPECT_EQ(Q->Entries()[0]->Subject, "192.0.2.1");
   EXPECT_EQ(Q->Entries()[0]->Body, "hop 3 1 192.0.2.1");
 }
+
+TEST_F(AlertQueue, EmailSettingsOthersCanReadAreWarnedAbout) {
+  const std::string file = DataFolder() + EmailConfigFileName;
+  const std::string warning = file + " can be read by other users though it holds the mail passwords as plain text";
+  testsupport::WriteFileBytes(file, "Corvale1.01\r\nmail.example.net\r\nmon@example.net\r\nuser\r\nsecret\r\n");
+  for (const mode_t mode : {0644, 0640, 0604, 0600, 0400}) {
+    ::chmod(file.c_str(), mode);
+    const int before = CountLines(warning);
+    A->LoadConfiguration(DataFolder());
+    EXPECT_EQ(A->EmailConfig().PrimaryPassword, "secret");
+    EXPECT_EQ(CountLines(warning) - before, (mode & 044) != 0 ? 1 : 0) << std::oct << mode;
+  }
+  EXPECT_TRUE(HasLine(*M, warning, 'W'));
+}

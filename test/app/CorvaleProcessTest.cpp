@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <unistd.h>
+
 #include <csignal>
+#include <filesystem>
 
 #include "platform/WindowMessages.h"
 #include "support/TestSupport.h"
@@ -170,6 +173,25 @@ TEST_F(CorvaleProcessTest, ReadOnlyMachineRegistryStillRunsAndNoDisplayIsRefused
   ASSERT_TRUE(gui->waitForFinished(StartWaitMs));
   EXPECT_EQ(gui->exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(gui->exitCode(), 1);
+}
+
+TEST_F(CorvaleProcessTest, RelativeHostsFileIsTheOneInTheFolderTheProgramStartsIn) {
+  const std::string folder = FRoot.Path() + "/config";
+  ::mkdir(folder.c_str(), 0700);
+  testsupport::WriteFileBytes(folder + "/my.cvlh", "\"A\",\"127.0.0.1\"\r\n");
+  char cwd[4096];
+  ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+  ASSERT_EQ(::chdir(folder.c_str()), 0);
+  QProcess* p = Start("corvale", {"service", "my.cvlh"});
+  ASSERT_EQ(::chdir(cwd), 0);
+  ASSERT_NE(WaitForWindow(), 0u);
+  EXPECT_EQ(Msg({"TfrmCorvale", "3022"}).second, 0);
+  ASSERT_TRUE(p->waitForFinished(StartWaitMs));
+  EXPECT_EQ(p->exitCode(), 0);
+  // Loaded and saved where it lies; the data folder got no hosts file of its own.
+  EXPECT_TRUE(std::filesystem::exists(folder + "/my.cvlh.bak"));
+  EXPECT_TRUE(std::filesystem::exists(folder + "/my.cvlp"));
+  EXPECT_FALSE(std::filesystem::exists(FData + "/Quillmoor/Corvale/hosts.cvlh"));
 }
 
 }  // namespace

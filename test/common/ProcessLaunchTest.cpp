@@ -244,12 +244,15 @@ TEST(ProcessLaunch, RunCapturedCollectsAllOutputInOrder) {
   EXPECT_EQ(captured.Output, "");
   EXPECT_EQ(captured.ExitCode, 0);
 
-  // A throwing callback loses nothing.
+  // A throwing callback loses nothing, and its fault is reported once.
   int errorCode = -1, exitCode = 0;
   std::string output;
+  std::vector<std::string> faults;
   RunCaptured("seq 1 3000", "", errorCode, output, 0, 0, nullptr, 0, NoUserToken,
-              [](std::string_view) { throw std::runtime_error("callback failed"); }, exitCode);
+              [](std::string_view) { throw std::runtime_error("callback failed"); }, exitCode,
+              [&faults](const std::string& where, const std::string& what) { faults.push_back(where + ": " + what); });
   EXPECT_EQ(output, expected.substr(0, expected.find("\n3001\n") + 1));
+  EXPECT_EQ(faults, std::vector<std::string>{"RunCaptured output callback: callback failed"});
 
   // The command line is cut where the original buffer ended.
   captured = Capture("echo " + std::string(300, 'x'));

@@ -181,6 +181,25 @@ TEST(QLRegistry, TypedReadsCheckTypeAndSize) {
   EXPECT_TRUE(names.empty());
 }
 
+// The forms for callers that only want a fallback answer where the others raise.
+TEST(QLRegistry, TryFormsAnswerWhereTheTypedCallsRaise) {
+  TTempDir dir;
+  TRegistryStore store(dir.Path());
+  TQLRegistry reg(store);
+  EXPECT_FALSE(reg.TryWriteString("NoKey", "x")) << "no key is open";
+  EXPECT_FALSE(reg.TryWriteFloat("NoKey", 1));
+  ASSERT_TRUE(reg.OpenKey("Software\\Try", true));
+  ASSERT_TRUE(reg.TryWriteString("Text", std::string("ab\0cd", 5)));
+  ASSERT_TRUE(reg.TryWriteFloat("Float", 0.25));
+  reg.WriteInteger("Int", 3);
+  EXPECT_EQ(reg.TryReadString("Text"), std::optional<std::string>("ab"));
+  EXPECT_EQ(reg.TryReadString("None"), std::optional<std::string>(""));
+  EXPECT_EQ(reg.TryReadString("Int"), std::nullopt);
+  EXPECT_EQ(reg.TryReadFloat("Float"), std::optional<double>(0.25));
+  EXPECT_EQ(reg.TryReadFloat("None"), std::nullopt);
+  EXPECT_EQ(reg.TryReadFloat("Text"), std::nullopt);
+}
+
 TEST(QLRegistry, HelpersUseTheEnvironmentAndAnswerCommonAppData) {
   TTempDir dir, data;
   TScopedEnv reg("CORVALE_REGISTRY_DIR", dir.Path());

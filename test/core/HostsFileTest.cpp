@@ -3,11 +3,13 @@
 #include <QCoreApplication>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 
 #include "common/Clock.h"
 #include "common/Fields.h"
+#include "common/FileUtils.h"
 #include "common/QLEncryptString.h"
 #include "core/HostsFileNumbers.h"
 #include "core/THostList.h"
@@ -97,7 +99,10 @@ TEST(HostsFileNumbersTest, RoundsHalfAwayFromZeroAndWritesPlainDecimals) {
   double d = -1;
   EXPECT_TRUE(ParseNumber(" 1.5E-7 ", d));
   EXPECT_DOUBLE_EQ(d, 1.5e-7);
-  for (const char* bad : {"", "1,5", "0x10", "inf", "nan", "1.5.2", "12abc"}) {
+  // A comma is a decimal separator, as files from systems that write one have it.
+  EXPECT_TRUE(ParseNumber("-46000,25", d));
+  EXPECT_DOUBLE_EQ(d, -46000.25);
+  for (const char* bad : {"", "1,5,0", "1,000.5", "1.5,0", "0x10", "inf", "nan", "1.5.2", "12abc"}) {
     EXPECT_FALSE(ParseNumber(bad, d)) << bad;
   }
   int64_t i = 0;
@@ -111,7 +116,8 @@ TEST(HostsFileNumbersTest, RoundsHalfAwayFromZeroAndWritesPlainDecimals) {
   EXPECT_DOUBLE_EQ(ParseIntervalText("30s", 1), 0.5);
   EXPECT_DOUBLE_EQ(ParseIntervalText("2", 1), 2);
   EXPECT_DOUBLE_EQ(ParseIntervalText("2.5 min", 1), 2.5);
-  EXPECT_DOUBLE_EQ(ParseIntervalText("1,5", 1), 1);  // the separator is "."
+  EXPECT_DOUBLE_EQ(ParseIntervalText("1,5", 1), 1.5);
+  EXPECT_DOUBLE_EQ(ParseIntervalText("4,5 sec", 1), 0.075);
   EXPECT_DOUBLE_EQ(ParseIntervalText("s", 1), 1);     // the default stays in minutes
 }
 
@@ -454,7 +460,6 @@ TEST(HostsFileTest, DamagedFilesKeepEveryReadableHostAndAnUntouchedCopy) {
   ExpectKeptAndReported(a + "\r\n" + std::string(4096, '\0'), "skipped: it holds binary data.", 1);
   ExpectKeptAndReported(Lines({a, "\"Long\",\"" + std::string(MaxHostsLineBytes, 'x') + "\"", b}),
                         "Line 2 of \"", 2);
-  ExpectKeptAndReported(a + "\r\n" + b.substr(0, 40), "ends in the middle of the record that begins on line 2", 2);
 
   // An HTTP host whose request line is missing, or cut off, reads it as far as it goes.
   const std::string web = HostWith("W", "", "3", "\"4\"");
@@ -475,6 +480,114 @@ TEST(HostsFileTest, DamagedFilesKeepEveryReadableHostAndAnUntouchedCopy) {
   TLoad missing(dir.File("none.cvlh"));
   EXPECT_FALSE(missing.Result);
   EXPECT_TRUE(missing.Events.empty());
+}
+
+// Files from other systems and editors: every host arrives, nothing is reported, no
+// copy is kept, and the next save writes what was read.
+TEST(HostsFileTest, HandEditedFilesLoadWholeAndSaveWhatTheyHold) {
+  struct TCase {
+    const char* What;
+    std::string Text;
+    std::vector<std::string> Names;
+  };
+  const std::string a = HostWith("A", "", "1");
+  const std::string b = HostWith("B", "", "2");
+  const std::vector<TCase> cases = {
+      {"lines ended by CR alone", a + "\r" + b + "\r\n", {"A", "B"}},
+      {"CR alone, CR LF and LF mixed", a + "\r\r\n" + b + "\n" + HostWith("C", "", "3") + "\r", {"A", "B", "C"}},
+      {"last line short and without a line end", a + "\r\n\"B\",\"127.0.0.2\",\"5\"", {"A", "B"}},
+      {"field 23 empty but present", Lines({HostWith("A", "", "1", ""), b}), {"A", "B"}},
+      {"field 23 quoted empty", Lines({HostWith("A", "", "1", "\"\""), b}), {"A", "B"}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    TTempDir dir;
+    const std::string file = dir.File("hosts.cvlh");
+    WriteFileBytes(file, c.Text);
+    TLoad load(file);
+    EXPECT_TRUE(load.Result);
+    std::vector<std::string> names;
+    for (const auto& record : load.List.Records()) {
+      names.push_back(record->DisplayName);
+      EXPECT_EQ(record->TestKind, TestPing);
+      EXPECT_EQ(record->PluginText, "");
+    }
+    EXPECT_EQ(names, c.Names);
+    EXPECT_TRUE(load.Events.empty()) << load.Events.front().Message;
+    EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string>{"hosts.cvlh"});
+
+    ASSERT_TRUE(SaveHosts(file, load.List));
+    TLoad again(file);
+    EXPECT_EQ(again.List.Count(), static_cast<int>(c.Names.size()));
+  }
+
+  // A short last line keeps the defaults of what it lacks.
+  TTempDir dir;
+  WriteFileBytes(dir.File("s.cvlh"), "\"B\",\"127.0.0.2\",\"5\"");
+  TLoad shortLine(dir.File("s.cvlh"));
+  ASSERT_EQ(shortLine.List.Count(), 1);
+  EXPECT_DOUBLE_EQ(shortLine[0].TestInterval, 5);
+  EXPECT_TRUE(shortLine[0].AlertWindow);
+
+  // Numbers with a decimal comma read as meant and are written with a point.
+  std::string comma = "\"N\",\"127.0.0.1\",\"2,5\",\"8,5\",\"17,25\",\"90,5 sec\"";
+  for (int field = 7; field <= 41; ++field) {
+    comma += ",";
+    if (field == 12) comma += "\"46000,5\"";
+    if (field == 31) comma += "\"46001,25\"";
+    if (field == 33) comma += "\"1,5\"";
+  }
+  WriteFileBytes(dir.File("n.cvlh"), comma + "\r\n");
+  TLoad numbers(dir.File("n.cvlh"));
+  ASSERT_EQ(numbers.List.Count(), 1);
+  EXPECT_DOUBLE_EQ(numbers[0].TestInterval, 2.5);
+  EXPECT_DOUBLE_EQ(static_cast<double>(numbers[0].WindowStart * 24), 8.5);
+  EXPECT_DOUBLE_EQ(static_cast<double>(numbers[0].WindowEnd * 24), 17.25);
+  EXPECT_DOUBLE_EQ(numbers[0].ErrorAfter, 2.5 + 0.18333333333333333);  // 90.5 s is shorter
+  EXPECT_DOUBLE_EQ(numbers[0].DisabledUntil, 46000.5);
+  EXPECT_DOUBLE_EQ(numbers[0].LastSuccess, 46001.25);
+  EXPECT_DOUBLE_EQ(static_cast<double>(numbers[0].Uptime), 1.5);
+  ASSERT_TRUE(SaveHosts(dir.File("n.cvlh"), numbers.List));
+  const std::string saved = ReadFileBytes(dir.File("n.cvlh"));
+  EXPECT_EQ(saved.rfind("\"N\",\"127.0.0.1\",\"2.5\",\"8.5\",\"17.25\",", 0), 0u) << saved;
+  EXPECT_NE(saved.find(",\"46001.25\","), std::string::npos);
+}
+
+TEST(HostsFileTest, SavesKeepPasswordsPrivateAndLeaveReadOnlyFilesAlone) {
+  TTempDir dir;
+  const std::string file = dir.File("hosts.cvlh");
+  THostList list;
+  list.Add(list.NewRecord(1))->DisplayName = "one";
+  const auto mode = [](const std::string& name) {
+    struct stat st {};
+    return ::stat(name.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 07777) : -1;
+  };
+  // A new file is its owner's only; an existing one keeps its mode.
+  ASSERT_TRUE(SaveHosts(file, list));
+  EXPECT_EQ(mode(file), 0600);
+  ::chmod(file.c_str(), 0640);
+  ASSERT_TRUE(SaveHosts(file, list));
+  EXPECT_EQ(mode(file), 0640);
+
+  // What a save cut short leaves is its owner's only, even beside a file others read.
+  ::mkdir(dir.File("folder.cvlh").c_str(), 0755);
+  THostsSaveOptions fixed;
+  fixed.Random = [] { return 0xC0FFEEu; };
+  std::string error;
+  EXPECT_FALSE(SaveHosts(dir.File("folder.cvlh"), list, fixed, &error));
+  EXPECT_EQ(mode(dir.File("00C0FFEE.cvl")), 0600);
+  ::unlink(dir.File("00C0FFEE.cvl").c_str());
+
+  // A file without write rights is refused and stays as it is, without a backup.
+  ::chmod(file.c_str(), 0444);
+  const std::string before = ReadFileBytes(file);
+  list.Items(0)->DisplayName = "two";
+  EXPECT_FALSE(SaveHosts(file, list, {}, &error));
+  EXPECT_EQ(error.rfind("the file is read-only", 0), 0u) << error;
+  EXPECT_EQ(ReadFileBytes(file), before);
+  EXPECT_EQ(mode(file), 0444);
+  EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string>{"folder.cvlh", "hosts.cvlh", "hosts.cvlh.bak"}));
+  EXPECT_EQ(ReadFileBytes(file + ".bak"), before);  // from the save before
 }
 
 TEST(HostsFileTest, DemoConfigurationLoadsWholeAndTestsOnlyLoopback) {
@@ -574,6 +687,49 @@ TEST_F(HostsMonitorTest, HostsFileThatStopsLoadingSurvivesTheSavesThatFollow) {
   EXPECT_EQ(ReadFileBytes(HostsFile + ".bak"), ReadFileBytes(HostsFile));
   EXPECT_EQ(ReadFileBytes(HostsFile).find("garbage"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(copy + "-2"));
+}
+
+TEST_F(HostsMonitorTest, ReadOnlyHostsFileIsNotReplacedAtShutdown) {
+  const std::string original = Lines({HostWith("A", "", "1")});
+  WriteFileBytes(HostsFile, original);
+  ::chmod(HostsFile.c_str(), 0444);
+  auto monitor = NewMonitor();
+  monitor->Startup();
+  ASSERT_EQ(monitor->Hosts().Count(), 1);
+  monitor->Hosts().Items(0)->DisplayName = "Renamed";
+  monitor->Shutdown();
+  EXPECT_TRUE(Logged(*monitor, "Unable to save the configuration file " + HostsFile + ": the file is read-only", 'E'));
+  EXPECT_EQ(ReadFileBytes(HostsFile), original);
+  EXPECT_FALSE(std::filesystem::exists(HostsFile + ".bak"));
+}
+
+TEST_F(HostsMonitorTest, StartUpRemovesWhatInterruptedSavesLeftBehind) {
+  const std::string folder = ExtractFilePath(HostsFile);
+  WriteFileBytes(HostsFile, Lines({HostWith("A", "", "1")}));
+  const std::vector<std::string> leftovers = {"0000ABCD.cvl", "FFFFFFFF.cvl", ".hosts.cvlp.Ab3xZ9", ".hosts.cvlp.000000"};
+  WriteFileBytes(folder + leftovers[0], Lines({HostWith("Half", "", "9")}).substr(0, 30));
+  WriteFileBytes(folder + leftovers[1], "");
+  WriteFileBytes(folder + leftovers[2], "NumPings=3\r\nPlaySou");
+  WriteFileBytes(folder + leftovers[3], "");
+  // Names or contents that are not ours, and what is not a plain file, stay.
+  const std::vector<std::string> kept = {"0000abcd.cvl", "0000ABCD.cvlh", "1234ABCD.cvl", "notes.cvl",
+                                         ".hosts.cvlp.Ab3xZ", ".other.cvlp.Ab3xZ9", ".hosts.cvlp.Ab3x-9"};
+  for (const std::string& name : kept) WriteFileBytes(folder + name, "\"x\"");
+  WriteFileBytes(folder + "1234ABCD.cvl", std::string("\x89PNG\r\n\x1a\n\0", 9));
+  ::symlink(HostsFile.c_str(), (folder + "0000ABCE.cvl").c_str());
+
+  auto monitor = NewMonitor();
+  monitor->Startup();
+  for (const std::string& name : leftovers) {
+    EXPECT_FALSE(std::filesystem::exists(folder + name)) << name;
+    EXPECT_TRUE(Logged(*monitor, "Removed " + folder + name + ", left behind by a save that did not finish", 'I'))
+        << name;
+  }
+  for (const std::string& name : kept) EXPECT_TRUE(std::filesystem::exists(folder + name)) << name;
+  EXPECT_TRUE(std::filesystem::is_symlink(folder + "0000ABCE.cvl"));
+  EXPECT_EQ(monitor->Hosts().Count(), 1);
+  monitor->Shutdown();
+  EXPECT_EQ(ReadFileBytes(HostsFile).rfind("\"A\",\"127.0.0.1\",", 0), 0u);
 }
 
 }  // namespace

@@ -148,6 +148,41 @@ TEST(SettingsTest, SaveKeepsUnknownEntriesAndRemovesClearedOnes) {
   EXPECT_EQ(next.Value("Note"), "two  lines");
 }
 
+// The first line of a name is the one read; a save must not let a later one take over.
+TEST(SettingsTest, NameGivenTwiceIsReadAndSavedByItsFirstLine) {
+  TSettings s;
+  s.LoadFromText("SysLogServer=\r\n"
+                 "syslogserver=127.0.0.1:5514\r\n"
+                 "WebServerPassword=\r\n"
+                 "WebServerPassword=" + ScrambleText("hidden") + "\r\n"
+                 "HostUpSound=a.wav\r\n"
+                 "HOSTUPSOUND=b.wav\r\n"
+                 "Future=1\r\n"
+                 "Future=2\r\n");
+  EXPECT_EQ(s.SysLogServer, "");
+  EXPECT_EQ(s.WebServerPassword, "");
+  EXPECT_EQ(s.HostUpSound, "a.wav");
+  s.HostUpSound = "c.wav";
+  const std::string text = s.SaveToText();
+  const auto count = [&](const std::string& name) {
+    int n = 0;
+    for (const std::string& line : s.Lines()) n += CompareTextRange(line, 1, static_cast<int>(name.size()) + 1, name + "=", 1, -1) == 0;
+    return n;
+  };
+  EXPECT_EQ(count("SysLogServer"), 0);
+  EXPECT_EQ(count("WebServerPassword"), 0);
+  EXPECT_EQ(count("HostUpSound"), 1);
+  EXPECT_NE(text.find("HostUpSound=c.wav\r\n"), std::string::npos);
+  // Names this version never sets stay as they are.
+  EXPECT_NE(text.find("Future=1\r\nFuture=2\r\n"), std::string::npos);
+
+  TSettings next;
+  next.LoadFromText(text);
+  EXPECT_EQ(next.SysLogServer, "");
+  EXPECT_EQ(next.WebServerPassword, "");
+  EXPECT_EQ(next.HostUpSound, "c.wav");
+}
+
 TEST(SettingsTest, OnlyBinaryOrUnreadableFilesAreRefused) {
   TTempDir dir;
   TSettings s;

@@ -2,6 +2,7 @@
 // runs, the scheduler timer and the testing switch, the echo right.
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <unistd.h>
 
 #include <functional>
 
@@ -73,6 +74,20 @@ TEST_F(StartupTest, EchoRightIsReportedOnlyWhenMissing) {
     }
   EXPECT_EQ(reported, missing);
   m->Shutdown();
+}
+
+// Start-up changes to the program's folder; a relative name must not depend on it.
+TEST(StartOptionsTest, HostsFileArgumentIsResolvedAgainstTheStartFolder) {
+  char cwd[4096];
+  ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+  const TStartOptions parsed = ParseCommandLine({"service", "cfg\\My.CVLH"});
+  EXPECT_EQ(parsed.StartFolder, std::string(cwd) + "/");
+  EXPECT_EQ(parsed.HostsFilePath(), std::string(cwd) + "/cfg/My.CVLH");
+  TStartOptions absolute;
+  absolute.HostsFileArg = "/etc/corvale/a.cvlh";
+  absolute.StartFolder = "/srv/";
+  EXPECT_EQ(absolute.HostsFilePath(), "/etc/corvale/a.cvlh");
+  EXPECT_EQ(TStartOptions().HostsFilePath(), "");
 }
 
 }  // namespace

@@ -355,3 +355,32 @@ TEST(RegistryStore, ConcurrentWritersInTwoProcessesLoseNothing) {
   EXPECT_EQ(2u * Count, info.NumValues);
   EXPECT_EQ(Sz("c"), Query(reader, HKEY_LOCAL_MACHINE, "Software\\Race", "child" + std::to_string(Count - 1)));
 }
+
+TEST(RegistryStore, KeyNameWithBackslashSurvivesRewritesAndNewFilesArePrivate) {
+  TTempDir dir;
+  const std::string file = dir.File("HKEY_CURRENT_USER.reg");
+  WriteFileBytes(file, "[Software\\Odd%5cName]\n\"V\"=sz:\"1\"\n");
+  ::chmod(file.c_str(), 0644);
+  TRegistryStore store(dir.Path());
+  TRegKey software;
+  ASSERT_EQ(0, store.OpenKey(HKEY_CURRENT_USER, "Software", KEY_READ, software));
+  std::vector<std::string> names;
+  ASSERT_EQ(0, store.EnumKeyNames(software, names));
+  EXPECT_EQ(names, std::vector<std::string>{"Odd\\Name"});
+  // A rewrite keeps the one key with its "\", and the existing file keeps its mode.
+  ASSERT_EQ(0, Set(store, HKEY_CURRENT_USER, "Software\\Other", "W", REG_SZ, Sz("2")));
+  EXPECT_NE(ReadFileBytes(file).find("[Software\\Odd%5cName]\n\"V\"=sz:\"1\"\n"), std::string::npos)
+      << ReadFileBytes(file);
+  TRegistryStore reader(dir.Path());
+  ASSERT_EQ(0, reader.OpenKey(HKEY_CURRENT_USER, "Software", KEY_READ, software));
+  ASSERT_EQ(0, reader.EnumKeyNames(software, names));
+  EXPECT_EQ(names, (std::vector<std::string>{"Odd\\Name", "Other"}));
+  struct stat st {};
+  ASSERT_EQ(0, ::stat(file.c_str(), &st));
+  EXPECT_EQ(st.st_mode & 07777, 0644u);
+
+  // A new file may come to hold scrambled passwords: its owner's only.
+  ASSERT_EQ(0, Set(store, HKEY_LOCAL_MACHINE, "Software", "X", REG_SZ, Sz("3")));
+  ASSERT_EQ(0, ::stat(dir.File("HKEY_LOCAL_MACHINE.reg").c_str(), &st));
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+}
