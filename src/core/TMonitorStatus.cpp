@@ -156,6 +156,7 @@ void TMonitor::UpdateHostStatus(int index, bool success, bool forcedOffline, std
         FAlerts->SendHostUpdate(*host);
       } catch (...) {
         // What was done stays done; the row below shows it.
+        ReportCurrentException("UpdateHostStatus");
       }
     }
   }
@@ -388,5 +389,6 @@ void TMonitor::CheckParents() {
     }
   } catch (...) {
     // The records checked so far keep their new flags.
+    ReportCurrentException("CheckParents");
   }
 }
