@@ -345,7 +345,8 @@ void TAlertQueue::SmtpDone(TSmtpCli& client, TSmtpRequest request, int error) {
   if (request == smtpData) {
     try {
       client.Quit();
-    } catch (const std::exception&) {
+    } catch (...) {
+      FMonitor.ReportCurrentException("SMTP QUIT");
     }
   }
   Log(*entry, "Mail Sent To: " + entry->Recipients + " Using: " + client.Host + ", Subject: " + entry->Subject);
