@@ -303,6 +303,7 @@ TVariableContext VariableContext(TMonitor& monitor) {
   context.Use24HourDate = monitor.Use24HourDate();
   context.StartTime = monitor.StartTime();
   context.Now = monitor.Clock().Now();
+  context.Faults = monitor.FaultHook();
   return context;
 }
 
@@ -314,6 +315,8 @@ std::string ExpandHostVariables(const std::string& text, const THost& host, bool
     const THost copy = host;
     ExpandInto(result, copy, html, context);
   } catch (...) {
+    // The text goes out with the variables expanded so far.
+    ReportFault(context.Faults, "ExpandHostVariables", CurrentExceptionText());
   }
   return result;
 }

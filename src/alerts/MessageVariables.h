@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/DateTime.h"
+#include "platform/FaultReport.h"
 
 class THost;
 class THostList;
@@ -34,6 +35,7 @@ struct TVariableContext {
   bool Use24HourDate = false;
   TDateTime StartTime = 0;
   TDateTime Now = 0;
+  TFaultHook Faults;
 };
 
 // The context of the monitor at this moment (its clock's now). Same locking rule as

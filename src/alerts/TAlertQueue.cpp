@@ -179,6 +179,7 @@ void TAlertQueue::QueueAlert(const std::string& recipients, const std::string& s
     FMonitor.LogEvent(host, "Queued Alert to " + recipients + ", Subject: " + expandedSubject, 'M');
   } catch (...) {
     // Queueing is called from the status evaluation, which must go on.
+    FMonitor.ReportCurrentException("QueueAlert");
   }
 }
 
@@ -194,6 +195,7 @@ void TAlertQueue::tmrAlertTimer() {
       Dispatch(*entry);
     } catch (...) {
       // One bad entry must not keep the others from going out.
+      FMonitor.ReportCurrentException("tmrAlert dispatch");
     }
   }
 }
@@ -343,7 +345,8 @@ void TAlertQueue::SmtpDone(TSmtpCli& client, TSmtpRequest request, int error) {
   if (request == smtpData) {
     try {
       client.Quit();
-    } catch (const std::exception&) {
+    } catch (...) {
+      FMonitor.ReportCurrentException("SMTP QUIT");
     }
   }
   Log(*entry, "Mail Sent To: " + entry->Recipients + " Using: " + client.Host + ", Subject: " + entry->Subject);

@@ -45,9 +45,21 @@ int RunMonitor(QCoreApplication& app, const TStartOptions& options, TEntryUi& ui
   termSignals.Install();
   QObject::connect(&termSignals, &TTermSignals::EndSessionRequested, &monitor, [&monitor](int) { monitor.EndSession(); });
 
+  if (!withWindow) monitor.SetEventEcho(stderr);
+
   std::unique_ptr<TfrmCorvale> form;
   if (withWindow) form = std::make_unique<TfrmCorvale>(monitor);
-  monitor.Startup();
+  if (!monitor.Startup()) {
+    // Another copy holds the data folder; it may have opened its window meanwhile.
+    form.reset();
+    int exitCode = 0;
+    if (!ShowRunningInstance()) {
+      std::fprintf(stderr, "corvale: %s\n", monitor.StartRefusal().c_str());
+      exitCode = 1;
+    }
+    if (restartService) RestartOwnService(services, ui);
+    return exitCode;
+  }
   if (form && !options.StartMinimized) form->show();
   app.exec();
 

@@ -336,6 +336,7 @@ bool THostList::Busy(const THost& record) const {
   try {
     return FBusyCheck && FBusyCheck(record.ID);
   } catch (...) {
+    ReportFault(FFaults, "busy check", CurrentExceptionText());
     return true;  // keeping a record too long is harmless, freeing it too early is not
   }
 }
@@ -350,14 +351,14 @@ void THostList::RetireOrFree(std::unique_ptr<THost> record) {
 
 void THostList::FreeAll(std::optional<TTick> start, bool keepMessagesFlowing, int waitMs) {
   const TTick from = start.value_or(std::chrono::steady_clock::now());
-  for (auto& record : ExtractAll()) FreeRecord(std::move(record), from, keepMessagesFlowing, waitMs);
+  for (auto& record : ExtractAll()) FreeRecord(std::move(record), from, keepMessagesFlowing, waitMs, FFaults);
   TRecords retired;
   retired.swap(FRetired);
-  for (auto& record : retired) FreeRecord(std::move(record), from, keepMessagesFlowing, waitMs);
+  for (auto& record : retired) FreeRecord(std::move(record), from, keepMessagesFlowing, waitMs, FFaults);
 }
 
 void THostList::FreeRecord(std::unique_ptr<THost> record, std::optional<TTick> start,
-                           bool keepMessagesFlowing, int waitMs) {
+                           bool keepMessagesFlowing, int waitMs, const TFaultHook& faults) {
   if (!record) return;
   try {
     if (record->RunningTest && record->RunningTest->IsEchoTest()) record->RunningTest->Abort();
@@ -369,6 +370,8 @@ void THostList::FreeRecord(std::unique_ptr<THost> record, std::optional<TTick> s
       if (keepMessagesFlowing && QCoreApplication::instance()) QCoreApplication::processEvents();
     }
   } catch (...) {
+    // The record goes all the same; its threads hold copies, never the record.
+    ReportFault(faults, "FreeRecord", CurrentExceptionText());
   }
   record.reset();
 }

@@ -5,6 +5,7 @@
 // as it lives, whatever is inserted or removed around it.
 #include "common/DateTime.h"
 #include "core/THost.h"
+#include "platform/FaultReport.h"
 
 #include <chrono>
 #include <cstdint>
@@ -87,6 +88,8 @@ public:
 
   // Tells whether a queued e-mail alert refers to a host; none means never.
   void SetBusyCheck(TBusyCheck busy) { FBusyCheck = std::move(busy); }
+  // Where the errors this list swallows are reported.
+  void SetFaultHook(TFaultHook faults) { FFaults = std::move(faults); }
   // A running test or running trace, or a queued e-mail alert refers to the record.
   bool Busy(const THost& record) const;
   // A record leaving the host list: retired while busy, freed otherwise.
@@ -99,7 +102,8 @@ public:
   // until waitMs have passed since start (now when none), running the Qt event loop
   // between steps when asked; then frees the record whatever its threads do.
   static void FreeRecord(std::unique_ptr<THost> record, std::optional<TTick> start = {},
-                         bool keepMessagesFlowing = false, int waitMs = HostListWaitMs);
+                         bool keepMessagesFlowing = false, int waitMs = HostListWaitMs,
+                         const TFaultHook& faults = {});
 
 private:
   enum class TVisit { InProgress, Up, Down };
@@ -111,6 +115,7 @@ private:
 
   TRandomSource FRandom;
   TBusyCheck FBusyCheck;
+  TFaultHook FFaults;
   TRecords FHosts;
   TRecords FRetired;
   mutable std::mutex FIndexLock;

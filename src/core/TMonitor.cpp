@@ -22,6 +22,10 @@ TMonitor::TMonitor(const TStartOptions& options, TClock& clock, TServiceControl&
       FTests(std::make_unique<TTestContext>(this, nullptr)), FEcho(std::make_unique<TEchoEngine>()),
       FSyslog(std::make_unique<TSyslogSender>(clock)) {
   FStartTime = FClock.Now();
+  FFaults = std::make_unique<TFaultLog>(this, FClock, [this](const std::string& message) {
+    LogEvent(nullptr, message, 'E');
+  });
+  FHosts->SetFaultHook(FaultHook());
   FTests->SetEcho(FEcho.get());
   FTests->SetTracer([this](const std::string& message) { Trace(message); });
   Timer1.setInterval(250);
@@ -49,6 +53,9 @@ TMonitor::~TMonitor() {
   // find no engine rather than a dying one.
   FTests->SetEcho(nullptr);
   FEcho.reset();
+  // The members go from here on; an event logged now would find some of them gone.
+  FHosts->SetFaultHook(nullptr);
+  FFaults->Silence();
 }
 
 std::uintptr_t TMonitor::WindowHandle() const { return FWindow ? FWindow->Handle() : 0; }
@@ -130,14 +137,17 @@ void TMonitor::LogEvent(const THost* host, const std::string& message, char cate
       label = LogLabel(*host);
     } catch (...) {
       label = "Unknown";
+      ReportCurrentException("LogEvent");
     }
   }
   Trace("Log status " + label + " " + message);
   const TDateTime now = FClock.Now();
+  std::string entry = TEventLog::FormatEntry(now, Use24HourDate(), label, message, category);
+  if (FEventEcho) EchoEvent(entry);
   std::int64_t id;
   {
     std::unique_lock<std::shared_mutex> guard(FStateLock);
-    id = FLog.Append(TEventLog::FormatEntry(now, Use24HourDate(), label, message, category));
+    id = FLog.Append(std::move(entry));
   }
   emit LogLineAdded(id);
 
@@ -157,10 +167,23 @@ void TMonitor::LogEvent(const THost* host, const std::string& message, char cate
       try {
         hook(hostID, message, level);
       } catch (...) {
+        // The entry is not passed to that hook; the others still get it.
+        ReportCurrentException("log hook");
       }
     }
     FInLogHooks = false;
   }
+}
+
+void TMonitor::EchoEvent(const std::string& entryLine) {
+  // One line per event, whatever the message holds, and no line without end.
+  constexpr std::size_t MaxEchoBytes = 4096;
+  std::string line = entryLine.substr(0, MaxEchoBytes);
+  for (char& c : line)
+    if (c == '\r' || c == '\n') c = ' ';
+  line += '\n';
+  std::fwrite(line.data(), 1, line.size(), FEventEcho);
+  std::fflush(FEventEcho);
 }
 
 void TMonitor::tmrFreeMemTimer() {

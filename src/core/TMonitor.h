@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QTimer>
 #include <atomic>
+#include <cstdio>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -18,10 +19,12 @@
 
 #include "core/TAlertChannels.h"
 #include "core/TEventLog.h"
+#include "core/TFaultLog.h"
 #include "core/TSettings.h"
 #include "core/TStartOptions.h"
 #include "core/TStatusTrace.h"
 #include "hosttests/TTestContext.h"
+#include "platform/TInstanceLock.h"
 #include "platform/TRegistryStore.h"
 
 class TClock;
@@ -67,8 +70,15 @@ public:
   TMonitor(const TMonitor&) = delete;
   TMonitor& operator=(const TMonitor&) = delete;
 
-  // The start-up steps in order. Registers the window of the class "TfrmCorvale".
-  void Startup();
+  // The start-up steps in order. Registers the window of the class "TfrmCorvale". False,
+  // having written nothing, when another copy holds the data folder (StartRefusal() says
+  // so); the program then ends.
+  bool Startup();
+  const std::string& StartRefusal() const { return FStartRefusal; }
+  // Locked in the data folder for the whole run.
+  static constexpr const char* InstanceLockFileName = "Corvale.lock";
+  // The status trace's copy that outlives a crash of the process.
+  static constexpr const char* TraceRingFileName = "Corvale.trace";
   // The orderly shutdown; runs once. Emits ShutdownFinished at the end.
   void Shutdown();
   // Another program, the tray's Exit or the end of the session asks the program to end.
@@ -88,10 +98,19 @@ public:
   // The event log file "Corvale.log" in the data folder, written whole; entries stay
   // unsaved when it cannot be written, and the next trigger tries again.
   void SaveEventLog();
-  // The settings file; skipped when it cannot be written, and for the whole run when an
-  // unreadable file could not be set aside.
-  void SaveSettings();
+  // The settings file; skipped when it cannot be written (false, with an "E" event), and
+  // for the whole run when an unreadable file could not be set aside.
+  bool SaveSettings();
+  // The headless program: every event also goes to this stream, one line each (a service
+  // manager's journal reads standard error). nullptr: nowhere.
+  void SetEventEcho(std::FILE* stream) { FEventEcho = stream; }
   void Trace(const std::string& message) { FTrace->Trace(message); }
+  // Where the monitor's parts hand the errors they swallow: each becomes an "E" event,
+  // rate-limited per place (TFaultLog). Any thread.
+  TFaultHook FaultHook() { return FFaults->Hook(); }
+  void ReportFault(const std::string& where, const std::string& what) { FFaults->Report(where, what); }
+  // Inside a catch block: reports the exception being handled.
+  void ReportCurrentException(const std::string& where) { FFaults->Report(where, CurrentExceptionText()); }
 
   // The hosts file (TMonitorConfig.cpp). LoadConfiguration replaces the host list with
   // the file's records and makes the file the current hosts file, also when it was read
@@ -139,7 +158,10 @@ public:
   // until then).
   TDateTime StartTime() const { return FStartTime; }
   void SetRunState(int state) { FRunState.store(state); }
+  // 1 until the orderly shutdown has finished, then 0, or ExitUnsaved when that shutdown
+  // could not save the hosts file.
   int ExitCode() const { return FExitCode.load(); }
+  static constexpr int ExitUnsaved = 2;
   std::uintptr_t WindowHandle() const;
   std::string Caption() const;
 
@@ -247,6 +269,8 @@ private:
   void WriteProgramPath();
   void StartTimers();
   void RegisterWindow();
+  bool LockDataFolder();
+  void AttachTraceRing();
   // Steps whose subsystems are filled in by later work.
   void LoadEventLog();
   void LoadSettings();
@@ -281,6 +305,10 @@ private:
   TClock& FClock;
   TServiceControl& FServices;
   TRegistryStore FRegistry;
+  // Released last: until the members below are gone, files of this run may still change.
+  TInstanceLock FInstanceLock;
+  // Before every part that reports to it, so that it outlives them.
+  std::unique_ptr<TFaultLog> FFaults;
   std::unique_ptr<THostList> FHosts;
   TEventLog FLog;
   std::unique_ptr<TStatusTrace> FTrace;
@@ -305,12 +333,18 @@ private:
   std::atomic<int> FExitCode{0};
   bool FShutdownDone = false;
   bool FStarted = false;
+  bool FStartRefused = false;
+  std::string FStartRefusal;
   bool FRemovableMode = false;
   bool FDiagnosticMode = false;
   bool FRestartServiceAtExit = false;
   bool FLoadAtLogin = false, FLoadMinimized = false, FOtherProgramAtLogin = false;
   TSettings FSettings;
   bool FSettingsSaveBlocked = false;
+  bool FHostsSaveFailed = false;
+  std::FILE* FEventEcho = nullptr;
+  bool FEchoLogFileFailed = false;
+  void EchoEvent(const std::string& entryLine);
   std::unique_ptr<TSyslogSender> FSyslog;
   std::vector<TLogHook> FLogHooks;
   bool FInLogHooks = false;

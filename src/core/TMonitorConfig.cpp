@@ -73,7 +73,7 @@ bool TMonitor::LoadConfiguration(const std::string& fileName) {
     // saved under the previous name it would replace a configuration it never came from.
     FHostsFileName = fileName;
   }
-  for (auto& record : previous) THostList::FreeRecord(std::move(record), start, true);
+  for (auto& record : previous) THostList::FreeRecord(std::move(record), start, true, HostListWaitMs, FaultHook());
   emit HostListRebuilt();
 
   if (ok) LogEvent(nullptr, "\"" + fileName + "\" loaded as the current configuration file", 'C');
@@ -81,6 +81,7 @@ bool TMonitor::LoadConfiguration(const std::string& fileName) {
     try {
       hook(fileName, FHosts->Count());
     } catch (...) {
+      ReportCurrentException("configuration hook");
     }
   }
   return ok;

@@ -68,6 +68,7 @@ void TMonitor::ResetHost(THost& record, int depth) {
       record.StatusHistory.clear();
     }
   } catch (...) {
+    ReportCurrentException("ResetHost");
   }
 }
 

@@ -1,4 +1,5 @@
 // The event log file and its save triggers.
+#include <cstdio>
 #include <mutex>
 
 #include "common/Clock.h"
@@ -26,7 +27,9 @@ void TMonitor::tmrAlertTimer() {
     }
   } catch (...) {
     // One bad pass of the queue must not stop the saves below.
+    ReportCurrentException("tmrAlert");
   }
+  FFaults->LogHeldBack();
   if (LogSaveDue()) {
     SaveEventLog();
     std::string error;
@@ -85,8 +88,16 @@ void TMonitor::SaveEventLog() {
   if (!ReplaceFileText(FDataFolder + LogFileName, text, 0644, error)) {
     // The entries stay unsaved, so the next trigger tries again.
     Trace("Log file not saved: " + error);
+    if (FEventEcho && !FEchoLogFileFailed) {
+      // Not an event: it would only add to what cannot be saved, once a minute.
+      std::fprintf(FEventEcho, "corvale: unable to save the log file %s%s: %s\n", FDataFolder.c_str(), LogFileName,
+                   error.c_str());
+      std::fflush(FEventEcho);
+    }
+    FEchoLogFileFailed = true;
     return;
   }
+  FEchoLogFileFailed = false;
   FLogUnsaved = false;
   FLogFirstUnsavedMs = FClock.Milliseconds();
 }

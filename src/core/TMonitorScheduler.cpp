@@ -128,6 +128,7 @@ void ReleaseRetired(TMonitor& m, std::int64_t hostID) {
   try {
     if (hostID >= 0 && hostID <= MaxHostID) m.Hosts().ReleaseRetired(static_cast<std::int32_t>(hostID));
   } catch (...) {
+    m.ReportCurrentException("ReleaseRetired");
   }
 }
 
@@ -232,6 +233,7 @@ void TMonitor::Timer1Timer() {
         }
       } catch (...) {
         // One record's trouble does not hold up the others.
+        ReportCurrentException("Timer1");
       }
     }
 
@@ -242,10 +244,8 @@ void TMonitor::Timer1Timer() {
       FTrayHint = std::move(hint);
       emit TrayHintChanged();
     }
-  } catch (const std::exception& e) {
-    LogEvent(nullptr, std::string("Exception in Timer1: ") + e.what(), 'E');
   } catch (...) {
-    LogEvent(nullptr, "Exception in Timer1: unknown error", 'E');
+    ReportCurrentException("Timer1");
   }
   Trace("Timer1 Longest Op: " + steps.Text());
   FPreviousPass = now;
@@ -274,10 +274,8 @@ void TMonitor::TestHost(int index) {
     }
     AddRunningTest(task->Name(), task);
     RefreshHostRow(index, "TestHost");
-  } catch (const std::exception& e) {
-    Trace(std::string("TestHost ") + std::to_string(index) + ": " + e.what());
   } catch (...) {
-    Trace("TestHost " + std::to_string(index) + ": unknown error");
+    ReportCurrentException("TestHost");
   }
 }
 
@@ -334,6 +332,7 @@ void TMonitor::PingCallback(TPingThread& thread, const std::string& address, con
                        echoDetail);
     }
   } catch (...) {
+    ReportCurrentException("PingCallback");
   }
   ReleaseRetired(*this, tag);
 }
@@ -350,6 +349,7 @@ void TMonitor::TCPCallback(TTCPThread& thread, const std::string& hostAddress, c
     const int index = TakeFinishedTest(*this, thread, hostReference);
     if (index >= 0) UpdateHostStatus(index, connected, false, elapsed, resolvedAddress, text, std::string());
   } catch (...) {
+    ReportCurrentException("TCPCallback");
   }
   ReleaseRetired(*this, hostReference);
 }
@@ -369,6 +369,7 @@ void TMonitor::ProbeCallback(TTCPThread& thread, const std::string&, const std::
           (port == SharePort ? record->ShareCapability : record->RDPCapability) = capability;
     }
   } catch (...) {
+    ReportCurrentException("ProbeCallback");
   }
   FProbesInFlight = std::max(0, FProbesInFlight - 1);
   RemoveFromRunningTests(&thread);

@@ -36,8 +36,8 @@ void TMonitor::LoadSettings() {
   }
 }
 
-void TMonitor::SaveSettings() {
-  if (FSettingsFileName.empty() || FSettingsSaveBlocked) return;
+bool TMonitor::SaveSettings() {
+  if (FSettingsFileName.empty() || FSettingsSaveBlocked) return true;
   std::string text;
   {
     // Writing the values into the list changes it.
@@ -45,5 +45,9 @@ void TMonitor::SaveSettings() {
     text = FSettings.SaveToText();
   }
   std::string error;
-  if (!ReplaceFileText(FSettingsFileName, text, TSettings::FileMode, error)) Trace("Settings not saved: " + error);
+  if (!ReplaceFileText(FSettingsFileName, text, TSettings::FileMode, error)) {
+    LogEvent(nullptr, "Unable to save the settings file " + FSettingsFileName + ": " + error, 'E');
+    return false;
+  }
+  return true;
 }

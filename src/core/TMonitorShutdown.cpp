@@ -28,17 +28,15 @@ void TMonitor::Shutdown() {
   const auto step = [this](const char* what, auto&& fn) {
     try {
       fn();
-    } catch (const std::exception& e) {
-      Trace(std::string("Shutdown ") + what + ": " + e.what());
     } catch (...) {
-      Trace(std::string("Shutdown ") + what + ": unknown error");
+      ReportCurrentException(std::string("Shutdown ") + what);
     }
   };
 
   // 1.
   step("timer", [this] {
     Timer1.stop();
-    SaveConfiguration();
+    FHostsSaveFailed = !SaveConfiguration(FHostsFileName);
     SaveSettings();
   });
   // 2.
@@ -56,15 +54,23 @@ void TMonitor::Shutdown() {
     TerminateRunningTests();
     LetMessagesRun();
   });
-  // 6.
+  // 6. Completion steps wait at the closed gate while their tests are told to end, so
+  // none of them reads a record in the middle of it.
   step("host tests", [this] {
+    FTests->HostListGate.Reset();
+    struct TGateOpener {
+      TGateEvent& Gate;
+      ~TGateOpener() { Gate.Set(); }
+    } opener{FTests->HostListGate};
     for (const auto& host : FHosts->Records())
       if (host->RunningTest) host->RunningTest->Terminate();
     for (int i = 0; i < FHosts->RetiredCount(); ++i)
       if (THost* host = FHosts->RetiredItems(i); host && host->RunningTest) host->RunningTest->Terminate();
   });
-  // 7. and 8.
+  // 7. The last pass starts nothing (the run state is 2) but still abandons overdue tests.
+  step("last pass", [this] { Timer1Timer(); });
   step("echo completions", [this] { WaitForCompletions({&FTests->Completions.Echo}); });
+  // 8.
   step("message senders", [this] {
     WaitForCompletions({&FTests->Completions.InfoUpdate});
     SleepWithMessages(100);
@@ -94,7 +100,7 @@ void TMonitor::Shutdown() {
   });
   // 14.
   FRunState.store(rsClosed);
-  FExitCode.store(0);
+  FExitCode.store(FHostsSaveFailed ? ExitUnsaved : 0);
   if (FWindow) FWindow->Unregister();
   emit ShutdownFinished();
 }

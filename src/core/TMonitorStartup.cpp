@@ -35,11 +35,10 @@ std::string Lower(std::string s) {
 }
 }  // namespace
 
-void TMonitor::Startup() {
-  if (FStarted) return;
+bool TMonitor::Startup() {
+  if (FStarted) return !FStartRefused;
   FStarted = true;
   FStartTime = FClock.Now();
-  RegisterWindow();
 
   // 1. From here until the orderly shutdown has finished, an end is premature.
   FExitCode.store(1);
@@ -53,6 +52,10 @@ void TMonitor::Startup() {
   FindModes();
   // 3. and 4.
   FindDataFolder();
+  // One copy per data folder: the window alone cannot tell, as a copy may have none.
+  if (!LockDataFolder()) return false;
+  RegisterWindow();
+  AttachTraceRing();
 
   // 5. The event log file.
   MoveOlderFile("Corvale.log");
@@ -102,6 +105,35 @@ void TMonitor::Startup() {
   // 22.
   tmrFreeMemTimer();
   StartTimers();
+  return true;
+}
+
+void TMonitor::AttachTraceRing() {
+  // Nothing of the trace is kept in removable mode.
+  if (FRemovableMode) return;
+  std::string error;
+  if (!FTrace->AttachRing(FDataFolder + TraceRingFileName, error))
+    LogEvent(nullptr, "Unable to open " + FDataFolder + TraceRingFileName + ": " + error +
+                          "; the last steps before a crash may be lost", 'W');
+}
+
+bool TMonitor::LockDataFolder() {
+  const std::string lockFile = FDataFolder + InstanceLockFileName;
+  switch (FInstanceLock.Acquire(lockFile)) {
+    case TInstanceLock::TResult::Acquired:
+      return true;
+    case TInstanceLock::TResult::Held:
+      FStartRefused = true;
+      FStartRefusal = "Corvale is already running on the data folder " + FDataFolder +
+                      " (it holds " + lockFile + ") and its window does not answer";
+      return false;
+    case TInstanceLock::TResult::Unavailable:
+      break;
+  }
+  // A folder where not even the lock file can be made is one no copy can write to.
+  LogEvent(nullptr, "Unable to lock " + lockFile + ": " + FInstanceLock.ErrorText() +
+                        "; a second copy on this data folder would not be refused", 'W');
+  return true;
 }
 
 void TMonitor::RegisterWindow() {
@@ -124,7 +156,7 @@ void TMonitor::FindModes() {
     };
   }
   FTrace = std::make_unique<TStatusTrace>(FClock, FDiagnosticMode ? 100 : 10, std::move(writer),
-                                          TStatusTrace::DefaultFlushMs);
+                                          TStatusTrace::DefaultFlushMs, FaultHook());
 }
 
 void TMonitor::FindDataFolder() {

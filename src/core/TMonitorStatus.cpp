@@ -169,6 +169,7 @@ void TMonitor::UpdateHostStatus(int index, bool success, bool forcedOffline, std
         FAlerts->SendHostUpdate(*host);
       } catch (...) {
         // What was done stays done; the row below shows it.
+        ReportCurrentException("UpdateHostStatus");
       }
     }
   }
@@ -396,5 +397,6 @@ void TMonitor::CheckParents() {
     }
   } catch (...) {
     // The records checked so far keep their new flags.
+    ReportCurrentException("CheckParents");
   }
 }

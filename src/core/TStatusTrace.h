@@ -9,8 +9,17 @@
 // costs one write per slot, and a trace after a quiet spell reaches the storage at once. Close(),
 // Flush() and the destructor write what is pending before they return. An interval of 0
 // writes every trace through before Trace() returns.
+//
+// What is pending when the process dies (a crash, a kill) would be lost, and those are
+// the very steps the trace is for. So each trace is also copied into a ring file mapped
+// shared (AttachRing): the copy is in the kernel's hands as soon as it is made, whatever
+// becomes of the process. The next run that attaches the same file writes the values the
+// dead run left pending, exactly as its own flush would have (messages longer than
+// RingTextBytes are cut in that copy only).
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -18,6 +27,7 @@
 #include <vector>
 
 #include "common/DateTime.h"
+#include "platform/FaultReport.h"
 
 class TClock;
 
@@ -31,7 +41,8 @@ public:
   static constexpr int DefaultFlushMs = 500;
 
   // slots: 10 normally, 100 in diagnostic mode. writer may be empty (removable mode).
-  TStatusTrace(const TClock& clock, int slots, TWriter writer, int flushMs = 0);
+  // faults hears of the storage errors the trace swallows.
+  TStatusTrace(const TClock& clock, int slots, TWriter writer, int flushMs = 0, TFaultHook faults = {});
   ~TStatusTrace();
   TStatusTrace(const TStatusTrace&) = delete;
   TStatusTrace& operator=(const TStatusTrace&) = delete;
@@ -42,6 +53,12 @@ public:
   void Close();
   // Writes the values changed since the last write now.
   void Flush();
+  // Copies every trace from now on into the ring file (created with mode 0600 when
+  // missing). When the file holds the ring of a run that ended without writing all its
+  // values, they are written first. False, with the reason, when the file cannot be used;
+  // the trace then works as before.
+  bool AttachRing(const std::string& fileName, std::string& error);
+  static constexpr std::size_t RingTextBytes = 2000;
 
   std::string LastMessage() const;
   // The slot text of the last trace ("date-time message").
@@ -58,13 +75,31 @@ private:
     double Ticks = 0;
     bool Dirty = false;
   };
+  struct TRingHeader;
+  struct TRingSlot;
   using TSteady = std::chrono::steady_clock;
 
   static std::string Stamp(TDateTime at);
+  static std::string SlotName(int number);
+  static std::string SlotText(TDateTime at, double ticks, const std::string& message);
+  static std::string CursorText(int cursor);
   void FlushLoop();
+  // The ring file; called with FLock held.
+  TRingHeader* Ring() const;
+  void RingTrace(int number, const TSlot& slot);
+  void RingCursor();
+  void RingFlushed(std::uint64_t upTo, bool closed);
+  void DetachRing();
+  // Writes what the run of a ring left pending; the data is the file's bytes.
+  void RecoverRing(const std::string& data, std::string& fault);
 
   const TClock& FClock;
   TWriter FWriter;
+  const TFaultHook FFaults;
+  // Storage errors are kept in fault (the first of them) for the caller to report.
+  void Write(const std::string& name, const std::string& text, std::string& fault);
+  void FlushLocked(std::string& fault);
+  bool AttachRingLocked(const std::string& fileName, std::string& error, std::string& fault);
   const std::chrono::milliseconds FInterval;
   mutable std::mutex FLock;
   std::vector<TSlot> FSlots;
@@ -79,4 +114,9 @@ private:
   bool FStopping = false;
   TSteady::time_point FLastFlush;
   std::thread FFlusher;
+  // Traces so far; the ring records how many of them reached the storage.
+  std::uint64_t FCount = 0;
+  int FRingFd = -1;
+  void* FRingMap = nullptr;
+  std::size_t FRingBytes = 0;
 };

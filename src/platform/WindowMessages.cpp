@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -141,14 +142,33 @@ constexpr int ErrQueueFull = winmsg::ERROR_NOT_ENOUGH_QUOTA;
 // Posting and reading a caption need only the window's socket thread, never its owner.
 constexpr unsigned QuickCallMs = 5000;
 
-// Creates the folder when missing and accepts it only as a real folder of this user,
-// closing it to others.
+// Creates the folder when missing and accepts it only as a real folder of this user
+// that no one else may enter: one made by someone else, or left open, may hold what
+// another user put there.
 bool EnsurePrivateFolder(const std::string& path) {
   if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return false;
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0) return false;
-  if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) return false;
-  return (st.st_mode & 077) == 0 || ::chmod(path.c_str(), 0700) == 0;
+  return S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
+}
+
+// Without a runtime folder the user's own cache folder is used: a fixed name in a
+// folder every user may write to could be taken by another user first.
+std::string FallbackWindowBase() {
+  std::string home;
+  if (const char* env = std::getenv("HOME"); env && env[0] == '/') home = env;
+  if (home.empty()) {
+    struct passwd pw {};
+    struct passwd* found = nullptr;
+    char buf[4096];
+    if (::getpwuid_r(::geteuid(), &pw, buf, sizeof buf, &found) == 0 && found && found->pw_dir &&
+        found->pw_dir[0] == '/')
+      home = found->pw_dir;
+  }
+  if (home.empty()) return std::string();
+  const std::string cache = home + "/.cache";
+  ::mkdir(cache.c_str(), 0700);
+  return cache + "/corvale";
 }
 
 struct TWindowFile {
@@ -361,7 +381,8 @@ std::string WindowFolder() {
   if (runtime && runtime[0] == '/') {
     base = std::string(runtime) + "/corvale";
   } else {
-    base = "/tmp/corvale-" + std::to_string(::geteuid());
+    base = FallbackWindowBase();
+    if (base.empty()) return std::string();
   }
   const std::string folder = base + "/windows";
   if (!EnsurePrivateFolder(base) || !EnsurePrivateFolder(folder)) return std::string();

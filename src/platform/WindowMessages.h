@@ -33,9 +33,9 @@ constexpr std::size_t MaxCopyDataSize = 16u * 1024u * 1024u;
 }  // namespace winmsg
 
 // The folder of the window sockets: $XDG_RUNTIME_DIR/corvale/windows, or
-// /tmp/corvale-<uid>/windows when XDG_RUNTIME_DIR is unset. Created with mode 0700 when
+// ~/.cache/corvale/windows when XDG_RUNTIME_DIR is unset. Created with mode 0700 when
 // missing; empty when it cannot be created or a part of it is not a private folder of
-// this user (a symbolic link, another owner).
+// this user (a symbolic link, another owner, open to others).
 std::string WindowFolder();
 
 // A live window of the class, the most recently registered first; 0 when none. Socket

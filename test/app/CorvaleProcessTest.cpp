@@ -10,6 +10,9 @@
 
 #include <csignal>
 #include <filesystem>
+#include <functional>
+
+#include "common/FileUtils.h"
 
 #include "platform/WindowMessages.h"
 #include "support/TestSupport.h"
@@ -72,6 +75,21 @@ protected:
     EXPECT_TRUE(p->waitForFinished(StartWaitMs));
     return {p->readAllStandardOutput().trimmed().toStdString(), p->exitCode()};
   }
+
+  // Starts a program (of the build, or one found on the path) with the test's
+  // environment as `change` leaves it; its standard error is kept for the test.
+  QProcess* StartWith(const QString& program, const QStringList& args,
+                      const std::function<void(QProcessEnvironment&)>& change) {
+    auto* p = new QProcess;
+    FProcesses.push_back(p);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    change(env);
+    p->setProcessEnvironment(env);
+    p->start(program, args);
+    EXPECT_TRUE(p->waitForStarted(5000)) << program.toStdString();
+    return p;
+  }
+  static QString Bin(const char* program) { return QString::fromStdString(testsupport::BinDir() + "/" + program); }
 
   std::string RegistryFile(const char* root) const { return ReadFileBytes(FRegistry + "/" + root + ".reg"); }
 
@@ -192,6 +210,119 @@ TEST_F(CorvaleProcessTest, RelativeHostsFileIsTheOneInTheFolderTheProgramStartsI
   EXPECT_TRUE(std::filesystem::exists(folder + "/my.cvlh.bak"));
   EXPECT_TRUE(std::filesystem::exists(folder + "/my.cvlp"));
   EXPECT_FALSE(std::filesystem::exists(FData + "/Quillmoor/Corvale/hosts.cvlh"));
+}
+
+TEST_F(CorvaleProcessTest, SecondCopyOnTheSameDataFolderIsRefusedEvenWhenTheWindowsCannotMeet) {
+  QProcess* first = Start("corvale", {"service"});
+  ASSERT_NE(WaitForWindow(), 0u);
+  const std::string hklmBefore = RegistryFile("HKEY_LOCAL_MACHINE");
+  const std::string hkcuBefore = RegistryFile("HKEY_CURRENT_USER");
+
+  // Another window folder: the second copy cannot find the first's window.
+  const std::string otherRun = FRoot.Path() + "/run2";
+  ::mkdir(otherRun.c_str(), 0700);
+  QProcess* second = StartWith(Bin("corvale"), {"service"}, [&](QProcessEnvironment& env) {
+    env.insert("XDG_RUNTIME_DIR", QString::fromStdString(otherRun));
+  });
+  ASSERT_TRUE(second->waitForFinished(StartWaitMs));
+  EXPECT_EQ(second->exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(second->exitCode(), 1);
+  const std::string said = second->readAllStandardError().toStdString();
+  EXPECT_NE(said.find("Corvale is already running on the data folder " + FData + "/Quillmoor/Corvale/"),
+            std::string::npos)
+      << said;
+  EXPECT_EQ(first->state(), QProcess::Running);
+  EXPECT_EQ(RegistryFile("HKEY_LOCAL_MACHINE"), hklmBefore);
+  EXPECT_EQ(RegistryFile("HKEY_CURRENT_USER"), hkcuBefore);
+
+  EXPECT_EQ(Msg({"TfrmCorvale", "3022"}).second, 0);
+  ASSERT_TRUE(first->waitForFinished(StartWaitMs));
+  EXPECT_EQ(first->exitCode(), 0);
+  // The lock goes with the copy that held it.
+  QProcess* third = StartWith(Bin("corvale"), {"service"}, [&](QProcessEnvironment& env) {
+    env.insert("XDG_RUNTIME_DIR", QString::fromStdString(otherRun));
+  });
+  TScopedEnv otherWindows("XDG_RUNTIME_DIR", otherRun);
+  ASSERT_NE(WaitForWindow(), 0u);
+  EXPECT_EQ(Msg({"TfrmCorvale", "3022"}).second, 0);
+  ASSERT_TRUE(third->waitForFinished(StartWaitMs));
+  EXPECT_EQ(third->exitCode(), 0);
+}
+
+TEST_F(CorvaleProcessTest, WindowFolderTakenByAnotherUserNeitherHidesTheWindowNorLetsASecondCopyIn) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as a second user and to mount a private /tmp";
+  // The run happens in a mount namespace with a /tmp of its own, where the user nobody
+  // has made the folder under /tmp that a fixed name would use, open to all. This
+  // test's files lie outside /tmp so that they stay visible there.
+  TScopedEnv tmp("TMPDIR", testsupport::BinDir());
+  TTempDir outside;
+  const std::string home = outside.Path() + "/home";
+  ::mkdir(home.c_str(), 0700);
+  const char* script = R"sh(
+B="$1"
+mount -t tmpfs -o mode=1777,size=4m corvale-tmp /tmp || exit 90
+setpriv --reuid=65534 --regid=65534 --clear-groups sh -c "umask 0; mkdir -m 0777 /tmp/corvale-$(id -u) /tmp/corvale-$(id -u)/windows" || exit 91
+timeout -s KILL 40 "$B/corvale" service 2>/dev/null & first=$!
+i=0
+until [ "$("$B/corvale-msg" TfrmCorvale 3023 2>/dev/null)" = 1 ]; do
+  i=$((i+1)); [ $i -ge 150 ] && break; sleep 0.1
+done
+echo "show=$("$B/corvale-msg" TfrmCorvale 3023 2>/dev/null)"
+timeout -s KILL 20 "$B/corvale" service 2>/dev/null; echo "second=$?"
+"$B/corvale-msg" TfrmCorvale 3022 >/dev/null 2>&1
+wait $first; echo "first=$?"
+)sh";
+  QProcess* run = StartWith("unshare", {"-m", "--propagation", "private", "sh", "-c", script, "sh",
+                                        QString::fromStdString(testsupport::BinDir())},
+                            [&](QProcessEnvironment& env) {
+                              env.remove("XDG_RUNTIME_DIR");
+                              env.insert("HOME", QString::fromStdString(home));
+                              env.insert("CORVALE_REGISTRY_DIR", QString::fromStdString(outside.Path()));
+                              env.insert("CORVALE_DATA_DIR", QString::fromStdString(outside.Path()));
+                            });
+  ASSERT_TRUE(run->waitForFinished(90000));
+  if (run->exitCode() == 90 || run->exitCode() == 91)
+    GTEST_SKIP() << "no private /tmp or no second user here: " << run->readAllStandardError().toStdString();
+  EXPECT_EQ(run->readAllStandardOutput().toStdString(), "show=1\nsecond=0\nfirst=0\n");
+  struct stat st {};
+  ASSERT_EQ(::lstat((home + "/.cache/corvale/windows").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+}
+
+TEST_F(CorvaleProcessTest, HeadlessCopyTellsEveryEventOnStandardErrorAndAFailedSaveInItsExitCode) {
+  // The data folder cannot be written: as root only a read-only mount says so.
+  const std::string folder = FData + "/Quillmoor/Corvale";
+  ASSERT_TRUE(ForceDirectories(folder));
+  QProcess* p;
+  if (::geteuid() == 0) {
+    p = StartWith("unshare",
+                  {"-m", "--propagation", "private", "sh", "-c",
+                   R"sh(mount --bind "$1" "$1" && mount -o remount,bind,ro "$1" || exit 90; exec "$2" service)sh", "sh",
+                   QString::fromStdString(folder), Bin("corvale")},
+                  [](QProcessEnvironment&) {});
+  } else {
+    ::chmod(folder.c_str(), 0555);
+    p = StartWith(Bin("corvale"), {"service"}, [](QProcessEnvironment&) {});
+  }
+  ASSERT_NE(WaitForWindow(), 0u) << p->readAllStandardError().toStdString();
+  EXPECT_EQ(Msg({"TfrmCorvale", "3022"}).second, 0);
+  ASSERT_TRUE(p->waitForFinished(StartWaitMs));
+  ::chmod(folder.c_str(), 0700);
+  EXPECT_EQ(p->exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(p->exitCode(), 2);
+
+  const QStringList lines = QString::fromLatin1(p->readAllStandardError()).split('\n', Qt::SkipEmptyParts);
+  const auto event = [&](const QString& message, char category) {
+    for (const QString& line : lines) {
+      const QStringList fields = line.split('\t');
+      if (fields.size() == 4 && fields[2].startsWith(message) && fields[3] == QString(QChar(category))) return true;
+    }
+    return false;
+  };
+  EXPECT_TRUE(event("Corvale Loaded (Service) by ", 'A')) << lines.join('\n').toStdString();
+  EXPECT_TRUE(event("Unable to save the configuration file " + QString::fromStdString(folder) + "/hosts.cvlh", 'E'));
+  EXPECT_TRUE(event("Corvale Shut Down", 'A'));
+  EXPECT_TRUE(lines.join('\n').contains("unable to save the log file"));
 }
 
 }  // namespace

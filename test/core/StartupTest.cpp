@@ -49,6 +49,25 @@ TEST_F(StartupTest, StatusTraceIsOnDiskWhileRunningAndAfterTheShutdown) {
   EXPECT_EQ(std::stoi(cursor), m->StatusTrace().Cursor());
 }
 
+TEST_F(StartupTest, SecondMonitorOnTheDataFolderIsRefusedUntilTheFirstHasGone) {
+  auto first = NewMonitor();
+  ASSERT_TRUE(first->Startup());
+  EXPECT_TRUE(FileExists(DataFolder() + "Corvale.trace"));
+  auto second = NewMonitor();
+  EXPECT_FALSE(second->Startup());
+  EXPECT_EQ(second->StartRefusal(), "Corvale is already running on the data folder " + DataFolder() + " (it holds " +
+                                        DataFolder() + "Corvale.lock) and its window does not answer");
+  // Refused before it wrote or registered anything.
+  EXPECT_EQ(second->Log().Count(), 0u);
+  EXPECT_EQ(second->WindowHandle(), 0u);
+  second.reset();
+  first->Shutdown();
+  first.reset();
+  auto third = NewMonitor();
+  EXPECT_TRUE(third->Startup());
+  third->Shutdown();
+}
+
 TEST_F(StartupTest, SchedulerRunsOnlyWhileTestingIsOn) {
   auto m = NewMonitor();
   m->SetTestingOn(false);

@@ -2,7 +2,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
+
 #include <algorithm>
+#include <stdexcept>
+#include <thread>
 
 #include "common/ErrorText.h"
 #include "core/MonitorFixture.h"
@@ -420,6 +424,45 @@ TEST_F(StatusTest, RemarkOnASuccessIsLoggedOnceWhateverTheHour) {
   Result(host, true, "Page changed by 12% on %name%");
   Result(host, true, "Page changed by 30% on %name%");
   EXPECT_EQ(Events(), (TLines{"I Page changed by 12% on web", "I Page changed by 30% on web"}));
+}
+
+// A partner list that fails on every update.
+class TThrowingUpdates : public TRecordingAlerts {
+public:
+  void SendHostUpdate(THost&) override { throw std::runtime_error("partner list broken"); }
+};
+
+TEST_F(StatusTest, SwallowedErrorsLeaveOneErrorEventPerPlaceAndMinuteWithTheCountHeldBack) {
+  TThrowingUpdates throwing;
+  M->SetAlertChannels(&throwing);
+  THost& host = Add("web");
+  for (int i = 0; i < 3; ++i) Result(host, true);
+  // The evaluation went on: every result counted.
+  EXPECT_EQ(host.Successes, 3u);
+  EXPECT_EQ(Events(), (TLines{"E Exception in UpdateHostStatus: partner list broken"}));
+
+  // Another place is a report of its own; from another thread it is logged on this one.
+  std::thread([this] { M->ReportFault("echo receive thread", "socket closed"); }).join();
+  EXPECT_EQ(Events(), TLines{});
+  QCoreApplication::processEvents();
+  EXPECT_EQ(Events(), (TLines{"E Exception in echo receive thread: socket closed"}));
+
+  // A minute on, the two held back are told, and the place may log again a minute later.
+  FClock.Advance(30000);
+  M->tmrAlertTimer();
+  EXPECT_EQ(Events(), TLines{});
+  FClock.Advance(30001);
+  M->tmrAlertTimer();
+  EXPECT_EQ(Events(), (TLines{"E Exception in UpdateHostStatus: partner list broken (1 more since the last report)"}));
+  Result(host, false, "down");
+  Result(host, false, "down");
+  FClock.Advance(60001);
+  Result(host, false, "down");
+  TLines events = Events();
+  EXPECT_EQ(std::count(events.begin(), events.end(),
+                       "E Exception in UpdateHostStatus: partner list broken (2 more since the last report)"),
+            1);
+  M->SetAlertChannels(&Alerts);
 }
 
 }  // namespace

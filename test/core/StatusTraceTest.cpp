@@ -1,6 +1,10 @@
 // The status trace kept in memory and written in the background: what reaches the
 // storage, in which order, and when.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <atomic>
 #include <chrono>
@@ -15,6 +19,7 @@
 
 #include "common/Clock.h"
 #include "core/TStatusTrace.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -188,6 +193,64 @@ TEST(StatusTraceBufferTest, StorageErrorsNeverReachTheCaller) {
   removable.Close();
   EXPECT_EQ(removable.LastMessage(), "kept in memory");
   EXPECT_EQ(removable.Cursor(), 2);
+}
+
+TEST(StatusTraceBufferTest, StepsOfAKilledProcessReachTheStorageAtTheNextAttach) {
+  testsupport::TTempDir dir;
+  const std::string ring = dir.Path() + "/trace.ring";
+  const TDateTime start = EncodeDateTime(2026, 12, 8, 14, 5, 0);
+  const auto traceSteps = [](TManualClock& clock, TStatusTrace& trace) {
+    for (int i = 1; i <= 23; ++i) {
+      clock.Advance(7);
+      // A message too long for the ring's copy is cut there, and only there.
+      trace.Trace(i == 20 ? "long " + std::string(3000, 'x') : "Step " + std::to_string(i));
+    }
+  };
+
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Nothing reaches the storage before the kill but what the ring holds.
+    TManualClock clock(start, 5000);
+    TStatusTrace trace(clock, 10, [](const std::string&, const std::string&) {}, Never);
+    std::string error;
+    if (!trace.AttachRing(ring, error)) ::_exit(3);
+    traceSteps(clock, trace);
+    ::kill(::getpid(), SIGKILL);
+    ::_exit(4);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "child status " << status;
+
+  TManualClock clock(start, 5000);
+  TRecordingStore recovered;
+  {
+    TStatusTrace next(clock, 10, recovered.Writer(), Never);
+    std::string error;
+    ASSERT_TRUE(next.AttachRing(ring, error)) << error;
+  }
+  std::map<std::string, std::string> values = recovered.Values();
+  EXPECT_EQ(values[""], "003");
+  EXPECT_EQ(values["Stat003"], "2026-12-08 14:05:00 5161 Step 23");
+
+  // The same steps written through by a live process give the very same values.
+  TManualClock liveClock(start, 5000);
+  TRecordingStore live;
+  {
+    TStatusTrace trace(liveClock, 10, live.Writer(), 0);
+    traceSteps(liveClock, trace);
+  }
+  std::map<std::string, std::string> expected = live.Values();
+  expected["Stat010"] = expected["Stat010"].substr(0, expected["Stat010"].size() - 1005);
+  EXPECT_EQ(values, expected);
+
+  // A ring whose run ended in order has nothing left to write.
+  TRecordingStore third;
+  TStatusTrace after(clock, 10, third.Writer(), Never);
+  std::string error;
+  ASSERT_TRUE(after.AttachRing(ring, error)) << error;
+  EXPECT_TRUE(third.Writes().empty());
 }
 
 }  // namespace
