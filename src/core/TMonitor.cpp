@@ -26,6 +26,8 @@ TMonitor::TMonitor(const TStartOptions& options, TClock& clock, TServiceControl&
     LogEvent(nullptr, message, 'E');
   });
   FHosts->SetFaultHook(FaultHook());
+  FTests->SetFaultHook(FaultHook());
+  FEcho->SetFaultHook(FaultHook());
   FTests->SetEcho(FEcho.get());
   FTests->SetTracer([this](const std::string& message) { Trace(message); });
   Timer1.setInterval(250);

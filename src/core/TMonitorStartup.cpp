@@ -139,6 +139,7 @@ bool TMonitor::LockDataFolder() {
 void TMonitor::RegisterWindow() {
   FWindow = std::make_unique<TWindowChannel>(
       [this](std::uint32_t msg, std::uintptr_t wParam, std::intptr_t lParam) { return WndProc(msg, wParam, lParam); });
+  FWindow->SetFaultHook(FaultHook());
   if (!FWindow->Register(CorvaleWindowClass, Caption())) {
     std::fprintf(stderr, "corvale: cannot open the window of class %s: %s\n", CorvaleWindowClass,
                  FWindow->ErrorText().c_str());
