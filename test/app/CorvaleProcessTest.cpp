@@ -215,6 +215,8 @@ TEST_F(CorvaleProcessTest, RelativeHostsFileIsTheOneInTheFolderTheProgramStartsI
 TEST_F(CorvaleProcessTest, SecondCopyOnTheSameDataFolderIsRefusedEvenWhenTheWindowsCannotMeet) {
   QProcess* first = Start("corvale", {"service"});
   ASSERT_NE(WaitForWindow(), 0u);
+  // The window answers once start-up, with its registry writes, is over.
+  EXPECT_EQ(Msg({"TfrmCorvale", "3023"}), std::make_pair(std::string("1"), 0));
   const std::string hklmBefore = RegistryFile("HKEY_LOCAL_MACHINE");
   const std::string hkcuBefore = RegistryFile("HKEY_CURRENT_USER");
 
