@@ -236,6 +236,32 @@ std::string IcmpError(std::uint8_t type, std::uint8_t code, std::uint16_t id, st
   return WithChecksum(icmp + quoted);
 }
 
+// A raw ICMP socket in a namespace that sends forged packets to 127.0.0.1 there.
+class TForger {
+public:
+  explicit TForger(const std::string& netns) {
+    testsupport::TInNetns inside(netns);
+    FFd = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    FTo.sin_family = AF_INET;
+    FTo.sin_addr.s_addr = Ip("127.0.0.1");
+  }
+  ~TForger() { Close(); }
+  TForger(const TForger&) = delete;
+  TForger& operator=(const TForger&) = delete;
+  bool Ready() const { return FFd >= 0; }
+  void operator()(const std::string& icmp) const {
+    sendto(FFd, icmp.data(), icmp.size(), 0, reinterpret_cast<const sockaddr*>(&FTo), sizeof FTo);
+  }
+  void Close() {
+    if (FFd >= 0) close(FFd);
+    FFd = -1;
+  }
+
+private:
+  int FFd = -1;
+  sockaddr_in FTo{};
+};
+
 }  // namespace
 
 TEST(IcmpPacket, EchoRequestsCarryIdSequencePayloadAndAValidChecksum) {
@@ -523,18 +549,8 @@ TEST_F(EchoEngineNet, TimeOutsEndInDeadlineOrderAndPendingRequestsEndWithTheEngi
 TEST_F(EchoEngineNet, ForgedAndStrayIcmpNeverAnswersARequest) {
   auto engine = Engine(Mode::RawOnly);
   ASSERT_TRUE(engine);
-  int forger;
-  {
-    testsupport::TInNetns inside(FNet->Host());
-    forger = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
-  }
-  ASSERT_GE(forger, 0);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_addr.s_addr = Ip("127.0.0.1");
-  auto forge = [&](const std::string& icmp) {
-    sendto(forger, icmp.data(), icmp.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-  };
+  TForger forge(FNet->Host());
+  ASSERT_TRUE(forge.Ready());
 
   auto pending = Ask(*engine, Ip(TRoutedNet::Silent), 255, 600000);
   const std::uint16_t id = engine->Identifier();
@@ -554,7 +570,7 @@ TEST_F(EchoEngineNet, ForgedAndStrayIcmpNeverAnswersARequest) {
       forge(BuildEchoRequest(id, s, "ABC123"));                       // a request of ours
     }
   }
-  close(forger);
+  forge.Close();
   // The receive queue is read in order: once this reply is in, every forgery has been seen.
   TEchoReply reply;
   ASSERT_EQ(engine->SendEcho(Ip("127.0.0.1"), 255, 5000, "ABC123", reply), 1);
@@ -579,18 +595,8 @@ TEST(EchoEngineOwnNet, ReplyWithOtherDataIsNoAnswer) {
   auto engine = EngineIn(ns, Mode::RawOnly);
   ASSERT_TRUE(engine);
   REQUIRE_ENGINE(engine);
-  int forger;
-  {
-    testsupport::TInNetns inside(ns);
-    forger = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
-  }
-  ASSERT_GE(forger, 0);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_addr.s_addr = Ip("127.0.0.1");
-  auto forge = [&](const std::string& icmp) {
-    sendto(forger, icmp.data(), icmp.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-  };
+  TForger forge(ns);
+  ASSERT_TRUE(forge.Ready());
   const std::uint16_t id = engine->Identifier();
 
   auto first = Ask(*engine, Ip("127.0.0.1"), 255, 600000, "ABC123");  // sequence 0
@@ -611,5 +617,4 @@ TEST(EchoEngineOwnNet, ReplyWithOtherDataIsNoAnswer) {
   EXPECT_TRUE(reply.Replied);
   EXPECT_EQ(reply.Status, IP_SUCCESS);
   EXPECT_EQ(reply.Data, "ABC123");
-  close(forger);
 }
