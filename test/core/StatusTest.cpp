@@ -413,6 +413,32 @@ TEST_F(StatusTest, ParentsOutageAndRecoveryReachTheDependents) {
   EXPECT_EQ(Events().back(), "I No alerts issued; host has not been up since the last alert");
 }
 
+// Router -> switch -> server: the recovery of the router starts a new watch two levels
+// down too, so the server's failure right after it raises no alert.
+TEST_F(StatusTest, RecoveryOfAnAncestorResetsTheBaselineOfEveryHostBelowIt) {
+  THost& router = Add("router");
+  THost& sw = Add("switch");
+  THost& server = Add("server");
+  sw.Parents = router.IDText();
+  server.Parents = sw.IDText();
+  M->Hosts().RecomputeAllAncestors();
+  At(14, 6);
+  for (THost* h : {&router, &sw, &server}) Result(*h, true);
+  At(14, 7);
+  Forced(router);
+  EXPECT_FALSE(sw.ParentsUp);
+  EXPECT_FALSE(server.ParentsUp);
+  At(14, 20);
+  Result(router, true);
+  EXPECT_TRUE(server.ParentsUp);
+  EXPECT_EQ(sw.BaselineTime, FClock.Now());
+  EXPECT_EQ(server.BaselineTime, FClock.Now());
+  At(14, 21);
+  Events();
+  Forced(server);
+  EXPECT_EQ(Events().back(), "I No alerts issued; host has not been up since the last alert");
+}
+
 TEST_F(StatusTest, RemarkOnASuccessIsLoggedOnceWhateverTheHour) {
   THost& host = Add("web");
   At(11, 0);
