@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "alerts/MessageVariables.h"
+#include "core/MessageVariables.h"
 #include "alerts/TEmailConfig.h"
 #include "common/Clock.h"
 #include "common/ErrorText.h"
@@ -94,12 +94,11 @@ void TAlertQueue::RemoveAndShow(TEmailInfo& entry, const std::string& traceText)
   const int index = HostIndex(entry);
   Remove(entry);
   if (index < 0) return;
-  emit FMonitor.HostChanged(index);
-  FMonitor.Trace(traceText + std::to_string(index));
+  FMonitor.HostChanged(*FMonitor.Hosts().Items(index), traceText.c_str());
 }
 
 void TAlertQueue::Log(const TEmailInfo& entry, const std::string& message) {
-  FMonitor.LogEvent(ListedHost(entry), message, 'M');
+  FMonitor.LogEvent(ListedHost(entry), message, TLogCategory::Mail);
 }
 
 bool TAlertQueue::InQueue(const TEmailInfo* entry) const {
@@ -152,7 +151,7 @@ void TAlertQueue::QueueAlert(const std::string& recipients, const std::string& s
       FMonitor.LogEvent(host,
                         "Email canceled: " + old.Recipients + ", Subject: " + old.Subject + " and " +
                             expandedSubject + "; Host status has changed; email is no longer valid.",
-                        'M');
+                        TLogCategory::Mail);
       Remove(old);
       cancelled = true;
     }
@@ -176,7 +175,7 @@ void TAlertQueue::QueueAlert(const std::string& recipients, const std::string& s
     else if (wantTrace) entry->WaitingForTrace = true;
     else FillTraceVariables(*entry, "(Not Traced)", "(Not Traced)", "(Not Traced)");
     FQueue.push_back(std::move(entry));
-    FMonitor.LogEvent(host, "Queued Alert to " + recipients + ", Subject: " + expandedSubject, 'M');
+    FMonitor.LogEvent(host, "Queued Alert to " + recipients + ", Subject: " + expandedSubject, TLogCategory::Mail);
   } catch (...) {
     // Queueing is called from the status evaluation, which must go on.
     FMonitor.ReportCurrentException("QueueAlert");
@@ -352,7 +351,7 @@ void TAlertQueue::SmtpDone(TSmtpCli& client, TSmtpRequest request, int error) {
   Log(*entry, "Mail Sent To: " + entry->Recipients + " Using: " + client.Host + ", Subject: " + entry->Subject);
   const int index = HostIndex(*entry);
   Remove(*entry);
-  if (index >= 0) FMonitor.RefreshHostRow(index, "SMTPDone");
+  if (index >= 0) FMonitor.HostChanged(*FMonitor.Hosts().Items(index), "SMTPDone");
 }
 
 void TAlertQueue::SmtpFailed(TEmailInfo& entry, TSmtpCli& client, const std::string& errorText) {
@@ -384,8 +383,7 @@ void TAlertQueue::CancelPendingEmail(const THost* host) {
     Remove(entry);
   }
   if (host) {
-    const int index = FMonitor.Hosts().IndexOf(host);
-    if (index >= 0) FMonitor.RefreshHostRow(index, "CancelPendingEmail");
+    if (FMonitor.Hosts().IndexOf(host) >= 0) FMonitor.HostChanged(*host, "CancelPendingEmail");
   }
 }
 

@@ -1,6 +1,6 @@
 #include "alerts/TAlerts.h"
 
-#include "alerts/MessageVariables.h"
+#include "core/MessageVariables.h"
 #include "common/NetText.h"
 #include "core/TMonitor.h"
 
@@ -15,15 +15,15 @@ void TAlerts::LoadConfiguration(const std::string& dataFolder) {
   const TEmailConfig::TLoadResult result = FConfig.LoadFromFile(fileName, error);
   if (result != TEmailConfig::TLoadResult::Missing && TEmailConfig::ReadableByOthers(fileName))
     FMonitor.LogEvent(nullptr, fileName + " can be read by other users though it holds the mail passwords as plain text; "
-                      "make it readable by its owner only (mode 600)", 'W');
+                      "make it readable by its owner only (mode 600)", TLogCategory::Warning);
   switch (result) {
     case TEmailConfig::TLoadResult::Loaded:
     case TEmailConfig::TLoadResult::Missing: break;
     case TEmailConfig::TLoadResult::BadSignature:
-      FMonitor.LogEvent(nullptr, "E-mail settings not loaded: " + fileName + " is not an e-mail settings file", 'W');
+      FMonitor.LogEvent(nullptr, "E-mail settings not loaded: " + fileName + " is not an e-mail settings file", TLogCategory::Warning);
       break;
     case TEmailConfig::TLoadResult::ReadError:
-      FMonitor.LogEvent(nullptr, "E-mail settings not fully loaded: " + fileName + ": " + error, 'W');
+      FMonitor.LogEvent(nullptr, "E-mail settings not fully loaded: " + fileName + ": " + error, TLogCategory::Warning);
       break;
   }
 }
@@ -58,8 +58,26 @@ bool TAlerts::PrimaryServerConfigured() const {
   return !FConfig.PrimaryServer.empty() && !FConfig.PrimarySender.empty();
 }
 
-void TAlerts::QueueAlert(const std::string& recipients, const std::string& subject, const std::string& body,
-                         TDateTime windowStart, TDateTime windowEnd, THost& host, int priority, int cancelStatus,
-                         bool wantTrace) {
-  FQueue->QueueAlert(recipients, subject, body, windowStart, windowEnd, &host, priority, cancelStatus, wantTrace);
+namespace {
+TAlertTemplate SubjectOf(TAlertKind kind) {
+  return kind == TAlertKind::Offline  ? TAlertTemplate::OfflineSubject
+         : kind == TAlertKind::Online ? TAlertTemplate::OnlineSubject
+                                      : TAlertTemplate::IPChangeSubject;
+}
+TAlertTemplate BodyOf(TAlertKind kind) {
+  return kind == TAlertKind::Offline  ? TAlertTemplate::OfflineBody
+         : kind == TAlertKind::Online ? TAlertTemplate::OnlineBody
+                                      : TAlertTemplate::IPChangeBody;
+}
+}  // namespace
+
+bool TAlerts::HasTemplate(TAlertKind kind) const {
+  // The address-change mail is sent only with a body of its own.
+  return !Template(SubjectOf(kind)).empty() && (kind != TAlertKind::IPChange || !Template(BodyOf(kind)).empty());
+}
+
+void TAlerts::QueueAlert(TAlertKind kind, const std::string& recipients, TDateTime windowStart, TDateTime windowEnd,
+                         THost& host, int priority, int cancelStatus, bool wantTrace) {
+  FQueue->QueueAlert(recipients, Template(SubjectOf(kind)), Template(BodyOf(kind)), windowStart, windowEnd, &host,
+                     priority, cancelStatus, wantTrace);
 }

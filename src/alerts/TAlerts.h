@@ -22,13 +22,14 @@ public:
   void LoadConfiguration(const std::string& dataFolder) override;
   void AlertTimer() override;
   void FreePendingAlerts() override;
-  std::string ExpandHostVariables(const std::string& text, const THost& host) override;
-  std::string Template(TAlertTemplate which) const override;
+  // The text with the host's message variables filled in (plain text).
+  std::string ExpandHostVariables(const std::string& text, const THost& host);
+  std::string Template(TAlertTemplate which) const;
+  bool HasTemplate(TAlertKind kind) const override;
   bool MailRouteConfigured() const override;
   bool PrimaryServerConfigured() const override;
-  void QueueAlert(const std::string& recipients, const std::string& subject, const std::string& body,
-                  TDateTime windowStart, TDateTime windowEnd, THost& host, int priority, int cancelStatus,
-                  bool wantTrace) override;
+  void QueueAlert(TAlertKind kind, const std::string& recipients, TDateTime windowStart, TDateTime windowEnd,
+                  THost& host, int priority, int cancelStatus, bool wantTrace) override;
 
   TEmailConfig& EmailConfig() { return FConfig; }
   TAlertQueue& Queue() { return *FQueue; }

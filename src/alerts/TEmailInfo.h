@@ -31,3 +31,9 @@ struct TEmailInfo {
   std::int32_t CancelStatus = -1;    // host status at which the message is void; -1 none
   std::uint8_t Priority = 0;         // 0 none, 1 highest .. 5 lowest
 };
+
+// Replaces "%droppedat%", "%traceroute%" and "%lasthost%", in this order, in the subject
+// and then in the body of a queued alert, and marks the entry as no longer waiting for
+// its trace.
+void FillTraceVariables(TEmailInfo& entry, const std::string& lastHost, const std::string& droppedAt,
+                        const std::string& traceRoute);

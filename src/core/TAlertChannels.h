@@ -1,27 +1,49 @@
 #pragma once
-// The alert channels the status evaluation and the scheduler call: message variables,
-// the e-mail queue and its templates, sounds, the alert window and pop-up, command
-// lines, HTTP notifications, automatic traces and the host updates to other programs.
-// The monitor calls them at the moments its evaluation decides; what each channel does
-// is the channel's own business. This base class is the channel set of a monitor with
-// none of them: every call does nothing, texts come back unchanged and no route exists.
+// The alert channels: they subscribe to the status evaluation's transitions and apply
+// the alert rules (which channel, for which host, in which order), calling the channel
+// operations below: the e-mail queue with its own templates, sounds, the alert window
+// and pop-up, command lines, HTTP notifications, automatic traces and the host updates
+// to other programs. What each channel does is the channel's own business. This base
+// class is the channel set of a monitor with none of them: every operation does nothing
+// and no route exists.
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/DateTime.h"
+#include "core/TEventLog.h"
+#include "core/THostTransition.h"
 
+class TClock;
+class TEventLogKeeper;
 class THost;
+class TSettings;
 class TBackgroundTask;
 
 // The alert templates of the e-mail configuration.
 enum class TAlertTemplate { OfflineSubject, OfflineBody, OnlineSubject, OnlineBody, IPChangeSubject, IPChangeBody };
+// The e-mail alerts a transition raises.
+enum class TAlertKind { Offline, Online, IPChange };
 
-class TAlertChannels {
+// What the alert rules read besides the host; the monitor hands it over when it takes
+// the channels.
+struct TAlertContext {
+  TEventLogKeeper* Events = nullptr;
+  const TSettings* Settings = nullptr;
+  const TClock* Clock = nullptr;
+  bool ServiceMode = false;
+};
+
+class TAlertChannels : public TTransitionSubscriber {
 public:
   TAlertChannels() = default;
   TAlertChannels(const TAlertChannels&) = delete;
   TAlertChannels& operator=(const TAlertChannels&) = delete;
-  virtual ~TAlertChannels();
+  ~TAlertChannels() override;
+
+  void Attach(const TAlertContext& context) { FContext = context; }
+  // The alert rules of a transition.
+  void HostTransition(const THostTransition& transition, THost& host, TTransitionWork& work) final;
 
   // Start-up (after the settings and hosts file are read): the e-mail configuration of
   // the data folder. The dispatch pass on the alert timer (every 5 s). Shutdown: the
@@ -30,19 +52,17 @@ public:
   virtual void AlertTimer();
   virtual void FreePendingAlerts();
 
-  // The text with the host's message variables filled in (plain text).
-  virtual std::string ExpandHostVariables(const std::string& text, const THost& host);
-
-  // E-mail: a template of the configuration; whether an outgoing route exists (the
-  // primary server with a valid sender, or the relay service with a valid sender); and
-  // whether the primary server and its sender are both set.
-  virtual std::string Template(TAlertTemplate which) const;
+  // E-mail: whether the configuration has the template of an alert kind (its subject;
+  // the IP change needs its body too); whether an outgoing route exists (the primary
+  // server with a valid sender, or the relay service with a valid sender); and whether
+  // the primary server and its sender are both set.
+  virtual bool HasTemplate(TAlertKind kind) const;
   virtual bool MailRouteConfigured() const { return false; }
   virtual bool PrimaryServerConfigured() const { return false; }
-  // Queues an e-mail alert for the host. windowStart and windowEnd are 0 for no window.
-  virtual void QueueAlert(const std::string& recipients, const std::string& subject, const std::string& body,
-                          TDateTime windowStart, TDateTime windowEnd, THost& host, int priority, int cancelStatus,
-                          bool wantTrace);
+  // Queues the kind's e-mail alert for the host with the configuration's templates.
+  // windowStart and windowEnd are 0 for no window.
+  virtual void QueueAlert(TAlertKind kind, const std::string& recipients, TDateTime windowStart, TDateTime windowEnd,
+                          THost& host, int priority, int cancelStatus, bool wantTrace);
 
   // Sounds; wait: return when the sound has finished. A missing file is skipped.
   virtual void PlaySound(const std::string& fileName, bool wait);
@@ -54,7 +74,7 @@ public:
   virtual void ShowOnlinePopup(const std::string& hostLabel);
 
   // Runs a command line with the host's message variables. RunsCommandLines tells whether
-  // the channel exists: the monitor announces only launches that happen.
+  // the channel exists: only launches that happen are announced.
   virtual bool RunsCommandLines() const { return false; }
   virtual void RunCommandLine(const std::string& command, THost& host);
   // Starts the host's offline (online: false) HTTP notification in alert mode; the work
@@ -68,4 +88,18 @@ public:
 
   // Sends the host's update to the applications registered for host updates.
   virtual void SendHostUpdate(THost& host);
+
+protected:
+  const TAlertContext& Context() const { return FContext; }
+
+private:
+  void AlertHostOffline(THost& host, bool traceWanted, TTransitionWork& work);
+  void AlertHostOnline(THost& host, TTransitionWork& work);
+  void QueueIPChangeAlert(THost& host);
+  void LaunchCommand(THost& host, const std::string& command);
+  void StartNotification(THost& host, bool offline, TTransitionWork& work);
+  void LogEvent(THost& host, const std::string& message, TLogCategory category);
+
+  TAlertContext FContext;
+  std::vector<std::shared_ptr<TBackgroundTask>> FNotificationThreads;
 };

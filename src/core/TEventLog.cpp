@@ -29,7 +29,7 @@ std::string TEventLog::FormatTime(TDateTime when, bool use24Hour) {
 }
 
 std::string TEventLog::FormatEntry(TDateTime when, bool use24Hour, const std::string& label,
-                                   const std::string& message, char category) {
+                                   const std::string& message, TLogCategory category) {
   std::string line = FormatTime(when, use24Hour);
   line.reserve(line.size() + label.size() + message.size() + 4);
   line += '\t';
@@ -37,6 +37,6 @@ std::string TEventLog::FormatEntry(TDateTime when, bool use24Hour, const std::st
   line += '\t';
   line += message;
   line += '\t';
-  line += category;
+  line += CategoryLetter(category);
   return line;
 }

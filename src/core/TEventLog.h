@@ -9,6 +9,22 @@
 
 #include "common/DateTime.h"
 
+// What an entry is about; its letter is what the log file, syslog and plug-ins see.
+enum class TLogCategory : char {
+  Program = 'A',        // start and end of the program
+  Configuration = 'C',
+  Error = 'E',
+  Information = 'I',
+  Mail = 'M',           // alert mail
+  Okay = 'O',           // a host is answering again
+  Plugin = 'P',
+  Test = 'T',           // tests and operations the user asked for
+  Warning = 'W',
+  Partners = 'Z',       // the exchange with other programs
+};
+
+constexpr char CategoryLetter(TLogCategory category) { return static_cast<char>(category); }
+
 struct TLogLine {
   std::int64_t ID = 0;
   std::string Text;
@@ -33,7 +49,7 @@ public:
   static std::string FormatTime(TDateTime when, bool use24Hour);
   // date-time TAB label TAB message TAB category.
   static std::string FormatEntry(TDateTime when, bool use24Hour, const std::string& label,
-                                 const std::string& message, char category);
+                                 const std::string& message, TLogCategory category);
 
 private:
   std::deque<TLogLine> FLines;

@@ -64,6 +64,7 @@ THost* THostList::Insert(int index, std::unique_ptr<THost> record) {
   THost* result = record.get();
   if (index < 0 || index > Count()) index = Count();
   FHosts.insert(FHosts.begin() + index, std::move(record));
+  FDependantsStale = true;
   return result;
 }
 
@@ -71,12 +72,14 @@ std::unique_ptr<THost> THostList::Extract(int index) {
   if (index < 0 || index >= Count()) return nullptr;
   auto record = std::move(FHosts[static_cast<size_t>(index)]);
   FHosts.erase(FHosts.begin() + index);
+  FDependantsStale = true;
   return record;
 }
 
 THostList::TRecords THostList::ExtractAll() {
   TRecords records;
   records.swap(FHosts);
+  FDependantsStale = true;
   return records;
 }
 
@@ -287,6 +290,20 @@ void THostList::RecomputeAncestors(THost& record) const {
     ancestors += item;
   }
   record.Ancestors = std::move(ancestors);
+  FDependantsStale = true;
+}
+
+const std::vector<int32_t>& THostList::Dependants(int32_t id) const {
+  if (FDependantsStale) {
+    FDependants.clear();
+    for (const auto& record : FHosts)
+      for (const auto& item : ParentItems(record->Ancestors))
+        if (const auto ancestor = ParseIDText(item)) FDependants[static_cast<int32_t>(*ancestor)].push_back(record->ID);
+    FDependantsStale = false;
+  }
+  static const std::vector<int32_t> None;
+  const auto it = FDependants.find(id);
+  return it == FDependants.end() ? None : it->second;
 }
 
 void THostList::RecomputeAllAncestors() {

@@ -71,6 +71,10 @@ public:
   // The ID texts of the record's parents, their parents and so on, into Ancestors.
   void RecomputeAncestors(THost& record) const;
   void RecomputeAllAncestors();
+  // The IDs of the listed records whose ancestors include the ID (its dependants at any
+  // depth), in list order. Kept from the ancestors until the list or an ancestors field
+  // computed by it changes. Main thread only.
+  const std::vector<int32_t>& Dependants(int32_t id) const;
 
   // The retired hosts.
   int RetiredCount() const { return static_cast<int>(FRetired.size()); }
@@ -118,6 +122,8 @@ private:
   TFaultHook FFaults;
   TRecords FHosts;
   TRecords FRetired;
+  mutable bool FDependantsStale = true;
+  mutable std::unordered_map<int32_t, std::vector<int32_t>> FDependants;
   mutable std::mutex FIndexLock;
   mutable std::unordered_map<int32_t, size_t> FIndexByID;  // a cache; see FindByID
 };

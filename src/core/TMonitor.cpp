@@ -8,7 +8,7 @@
 #include "common/Clock.h"
 #include "core/THost.h"
 #include "core/THostList.h"
-#include "core/TSyslogSender.h"
+#include "core/MessageVariables.h"
 #include "platform/TEchoEngine.h"
 #include "platform/TServiceControl.h"
 #include "platform/TWindowChannel.h"
@@ -19,24 +19,37 @@ const char* const CorvaleRegKey = "Software\\Quillmoor\\Corvale";
 
 TMonitor::TMonitor(const TStartOptions& options, TClock& clock, TServiceControl& services, QObject* parent)
     : QObject(parent), FOptions(options), FClock(clock), FServices(services), FHosts(std::make_unique<THostList>()),
-      FTests(std::make_unique<TTestContext>(this, nullptr)), FEcho(std::make_unique<TEchoEngine>()),
-      FSyslog(std::make_unique<TSyslogSender>(clock)) {
+      FRunning([this](const std::string& message) { Trace(message); }),
+      FTests(std::make_unique<TTestContext>(this, nullptr)), FEcho(std::make_unique<TEchoEngine>()) {
   FStartTime = FClock.Now();
+  const auto trace = [this](const std::string& message) { Trace(message); };
+  FEvents = std::make_unique<TEventLogKeeper>(FClock, FSettings, FStateLock, trace);
+  connect(FEvents.get(), &TEventLogKeeper::LogLineAdded, this, &TMonitor::LogLineAdded);
+  FChanges = std::make_unique<THostChanges>(trace);
+  connect(FChanges.get(), &THostChanges::HostListRebuilt, this, &TMonitor::HostListRebuilt);
   FFaults = std::make_unique<TFaultLog>(this, FClock, [this](const std::string& message) {
-    LogEvent(nullptr, message, 'E');
+    LogEvent(nullptr, message, TLogCategory::Error);
   });
+  FEvents->SetFaultHook(FaultHook());
+  FEvaluation = std::make_unique<TStatusEvaluation>(TStatusEvaluation::TParts{
+      *FHosts, FClock, FSettings, FStateLock, *FEvents, FRunning, *FChanges, FRunState, trace, FaultHook(),
+      [this] { return VariableContext(*this); }});
+  FScheduler = std::make_unique<TScheduler>(TScheduler::TParts{
+      *FHosts, FClock, FSettings, FStateLock, *FEvents, FRunning, *FChanges, *FTests, *FEvaluation, FRunState,
+      trace, FaultHook(), [this](THost& host) { return FAlerts->StartPeriodicTrace(host); }});
+  connect(FScheduler.get(), &TScheduler::TrayHintChanged, this, &TMonitor::TrayHintChanged);
+  connect(FScheduler.get(), &TScheduler::TestingChanged, this, &TMonitor::TestingChanged);
+  SetAlertChannels(nullptr);
   FHosts->SetFaultHook(FaultHook());
   FTests->SetFaultHook(FaultHook());
   FEcho->SetFaultHook(FaultHook());
   FTests->SetEcho(FEcho.get());
   FTests->SetTracer([this](const std::string& message) { Trace(message); });
-  Timer1.setInterval(250);
   tmrAlert.setInterval(5000);
   tmrAutoSave.setInterval(1200000);
   tmrFreeMem.setInterval(300000);
   tmrEOK.setInterval(2000);
   tmrPathPings.setInterval(10);
-  connect(&Timer1, &QTimer::timeout, this, &TMonitor::Timer1Timer);
   connect(&tmrAlert, &QTimer::timeout, this, &TMonitor::tmrAlertTimer);
   connect(&tmrAutoSave, &QTimer::timeout, this, &TMonitor::tmrAutoSaveTimer);
   connect(&tmrFreeMem, &QTimer::timeout, this, &TMonitor::tmrFreeMemTimer);
@@ -71,7 +84,7 @@ std::intptr_t TMonitor::WndProc(std::uint32_t msg, std::uintptr_t wParam, std::i
       return 1;
     case WM_CORVALE_CLOSE:
       if (wParam != 0 && IsWindow(wParam))
-        LogEvent(nullptr, "Corvale closed by " + GetWindowText(wParam), 'I');
+        LogEvent(nullptr, "Corvale closed by " + GetWindowText(wParam), TLogCategory::Information);
       RequestClose();
       return 0;
     case winmsg::WM_ENDSESSION:
@@ -111,82 +124,16 @@ void TMonitor::EndSession() {
   RequestClose();
 }
 
-namespace {
-int PluginLogLevel(char category, bool hasHost) {
-  int level = 99;
-  switch (category) {
-    case 'E': level = 2; break;
-    case 'I': level = 10; break;
-    case 'O': level = 0; break;
-    case 'W': level = 1; break;
-    default: break;
-  }
-  return !hasHost && level < 3 ? 10 : level;
-}
-}  // namespace
-
-void TMonitor::LogEvent(const THost* host, const std::string& message, char category) {
-  const double tick = FClock.Milliseconds();
-  if (!FLogUnsaved) {
-    FLogUnsaved = true;
-    FLogFirstUnsavedMs = tick;
-  }
-  FLogLastUnsavedMs = tick;
-
-  std::string label = "---";
-  if (host) {
-    try {
-      label = LogLabel(*host);
-    } catch (...) {
-      label = "Unknown";
-      ReportCurrentException("LogEvent");
-    }
-  }
-  Trace("Log status " + label + " " + message);
-  const TDateTime now = FClock.Now();
-  std::string entry = TEventLog::FormatEntry(now, Use24HourDate(), label, message, category);
-  if (FEventEcho) EchoEvent(entry);
-  std::int64_t id;
-  {
-    std::unique_lock<std::shared_mutex> guard(FStateLock);
-    id = FLog.Append(std::move(entry));
-  }
-  emit LogLineAdded(id);
-
-  if (!FSettings.SysLogServer.empty()) {
-    FSyslog->SetServer(FSettings.SysLogServer);
-    FSyslog->Send(now, host ? label : std::string(), message, category);
-  }
-
-  // A hook that logs would otherwise call itself without end.
-  if (!FInLogHooks && !FLogHooks.empty()) {
-    FInLogHooks = true;
-    const std::int32_t hostID = host ? host->ID : 0;
-    const int level = PluginLogLevel(category, host != nullptr);
-    // A copy, so that a hook may add hooks.
-    const std::vector<TLogHook> hooks = FLogHooks;
-    for (const TLogHook& hook : hooks) {
-      try {
-        hook(hostID, message, level);
-      } catch (...) {
-        // The entry is not passed to that hook; the others still get it.
-        ReportCurrentException("log hook");
-      }
-    }
-    FInLogHooks = false;
-  }
+void TMonitor::SetAlertChannels(TAlertChannels* channels) {
+  FEvaluation->RemoveSubscriber(FAlerts);
+  FAlerts = channels ? channels : &FNoAlerts;
+  FAlerts->Attach(TAlertContext{FEvents.get(), &FSettings, &FClock, ServiceMode()});
+  FEvaluation->AddSubscriber(FAlerts);
 }
 
-void TMonitor::EchoEvent(const std::string& entryLine) {
-  // One line per event, whatever the message holds, and no line without end.
-  constexpr std::size_t MaxEchoBytes = 4096;
-  std::string line = entryLine.substr(0, MaxEchoBytes);
-  for (char& c : line)
-    if (c == '\r' || c == '\n') c = ' ';
-  line += '\n';
-  std::fwrite(line.data(), 1, line.size(), FEventEcho);
-  std::fflush(FEventEcho);
-}
+void TMonitor::HostChanged(const THost& host, const char* where) { FChanges->Changed(host.ID, where); }
+
+TCompletionCounters& TMonitor::Completions() { return FTests->Completions; }
 
 void TMonitor::tmrFreeMemTimer() {
   // Hands freed heap pages back to the system, the nearest thing to a working-set trim.

@@ -1,8 +1,10 @@
 #pragma once
-// The main monitor object: owns the host list and retired hosts, the event log and
-// status trace, the running-test list, the timers and the run state, and answers the
-// window messages of the class "TfrmCorvale". It runs with or without a display; the
-// desktop window shows it and calls its operations.
+// The main monitor object: owns the host list and retired hosts, the state lock, the
+// status trace, the run state and the files of the data folder, wires its parts together
+// (the event-log keeper, the scheduler, the status evaluation, the change notices and
+// the alert channels that subscribe to the evaluation), runs start-up and shutdown, and
+// answers the window messages of the class "TfrmCorvale". It runs with or without a
+// display; the desktop window shows it and calls its operations.
 //
 // Shared state: see src/core/README.md. Everything here is changed on the main thread
 // only, under StateLock() held exclusively; other threads read under it held shared.
@@ -17,8 +19,15 @@
 #include <string>
 #include <vector>
 
+#include "core/RunState.h"
 #include "core/TAlertChannels.h"
 #include "core/TEventLog.h"
+#include "core/TEventLogKeeper.h"
+#include "core/THostChanges.h"
+#include "core/TRunningTests.h"
+#include "core/TScheduler.h"
+#include "core/TStatusEvaluation.h"
+#include "core/TTestResult.h"
 #include "core/TFaultLog.h"
 #include "core/TSettings.h"
 #include "core/TStartOptions.h"
@@ -35,14 +44,8 @@ class TEchoEngine;
 class TPingThread;
 class TTCPThread;
 class TServiceControl;
-class TSyslogSender;
 class TWindowChannel;
 
-// Run states.
-constexpr int rsRunning = 0;
-constexpr int rsClosed = 1;         // closing (the window agreed to close), and closed in order
-constexpr int rsShuttingDown = 2;
-constexpr int rsCloseRequested = 4; // by another program, the tray's Exit, or the end of the session
 
 // Window messages of the class "TfrmCorvale".
 constexpr std::uint32_t WM_CORVALE_CLOSE = 3022;
@@ -55,11 +58,6 @@ constexpr std::intptr_t CorvaleStoppedParam = 6438;
 extern const char* const CorvaleWindowClass;  // "TfrmCorvale"
 extern const char* const CorvaleServiceName;  // "Corvale"
 extern const char* const CorvaleRegKey;       // "Software\Quillmoor\Corvale"
-
-struct TRunningTask {
-  std::string Name;  // "Ping " + display name, ...
-  std::shared_ptr<TBackgroundTask> Task;
-};
 
 class TMonitor : public QObject {
   Q_OBJECT
@@ -89,21 +87,19 @@ public:
   // The window procedure of "TfrmCorvale".
   std::intptr_t WndProc(std::uint32_t msg, std::uintptr_t wParam, std::intptr_t lParam);
 
-  void LogEvent(const THost* host, const std::string& message, char category);
-  // Called for every log entry with the host's ID (0 for none), the message and the
-  // plug-in level ("E" 2, "I" 10, "O" 0, "W" 1, else 99; without a host below 3 is 10).
-  // Errors are swallowed; an entry logged from inside a hook is not passed to hooks.
-  using TLogHook = std::function<void(std::int32_t hostID, const std::string& message, int level)>;
-  void AddLogHook(TLogHook hook) { FLogHooks.push_back(std::move(hook)); }
-  // The event log file "Corvale.log" in the data folder, written whole; entries stay
-  // unsaved when it cannot be written, and the next trigger tries again.
-  void SaveEventLog();
+  void LogEvent(const THost* host, const std::string& message, TLogCategory category) {
+    FEvents->LogEvent(host, message, category);
+  }
+  using TLogHook = TEventLogKeeper::TLogHook;
+  void AddLogHook(TLogHook hook) { FEvents->AddLogHook(std::move(hook)); }
+  // The event log file "Corvale.log" in the data folder (TEventLogKeeper).
+  void SaveEventLog() { FEvents->Save(); }
   // The settings file; skipped when it cannot be written (false, with an "E" event), and
   // for the whole run when an unreadable file could not be set aside.
   bool SaveSettings();
   // The headless program: every event also goes to this stream, one line each (a service
   // manager's journal reads standard error). nullptr: nowhere.
-  void SetEventEcho(std::FILE* stream) { FEventEcho = stream; }
+  void SetEventEcho(std::FILE* stream) { FEvents->SetEventEcho(stream); }
   void Trace(const std::string& message) { FTrace->Trace(message); }
   // Where the monitor's parts hand the errors they swallow: each becomes an "E" event,
   // rate-limited per place (TFaultLog). Any thread.
@@ -169,63 +165,43 @@ public:
   TRegistryStore& Registry() { return FRegistry; }
   TServiceControl& Services() { return FServices; }
   THostList& Hosts() { return *FHosts; }
-  TEventLog& Log() { return FLog; }
+  TEventLog& Log() { return FEvents->Log(); }
+  TEventLogKeeper& Events() { return *FEvents; }
+  TScheduler& Scheduler() { return *FScheduler; }
+  TStatusEvaluation& Evaluation() { return *FEvaluation; }
+  // Which hosts changed, added, left; the list rebuilt (for the views).
+  THostChanges& Changes() { return *FChanges; }
+  TRunningTests& Running() { return FRunning; }
   TStatusTrace& StatusTrace() { return *FTrace; }
   std::shared_mutex& StateLock() { return FStateLock; }
-  TCompletionCounters& Completions() { return FTests->Completions; }
+  TCompletionCounters& Completions();
   // What the test workers share: the echo handle (opened when the monitor is made, in
   // the calling thread's network namespace), the slots, the host-list gate, the pool.
   TTestContext& Tests() { return *FTests; }
   TEchoEngine& EchoEngine() { return *FEcho; }
-  // The alert channels; the monitor starts with the empty set (TAlertChannels itself).
-  // The object must outlive the monitor; nullptr returns to the empty set.
-  void SetAlertChannels(TAlertChannels* channels) { FAlerts = channels ? channels : &FNoAlerts; }
+  // The alert channels, which subscribe to the status evaluation's transitions; the
+  // monitor starts with the empty set (TAlertChannels itself). The object must outlive
+  // the monitor; nullptr returns to the empty set.
+  void SetAlertChannels(TAlertChannels* channels);
   TAlertChannels& Alerts() { return *FAlerts; }
-  std::vector<TRunningTask>& RunningTests() { return FRunningTests; }
+  std::vector<TRunningTask>& RunningTests() { return FRunning.Items(); }
   // Changed on the main thread under StateLock() held exclusively.
   TSettings& Settings() { return FSettings; }
   const TSettings& Settings() const { return FSettings; }
   bool Use24HourDate() const { return FSettings.Use24HourDate == 1; }
 
-  // The scheduler (TMonitorScheduler.cpp). Testing on is the main window's testing
-  // button: Timer1 runs only while it is on, and results are ignored while it is off.
-  bool TestingOn() const { return FTestingOn; }
-  void SetTestingOn(bool on);
-  // Starts a test of the host now unless one runs; nothing for an index outside the list.
-  void TestHost(int index);
-  // The host command "Test Host Status": logs "Manual test", then TestHost.
-  void TestHostNow(int index);
-  void RefreshAllHosts();
-  void AddRunningTest(const std::string& name, std::shared_ptr<TBackgroundTask> task);
-  void RemoveFromRunningTests(const TBackgroundTask* task);
-  // The tray icon's hint after the last scheduler pass.
-  const std::string& TrayHint() const { return FTrayHint; }
-  int ProbesInFlight() const { return FProbesInFlight; }
-  int PeriodicTracesRunning() const { return FPeriodicTraces; }
-  // Emits HostChanged(index) between the traces prefix + " - Host Start " + index and
-  // prefix + " - Host End " + index.
-  void RefreshHostRow(int index, const std::string& tracePrefix);
-
-  // Completion handlers of the host tests and the capability probes.
-  void PingCallback(TPingThread& thread, const std::string& address, const std::string& responder,
-                    std::int32_t responseTime, std::int32_t tag, const std::string& errorText, std::int32_t status,
-                    bool success, const std::string& resolvedAddress);
-  void TCPCallback(TTCPThread& thread, const std::string& hostAddress, const std::string& resolvedAddress,
-                   std::int32_t port, bool connected, const std::string& resultText, std::int64_t hostReference,
-                   std::int32_t elapsed);
-  void ProbeCallback(TTCPThread& thread, const std::string& hostAddress, const std::string& resolvedAddress,
-                     std::int32_t port, bool connected, const std::string& resultText, std::int64_t hostReference,
-                     std::int32_t elapsed);
-
-  // The status evaluation (TMonitorStatus.cpp). Main thread only.
-  void UpdateHostStatus(int index, bool success, bool forcedOffline, std::int32_t responseTime,
-                        const std::string& newIP, const std::string& errorText, const std::string& echoDetail);
-  // Logs the change; true when it is one that raises the IP-change alert, which the
-  // evaluation queues once the record holds the new address and the test's result.
-  bool IPAddressChange(const std::string& oldIP, const std::string& newIP, const std::string& testName,
-                       THost& host);
-  // Re-evaluates the parents-up flag of every record.
-  void CheckParents();
+  // The scheduler's and the evaluation's operations, for the window and the tests.
+  bool TestingOn() const { return FScheduler->TestingOn(); }
+  void SetTestingOn(bool on) { FScheduler->SetTestingOn(on); }
+  void TestHost(int index) { FScheduler->TestHost(index); }
+  void TestHostNow(int index) { FScheduler->TestHostNow(index); }
+  void RefreshAllHosts() { FScheduler->RefreshAllHosts(); }
+  const std::string& TrayHint() const { return FScheduler->TrayHint(); }
+  int ProbesInFlight() const { return FScheduler->ProbesInFlight(); }
+  int PeriodicTracesRunning() const { return FScheduler->PeriodicTracesRunning(); }
+  void UpdateHostStatus(const TTestResult& result) { FEvaluation->UpdateHostStatus(result); }
+  // The host's row must be shown again (batched, see THostChanges).
+  void HostChanged(const THost& host, const char* where);
 
   // Host operations (TMonitorHostOps.cpp). checked: the menu item matching the host's
   // state carries the check mark, so choosing it enables the host again.
@@ -240,7 +216,7 @@ public:
   void SimulateHostFailure(int index);
 
   // Timer handlers.
-  void Timer1Timer();
+  void Timer1Timer() { FScheduler->Timer1Timer(); }
   void tmrAlertTimer();
   void tmrAutoSaveTimer();
   void tmrFreeMemTimer();
@@ -254,7 +230,6 @@ signals:
   void ShutdownStarting();   // clear the log views, hide the tray icon
   void ShutdownFinished();
   void HostListRebuilt();    // the host list was replaced
-  void HostChanged(int index);  // refresh the host's row
   void TrayHintChanged();
   void TestingChanged(bool on);
 
@@ -274,8 +249,6 @@ private:
   // Steps whose subsystems are filled in by later work.
   void LoadEventLog();
   void LoadSettings();
-  // The log file's quiet-time trigger (TMonitorLogFile.cpp).
-  bool LogSaveDue() const;
   void LoadPlugins();
   void UnloadPlugins();
   void LoadConfiguration();
@@ -285,14 +258,6 @@ private:
   void StartWebServer();
   void StopWebServer();
   void FreePendingAlerts();
-
-  // Status evaluation steps (TMonitorStatus.cpp).
-  void HostFailed(THost& host, bool forced, bool simulated, std::int32_t responseTime, const std::string& errorText,
-                  const std::string& echoDetail);
-  void HostSucceeded(THost& host, std::int32_t responseTime, const std::string& errorText);
-  void AlertHostOffline(THost& host);
-  void AlertHostOnline(THost& host);
-  void StartNotification(THost& host, bool offline);
 
   // Shutdown helpers (TMonitorShutdown.cpp).
   void NotifyPartnersStopped();
@@ -310,23 +275,20 @@ private:
   // Before every part that reports to it, so that it outlives them.
   std::unique_ptr<TFaultLog> FFaults;
   std::unique_ptr<THostList> FHosts;
-  TEventLog FLog;
   std::unique_ptr<TStatusTrace> FTrace;
+  std::unique_ptr<TEventLogKeeper> FEvents;
+  std::unique_ptr<THostChanges> FChanges;
+  TRunningTests FRunning;
   std::unique_ptr<TWindowChannel> FWindow;
   std::shared_mutex FStateLock;
   // The engine goes first: ending its pending requests reaches the workers' context.
   std::unique_ptr<TTestContext> FTests;
   std::unique_ptr<TEchoEngine> FEcho;
+  std::unique_ptr<TStatusEvaluation> FEvaluation;
+  std::unique_ptr<TScheduler> FScheduler;
   TAlertChannels FNoAlerts;
   TAlertChannels* FAlerts = &FNoAlerts;
-  std::vector<TRunningTask> FRunningTests;
-  std::vector<std::shared_ptr<TBackgroundTask>> FNotificationThreads;
-  bool FTestingOn = true;
-  std::string FTrayHint;
-  TDateTime FPreviousPass = 0;
   TDateTime FStartTime = 0;
-  int FProbesInFlight = 0;
-  int FPeriodicTraces = 0;
   std::vector<std::string> FPartnerClasses;  // read at start-up from "NotifyApps"
 
   std::atomic<int> FRunState{rsRunning};
@@ -342,19 +304,10 @@ private:
   TSettings FSettings;
   bool FSettingsSaveBlocked = false;
   bool FHostsSaveFailed = false;
-  std::FILE* FEventEcho = nullptr;
-  bool FEchoLogFileFailed = false;
-  void EchoEvent(const std::string& entryLine);
-  std::unique_ptr<TSyslogSender> FSyslog;
-  std::vector<TLogHook> FLogHooks;
-  bool FInLogHooks = false;
-  // Unsaved log entries: monotonic ms of the first and of the last since the last write.
-  bool FLogUnsaved = false;
-  double FLogFirstUnsavedMs = 0, FLogLastUnsavedMs = 0;
   TPluginTestIndex FPluginTestIndex;
   TPluginTestIdentifier FPluginTestIdentifier;
   std::vector<TConfigurationChangedHook> FConfigurationChangedHooks;
   std::string FProgramPath, FProgramFolder, FDataFolder, FHostsFileName, FSettingsFileName;
 
-  QTimer Timer1, tmrAlert, tmrAutoSave, tmrFreeMem, tmrEOK, tmrPathPings;
+  QTimer tmrAlert, tmrAutoSave, tmrFreeMem, tmrEOK, tmrPathPings;
 };

@@ -41,7 +41,7 @@ void TMonitor::SaveConfiguration() { SaveConfiguration(FHostsFileName); }
 bool TMonitor::LoadConfiguration(const std::string& fileName) {
   // Emptying the host list for a file that is not there would leave nothing to save.
   if (!FileExists(NativePath(fileName))) {
-    LogEvent(nullptr, "Unable to load the configuration file " + fileName + ": it does not exist", 'E');
+    LogEvent(nullptr, "Unable to load the configuration file " + fileName + ": it does not exist", TLogCategory::Error);
     return false;
   }
   const auto start = TSteadyClock::now();
@@ -54,7 +54,7 @@ bool TMonitor::LoadConfiguration(const std::string& fileName) {
   options.Now = FClock.Now();
   options.PluginTestIndex = FPluginTestIndex;
   options.Log = [this](const THost* host, const std::string& message, char category) {
-    LogEvent(host, message, category);
+    LogEvent(host, message, static_cast<TLogCategory>(category));
   };
   const bool ok = LoadHosts(fileName, loaded, options);
 
@@ -74,9 +74,10 @@ bool TMonitor::LoadConfiguration(const std::string& fileName) {
     FHostsFileName = fileName;
   }
   for (auto& record : previous) THostList::FreeRecord(std::move(record), start, true, HostListWaitMs, FaultHook());
-  emit HostListRebuilt();
+  FEvaluation->CheckAllParents();
+  FChanges->Rebuilt();
 
-  if (ok) LogEvent(nullptr, "\"" + fileName + "\" loaded as the current configuration file", 'C');
+  if (ok) LogEvent(nullptr, "\"" + fileName + "\" loaded as the current configuration file", TLogCategory::Configuration);
   for (const auto& hook : FConfigurationChangedHooks) {
     try {
       hook(fileName, FHosts->Count());
@@ -97,9 +98,9 @@ bool TMonitor::SaveConfiguration(const std::string& fileName) {
   std::string error;
   if (!SaveHostsFile(fileName, &error)) {
     // Unsaved changes would otherwise vanish without a word at shutdown.
-    LogEvent(nullptr, "Unable to save the configuration file " + fileName + ": " + error, 'E');
+    LogEvent(nullptr, "Unable to save the configuration file " + fileName + ": " + error, TLogCategory::Error);
     return false;
   }
-  LogEvent(nullptr, "Configuration file saved: " + fileName, 'C');
+  LogEvent(nullptr, "Configuration file saved: " + fileName, TLogCategory::Configuration);
   return true;
 }

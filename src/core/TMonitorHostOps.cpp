@@ -18,7 +18,8 @@ void TMonitor::DisableHost(int index, bool checked) {
     std::unique_lock<std::shared_mutex> guard(FStateLock);
     host->DisabledUntil = checked ? 0 : 1.0;
   }
-  RefreshHostRow(index, "DisableHost");
+  FEvaluation->CheckDependants(*host);
+  HostChanged(*host, "DisableHost");
 }
 
 void TMonitor::DisableHostFor(int index, int minutes, bool checked) {
@@ -30,11 +31,12 @@ void TMonitor::DisableHostFor(int index, int minutes, bool checked) {
     host->DisabledUntil = until;
   }
   if (checked) {
-    LogEvent(host, "Host Testing Enabled", 'I');
+    LogEvent(host, "Host Testing Enabled", TLogCategory::Information);
   } else {
-    LogEvent(host, "Host Disabled Until " + TEventLog::FormatTime(until, Use24HourDate()), 'I');
+    LogEvent(host, "Host Disabled Until " + TEventLog::FormatTime(until, Use24HourDate()), TLogCategory::Information);
   }
-  RefreshHostRow(index, "DisableFor");
+  FEvaluation->CheckDependants(*host);
+  HostChanged(*host, "DisableFor");
 }
 
 void TMonitor::ResetHost(THost& record, int depth) {
@@ -70,25 +72,26 @@ void TMonitor::ResetHost(THost& record, int depth) {
   } catch (...) {
     ReportCurrentException("ResetHost");
   }
+  if (depth >= 1) FEvaluation->CheckDependants(record);
 }
 
 void TMonitor::ResetHostStatus(int index, int depth) {
   THost* host = FHosts->Items(index);
   if (!host) return;
   ResetHost(*host, depth);
-  RefreshHostRow(index, "ResetHostStatus1");
+  HostChanged(*host, "ResetHostStatus1");
   if (!host->IsDisabled(FClock.Now())) TestHost(index);
-  LogEvent(host, "Host Status Reset", 'T');
+  LogEvent(host, "Host Status Reset", TLogCategory::Test);
 }
 
 void TMonitor::ResetAllHosts(int depth) {
-  LogEvent(nullptr, "Reset All Hosts", 'I');
+  LogEvent(nullptr, "Reset All Hosts", TLogCategory::Information);
   for (int index = 0; index < FHosts->Count(); ++index) {
     THost& host = *FHosts->Items(index);
     if (host.IsGroup()) continue;
     ResetHost(host, depth);
     if (!host.IsDisabled(FClock.Now())) TestHost(index);
-    RefreshHostRow(index, "ResetAllHosts");
+    HostChanged(host, "ResetAllHosts");
   }
 }
 
@@ -97,9 +100,9 @@ void TMonitor::ResetDependentHosts(int index, int depth) {
   if (!host) return;
   const auto reset = [&](int i, THost& record, const std::string& message) {
     ResetHost(record, depth);
-    LogEvent(&record, message, 'T');
+    LogEvent(&record, message, TLogCategory::Test);
     if (!record.IsDisabled(FClock.Now())) TestHost(i);
-    RefreshHostRow(i, "ResetDependents");
+    HostChanged(record, "ResetDependents");
   };
   reset(index, *host, "Host Status Reset (plus dependents)");
   const std::string idText = host->IDText();
@@ -116,14 +119,17 @@ void TMonitor::SimulateHostFailure(int index) {
       std::unique_lock<std::shared_mutex> guard(FStateLock);
       host->SimulatedFailureUntil = 0;
     }
-    LogEvent(host, "Host Failure Simulation Ended", 'T');
+    LogEvent(host, "Host Failure Simulation Ended", TLogCategory::Test);
     TestHost(index);
     return;
   }
-  LogEvent(host, "Simulated Host Failure", 'T');
+  LogEvent(host, "Simulated Host Failure", TLogCategory::Test);
   {
     std::unique_lock<std::shared_mutex> guard(FStateLock);
     host->SimulatedFailureUntil = FClock.Now() + SimulationDays;
   }
-  UpdateHostStatus(index, false, true, 0, "", "", "");
+  TTestResult result;
+  result.HostID = host->ID;
+  result.ForcedOffline = true;
+  FEvaluation->UpdateHostStatus(result);
 }

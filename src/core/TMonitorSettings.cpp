@@ -26,10 +26,10 @@ void TMonitor::LoadSettings() {
         FSettingsSaveBlocked = true;
         LogEvent(nullptr, "Unable to read the settings file " + FSettingsFileName + ": " + reason +
                               "; it could not be set aside (" + error +
-                              "), so the default settings are used and it will not be saved over", 'E');
+                              "), so the default settings are used and it will not be saved over", TLogCategory::Error);
       } else {
         LogEvent(nullptr, "Unable to read the settings file " + FSettingsFileName + ": " + reason +
-                              "; it was kept as " + kept + " and the default settings are used", 'E');
+                              "; it was kept as " + kept + " and the default settings are used", TLogCategory::Error);
       }
       break;
     }
@@ -46,7 +46,7 @@ bool TMonitor::SaveSettings() {
   }
   std::string error;
   if (!ReplaceFileText(FSettingsFileName, text, TSettings::FileMode, error)) {
-    LogEvent(nullptr, "Unable to save the settings file " + FSettingsFileName + ": " + error, 'E');
+    LogEvent(nullptr, "Unable to save the settings file " + FSettingsFileName + ": " + error, TLogCategory::Error);
     return false;
   }
   return true;

@@ -35,7 +35,7 @@ void TMonitor::Shutdown() {
 
   // 1.
   step("timer", [this] {
-    Timer1.stop();
+    FScheduler->AllowTimer(false);
     FHostsSaveFailed = !SaveConfiguration(FHostsFileName);
     SaveSettings();
   });
@@ -93,8 +93,8 @@ void TMonitor::Shutdown() {
   step("plug-ins", [this] { UnloadPlugins(); });
   // 13.
   step("log", [this] {
-    FRunningTests.clear();
-    LogEvent(nullptr, "Corvale Shut Down", 'A');
+    FRunning.Clear();
+    LogEvent(nullptr, "Corvale Shut Down", TLogCategory::Program);
     FTrace->Close();
     SaveEventLog();
   });
@@ -106,7 +106,8 @@ void TMonitor::Shutdown() {
 }
 
 void TMonitor::StopTimers() {
-  for (QTimer* t : {&Timer1, &tmrAlert, &tmrAutoSave, &tmrFreeMem, &tmrEOK, &tmrPathPings}) t->stop();
+  FScheduler->StopTimer();
+  for (QTimer* t : {&tmrAlert, &tmrAutoSave, &tmrFreeMem, &tmrEOK, &tmrPathPings}) t->stop();
 }
 
 void TMonitor::NotifyPartnersStopped() {
@@ -118,8 +119,7 @@ void TMonitor::NotifyPartnersStopped() {
 }
 
 void TMonitor::TerminateRunningTests() {
-  for (const TRunningTask& t : FRunningTests)
-    if (t.Task) t.Task->Terminate();
+  FRunning.TerminateAll();
 }
 
 void TMonitor::WaitForCompletions(std::initializer_list<std::atomic<int>*> counters) {

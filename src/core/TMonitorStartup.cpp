@@ -62,10 +62,10 @@ bool TMonitor::Startup() {
   LoadEventLog();
 
   // 6.
-  LogEvent(nullptr, std::string("Corvale Loaded ") + (ServiceMode() ? "(Service) " : "") + "by " + LocalUserName(), 'A');
-  if (ServiceMode()) LogEvent(nullptr, "Corvale running as a Service; Audio and Popup alerts are disabled.", 'I');
+  LogEvent(nullptr, std::string("Corvale Loaded ") + (ServiceMode() ? "(Service) " : "") + "by " + LocalUserName(), TLogCategory::Program);
+  if (ServiceMode()) LogEvent(nullptr, "Corvale running as a Service; Audio and Popup alerts are disabled.", TLogCategory::Information);
   // Without an ICMP socket every echo test fails; the reason says how to grant the right.
-  if (!EchoEngine().Valid()) LogEvent(nullptr, EchoEngine().Description(), 'E');
+  if (!EchoEngine().Valid()) LogEvent(nullptr, EchoEngine().Description(), TLogCategory::Error);
 
   // 7. and 8. belong to the window (caption, pages, minimized start).
   if (FWindow) FWindow->SetCaption(Caption());
@@ -75,7 +75,7 @@ bool TMonitor::Startup() {
   FSettingsFileName = ChangeFileExt(FHostsFileName, ".cvlp");
   MoveOlderFile(ExtractFileName(FSettingsFileName));
   for (const std::string& leftover : RemoveInterruptedSaves(FHostsFileName, FSettingsFileName))
-    LogEvent(nullptr, "Removed " + leftover + ", left behind by a save that did not finish", 'I');
+    LogEvent(nullptr, "Removed " + leftover + ", left behind by a save that did not finish", TLogCategory::Information);
   if (FileExists(FSettingsFileName)) LoadSettings();
 
   // 11. and 12.
@@ -93,7 +93,7 @@ bool TMonitor::Startup() {
 
   // 19. (18., opening the configuration dialog for a missing hosts file, is the window's.)
   if (FRemovableMode) {
-    LogEvent(nullptr, "Running on Removable Media; registry changes will not be allowed.", 'I');
+    LogEvent(nullptr, "Running on Removable Media; registry changes will not be allowed.", TLogCategory::Information);
   } else {
     AnnounceToPartners();
     WriteProgramPath();
@@ -114,7 +114,7 @@ void TMonitor::AttachTraceRing() {
   std::string error;
   if (!FTrace->AttachRing(FDataFolder + TraceRingFileName, error))
     LogEvent(nullptr, "Unable to open " + FDataFolder + TraceRingFileName + ": " + error +
-                          "; the last steps before a crash may be lost", 'W');
+                          "; the last steps before a crash may be lost", TLogCategory::Warning);
 }
 
 bool TMonitor::LockDataFolder() {
@@ -132,7 +132,7 @@ bool TMonitor::LockDataFolder() {
   }
   // A folder where not even the lock file can be made is one no copy can write to.
   LogEvent(nullptr, "Unable to lock " + lockFile + ": " + FInstanceLock.ErrorText() +
-                        "; a second copy on this data folder would not be refused", 'W');
+                        "; a second copy on this data folder would not be refused", TLogCategory::Warning);
   return true;
 }
 
@@ -174,7 +174,7 @@ void TMonitor::FindDataFolder() {
   }
   FDataFolder = IncludeTrailingPathDelimiter(NativePath(folder));
   if (!ForceDirectories(FDataFolder)) {
-    LogEvent(nullptr, "Unable to create the data folder " + FDataFolder, 'E');
+    LogEvent(nullptr, "Unable to create the data folder " + FDataFolder, TLogCategory::Error);
   }
 }
 
@@ -185,7 +185,7 @@ void TMonitor::MoveOlderFile(const std::string& name) {
   const std::string target = FDataFolder + name;
   if (FileExists(target) || !FileExists(name)) return;
   if (std::rename(name.c_str(), target.c_str()) != 0) {
-    LogEvent(nullptr, "Unable to move " + name + " to " + FDataFolder, 'W');
+    LogEvent(nullptr, "Unable to move " + name + " to " + FDataFolder, TLogCategory::Warning);
   }
 }
 
@@ -234,7 +234,7 @@ void TMonitor::WriteProgramPath() {
 
 void TMonitor::StartTimers() {
   // With testing off, the testing button starts the scheduler when it is turned on.
-  if (FTestingOn) Timer1.start();
+  FScheduler->AllowTimer(true);
   tmrAlert.start();
   tmrAutoSave.start();
   if (!FOptions.NoMemCleanup) tmrFreeMem.start();

@@ -170,14 +170,13 @@ TEST_F(AlertQueue, IPChangeAlertCarriesTheNewAddressAndTheStateAfterTheResult) {
   TEmailConfig& c = A->EmailConfig();
   c.IPChangeSubject = "%displayname%: %oldip% -> %ip%";
   c.IPChangeBody = "New IP: %ip%; %status%; last success %lastsuccess%";
-  const int index = M->Hosts().IndexOf(web);
-  M->UpdateHostStatus(index, true, false, 5, "10.99.0.5", {}, {});
+  M->UpdateHostStatus(TTestResult{web->ID, true, false, 5, "10.99.0.5", {}, {}});
   FClock.Advance(60000);
-  M->UpdateHostStatus(index, false, false, 0, {}, "lost", {});
+  M->UpdateHostStatus(TTestResult{web->ID, false, false, 0, {}, "lost", {}});
   ASSERT_EQ(web->Status, StatusWarning);
   ASSERT_TRUE(Q->Entries().empty()) << "the first address learned is no change";
   FClock.Advance(60000);
-  M->UpdateHostStatus(index, true, false, 5, "10.99.0.8", {}, {});
+  M->UpdateHostStatus(TTestResult{web->ID, true, false, 5, "10.99.0.8", {}, {}});
 
   ASSERT_EQ(Q->Entries().size(), 1u);
   const TEmailInfo& mail = *Q->Entries()[0];
@@ -200,7 +199,7 @@ TEST_F(AlertQueue, OfflineHostWithOnlyTheRelayAndACommandClaimsNothing) {
   web->LocalSubnet = true;
   web->OfflineRecipients = "ops@example.net";
   web->OfflineCommand = "page %displayname%";
-  M->UpdateHostStatus(M->Hosts().IndexOf(web), false, true, 0, {}, "down", {});
+  M->UpdateHostStatus(TTestResult{web->ID, false, true, 0, {}, "down", {}});
   ASSERT_EQ(web->Status, StatusOffline);
   EXPECT_TRUE(Q->Entries().empty());
   EXPECT_EQ(CountLines("Launching Command Line"), 0);

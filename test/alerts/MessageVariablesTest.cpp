@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "alerts/MessageVariables.h"
+#include "core/MessageVariables.h"
 #include "alerts/TEmailInfo.h"
 #include "common/ErrorText.h"
 #include "common/SystemInfo.h"
@@ -329,7 +329,7 @@ TEST_F(MessageVariablesMonitorTest, ContextFollowsTheMonitor) {
   host->DisplayName = "Gateway";
   host->Address = "127.0.0.1";
   monitor->Settings().Use24HourDate = 1;
-  monitor->LogEvent(host, "Host Online", 'O');
+  monitor->LogEvent(host, "Host Online", TLogCategory::Okay);
   FClock.Advance(60000);
 
   const TVariableContext context = VariableContext(*monitor);

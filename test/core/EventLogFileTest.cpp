@@ -62,7 +62,7 @@ TEST_F(EventLogFileTest, FileHoldsTheLatest5000Entries) {
   EXPECT_NE(lines[4998].find("\tCorvale Loaded (Service) by "), std::string::npos);
 
   // A line break inside a message would become a bogus entry when read back.
-  monitor->LogEvent(nullptr, "first\r\nsecond", 'E');
+  monitor->LogEvent(nullptr, "first\r\nsecond", TLogCategory::Error);
   monitor->SaveEventLog();
   lines = FileLines();
   ASSERT_EQ(lines.size(), 5000u);
@@ -76,7 +76,7 @@ TEST_F(EventLogFileTest, BurstThenAMinuteOfQuietWritesTheLogAndHostsOnce) {
   monitor->Startup();
   std::filesystem::remove(LogFile());
   for (int i = 0; i < 20; ++i) {
-    monitor->LogEvent(nullptr, "burst " + std::to_string(i), 'W');
+    monitor->LogEvent(nullptr, "burst " + std::to_string(i), TLogCategory::Warning);
     FClock.Advance(500);
     monitor->tmrAlertTimer();
   }
@@ -111,7 +111,7 @@ TEST_F(EventLogFileTest, SteadyEventsAreWrittenAfterTenMinutes) {
   // An entry every 30 s never leaves a minute of quiet.
   double elapsed = 0;
   while (!Written() && elapsed < 700000) {
-    monitor->LogEvent(nullptr, "steady", 'T');
+    monitor->LogEvent(nullptr, "steady", TLogCategory::Test);
     FClock.Advance(30000);
     elapsed += 30000;
     monitor->tmrAlertTimer();
@@ -128,7 +128,7 @@ TEST_F(EventLogFileTest, EntriesStayUnsavedUntilTheFileCanBeWritten) {
   // A folder in the file's place: every write fails.
   std::filesystem::remove(LogFile());
   std::filesystem::create_directory(LogFile());
-  monitor->LogEvent(nullptr, "kept in memory", 'E');
+  monitor->LogEvent(nullptr, "kept in memory", TLogCategory::Error);
   FClock.Advance(61000);
   monitor->tmrAlertTimer();
   monitor->tmrAutoSaveTimer();
@@ -146,11 +146,11 @@ TEST_F(EventLogFileTest, EntriesStayUnsavedUntilTheFileCanBeWritten) {
 TEST_F(EventLogFileTest, EntryDateFollowsTheUse24HourDateSetting) {
   auto monitor = NewMonitor();
   monitor->Settings().Use24HourDate = 1;
-  monitor->LogEvent(nullptr, "at two", 'I');
+  monitor->LogEvent(nullptr, "at two", TLogCategory::Information);
   monitor->Settings().Use24HourDate = 0;
-  monitor->LogEvent(nullptr, "at two", 'I');
+  monitor->LogEvent(nullptr, "at two", TLogCategory::Information);
   monitor->Settings().Use24HourDate = 2;  // only 1 selects the 24-hour form
-  monitor->LogEvent(nullptr, "at two", 'I');
+  monitor->LogEvent(nullptr, "at two", TLogCategory::Information);
   const auto& lines = monitor->Log().Lines();
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0].Text, "Dec 8, 14:05\t---\tat two\tI");

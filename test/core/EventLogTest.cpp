@@ -29,8 +29,8 @@ TEST(EventLogTest, KeepsTheNewestLinesWithIncreasingIds) {
 
 TEST(EventLogTest, EntryLineHasTabFieldsAndBothDateForms) {
   const TDateTime at = EncodeDateTime(2026, 12, 8, 14, 5, 0);
-  EXPECT_EQ(TEventLog::FormatEntry(at, true, "---", "Corvale Shut Down", 'A'), "Dec 8, 14:05\t---\tCorvale Shut Down\tA");
-  EXPECT_EQ(TEventLog::FormatEntry(at, false, "Web (10.0.0.1:80)", "Okay", 'O'), "Dec 8, 02:05p\tWeb (10.0.0.1:80)\tOkay\tO");
+  EXPECT_EQ(TEventLog::FormatEntry(at, true, "---", "Corvale Shut Down", TLogCategory::Program), "Dec 8, 14:05\t---\tCorvale Shut Down\tA");
+  EXPECT_EQ(TEventLog::FormatEntry(at, false, "Web (10.0.0.1:80)", "Okay", TLogCategory::Okay), "Dec 8, 02:05p\tWeb (10.0.0.1:80)\tOkay\tO");
 }
 
 TEST(StatusTraceTest, RingWrapsAndWritesThroughSlotAndCursor) {

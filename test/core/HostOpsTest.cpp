@@ -34,28 +34,31 @@ THost& Worn(THost& h, TDateTime now) {
 TEST_F(HostOpsTest, DisableForATimeLogsTheEndAndChoosingItAgainEnables) {
   THost& host = Add("Web");
   const int index = IndexOf(host);
-  std::vector<int> changed;
-  QObject receiver;
-  QObject::connect(&M, &TMonitor::HostChanged, &receiver, [&](int i) { changed.push_back(i); });
+  TChangedRows changed(M);
+  const std::vector<int> row{index};
 
   M.DisableHostFor(index, 60, false);
   EXPECT_DOUBLE_EQ(host.DisabledUntil, FClock.Now() + 1.0 / 24);
+  EXPECT_EQ(changed.Take(), row);
   EXPECT_TRUE(HasLine(M, "Host Disabled Until Dec 8, 03:05p", 'I'));
   M.DisableHostFor(index, 60, true);
   EXPECT_EQ(host.DisabledUntil, 0);
+  EXPECT_EQ(changed.Take(), row);
   EXPECT_TRUE(HasLine(M, "Host Testing Enabled", 'I'));
   M.Settings().Use24HourDate = 1;
   M.DisableHostFor(index, 30, false);
+  EXPECT_EQ(changed.Take(), row);
   EXPECT_TRUE(HasLine(M, "Host Disabled Until Dec 8, 14:35", 'I'));
 
   // Indefinitely: no end, nothing logged.
   const std::size_t lines = M.Log().Count();
   M.DisableHost(index, false);
   EXPECT_EQ(host.DisabledUntil, 1.0);
+  EXPECT_EQ(changed.Take(), row);
   M.DisableHost(index, true);
   EXPECT_EQ(host.DisabledUntil, 0);
   EXPECT_EQ(M.Log().Count(), lines);
-  EXPECT_EQ(changed, std::vector<int>(5, index));
+  EXPECT_EQ(changed.Take(), row);
 
   // A host that is gone is left alone.
   M.DisableHost(5, false);

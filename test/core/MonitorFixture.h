@@ -4,14 +4,41 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "common/Clock.h"
 #include "common/FileUtils.h"
+#include "core/THostList.h"
 #include "core/TMonitor.h"
 #include "platform/TServiceControl.h"
 #include "support/TestSupport.h"
+
+// The rows the monitor asks the views to show again, as list indexes, each batch in list
+// order (the order within a batch means nothing); Take tells the pending batch first and
+// empties the record.
+class TChangedRows {
+public:
+  explicit TChangedRows(TMonitor& m) : M(m) {
+    QObject::connect(&M.Changes(), &THostChanges::HostsChanged, &FReceiver, [this](const QList<qint32>& ids) {
+      const std::size_t start = Rows.size();
+      for (qint32 id : ids) Rows.push_back(M.Hosts().FindByID(id));
+      std::sort(Rows.begin() + static_cast<std::ptrdiff_t>(start), Rows.end());
+    });
+  }
+  std::vector<int> Take() {
+    M.Changes().Flush();
+    return std::exchange(Rows, {});
+  }
+  std::vector<int> Rows;
+
+private:
+  TMonitor& M;
+  QObject FReceiver;
+};
 
 class MonitorFixture : public ::testing::Test {
 protected:

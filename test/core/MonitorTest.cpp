@@ -99,7 +99,7 @@ TEST_F(MonitorTest, CloseRequestFromPartnerWindowLogsItsTitleAndShutsDownInOrder
   ASSERT_TRUE(finished);
   EXPECT_EQ(monitor.RunState(), rsClosed);
   EXPECT_EQ(monitor.ExitCode(), 0);
-  EXPECT_EQ(monitor.Log().Lines().back().Text, TEventLog::FormatEntry(FClock.Now(), false, "---", "Corvale Shut Down", 'A'));
+  EXPECT_EQ(monitor.Log().Lines().back().Text, TEventLog::FormatEntry(FClock.Now(), false, "---", "Corvale Shut Down", TLogCategory::Program));
   RunUntil([&] { return posted.size() >= 2; });
   ASSERT_EQ(posted.size(), 2u);
   EXPECT_EQ(posted[1].Msg, WM_CORVALE_STOPPED);

@@ -41,23 +41,37 @@ public:
   bool Called(const std::string& line) const { return std::find(Calls.begin(), Calls.end(), line) != Calls.end(); }
 
   // "%name%" stands for the display name.
-  std::string ExpandHostVariables(const std::string& text, const THost& host) override {
+  std::string ExpandHostVariables(const std::string& text, const THost& host) {
     std::string out = text;
     for (auto at = out.find("%name%"); at != std::string::npos; at = out.find("%name%", at + host.DisplayName.size()))
       out.replace(at, 6, host.DisplayName);
     return out;
   }
-  std::string Template(TAlertTemplate which) const override {
+  std::string Template(TAlertTemplate which) const {
     const auto it = Templates.find(which);
     return it == Templates.end() ? std::string() : it->second;
   }
+  static TAlertTemplate SubjectOf(TAlertKind kind) {
+    return kind == TAlertKind::Offline  ? TAlertTemplate::OfflineSubject
+           : kind == TAlertKind::Online ? TAlertTemplate::OnlineSubject
+                                        : TAlertTemplate::IPChangeSubject;
+  }
+  static TAlertTemplate BodyOf(TAlertKind kind) {
+    return kind == TAlertKind::Offline  ? TAlertTemplate::OfflineBody
+           : kind == TAlertKind::Online ? TAlertTemplate::OnlineBody
+                                        : TAlertTemplate::IPChangeBody;
+  }
+  bool HasTemplate(TAlertKind kind) const override {
+    return !Template(SubjectOf(kind)).empty() && (kind != TAlertKind::IPChange || !Template(BodyOf(kind)).empty());
+  }
   bool MailRouteConfigured() const override { return MailRoute; }
   bool PrimaryServerConfigured() const override { return PrimaryServer; }
-  void QueueAlert(const std::string& recipients, const std::string& subject, const std::string& body,
-                  TDateTime windowStart, TDateTime windowEnd, THost& host, int priority, int cancelStatus,
-                  bool wantTrace) override {
+  void QueueAlert(TAlertKind kind, const std::string& recipients, TDateTime windowStart, TDateTime windowEnd,
+                  THost& host, int priority, int cancelStatus, bool wantTrace) override {
+    const std::string subject = Template(SubjectOf(kind));
     Calls.push_back("QueueAlert " + subject);
-    Queued.push_back({recipients, subject, body, windowStart, windowEnd, host.ID, priority, cancelStatus, wantTrace});
+    Queued.push_back({recipients, subject, Template(BodyOf(kind)), windowStart, windowEnd, host.ID, priority,
+                      cancelStatus, wantTrace});
   }
   void PlaySound(const std::string& fileName, bool wait) override {
     Calls.push_back("PlaySound " + fileName + (wait ? " wait" : ""));

@@ -47,7 +47,7 @@ protected:
   // test), so that the next pass may start another.
   bool Tested(THost& host) {
     if (!host.RunningTest) return false;
-    M.RemoveFromRunningTests(host.RunningTest.get());
+    M.Running().Remove(host.RunningTest.get());
     Forget(host.RunningTest);
     host.RunningTest.reset();
     return true;

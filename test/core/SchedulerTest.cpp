@@ -132,9 +132,7 @@ TEST_F(SchedulerTest, TestHostStartsOneWorkerAndRecordsTheCheck) {
   beta.Status = StatusOffline;
   const TDateTime before = FClock.Now() - 1;
   alpha.LastCheck = before;
-  std::vector<int> changed;
-  QObject receiver;  // disconnects before changed goes
-  QObject::connect(&M, &TMonitor::HostChanged, &receiver, [&](int index) { changed.push_back(index); });
+  TChangedRows changed(M);
 
   M.TestHost(IndexOf(alpha));
   ASSERT_TRUE(alpha.RunningTest);
@@ -142,7 +140,7 @@ TEST_F(SchedulerTest, TestHostStartsOneWorkerAndRecordsTheCheck) {
   EXPECT_EQ(alpha.PreviousCheck, before);
   EXPECT_EQ(alpha.LastCheck, FClock.Now());
   EXPECT_EQ(RunningNamed("Ping Alpha"), 1);
-  EXPECT_EQ(changed, std::vector<int>{IndexOf(alpha)});
+  EXPECT_EQ(changed.Take(), std::vector<int>{IndexOf(alpha)});
   // A second start while the test runs does nothing.
   Advance(1);
   M.TestHost(IndexOf(alpha));
@@ -234,7 +232,7 @@ TEST_F(SchedulerTest, OverdueTestIsAbandonedOnceAndItsLateResultIgnored) {
   traced.LastCheck = FClock.Now() - 6 * Minute / SecsPerDay;
   auto trace = std::make_shared<TRecordedTask>("Host Down Auto-Trace Traced");
   traced.RunningTrace = trace;
-  M.AddRunningTest(trace->Name(), trace);
+  M.Running().Add(trace->Name(), trace);
   M.Timer1Timer();
   EXPECT_TRUE(HasLine(M, "Trace Thread Forcibly Terminated", 'E'));
   EXPECT_TRUE(trace->Terminated());
@@ -326,14 +324,14 @@ TEST_F(SchedulerTest, ProbeResultComparesAddressesWithoutCase) {
   THost& rest = Add("Rest", "printer.example");
   auto probe = TTCPThread::Create(M.Tests(), "Test WinRDP", "127.0.0.1", true, upper.ID, {}, 0, 3389);
   Forget(probe);
-  M.ProbeCallback(*probe, upper.Address, "", 3389, true, "", upper.ID, 0);
+  M.Scheduler().ProbeCallback(*probe, upper.Address, "", 3389, true, "", upper.ID, 0);
   EXPECT_EQ(upper.RDPCapability, 1);
   EXPECT_EQ(lower.RDPCapability, 1);
   EXPECT_EQ(rest.RDPCapability, 0);
   EXPECT_EQ(upper.ShareCapability, 0);
   EXPECT_EQ(M.ProbesInFlight(), 0);
   // A host that left the list meanwhile changes nothing.
-  M.ProbeCallback(*probe, upper.Address, "", 139, true, "", MaxHostID + 1, 0);
+  M.Scheduler().ProbeCallback(*probe, upper.Address, "", 139, true, "", MaxHostID + 1, 0);
   EXPECT_EQ(lower.ShareCapability, 0);
 }
 
@@ -394,14 +392,14 @@ TEST_F(SchedulerTest, CompletionsReachOnlyTheHostWhoseTestTheyAre) {
   auto worker = TTCPThread::Create(M.Tests(), "TCP Port", "127.0.0.1", false, tcp.ID, {}, 0, 1);
   FForgotten.push_back(worker);
   tcp.RunningTest = worker;
-  M.AddRunningTest(worker->Name(), worker);
-  M.TCPCallback(*worker, "127.0.0.1", "127.0.0.1", 1, false, ErrorText(10060), tcp.ID, 21000);
+  M.Running().Add(worker->Name(), worker);
+  M.Scheduler().TCPCallback(*worker, "127.0.0.1", "127.0.0.1", 1, false, ErrorText(10060), tcp.ID, 21000);
   EXPECT_FALSE(tcp.RunningTest);
   EXPECT_EQ(RunningNamed("TCP Port"), 0);
   EXPECT_EQ(tcp.Failures, 1u);
   EXPECT_NE(tcp.LastErrorText.find("Connection attempt timed out (0000274C)"), std::string::npos);
   // The same result again finds no running test of its own.
-  M.TCPCallback(*worker, "127.0.0.1", "127.0.0.1", 1, false, ErrorText(10060), tcp.ID, 21000);
+  M.Scheduler().TCPCallback(*worker, "127.0.0.1", "127.0.0.1", 1, false, ErrorText(10060), tcp.ID, 21000);
   EXPECT_EQ(tcp.Failures, 1u);
 
   // A retired record is freed once its test reports.
@@ -412,7 +410,7 @@ TEST_F(SchedulerTest, CompletionsReachOnlyTheHostWhoseTestTheyAre) {
   const std::int32_t goneID = gone.ID;
   M.Hosts().RetireOrFree(M.Hosts().Extract(IndexOf(gone)));
   ASSERT_EQ(M.Hosts().RetiredCount(), 1);
-  M.TCPCallback(*late, "127.0.0.1", "", 1, false, "", goneID, 0);
+  M.Scheduler().TCPCallback(*late, "127.0.0.1", "", 1, false, "", goneID, 0);
   EXPECT_EQ(M.Hosts().RetiredCount(), 0);
 }
 

@@ -25,7 +25,7 @@ protected:
   void Use(std::unique_ptr<TMonitor> monitor) {
     M = std::move(monitor);
     M->SetAlertChannels(&Alerts);
-    QObject::connect(M.get(), &TMonitor::HostChanged, [this](int index) { Refreshed.push_back(index); });
+    Refreshed = std::make_unique<TChangedRows>(*M);
     FSeen = 0;
   }
 
@@ -42,9 +42,9 @@ protected:
 
   void Result(THost& host, bool success, const std::string& text = {}, const std::string& ip = {},
               const std::string& detail = {}, std::int32_t response = 0) {
-    M->UpdateHostStatus(M->Hosts().IndexOf(&host), success, false, response, ip, text, detail);
+    M->UpdateHostStatus(TTestResult{host.ID, success, false, response, ip, text, detail});
   }
-  void Forced(THost& host) { M->UpdateHostStatus(M->Hosts().IndexOf(&host), false, true, 0, {}, "down", {}); }
+  void Forced(THost& host) { M->UpdateHostStatus(TTestResult{host.ID, false, true, 0, {}, "down", {}}); }
 
   // The events logged since the last call, as category, a blank and the message.
   TLines Events() {
@@ -60,7 +60,7 @@ protected:
   }
 
   TRecordingAlerts Alerts;  // outlives the monitor
-  std::vector<int> Refreshed;
+  std::unique_ptr<TChangedRows> Refreshed;
   std::unique_ptr<TMonitor> M;
   std::size_t FSeen = 0;
 };
@@ -77,17 +77,17 @@ TEST_F(StatusTest, FailuresStayWarningUntilTheErrorAfterTimeHasPassedThenTurnOff
   host.LastCheck = FClock.Now();  // the history keeps the check times of the last day
   Result(host, true, {}, "192.0.2.10");
   At(14, 7);
-  Result(host, false, "Request timed out for %name%", {}, "[192.0.2.1]");
+  Result(host, false, "Request timed out for %displayname%", {}, "[192.0.2.1]");
   EXPECT_EQ(host.Status, StatusWarning);
   EXPECT_EQ(host.LastErrorText, "2:07p Request timed out for web");
   At(14, 11);  // exactly the error-after time since the last success
-  Result(host, false, "Request timed out for %name%");
+  Result(host, false, "Request timed out for %displayname%");
   EXPECT_EQ(host.Status, StatusWarning);
   At(14, 11, 0, 500);
-  Result(host, false, "Request timed out for %name%");
+  Result(host, false, "Request timed out for %displayname%");
   EXPECT_EQ(host.Status, StatusOffline);
   At(14, 12);
-  Result(host, false, "Request timed out for %name%");
+  Result(host, false, "Request timed out for %displayname%");
 
   EXPECT_EQ(Events(), (TLines{"W Warning State; Error: [192.0.2.1] Request timed out for web",
                               "E Error State: 3 successive failures over 00:00:05:00, Error: Request timed out for web"}));
@@ -357,14 +357,14 @@ TEST_F(StatusTest, ResultsAreIgnoredWhileTestingIsOffOrTheHostIsDisabledGroupedO
   M->SetRunState(rsClosed);
   Forced(normal);
   M->SetRunState(rsRunning);
-  M->UpdateHostStatus(99, false, true, 0, {}, {}, {});
+  M->UpdateHostStatus(TTestResult{MaxHostID + 1, false, true, 0, {}, {}, {}});
   for (THost* h : {&child, &group, &disabled, &later, &normal}) {
     EXPECT_EQ(h->Status, StatusUnknown) << h->DisplayName;
     EXPECT_EQ(h->Failures, 0u) << h->DisplayName;
     EXPECT_EQ(h->LastFailure, 0) << h->DisplayName;
     EXPECT_TRUE(h->StatusHistory.empty()) << h->DisplayName;
   }
-  EXPECT_EQ(Refreshed, (std::vector<int>{1, 2, 3, 4, 5, 5}));
+  EXPECT_EQ(Refreshed->Take(), (std::vector<int>{1, 2, 3, 4, 5}));
   EXPECT_TRUE(Events().empty());
   EXPECT_TRUE(Alerts.Calls.empty());
 
@@ -397,11 +397,11 @@ TEST_F(StatusTest, ParentsOutageAndRecoveryReachTheDependents) {
   Result(server, true);
   EXPECT_TRUE(server.ParentsUp);
   At(14, 7);
-  Refreshed.clear();
+  Refreshed->Take();
   Forced(router);
   EXPECT_FALSE(server.ParentsUp);
   EXPECT_TRUE(server.ParentHasBeenOffline);
-  EXPECT_EQ(Refreshed, (std::vector<int>{0, 1, 0}));
+  EXPECT_EQ(Refreshed->Take(), (std::vector<int>{0, 1}));
   At(14, 20);
   Result(router, true);
   EXPECT_TRUE(server.ParentsUp);
@@ -442,13 +442,13 @@ TEST_F(StatusTest, RecoveryOfAnAncestorResetsTheBaselineOfEveryHostBelowIt) {
 TEST_F(StatusTest, RemarkOnASuccessIsLoggedOnceWhateverTheHour) {
   THost& host = Add("web");
   At(11, 0);
-  Result(host, true, "Page changed by 12% on %name%");
+  Result(host, true, "Page changed by 12% on %displayname%");
   At(11, 1);
-  Result(host, true, "Page changed by 12% on %name%");
+  Result(host, true, "Page changed by 12% on %displayname%");
   EXPECT_EQ(host.LastErrorText, "11:01a Page changed by 12% on web");
   host.LastErrorText = "Dec 7, " + host.LastErrorText;  // dated after midnight
-  Result(host, true, "Page changed by 12% on %name%");
-  Result(host, true, "Page changed by 30% on %name%");
+  Result(host, true, "Page changed by 12% on %displayname%");
+  Result(host, true, "Page changed by 30% on %displayname%");
   EXPECT_EQ(Events(), (TLines{"I Page changed by 12% on web", "I Page changed by 30% on web"}));
 }
 

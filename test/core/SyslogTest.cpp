@@ -101,12 +101,12 @@ TEST_F(SyslogMonitorTest, EntriesAreSentOneDatagramEach) {
   THost* host = monitor->Hosts().Add(std::move(record));
 
   // No server: nothing is sent.
-  monitor->LogEvent(host, "not sent", 'E');
+  monitor->LogEvent(host, "not sent", TLogCategory::Error);
   monitor->Settings().SysLogServer = Server();
-  monitor->LogEvent(host, "Error State: no reply", 'E');
-  monitor->LogEvent(nullptr, "Exception in Timer1: boom", 'E');
-  monitor->LogEvent(host, "Okay State;\xA0Is Responding", 'O');
-  monitor->LogEvent(nullptr, "Configuration file saved: hosts.cvlh", 'C');
+  monitor->LogEvent(host, "Error State: no reply", TLogCategory::Error);
+  monitor->LogEvent(nullptr, "Exception in Timer1: boom", TLogCategory::Error);
+  monitor->LogEvent(host, "Okay State;\xA0Is Responding", TLogCategory::Okay);
+  monitor->LogEvent(nullptr, "Configuration file saved: hosts.cvlh", TLogCategory::Configuration);
   EXPECT_EQ(Receive(), Prefix(129) + "[Router (127.0.0.1)] Error State: no reply");
   EXPECT_EQ(Receive(), Prefix(134) + "Exception in Timer1: boom");
   EXPECT_EQ(Receive(), Prefix(133) + "[Router (127.0.0.1)] Okay State; Is Responding");
@@ -114,15 +114,15 @@ TEST_F(SyslogMonitorTest, EntriesAreSentOneDatagramEach) {
 
   // Cleared: nothing more is sent; a server that does not listen costs only the datagram.
   monitor->Settings().SysLogServer.clear();
-  monitor->LogEvent(nullptr, "quiet", 'I');
+  monitor->LogEvent(nullptr, "quiet", TLogCategory::Information);
   QUdpSocket closed;
   ASSERT_TRUE(closed.bind(QHostAddress::LocalHost, 0));
   monitor->Settings().SysLogServer = "127.0.0.1:" + std::to_string(closed.localPort());
   closed.close();
-  monitor->LogEvent(nullptr, "lost", 'I');
-  monitor->LogEvent(nullptr, "lost again", 'I');
+  monitor->LogEvent(nullptr, "lost", TLogCategory::Information);
+  monitor->LogEvent(nullptr, "lost again", TLogCategory::Information);
   monitor->Settings().SysLogServer = Server();
-  monitor->LogEvent(nullptr, "back", 'I');
+  monitor->LogEvent(nullptr, "back", TLogCategory::Information);
   EXPECT_EQ(Receive(), Prefix(134) + "back");
   EXPECT_EQ(monitor->Log().Count(), 9u);
 }
@@ -131,12 +131,12 @@ TEST_F(SyslogMonitorTest, ServerNameIsLookedUpWithoutHoldingEntriesBack) {
   auto monitor = NewMonitor();
   monitor->Settings().SysLogServer = Server("localhost");
   // Both entries are logged before the lookup can answer; both arrive, in order.
-  monitor->LogEvent(nullptr, "first", 'I');
-  monitor->LogEvent(nullptr, "second", 'I');
+  monitor->LogEvent(nullptr, "first", TLogCategory::Information);
+  monitor->LogEvent(nullptr, "second", TLogCategory::Information);
   EXPECT_EQ(monitor->Log().Count(), 2u);
   EXPECT_EQ(Receive(), Prefix(134) + "first");
   EXPECT_EQ(Receive(), Prefix(134) + "second");
-  monitor->LogEvent(nullptr, "third", 'W');
+  monitor->LogEvent(nullptr, "third", TLogCategory::Warning);
   EXPECT_EQ(Receive(), Prefix(134) + "third");
 }
 
@@ -153,13 +153,13 @@ TEST_F(SyslogMonitorTest, LogHooksGetHostLevelAndSurviveFailingHooks) {
   monitor->AddLogHook([&](std::int32_t id, const std::string& message, int level) {
     calls.push_back({id, message, level});
     // A hook that logs does not hear of its own entry.
-    if (message == "recurse") monitor->LogEvent(nullptr, "from the hook", 'I');
+    if (message == "recurse") monitor->LogEvent(nullptr, "from the hook", TLogCategory::Information);
   });
   const std::string categories = "EIOWAC";
   const int withHost[] = {2, 10, 0, 1, 99, 99};
-  for (const char c : categories) monitor->LogEvent(host, std::string(1, c), c);
-  for (const char c : categories) monitor->LogEvent(nullptr, std::string(1, c), c);
-  monitor->LogEvent(nullptr, "recurse", 'I');
+  for (const char c : categories) monitor->LogEvent(host, std::string(1, c), static_cast<TLogCategory>(c));
+  for (const char c : categories) monitor->LogEvent(nullptr, std::string(1, c), static_cast<TLogCategory>(c));
+  monitor->LogEvent(nullptr, "recurse", TLogCategory::Information);
 
   ASSERT_EQ(calls.size(), 13u);
   for (std::size_t i = 0; i < categories.size(); ++i) {

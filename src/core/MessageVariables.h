@@ -1,8 +1,8 @@
 #pragma once
 // Message variables: words between percent signs such as "%host%" in the texts users
 // write for alerts, command lines, notifications and web pages, replaced by values of
-// one host. Also the three trace-route variables of a queued alert, and the table of
-// variables with their hints that the variable menus show.
+// one host, and the table of variables with their hints that the variable menus show.
+// Core owns them: the status evaluation expands a test's result text for the log.
 #include <span>
 #include <string>
 #include <vector>
@@ -14,7 +14,6 @@ class THost;
 class THostList;
 class TEventLog;
 class TMonitor;
-struct TEmailInfo;
 
 // A loaded plug-in test as the variables see it. ParameterKind: 0 none, 1 to 3 the
 // host's plug-in parameter, 4 its plug-in text.
@@ -50,12 +49,6 @@ TVariableContext VariableContext(TMonitor& monitor);
 // throws: on any failure the text as far as it was expanded comes back.
 std::string ExpandHostVariables(const std::string& text, const THost& host, bool html,
                                 const TVariableContext& context);
-
-// Replaces "%droppedat%", "%traceroute%" and "%lasthost%", in this order, in the subject
-// and then in the body of a queued alert, and marks the entry as no longer waiting for
-// its trace.
-void FillTraceVariables(TEmailInfo& entry, const std::string& lastHost, const std::string& droppedAt,
-                        const std::string& traceRoute);
 
 // The texts of the three date-time and span rules, also for other alert texts.
 // A date-time: its time today, weekday and time within the last seven days or later,

@@ -1,4 +1,4 @@
-#include "alerts/MessageVariables.h"
+#include "core/MessageVariables.h"
 
 #include <charconv>
 #include <cmath>
@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <optional>
 
-#include "alerts/TEmailInfo.h"
 #include "common/Clock.h"
 #include "common/ErrorText.h"
 #include "common/Fields.h"
@@ -319,16 +318,6 @@ std::string ExpandHostVariables(const std::string& text, const THost& host, bool
     ReportFault(context.Faults, "ExpandHostVariables", CurrentExceptionText());
   }
   return result;
-}
-
-void FillTraceVariables(TEmailInfo& entry, const std::string& lastHost, const std::string& droppedAt,
-                        const std::string& traceRoute) {
-  for (std::string* text : {&entry.Subject, &entry.Body}) {
-    *text = ReplaceAll("%droppedat%", droppedAt, *text, true);
-    *text = ReplaceAll("%traceroute%", traceRoute, *text, true);
-    *text = ReplaceAll("%lasthost%", lastHost, *text, true);
-  }
-  entry.WaitingForTrace = false;
 }
 
 std::span<const TVariableMenuItem> HostVariables() {

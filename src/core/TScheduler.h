@@ -1,0 +1,103 @@
+#pragma once
+// The scheduler: the pass on Timer1 that starts the tests that are due, abandons overdue
+// ones, probes what hosts offer and starts the periodic traces; the test starts; and the
+// completion handlers of the host tests, which turn a worker's report into a result
+// value for the status evaluation. Main thread only.
+#include <QObject>
+#include <QTimer>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <shared_mutex>
+#include <string>
+
+#include "common/DateTime.h"
+#include "platform/FaultReport.h"
+
+class TBackgroundTask;
+class TClock;
+class TEventLogKeeper;
+class THost;
+class THostChanges;
+class THostList;
+class TPingThread;
+class TRunningTests;
+class TSettings;
+class TStatusEvaluation;
+class TTCPThread;
+class TTestContext;
+
+class TScheduler : public QObject {
+  Q_OBJECT
+public:
+  using TTraceStarter = std::function<std::shared_ptr<TBackgroundTask>(THost& host)>;
+  struct TParts {
+    THostList& Hosts;
+    TClock& Clock;
+    const TSettings& Settings;
+    std::shared_mutex& StateLock;
+    TEventLogKeeper& Events;
+    TRunningTests& Running;
+    THostChanges& Changes;
+    TTestContext& Tests;
+    TStatusEvaluation& Evaluation;
+    const std::atomic<int>& RunState;
+    std::function<void(const std::string&)> Trace;
+    TFaultHook Faults;
+    // The periodic trace of a host; nothing when none was started.
+    TTraceStarter StartPeriodicTrace;
+  };
+  explicit TScheduler(TParts parts, QObject* parent = nullptr);
+
+  // Testing on is the main window's testing button: Timer1 runs only while it is on (and
+  // the timer is allowed: from the end of start-up to the beginning of shutdown).
+  bool TestingOn() const { return FTestingOn; }
+  void SetTestingOn(bool on);
+  void AllowTimer(bool allowed);
+  void StopTimer() { Timer1.stop(); }
+
+  void Timer1Timer();
+  // Starts a test of the host now unless one runs; nothing for an index outside the list.
+  void TestHost(int index);
+  // The host command "Test Host Status": logs "Manual test", then TestHost.
+  void TestHostNow(int index);
+  void RefreshAllHosts();
+
+  // The tray icon's hint after the last pass.
+  const std::string& TrayHint() const { return FTrayHint; }
+  int ProbesInFlight() const { return FProbesInFlight; }
+  int PeriodicTracesRunning() const { return FPeriodicTraces; }
+
+  // Completion handlers of the host tests and the capability probes.
+  void PingCallback(TPingThread& thread, const std::string& address, const std::string& responder,
+                    std::int32_t responseTime, std::int32_t tag, const std::string& errorText, std::int32_t status,
+                    bool success, const std::string& resolvedAddress);
+  void TCPCallback(TTCPThread& thread, const std::string& hostAddress, const std::string& resolvedAddress,
+                   std::int32_t port, bool connected, const std::string& resultText, std::int64_t hostReference,
+                   std::int32_t elapsed);
+  void ProbeCallback(TTCPThread& thread, const std::string& hostAddress, const std::string& resolvedAddress,
+                     std::int32_t port, bool connected, const std::string& resultText, std::int64_t hostReference,
+                     std::int32_t elapsed);
+
+signals:
+  void TrayHintChanged();
+  void TestingChanged(bool on);
+
+private:
+  std::shared_ptr<TBackgroundTask> StartHostTest(const THost& host);
+  bool TakeFinishedTest(const TBackgroundTask& thread, std::int64_t hostID);
+  void Abandon(THost& host, std::shared_ptr<TBackgroundTask> THost::*slot, const char* message);
+  void ReleaseRetired(std::int64_t hostID);
+  void Report(const char* where);
+
+  TParts F;
+  QTimer Timer1;
+  bool FTestingOn = true;
+  bool FTimerAllowed = false;
+  std::string FTrayHint;
+  TDateTime FPreviousPass = 0;
+  int FProbesInFlight = 0;
+  int FPeriodicTraces = 0;
+};

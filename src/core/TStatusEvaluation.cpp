@@ -1,0 +1,356 @@
+#include "core/TStatusEvaluation.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <mutex>
+#include <string_view>
+#include <utility>
+
+#include "common/Clock.h"
+#include "core/TEventLogKeeper.h"
+#include "core/THostChanges.h"
+#include "core/THostList.h"
+#include "core/RunState.h"
+#include "core/TRunningTests.h"
+#include "core/TSettings.h"
+#include "hosttests/NameLookup.h"
+#include "hosttests/TBackgroundTask.h"
+#include "platform/ArpTable.h"
+
+namespace {
+
+using TWriteLock = std::unique_lock<std::shared_mutex>;
+
+constexpr double MsPerMinute = 60000.0;
+
+// Whole milliseconds: date-times are day counts whose rounding must not decide whether
+// a failure run has lasted exactly its error-after time or a little longer.
+long long SpanMs(TDateTime span) {
+  const double ms = span * MSecsPerDay;
+  return std::isfinite(ms) ? std::llround(ms) : 0;
+}
+
+long long MinutesMs(double minutes) {
+  const double ms = minutes * MsPerMinute;
+  return std::isfinite(ms) ? std::llround(ms) : 0;
+}
+
+// "dd:hh:nn:ss", the days with at least two digits.
+std::string DurationText(TDateTime span) {
+  const long long seconds = std::max(0LL, SpanMs(span)) / 1000;
+  char text[48];
+  std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld:%02lld", seconds / 86400, seconds / 3600 % 24,
+                seconds / 60 % 60, seconds % 60);
+  return text;
+}
+
+// Errors that leave no doubt that the host cannot be reached: the failure is final at
+// once. They appear in error texts as eight upper-case hexadecimal digits.
+bool HasHardErrorCode(const std::string& errorText) {
+  static constexpr int Codes[] = {10039, 10043, 10046, 10047, 10065, 11001, 11002, 11003, 11005, 11012, 11018, 11022};
+  if (errorText.size() < 8) return false;
+  for (int code : Codes) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(code));
+    if (errorText.find(hex) != std::string::npos) return true;
+  }
+  return false;
+}
+
+// A host that keeps failing counts heavier, by the steps that also stretch its interval.
+int FailureWeight(std::uint32_t backToBackFailures, bool adjust) {
+  if (!adjust || backToBackFailures < 10) return 1;
+  return backToBackFailures < 20 ? 3 : backToBackFailures < 50 ? 5 : 10;
+}
+
+std::string TestName(std::int32_t kind) {
+  return kind >= TestPing && kind < TestPlugin ? TestKindName(kind) : "Unknown test";
+}
+
+std::string TimeStamp(TDateTime now) { return FormatDateTime("h:nna/p ", now); }
+
+// A last error text without its time stamp ("h:nna/p ", dated "mmm d, " after midnight).
+std::string_view AfterTimeStamp(std::string_view text) {
+  const auto colon = text.find(':');
+  if (colon != std::string_view::npos && colon + 4 < text.size() && (text[colon + 3] == 'a' || text[colon + 3] == 'p') &&
+      text[colon + 4] == ' ')
+    return text.substr(colon + 5);
+  return text;
+}
+
+bool NoAddress(const std::string& ip) { return ip.empty() || ip == "-" || ip == "0.0.0.0"; }
+
+}  // namespace
+
+TStatusEvaluation::TStatusEvaluation(TParts parts) : F(std::move(parts)) {}
+
+void TStatusEvaluation::AddSubscriber(TTransitionSubscriber* subscriber) {
+  if (subscriber && std::find(FSubscribers.begin(), FSubscribers.end(), subscriber) == FSubscribers.end())
+    FSubscribers.push_back(subscriber);
+}
+
+void TStatusEvaluation::RemoveSubscriber(TTransitionSubscriber* subscriber) { std::erase(FSubscribers, subscriber); }
+
+std::string TStatusEvaluation::Expand(const std::string& text, const THost& host) {
+  if (text.find('%') == std::string::npos) return text;
+  TVariableContext context = F.Variables ? F.Variables() : TVariableContext();
+  context.Faults = [this](const std::string& where, const std::string& what) { FHeldFaults.emplace_back(where, what); };
+  return ExpandHostVariables(text, host, false, context);
+}
+
+bool TStatusEvaluation::FailureIsFinal(const THost& host, bool forced, bool simulated,
+                                       const std::string& errorText) const {
+  const TDateTime now = F.Clock.Now();
+  return forced || simulated || HasHardErrorCode(errorText) ||
+         SpanMs(now - std::max(host.BaselineTime, host.LastSuccess)) > MinutesMs(host.ErrorAfter);
+}
+
+void TStatusEvaluation::UpdateHostStatus(const TTestResult& result) {
+  THost* const host = F.Hosts.Items(F.Hosts.FindByID(result.HostID));
+  // A host removed meanwhile has no row to refresh either.
+  if (!host) return;
+  if (F.RunState.load() == rsRunning) {
+    F.Trace("Start UpdateHostStatus " + host->IDText());
+    TSteps steps;
+    bool counted = false;
+    const std::int32_t statusBefore = host->Status;
+    try {
+      const TDateTime now = F.Clock.Now();
+      const bool simulated = host->SimulatedFailureUntil != 0 && now < host->SimulatedFailureUntil;
+      const bool simulationOver = host->SimulatedFailureUntil != 0 && !simulated;
+      const bool success = result.Success && !simulated;
+      const std::string& error = simulated ? std::string("Simulated Failure") : result.ErrorText;
+      // The responder of a real answer would read as the cause of a simulated failure.
+      const std::string& detail = simulated ? std::string() : result.EchoDetail;
+      counted = simulated || (FTestingOn && !host->IsDisabled(now) && !host->IsGroup() && F.Hosts.ParentsUp(*host, now));
+
+      // What needs the network or the system is asked before the record is locked.
+      std::string newAddress, mac, resolved;
+      if (counted && success && !result.NewIP.empty() && result.NewIP != "0.0.0.0" && result.NewIP != host->CurrentIP) {
+        newAddress = result.NewIP;
+        if (host->LocalSubnet) {
+          mac = MacText(ArpLookup(newAddress));
+          if (mac == "00:00:00:00:00:00") mac = host->MACAddress;
+        }
+      }
+      if (counted && !success && host->Status != StatusOffline && !host->RunningTrace && host->CurrentIP.empty() &&
+          FailureIsFinal(*host, result.ForcedOffline, simulated, error)) {
+        std::uint32_t address = 0;
+        if (!Resolve(host->Address, address, resolved)) resolved.clear();
+      }
+
+      TWriteLock guard(F.StateLock);
+      if (simulationOver) host->SimulatedFailureUntil = 0;
+      if (counted) {
+        bool addressChanged = false;
+        if (!newAddress.empty()) {
+          const std::string oldIP = host->CurrentIP;
+          // The first address learned after loading or a reset is no change.
+          if (!oldIP.empty() && oldIP != "-") {
+            steps.push_back({false, TLogCategory::Information,
+                             "IP Address Change; New Address: " + newAddress + "; Old Address: " + oldIP +
+                                 " (During " + TestName(host->TestKind) + ")",
+                             {}});
+            host->PreviousIP = oldIP;
+            addressChanged = true;
+          }
+          host->CurrentIP = newAddress;
+          host->MACAddress = mac;
+        }
+        if (success)
+          HostSucceeded(*host, result.ResponseTime, error, steps);
+        else
+          HostFailed(*host, result.ForcedOffline, simulated, result.ResponseTime, error, detail, resolved, steps);
+        // After the result, so the mail tells the new address and this result.
+        if (addressChanged) steps.push_back({true, {}, {}, {TTransitionKind::AddressChanged, host->ID, false}});
+
+        // The span between the starts of the last two tests goes to the state the host
+        // is in now.
+        const long double span = host->LastCheck - host->PreviousCheck;
+        if (host->PreviousCheck > 0 && span > 0) {
+          if (host->Status == StatusOnline)
+            host->Uptime += span;
+          else if (host->Status == StatusWarning || host->Status == StatusOffline)
+            host->Downtime += span;
+        }
+        steps.push_back({true, {}, {}, {TTransitionKind::ResultCounted, host->ID, false}});
+      }
+    } catch (...) {
+      // What was done stays done; the row below shows it.
+      FHeldFaults.emplace_back("UpdateHostStatus", CurrentExceptionText());
+    }
+
+    try {
+      for (const TStep& step : steps) {
+        if (!step.IsTransition) {
+          F.Events.LogEvent(host, step.Message, step.Category);
+        } else {
+          // The dependants see the new status before anyone is told of it.
+          if (step.Transition.Kind == TTransitionKind::ResultCounted && host->Status != statusBefore)
+            CheckDependants(*host);
+          Deliver(step.Transition, *host);
+        }
+      }
+    } catch (...) {
+      FHeldFaults.emplace_back("UpdateHostStatus", CurrentExceptionText());
+    }
+    if (counted && steps.empty() && host->Status != statusBefore) CheckDependants(*host);
+  }
+  for (auto& [where, what] : std::exchange(FHeldFaults, {})) ReportFault(F.Faults, where, what);
+  F.Changes.Changed(host->ID, "UpdateHostStatus");
+}
+
+void TStatusEvaluation::Deliver(const THostTransition& transition, THost& host) {
+  for (TTransitionSubscriber* subscriber : std::vector(FSubscribers)) {
+    TTransitionWork work;
+    subscriber->HostTransition(transition, host, work);
+    if (work.Trace) {
+      {
+        TWriteLock guard(F.StateLock);
+        host.RunningTrace = work.Trace;
+      }
+      F.Running.Add("Host Down Auto-Trace " + host.DisplayName, std::move(work.Trace));
+    }
+    for (TRunningTask& task : work.Started) F.Running.Add(task.Name, std::move(task.Task));
+  }
+}
+
+void TStatusEvaluation::HostFailed(THost& host, bool forced, bool simulated, std::int32_t responseTime,
+                                   const std::string& errorText, const std::string& echoDetail,
+                                   const std::string& resolvedIP, TSteps& steps) {
+  const TDateTime now = F.Clock.Now();
+  const TDateTime previousFailure = host.LastFailure;
+  const std::int32_t previousStatus = host.Status;
+  const bool offline = FailureIsFinal(host, forced, simulated, errorText);
+  host.LastFailure = now;
+  ++host.Failures;
+  ++host.BackToBackFailures;
+  host.PreviousStatus = host.Status;
+  host.Status = offline ? StatusOffline : StatusWarning;
+  host.AppendHistory(responseTime, now);
+  if (offline) {
+    const int weight = FailureWeight(host.BackToBackFailures, F.Settings.FailFreqAdj);
+    host.Errors += weight;
+    host.Failures += static_cast<std::uint32_t>(weight - 1);
+  } else {
+    ++host.Warnings;
+  }
+
+  const std::string expanded = errorText.empty() ? std::string() : Expand(errorText, host);
+  if (host.BackToBackFailures == 1) {
+    const std::string cause = (echoDetail.empty() ? std::string() : echoDetail + " ") + expanded;
+    steps.push_back({false, TLogCategory::Warning,
+                     previousFailure > host.BaselineTime
+                         ? "Warning State; Up for: " + DurationText(now - previousFailure) + ", Error: " + cause
+                         : "Warning State; Error: " + cause,
+                     {}});
+  }
+  if (!errorText.empty()) host.LastErrorText = TimeStamp(now) + expanded;
+
+  if (host.Status != StatusOffline || previousStatus == StatusOffline) return;
+  const std::uint32_t failures = host.BackToBackFailures;
+  steps.push_back({false, TLogCategory::Error,
+                   "Error State: " + std::to_string(failures) + " successive failure" + (failures == 1 ? "" : "s") +
+                       " over " + DurationText(now - std::max(host.LastSuccess, host.BaselineTime)) +
+                       ", Error: " + expanded,
+                   {}});
+  host.HasBeenOffline = true;
+  // The baseline keeps a host that was down when it was loaded, or whose parent has just
+  // come back, from alerting again.
+  if (!(host.LastSuccess > host.BaselineTime || host.LastSuccess == 0 || F.Settings.OfflineAlertsAtStartup ||
+        simulated)) {
+    steps.push_back({false, TLogCategory::Information, "No alerts issued; host has not been up since the last alert", {}});
+    return;
+  }
+  bool traceWanted = false;
+  if (!host.RunningTrace) {
+    if (host.CurrentIP.empty() && !resolvedIP.empty()) host.CurrentIP = resolvedIP;
+    const auto setTraceTexts = [&](const char* text) {
+      host.TraceLastReply = text;
+      host.TraceReport = text;
+      host.TraceDropPoint.clear();
+    };
+    if (NoAddress(host.CurrentIP)) {
+      setTraceTexts("N/A");
+    } else if (host.LocalSubnet) {
+      setTraceTexts("N/A: Local Host");
+    } else {
+      setTraceTexts("");
+      traceWanted = true;
+    }
+  }
+  steps.push_back({true, {}, {}, {TTransitionKind::WentOffline, host.ID, traceWanted}});
+}
+
+void TStatusEvaluation::HostSucceeded(THost& host, std::int32_t responseTime, const std::string& remark,
+                                      TSteps& steps) {
+  const TDateTime now = F.Clock.Now();
+  const TDateTime previousSuccess = host.LastSuccess;
+  const std::uint32_t failures = host.BackToBackFailures;
+  host.BackToBackFailures = 0;
+  host.LastSuccess = now;
+  host.PreviousStatus = host.Status;
+  host.Status = StatusOnline;
+  host.AppendHistory(responseTime, now);
+  ++host.Successes;
+
+  if (failures > 0) {
+    const std::string count = std::to_string(failures) + (failures == 1 ? " Failure" : " Failures");
+    steps.push_back({false, TLogCategory::Okay,
+                     "Okay State; Is Responding After " +
+                         (previousSuccess > host.BaselineTime ? DurationText(now - previousSuccess) + " (" + count + ")"
+                                                              : count),
+                     {}});
+    if (host.PreviousStatus == StatusOffline) steps.push_back({true, {}, {}, {TTransitionKind::CameOnline, host.ID, false}});
+    steps.push_back({true, {}, {}, {TTransitionKind::Answering, host.ID, false}});
+    // Dependents start a new watch: what they suffered while this host was down must
+    // not alert again.
+    for (const std::int32_t id : F.Hosts.Dependants(host.ID))
+      if (THost* record = F.Hosts.Items(F.Hosts.FindByID(id))) record->BaselineTime = now;
+  }
+
+  host.TotalResponse += responseTime;
+  std::shift_left(host.ResponseHistory.begin(), host.ResponseHistory.end(), 1);
+  host.ResponseHistory.back() = responseTime;
+
+  if (!remark.empty()) {
+    const std::string expanded = Expand(remark, host);
+    if (AfterTimeStamp(host.LastErrorText) != expanded) steps.push_back({false, TLogCategory::Information, expanded, {}});
+    host.LastErrorText = TimeStamp(now) + expanded;
+  }
+}
+
+bool TStatusEvaluation::CheckParentsOf(THost& record) {
+  const TDateTime now = F.Clock.Now();
+  const bool wasUp = record.ParentsUp;
+  const bool up = F.Hosts.ParentsUp(record, now);
+  const bool parentDown = !up && !record.ParentHasBeenOffline && F.Hosts.ParentsDown(record, now);
+  if (up != wasUp || parentDown) {
+    TWriteLock guard(F.StateLock);
+    record.ParentsUp = up;
+    if (parentDown) record.ParentHasBeenOffline = true;
+  }
+  if (up != wasUp) F.Changes.Changed(record.ID, "CheckParents");
+  return up != wasUp;
+}
+
+void TStatusEvaluation::CheckDependants(const THost& host) {
+  try {
+    if (THost* self = F.Hosts.Items(F.Hosts.FindByID(host.ID))) CheckParentsOf(*self);
+    // A copy: the list of dependants may be rebuilt while a row is refreshed.
+    for (const std::int32_t id : std::vector(F.Hosts.Dependants(host.ID)))
+      if (THost* record = F.Hosts.Items(F.Hosts.FindByID(id))) CheckParentsOf(*record);
+  } catch (...) {
+    ReportFault(F.Faults, "CheckParents", CurrentExceptionText());
+  }
+}
+
+void TStatusEvaluation::CheckAllParents() {
+  try {
+    for (int index = 0; index < F.Hosts.Count(); ++index) CheckParentsOf(*F.Hosts.Items(index));
+  } catch (...) {
+    // The records checked so far keep their new flags.
+    ReportFault(F.Faults, "CheckParents", CurrentExceptionText());
+  }
+}
