@@ -1,8 +1,9 @@
 #include "core/THostList.h"
 
+#include "core/QuietWait.h"
+
 #include <mutex>
 
-#include <QCoreApplication>
 
 #include <algorithm>
 #include <random>
@@ -381,10 +382,13 @@ void THostList::FreeRecord(std::unique_ptr<THost> record, std::optional<TTick> s
     if (record->RunningTest && record->RunningTest->IsEchoTest()) record->RunningTest->Abort();
     const TTick deadline = start.value_or(std::chrono::steady_clock::now()) +
                            std::chrono::milliseconds(waitMs);
-    while ((Alive(record->RunningTest) || Alive(record->RunningTrace)) &&
-           std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      if (keepMessagesFlowing && QCoreApplication::instance()) QCoreApplication::processEvents();
+    const auto ended = [&record] { return !Alive(record->RunningTest) && !Alive(record->RunningTrace); };
+    if (keepMessagesFlowing) {
+      // The workers' completion steps arrive through the main loop.
+      QuietWait(ended, deadline);
+    } else {
+      while (!ended() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
   } catch (...) {
     // The record goes all the same; its threads hold copies, never the record.

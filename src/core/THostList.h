@@ -102,9 +102,9 @@ public:
   void FreeAll(std::optional<TTick> start = {}, bool keepMessagesFlowing = false,
                int waitMs = HostListWaitMs);
 
-  // Aborts an echo test, waits in 10 ms steps while the running test or trace is alive
-  // until waitMs have passed since start (now when none), running the Qt event loop
-  // between steps when asked; then frees the record whatever its threads do.
+  // Aborts an echo test, waits while the running test or trace is alive until waitMs have
+  // passed since start (now when none), letting their completion steps in (QuietWait)
+  // when asked; then frees the record whatever its threads do.
   static void FreeRecord(std::unique_ptr<THost> record, std::optional<TTick> start = {},
                          bool keepMessagesFlowing = false, int waitMs = HostListWaitMs,
                          const TFaultHook& faults = {});

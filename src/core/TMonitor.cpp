@@ -101,16 +101,42 @@ void TMonitor::RequestClose() {
   if (FRunState.load() != rsRunning) return;
   FRunState.store(rsCloseRequested);
   // The close happens from the event loop, after the request (often a message another
-  // program waits on) has been answered. The desktop window closes itself on the signal
-  // and runs the shutdown; without a window the shutdown runs here.
-  QMetaObject::invokeMethod(this, [this] {
-    if (isSignalConnected(QMetaMethod::fromSignal(&TMonitor::CloseRequested))) {
-      emit CloseRequested();
-    } else {
-      FRunState.store(rsClosed);
-      Shutdown();
-    }
-  }, Qt::QueuedConnection);
+  // program waits on) has been answered.
+  QMetaObject::invokeMethod(this, [this] { CloseNow(); }, Qt::QueuedConnection);
+}
+
+void TMonitor::CloseNow() {
+  // Not in the middle of an operation that waits: it closes when that ends.
+  if (FQuietDepth > 0) {
+    FCloseAfterQuiet = true;
+    return;
+  }
+  // The desktop window closes itself on the signal and runs the shutdown; without a
+  // window the shutdown runs here.
+  if (isSignalConnected(QMetaMethod::fromSignal(&TMonitor::CloseRequested))) {
+    emit CloseRequested();
+  } else {
+    FRunState.store(rsClosed);
+    Shutdown();
+  }
+}
+
+TMonitor::TQuietOperation::TQuietOperation(TMonitor& monitor)
+    : M(monitor), FTimer1(monitor.FScheduler->TimerAllowed()), FAlert(monitor.tmrAlert.isActive()),
+      FAutoSave(monitor.tmrAutoSave.isActive()) {
+  ++M.FQuietDepth;
+  M.FScheduler->AllowTimer(false);
+  M.tmrAlert.stop();
+  M.tmrAutoSave.stop();
+}
+
+TMonitor::TQuietOperation::~TQuietOperation() {
+  if (--M.FQuietDepth > 0) return;
+  if (FTimer1) M.FScheduler->AllowTimer(true);
+  if (FAlert) M.tmrAlert.start();
+  if (FAutoSave) M.tmrAutoSave.start();
+  if (std::exchange(M.FCloseAfterQuiet, false))
+    QMetaObject::invokeMethod(&M, [monitor = &M] { monitor->CloseNow(); }, Qt::QueuedConnection);
 }
 
 void TMonitor::EndSession() {

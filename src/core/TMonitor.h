@@ -259,6 +259,24 @@ private:
   void StopWebServer();
   void FreePendingAlerts();
 
+  // An operation that waits for work reporting through the main thread (QuietWait): the
+  // timers that start work pause meanwhile, and a close asked for in the middle waits
+  // for its end.
+  class TQuietOperation {
+  public:
+    explicit TQuietOperation(TMonitor& monitor);
+    ~TQuietOperation();
+    TQuietOperation(const TQuietOperation&) = delete;
+    TQuietOperation& operator=(const TQuietOperation&) = delete;
+
+  private:
+    TMonitor& M;
+    bool FTimer1, FAlert, FAutoSave;
+  };
+  int FQuietDepth = 0;
+  bool FCloseAfterQuiet = false;
+  void CloseNow();
+
   // Shutdown helpers (TMonitorShutdown.cpp).
   void NotifyPartnersStopped();
   void TerminateRunningTests();

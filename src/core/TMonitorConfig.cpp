@@ -1,12 +1,11 @@
 // Loading and saving the host list as the current configuration.
-#include <QCoreApplication>
-#include <QThread>
-
 #include <chrono>
 
 #include "common/Clock.h"
 #include "common/FileUtils.h"
+#include "core/QuietWait.h"
 #include "core/THostList.h"
+#include "hosttests/TBackgroundTask.h"
 #include "core/THostsFile.h"
 #include "core/TMonitor.h"
 
@@ -15,21 +14,17 @@ namespace {
 using TSteadyClock = std::chrono::steady_clock;
 
 // Asks the running tests of the records to end and waits, at most the host-list wait
-// time, with the event loop running: their completion steps arrive through it and
-// still find the records they belong to.
+// time: their completion steps still find the records they belong to.
 void EndRunningTests(const THostList& hosts, TSteadyClock::time_point start) {
-  const auto anyAlive = [&hosts] {
+  const auto noneAlive = [&hosts] {
     for (const auto& record : hosts.Records())
-      if (record->RunningTest && record->RunningTest->IsAlive()) return true;
-    return false;
+      if (record->RunningTest && record->RunningTest->IsAlive()) return false;
+    return true;
   };
-  if (!anyAlive()) return;
+  if (noneAlive()) return;
   for (int i = hosts.Count() - 1; i >= 0; --i)
     if (const THost* record = hosts.Items(i); record->RunningTest) record->RunningTest->Terminate();
-  while (anyAlive() && TSteadyClock::now() - start < std::chrono::milliseconds(HostListWaitMs)) {
-    if (QCoreApplication::instance()) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    QThread::msleep(10);
-  }
+  QuietWait(noneAlive, start + std::chrono::milliseconds(HostListWaitMs));
 }
 
 }  // namespace
@@ -45,6 +40,7 @@ bool TMonitor::LoadConfiguration(const std::string& fileName) {
     return false;
   }
   const auto start = TSteadyClock::now();
+  const TQuietOperation quiet(*this);
   EndRunningTests(*FHosts, start);
 
   // The file is read into a list of its own, without the state lock: reading may take a
@@ -60,12 +56,7 @@ bool TMonitor::LoadConfiguration(const std::string& fileName) {
 
   THostList::TRecords previous;
   {
-    // Completion steps that arrive meanwhile wait at the gate until the new list stands.
-    FTests->HostListGate.Reset();
-    struct TGateOpener {
-      TGateEvent& Gate;
-      ~TGateOpener() { Gate.Set(); }
-    } opener{FTests->HostListGate};
+    // Completion steps run on this thread, after the new list stands.
     std::unique_lock<std::shared_mutex> guard(FStateLock);
     previous = FHosts->ExtractAll();
     for (auto& record : loaded.ExtractAll()) FHosts->Add(std::move(record));
@@ -73,9 +64,9 @@ bool TMonitor::LoadConfiguration(const std::string& fileName) {
     // saved under the previous name it would replace a configuration it never came from.
     FHostsFileName = fileName;
   }
-  for (auto& record : previous) THostList::FreeRecord(std::move(record), start, true, HostListWaitMs, FaultHook());
   FEvaluation->CheckAllParents();
   FChanges->Rebuilt();
+  for (auto& record : previous) THostList::FreeRecord(std::move(record), start, true, HostListWaitMs, FaultHook());
 
   if (ok) LogEvent(nullptr, "\"" + fileName + "\" loaded as the current configuration file", TLogCategory::Configuration);
   for (const auto& hook : FConfigurationChangedHooks) {

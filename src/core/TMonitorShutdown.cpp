@@ -1,24 +1,18 @@
 // The orderly shutdown: producers stop before consumers, completion steps are awaited
-// while the event loop keeps running (they are delivered through it), then records are
-// freed and the files written a last time.
-#include <QCoreApplication>
-#include <QThread>
-
+// (they are delivered through the main loop, see QuietWait), then records are freed and
+// the files written a last time.
 #include <chrono>
 
 #include "hosttests/TBackgroundTask.h"
+#include "core/QuietWait.h"
 #include "core/THostList.h"
 #include "core/TMonitor.h"
 #include "platform/TWindowChannel.h"
 
 namespace {
-void LetMessagesRun() {
-  if (QCoreApplication::instance()) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-}
-
-void SleepWithMessages(int ms) {
-  LetMessagesRun();
-  QThread::msleep(static_cast<unsigned long>(ms));
+// Lets the completion steps that arrive within ms in.
+void Settle(int ms) {
+  QuietWait([] { return false; }, std::chrono::steady_clock::now() + std::chrono::milliseconds(ms));
 }
 }  // namespace
 
@@ -52,16 +46,11 @@ void TMonitor::Shutdown() {
   // 5.
   step("threads", [this] {
     TerminateRunningTests();
-    LetMessagesRun();
+    Settle(10);
   });
-  // 6. Completion steps wait at the closed gate while their tests are told to end, so
-  // none of them reads a record in the middle of it.
+  // 6. Completion steps run on this thread, so none reads a record while its test is
+  // told to end.
   step("host tests", [this] {
-    FTests->HostListGate.Reset();
-    struct TGateOpener {
-      TGateEvent& Gate;
-      ~TGateOpener() { Gate.Set(); }
-    } opener{FTests->HostListGate};
     for (const auto& host : FHosts->Records())
       if (host->RunningTest) host->RunningTest->Terminate();
     for (int i = 0; i < FHosts->RetiredCount(); ++i)
@@ -73,18 +62,18 @@ void TMonitor::Shutdown() {
   // 8.
   step("message senders", [this] {
     WaitForCompletions({&FTests->Completions.InfoUpdate});
-    SleepWithMessages(100);
+    Settle(100);
     WaitForCompletions({&FTests->Completions.MessageSender});
   });
   // 9. All records wait together at most the host-list wait time for their threads.
-  // The web server has stopped, so no reader is left to lock out; the wait lets the
-  // event loop run, where completion steps take the state lock themselves.
+  // The web server has stopped, so no reader is left to lock out; completion steps that
+  // arrive meanwhile take the state lock themselves.
   step("hosts", [this] {
     FHosts->FreeAll(std::chrono::steady_clock::now(), true);
   });
   // 10. and 11.
   step("completions", [this] {
-    SleepWithMessages(100);
+    Settle(100);
     WaitForCompletions({&FTests->Completions.Echo, &FTests->Completions.TCP, &FTests->Completions.Service, &FTests->Completions.Share});
     FreePendingAlerts();
     WaitForCompletions({&FTests->Completions.InfoUpdate, &FTests->Completions.MessageSender});
@@ -123,11 +112,11 @@ void TMonitor::TerminateRunningTests() {
 }
 
 void TMonitor::WaitForCompletions(std::initializer_list<std::atomic<int>*> counters) {
-  // Completion steps run from the event loop, so it must keep running while we wait.
-  const auto pending = [&] {
-    for (const std::atomic<int>* c : counters)
-      if (c->load() > 0) return true;
-    return false;
-  };
-  while (pending()) SleepWithMessages(10);
+  QuietWait(
+      [&] {
+        for (const std::atomic<int>* c : counters)
+          if (c->load() > 0) return false;
+        return true;
+      },
+      TSteadyTime::max());
 }

@@ -56,6 +56,7 @@ public:
   bool TestingOn() const { return FTestingOn; }
   void SetTestingOn(bool on);
   void AllowTimer(bool allowed);
+  bool TimerAllowed() const { return FTimerAllowed; }
   void StopTimer() { Timer1.stop(); }
 
   void Timer1Timer();

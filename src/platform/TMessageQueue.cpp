@@ -118,6 +118,15 @@ void TMessageQueue::DispatchAll() {
   while (PopNext(false, message)) Deliver(message);
 }
 
+void TMessageQueue::Hold() {
+  if (++FHolds == 1 && FNotifier) FNotifier->setEnabled(false);
+}
+
+void TMessageQueue::Release() {
+  // The wake-up descriptor stays readable while messages wait, so they come at once.
+  if (FHolds > 0 && --FHolds == 0 && FNotifier) FNotifier->setEnabled(true);
+}
+
 void TMessageQueue::DispatchSent() {
   const auto self = shared_from_this();
   Drain(FSentFd);

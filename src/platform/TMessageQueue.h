@@ -49,6 +49,11 @@ public:
   void DispatchAll();
   // Handles the queued sent messages only; posted ones wait for the event loop.
   void DispatchSent();
+  // While held (holds nest), the event loop leaves the queue alone: a wait on the owning
+  // thread that must not re-enter the program holds it. Queued and arriving messages are
+  // handled once the last hold ends. Owning thread only.
+  void Hold();
+  void Release();
   // Readable while sent messages may be waiting.
   int SentWakeFd() const { return FSentFd; }
 
@@ -66,4 +71,5 @@ private:
   mutable std::mutex FLock;
   std::deque<TQueuedMessage> FMessages;
   std::size_t FPosted = 0;
+  int FHolds = 0;
 };
