@@ -60,12 +60,6 @@ bool TMonitor::LoadConfiguration(const std::string& fileName) {
 
   THostList::TRecords previous;
   {
-    // Completion steps that arrive meanwhile wait at the gate until the new list stands.
-    FTests->HostListGate.Reset();
-    struct TGateOpener {
-      TGateEvent& Gate;
-      ~TGateOpener() { Gate.Set(); }
-    } opener{FTests->HostListGate};
     std::unique_lock<std::shared_mutex> guard(FStateLock);
     previous = FHosts->ExtractAll();
     for (auto& record : loaded.ExtractAll()) FHosts->Add(std::move(record));

@@ -54,14 +54,8 @@ void TMonitor::Shutdown() {
     TerminateRunningTests();
     LetMessagesRun();
   });
-  // 6. Completion steps wait at the closed gate while their tests are told to end, so
-  // none of them reads a record in the middle of it.
+  // 6.
   step("host tests", [this] {
-    FTests->HostListGate.Reset();
-    struct TGateOpener {
-      TGateEvent& Gate;
-      ~TGateOpener() { Gate.Set(); }
-    } opener{FTests->HostListGate};
     for (const auto& host : FHosts->Records())
       if (host->RunningTest) host->RunningTest->Terminate();
     for (int i = 0; i < FHosts->RetiredCount(); ++i)
