@@ -11,7 +11,7 @@
 
 #include "common/Clock.h"
 #include "core/THostList.h"
-#include "hosttests/NameLookup.h"
+#include "platform/NameLookup.h"
 #include "platform/ArpTable.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "hosttests/NameLookup.h"
+#include "platform/NameLookup.h"
 #include "hosttests/TTestContext.h"
 
 THostNameThread::THostNameThread(TTestContext& context, std::string name)

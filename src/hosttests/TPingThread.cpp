@@ -7,7 +7,7 @@
 #include <chrono>
 #include <utility>
 
-#include "hosttests/NameLookup.h"
+#include "platform/NameLookup.h"
 #include "hosttests/TTestContext.h"
 #include "platform/IcmpStatus.h"
 #include "platform/SysErrors.h"

@@ -15,7 +15,7 @@
 #include <utility>
 
 #include "common/ErrorText.h"
-#include "hosttests/NameLookup.h"
+#include "platform/NameLookup.h"
 #include "hosttests/TTestContext.h"
 #include "platform/SysErrors.h"
 

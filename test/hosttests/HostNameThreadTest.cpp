@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "hosttests/NameLookup.h"
+#include "platform/NameLookup.h"
 #include "hosttests/THostNameThread.h"
 #include "hosttests/TTestContext.h"
 #include "hosttests/WorkerTestSupport.h"
