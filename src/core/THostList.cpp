@@ -1,5 +1,7 @@
 #include "core/THostList.h"
 
+#include "hosttests/TBackgroundTask.h"
+
 #include <mutex>
 
 #include <QCoreApplication>

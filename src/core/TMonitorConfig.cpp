@@ -9,6 +9,7 @@
 #include "core/THostList.h"
 #include "core/THostsFile.h"
 #include "core/TMonitor.h"
+#include "hosttests/TBackgroundTask.h"
 
 namespace {
 

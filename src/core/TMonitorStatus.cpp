@@ -11,6 +11,7 @@
 
 #include "common/Clock.h"
 #include "core/THostList.h"
+#include "hosttests/TBackgroundTask.h"
 #include "platform/NameLookup.h"
 #include "platform/ArpTable.h"
 
