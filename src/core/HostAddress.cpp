@@ -1,5 +1,6 @@
 #include "core/HostAddress.h"
 
+#include "platform/NameLookup.h"
 #include "platform/NetInterfaces.h"
 
 #include <arpa/inet.h>
@@ -40,10 +41,6 @@ bool AnyInterface(const std::vector<std::string>& addresses, const std::vector<s
 }
 
 }  // namespace
-
-bool Resolve(const std::string& address, std::string& ip) {
-  return ResolveIPv4(address, ip);
-}
 
 bool OnLocalSubnet(const std::string& address) {
   std::vector<std::string> addresses, masks;

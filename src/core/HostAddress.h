@@ -7,10 +7,6 @@
 #include <string>
 #include <vector>
 
-// A dotted address is used directly, a name is looked up and its first IPv4 address
-// taken; 0.0.0.0 and 255.255.255.255 count as not resolved.
-bool Resolve(const std::string& address, std::string& ip);
-
 bool OnLocalSubnet(const std::string& address);
 bool OnLocalSubnet(const std::string& address, const std::vector<std::string>& addresses,
                    const std::vector<std::string>& masks);

@@ -3,7 +3,6 @@
 // stands now and its running statistics. Records belong to the main thread (see
 // README.md for how other threads read them).
 #include "common/DateTime.h"
-#include "hosttests/TBackgroundTask.h"
 
 #include <array>
 #include <cstdint>
@@ -12,6 +11,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+class TBackgroundTask;
 
 // Host status. A group row keeps its collapsed flag (0 expanded, 1 collapsed) in the
 // same field.

@@ -1,6 +1,7 @@
 #include "core/THostList.h"
 
 #include "core/QuietWait.h"
+#include "hosttests/TBackgroundTask.h"
 
 #include <mutex>
 

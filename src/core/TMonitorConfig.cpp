@@ -8,6 +8,7 @@
 #include "hosttests/TBackgroundTask.h"
 #include "core/THostsFile.h"
 #include "core/TMonitor.h"
+#include "hosttests/TBackgroundTask.h"
 
 namespace {
 

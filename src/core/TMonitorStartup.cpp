@@ -13,6 +13,7 @@
 #include "core/THostList.h"
 #include "core/THostsFile.h"
 #include "core/TMonitor.h"
+#include "platform/DriveTypes.h"
 #include "platform/TEchoEngine.h"
 #include "platform/TWindowChannel.h"
 
@@ -148,7 +149,7 @@ void TMonitor::RegisterWindow() {
 
 void TMonitor::FindModes() {
   const int driveType = DriveTypeOf(FProgramPath);
-  FRemovableMode = driveType == 2 || driveType == 5;
+  FRemovableMode = driveType == DRIVE_REMOVABLE || driveType == DRIVE_CDROM;
   FDiagnosticMode = FileExists(FProgramFolder + "Corvale.dpr");
   TStatusTrace::TWriter writer;
   if (!FRemovableMode) {

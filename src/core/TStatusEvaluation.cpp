@@ -14,7 +14,7 @@
 #include "core/RunState.h"
 #include "core/TRunningTests.h"
 #include "core/TSettings.h"
-#include "hosttests/NameLookup.h"
+#include "platform/NameLookup.h"
 #include "hosttests/TBackgroundTask.h"
 #include "platform/ArpTable.h"
 

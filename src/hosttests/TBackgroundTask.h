@@ -16,7 +16,7 @@ public:
   const std::string& Name() const { return FName; }
 
   // Asks the work to stop at its next opportunity; it need not stop at once. Work that
-  // waits (for a slot, for the host-list gate) hears of it through OnTerminate.
+  // waits for a slot hears of it through OnTerminate.
   void Terminate() {
     if (!FTerminated.exchange(true)) OnTerminate();
   }

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "hosttests/NameLookup.h"
+#include "platform/NameLookup.h"
 #include "hosttests/TTestContext.h"
 
 THostNameThread::THostNameThread(TTestContext& context, std::string name)
@@ -19,7 +19,7 @@ void THostNameThread::Run() {
   Lookup(FHostName, FDottedAddress, FReverseName);
   auto self = shared_from_this();
   FContext.PostCompletion(
-      FContext.Completions.Name, FContext.HostListWaitMs.load(), [self] { return self->Terminated() || self->Aborted(); },
+      FContext.Completions.Name,
       [self] {
         try {
           if (self->FDone) self->FDone(*self, self->FHostName, self->FReverseName, self->FDottedAddress);

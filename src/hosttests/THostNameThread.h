@@ -1,6 +1,5 @@
 #pragma once
-// A name lookup (Lookup) on the worker pool, reported on the main thread once the
-// host-list gate is set, or after the host-list wait time, or at once when terminated.
+// A name lookup (Lookup) on the worker pool, reported on the main thread.
 #include <atomic>
 #include <functional>
 #include <memory>

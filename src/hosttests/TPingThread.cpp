@@ -7,7 +7,7 @@
 #include <chrono>
 #include <utility>
 
-#include "hosttests/NameLookup.h"
+#include "platform/NameLookup.h"
 #include "hosttests/TTestContext.h"
 #include "platform/IcmpStatus.h"
 #include "platform/SysErrors.h"
@@ -182,8 +182,7 @@ void TPingThread::Finish() {
   }
   auto self = shared_from_this();
   FContext.PostCompletion(
-      FContext.Completions.Echo, -1, [self] { return self->Terminated() || self->Aborted(); },
-      [self] { self->Complete(); }, [self] { self->FAlive.store(false); });
+      FContext.Completions.Echo, [self] { self->Complete(); }, [self] { self->FAlive.store(false); });
 }
 
 void TPingThread::Complete() {

@@ -4,9 +4,8 @@
 // a dotted address is used at once (a name is looked up on the pool), the in-flight slot
 // is waited for as a queued request, and each echo request is answered by the shared
 // echo engine's callback. The result reaches the completion handler on the main thread.
-// Terminate ends a wait for the slot at once and stops further requests; the completion
-// step then runs without waiting for the host-list gate. Abort does the same except for
-// the wait for the slot.
+// Terminate ends a wait for the slot at once and stops further requests. Abort does the
+// same except for the wait for the slot.
 #include <atomic>
 #include <cstdint>
 #include <functional>

@@ -1,9 +1,8 @@
 #pragma once
 // The count of one kind of test in flight (echo, TCP and HTTP, service, share) and the
-// wait for a free slot below that kind's limit. The limit is a hard one: the look for a
+// queue of requests for a free slot below that kind's limit. The limit is a hard one: the look for a
 // free slot and the taking of it are one step, so never more than the limit are counted.
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -20,17 +19,8 @@ public:
   TSlotCounter(const TSlotCounter&) = delete;
   TSlotCounter& operator=(const TSlotCounter&) = delete;
 
-  // Waits while limit or more tests are in flight, then counts one more. The limit is
-  // taken per call, as the settings may change it; below 1 it counts as 1, so that a
-  // bad setting slows the tests down instead of stopping them for good. False, without
-  // counting, when terminated becomes true (looked at on every wake and at least every
-  // 100 ms).
-  bool Acquire(int limit, const std::atomic<bool>* terminated = nullptr);
-  // Gives back a slot taken by Acquire.
+  // Gives back a slot taken by a request.
   void Release();
-  // Waits while BypassLimit or more counted tests are in flight, without counting
-  // itself. False when terminated becomes true.
-  bool WaitBypass(const std::atomic<bool>* terminated = nullptr);
   int InFlight() const;
 
   // The waiting form for work that holds no thread while it waits (thousands of tests
@@ -53,33 +43,10 @@ public:
   bool Cancel(std::uint64_t ticket);
   // Requests still waiting.
   int Waiting() const;
-  // Wakes every waiter so that it looks at its termination flag now.
-  void WakeWaiters();
   // Receives what a start throws ("slot start"); the counter goes on with the others.
   void SetFaultHook(TFaultHook hook);
 
-  // Takes a slot (or, with bypass, waits its turn uncounted) on construction and gives
-  // a taken slot back on destruction, also when the work it guards is abandoned.
-  class TSlot {
-  public:
-    TSlot(TSlotCounter& counter, int limit, bool bypass, const std::atomic<bool>* terminated = nullptr);
-    ~TSlot();
-    TSlot(const TSlot&) = delete;
-    TSlot& operator=(const TSlot&) = delete;
-    // The test may go ahead: false when it was terminated while waiting.
-    bool Granted() const { return FGranted; }
-    // Gives the slot back before destruction; later calls do nothing.
-    void Release();
-
-  private:
-    TSlotCounter& FCounter;
-    bool FGranted = false;
-    bool FCounted = false;
-  };
-
 private:
-  bool WaitBelow(std::unique_lock<std::mutex>& lock, int limit, const std::atomic<bool>* terminated);
-
   struct TRequest {
     int Limit = 1;
     const std::atomic<int>* LimitRef = nullptr;
@@ -93,7 +60,6 @@ private:
   void RunStart(TStart& start, bool granted);
 
   mutable std::mutex FLock;
-  std::condition_variable FFreed;
   int FInFlight = 0;
   // By ticket, that is in order of request.
   std::map<std::uint64_t, TRequest> FCounted, FBypassing;

@@ -15,7 +15,7 @@
 #include <utility>
 
 #include "common/ErrorText.h"
-#include "hosttests/NameLookup.h"
+#include "platform/NameLookup.h"
 #include "hosttests/TTestContext.h"
 #include "platform/SysErrors.h"
 
@@ -262,7 +262,7 @@ void TTCPThread::Notify() {
     Trace("TCPThread Notify " + FHostAddress);
     std::shared_ptr<TTCPThread> self = shared_from_this();
     FContext.PostCompletion(
-        FContext.Completions.TCP, FContext.HostListWaitMs.load(), {},
+        FContext.Completions.TCP,
         [self] {
           self->Trace("TCPThread Callback");
           try {

@@ -1,36 +1,17 @@
 #include "hosttests/TTestContext.h"
 
 #include <QObject>
-#include <QTimer>
 
-#include <chrono>
 #include <map>
 #include <memory>
 #include <utility>
-#include <vector>
 
-namespace {
-
-using TSteady = std::chrono::steady_clock;
-
-// How often a waiting completion step looks at the gate again.
-constexpr int GateLookMs = 10;
-
-}  // namespace
-
-// The completion steps posted and not yet run or dropped. Steps are owned by what carries
-// them to the main thread (a queued call, then a shared timer while they wait for the
-// gate); whatever destroys a step unrun drops it. The queue itself only knows them by id,
-// so that the context can drop the rest when it goes first.
+// The completion steps posted and not yet run or dropped. Steps are owned by the queued
+// call that carries them to the main thread; whatever destroys a step unrun drops it. The
+// queue itself only knows them by id, so that the context can drop the rest when it goes
+// first.
 struct TTestContext::TStepQueue {
   struct TStep;
-  // The steps that looked at the closed gate in one 10 ms round share one timer.
-  struct TBatch {
-    std::vector<std::shared_ptr<TStep>> Steps;
-    bool Fired = false;
-  };
-
-  explicit TStepQueue(TGateEvent& gate) : Gate(gate) {}
 
   // Takes the step out of the pending ones: true for the one caller that may run or
   // drop it.
@@ -38,30 +19,21 @@ struct TTestContext::TStepQueue {
     std::lock_guard<std::mutex> lock(Lock);
     return Pending.erase(id) == 1;
   }
-  bool IsPending(std::uint64_t id) const {
-    std::lock_guard<std::mutex> lock(Lock);
-    return Pending.count(id) == 1;
-  }
-  // Main thread: the step looks again in the next round.
-  void Wait(std::shared_ptr<TStep> step, QObject* mainThread);
   TFaultHook Hook() const {
     std::lock_guard<std::mutex> lock(Lock);
     return FaultHook;
   }
 
-  TGateEvent& Gate;
   mutable std::mutex Lock;
   std::uint64_t NextId = 0;
   std::map<std::uint64_t, TStep*> Pending;
   TFaultHook FaultHook;
-  std::weak_ptr<TBatch> Collecting;  // main thread only
 };
 
 struct TTestContext::TStepQueue::TStep {
-  TStep(const std::shared_ptr<TStepQueue>& queue, std::atomic<int>& counter, int waitMs,
-        std::function<bool()> giveUp, std::function<void()> step, std::function<void()> dropped)
-      : Queue(queue), Counter(counter), GiveUp(std::move(giveUp)), Step(std::move(step)), Dropped(std::move(dropped)),
-        Deadline(waitMs >= 0 ? TSteady::now() + std::chrono::milliseconds(waitMs) : TSteady::time_point::max()) {
+  TStep(const std::shared_ptr<TStepQueue>& queue, std::atomic<int>& counter, std::function<void()> step,
+        std::function<void()> dropped)
+      : Queue(queue), Counter(counter), Step(std::move(step)), Dropped(std::move(dropped)) {
     std::lock_guard<std::mutex> lock(queue->Lock);
     Id = ++queue->NextId;
     queue->Pending.emplace(Id, this);
@@ -83,58 +55,29 @@ struct TTestContext::TStepQueue::TStep {
     Counter.fetch_sub(1);
   }
 
-  // Main thread: runs the step when the gate allows, else waits for the next round.
-  static void Attempt(const std::shared_ptr<TStep>& self, QObject* mainThread) {
-    auto queue = self->Queue.lock();
-    if (!queue || !queue->IsPending(self->Id)) return;
-    bool giveUp = false;
-    try {
-      giveUp = self->GiveUp && self->GiveUp();
-    } catch (...) {
-      ReportFault(queue->Hook(), "completion step", CurrentExceptionText());
-      giveUp = true;
-    }
-    if (!giveUp && !queue->Gate.IsSet() && TSteady::now() < self->Deadline) {
-      queue->Wait(self, mainThread);
-      return;
-    }
-    if (!queue->Claim(self->Id)) return;
+  // Main thread.
+  void Run() {
+    auto queue = Queue.lock();
+    if (!queue || !queue->Claim(Id)) return;
     const TFaultHook hook = queue->Hook();
     queue.reset();
     try {
-      self->Step();
+      Step();
     } catch (...) {
       ReportFault(hook, "completion step", CurrentExceptionText());
     }
-    self->Counter.fetch_sub(1);
+    Counter.fetch_sub(1);
   }
 
   std::weak_ptr<TStepQueue> Queue;
   std::uint64_t Id = 0;
   std::atomic<int>& Counter;
-  std::function<bool()> GiveUp;
   std::function<void()> Step;
   std::function<void()> Dropped;
-  TSteady::time_point Deadline;
 };
 
-void TTestContext::TStepQueue::Wait(std::shared_ptr<TStep> step, QObject* mainThread) {
-  auto batch = Collecting.lock();
-  if (!batch || batch->Fired) {
-    batch = std::make_shared<TBatch>();
-    Collecting = batch;
-    // Bound to the main-thread object: when it goes, the timer and with it the batch go,
-    // and its steps are dropped.
-    QTimer::singleShot(GateLookMs, mainThread, [batch, mainThread] {
-      batch->Fired = true;
-      for (const auto& waiting : batch->Steps) TStep::Attempt(waiting, mainThread);
-    });
-  }
-  batch->Steps.push_back(std::move(step));
-}
-
 TTestContext::TTestContext(QObject* mainThread, TEchoEngine* echo)
-    : FMainThread(mainThread), FSteps(std::make_shared<TStepQueue>(HostListGate)), FEcho(echo) {
+    : FMainThread(mainThread), FSteps(std::make_shared<TStepQueue>()), FEcho(echo) {
   FPool.setMaxThreadCount(PoolThreads);
 }
 
@@ -184,15 +127,13 @@ void TTestContext::RunInPool(std::function<void()> work) {
   });
 }
 
-void TTestContext::PostCompletion(std::atomic<int>& counter, int waitMs, std::function<bool()> giveUp,
-                                  std::function<void()> step, std::function<void()> dropped) {
+void TTestContext::PostCompletion(std::atomic<int>& counter, std::function<void()> step,
+                                  std::function<void()> dropped) {
   counter.fetch_add(1);
-  auto pending = std::make_shared<TStepQueue::TStep>(FSteps, counter, waitMs, std::move(giveUp), std::move(step),
-                                                     std::move(dropped));
+  auto pending = std::make_shared<TStepQueue::TStep>(FSteps, counter, std::move(step), std::move(dropped));
   QObject* target = FMainThread.data();
   if (!target) return;  // dropped as pending goes out of scope
-  QMetaObject::invokeMethod(
-      target, [pending, target] { TStepQueue::TStep::Attempt(pending, target); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(target, [pending] { pending->Run(); }, Qt::QueuedConnection);
 }
 
 int TTestContext::PendingCompletions() const {

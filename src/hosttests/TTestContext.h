@@ -1,7 +1,7 @@
 #pragma once
 // What every test worker shares: the echo handle, the in-flight counter of each kind,
-// the host-list gate, the completion counters the shutdown waits on, the worker pool and
-// the way back to the main thread. The monitor owns one; tests of the workers make their
+// the completion counters the shutdown waits on, the worker pool and the way back to the
+// main thread. The monitor owns one; tests of the workers make their
 // own. It must outlive every worker created with it.
 #include <QPointer>
 #include <QThreadPool>
@@ -12,7 +12,6 @@
 #include <mutex>
 #include <string>
 
-#include "common/TGateEvent.h"
 #include "hosttests/TSlotCounter.h"
 #include "platform/FaultReport.h"
 
@@ -48,11 +47,7 @@ public:
   TSlotCounter PingSlots, TCPSlots, ServiceSlots, ShareSlots;
   // The current limits (the settings MaxPingThreads ...), kept up to date by the owner.
   std::atomic<int> MaxPingThreads{25}, MaxTCPThreads{10}, MaxServiceThreads{10}, MaxShareThreads{5};
-  // Set while the host list may be read; completion steps wait for it.
-  TGateEvent HostListGate;
   TCompletionCounters Completions;
-  // The longest wait of a completion step for the gate where the kind bounds it.
-  std::atomic<int> HostListWaitMs{15000};
 
   // The status trace; any thread.
   void SetTracer(std::function<void(const std::string&)> trace);
@@ -67,17 +62,13 @@ public:
   // Runs blocking work (a name lookup, a connect) on one of the pool's threads.
   void RunInPool(std::function<void()> work);
 
-  // A worker's completion step. counter + 1 now; then, on the main thread, once the
-  // host-list gate is set, or waitMs have passed (waitMs >= 0), or giveUp() is true,
-  // step runs (errors it raises are swallowed) and counter - 1. The wait never blocks
-  // the main thread: waiting steps look at the gate again every 10 ms. A step that can
-  // never run is dropped instead: dropped (when given) runs and the counter still goes
-  // back down. That happens on the calling thread when the main-thread object is gone
-  // already, on the main thread when it goes before the step has run, and in the
-  // destructor for steps still pending. giveUp, step and dropped run on the main thread
-  // (dropped: where the drop happens) and must not destroy this context.
-  void PostCompletion(std::atomic<int>& counter, int waitMs, std::function<bool()> giveUp,
-                      std::function<void()> step, std::function<void()> dropped = {});
+  // A worker's completion step. counter + 1 now; then step runs from the main thread's
+  // event loop (errors it raises are swallowed) and counter - 1. A step that can never
+  // run is dropped instead: dropped (when given) runs and the counter still goes back
+  // down. That happens on the calling thread when the main-thread object is gone already,
+  // on the main thread when it goes before the step has run, and in the destructor for
+  // steps still pending. step and dropped must not destroy this context.
+  void PostCompletion(std::atomic<int>& counter, std::function<void()> step, std::function<void()> dropped = {});
   // Completion steps posted and neither run nor dropped yet.
   int PendingCompletions() const;
 

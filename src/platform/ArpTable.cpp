@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/NameLookup.h"
 #include "platform/NetInterfaces.h"
 
 namespace {
@@ -89,7 +90,7 @@ void Probe(const std::string& dotted) {
 
 TMacAddress ArpLookup(const std::string& address) {
   std::string dotted;
-  if (!ResolveIPv4(address, dotted)) return {};
+  if (!Resolve(address, dotted)) return {};
   if (auto mac = TableEntry(dotted)) return *mac;
   if (!WorthProbing(dotted)) return {};
   Probe(dotted);

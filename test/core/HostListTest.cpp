@@ -8,6 +8,8 @@
 #include <set>
 #include <thread>
 
+#include "hosttests/TBackgroundTask.h"
+
 namespace {
 
 constexpr TDateTime Now0 = 45000.5;

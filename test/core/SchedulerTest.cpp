@@ -8,6 +8,7 @@
 #include "core/RecordingAlerts.h"
 #include "core/SchedulerFixture.h"
 #include "hosttests/TTCPThread.h"
+#include "hosttests/WorkerTestSupport.h"
 
 namespace {
 
@@ -192,7 +193,7 @@ TEST_F(SchedulerTest, TrayHintCountsStatusesAndShowsDisabledOnlyWhenThereAreSome
 TEST_F(SchedulerTest, OverdueTestIsAbandonedOnceAndItsLateResultIgnored) {
   // The only echo slot is taken, so the tests wait for it as long as the test wants.
   M.Settings().MaxPingThreads = 1;
-  ASSERT_TRUE(M.Tests().PingSlots.Acquire(1));
+  ASSERT_TRUE(workertest::TakeSlot(M.Tests().PingSlots, 1));
   THost& host = Add("Stuck");
   M.Timer1Timer();
   ASSERT_TRUE(host.RunningTest);
@@ -244,7 +245,7 @@ TEST_F(SchedulerTest, TestToldToStopLeavesTheHostAsItWas) {
   // As when the host list is replaced: the test waiting for its slot is told to stop and
   // reports at once, with a failure that says nothing about the host.
   M.Settings().MaxPingThreads = 1;
-  ASSERT_TRUE(M.Tests().PingSlots.Acquire(1));
+  ASSERT_TRUE(workertest::TakeSlot(M.Tests().PingSlots, 1));
   THost& host = Add("Stopped");
   M.Timer1Timer();
   ASSERT_TRUE(host.RunningTest);

@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "hosttests/NameLookup.h"
+#include "platform/NameLookup.h"
 #include "hosttests/THostNameThread.h"
 #include "hosttests/TTestContext.h"
 #include "hosttests/WorkerTestSupport.h"
@@ -88,29 +88,8 @@ TEST(HostNameThread, LooksUpOnThePoolAndReportsOnTheMainThread) {
   ASSERT_TRUE(PumpUntil([&] { return rig.Context.Completions.Name == 0; }));
 }
 
-TEST(HostNameThread, GateWaitIsBoundedAndTerminateEndsIt) {
+TEST(HostNameThread, AFailingHandlerCostsNothing) {
   TNameRig rig;
-  rig.Context.HostListGate.Reset();
-  rig.Context.HostListWaitMs = 60000;
-  TNameResult held, bounded;
-  auto thread = rig.Start(held, "localhost");
-  ASSERT_TRUE(PumpUntil([&] { return rig.Context.PendingCompletions() == 1; }));
-  PumpFor(50ms);
-  EXPECT_EQ(held.Calls, 0);
-  EXPECT_EQ(rig.Context.Completions.Name, 1);
-  EXPECT_TRUE(thread->IsAlive());
-  thread->Terminate();
-  ASSERT_TRUE(PumpUntil([&] { return held.Calls > 0; }));
-  EXPECT_EQ(held.Dotted, "127.0.0.1");
-
-  // The wait ends after the host-list wait time, the gate still closed.
-  rig.Context.HostListWaitMs = 20;
-  rig.Start(bounded, "127.0.0.1");
-  ASSERT_TRUE(PumpUntil([&] { return bounded.Calls > 0; }));
-  EXPECT_FALSE(rig.Context.HostListGate.IsSet());
-  rig.Context.HostListGate.Set();
-
-  // A handler that fails costs nothing.
   auto failing = THostNameThread::Create(rig.Context, "localhost",
                                          [](THostNameThread&, const std::string&, const std::string&,
                                             const std::string&) { throw std::runtime_error("handler failed"); });

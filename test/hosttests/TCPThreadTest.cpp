@@ -263,30 +263,8 @@ TEST(TCPThread, AttemptRules) {
   EXPECT_EQ(outcome.LastExceptionText, "no code");
 }
 
-TEST(TCPThread, CompletionWaitsForTheGateAndIsDroppedWithoutAMainThread) {
+TEST(TCPThread, CompletionIsDroppedWithoutAMainThread) {
   TPeer peer(true);
-  {
-    TRig rig;
-    rig.Context.HostListGate.Reset();
-    TResult result;
-    auto test = rig.Start(result, "127.0.0.1", peer.Port(), 1);
-    ASSERT_TRUE(PumpUntil([&] { return rig.Traced("TCPThread Notify") == 1; }));
-    workertest::PumpFor(1s);
-    EXPECT_FALSE(result.Called);
-    EXPECT_TRUE(test->IsAlive());
-    EXPECT_EQ(rig.Context.Completions.TCP.load(), 1);
-    rig.Context.HostListGate.Set();
-    ASSERT_TRUE(PumpUntil([&] { return result.Called; }));
-    EXPECT_TRUE(result.Connected);
-
-    // A gate that stays closed holds the step only for the host-list wait.
-    rig.Context.HostListGate.Reset();
-    rig.Context.HostListWaitMs = 50;
-    TResult late;
-    rig.Start(late, "127.0.0.1", peer.Port(), 1);
-    ASSERT_TRUE(PumpUntil([&] { return late.Called; }));
-    EXPECT_TRUE(late.Connected);
-  }
   TRig orphan(false);
   TResult result;
   auto test = orphan.Start(result, "127.0.0.1", peer.Port(), 1);
@@ -299,7 +277,7 @@ TEST(TCPThread, TerminateWhileWaitingForASlot) {
   TPeer peer(true);
   TRig rig;
   rig.Context.MaxTCPThreads = 1;
-  ASSERT_TRUE(rig.Context.TCPSlots.Acquire(1));
+  ASSERT_TRUE(workertest::TakeSlot(rig.Context.TCPSlots, 1));
   TResult result;
   auto test = rig.Start(result, "127.0.0.1", peer.Port(), 3);
   ASSERT_TRUE(PumpUntil([&] { return rig.Context.TCPSlots.Waiting() == 1; }));
@@ -383,7 +361,7 @@ TEST_F(TCPThreadNet, UnresolvedNameFailsWithoutASlot) {
   ASSERT_EQ(NetnsOf(rig.Context), here) << "the lookup must not leave the namespace";
   FNet->Run({"ip -n " + FNet->Name("name") + " link set lo down"});
   rig.Context.MaxTCPThreads = 1;
-  ASSERT_TRUE(rig.Context.TCPSlots.Acquire(1));
+  ASSERT_TRUE(workertest::TakeSlot(rig.Context.TCPSlots, 1));
   TResult result;
   rig.Start(result, "name.invalid", 80, 3);
   ASSERT_TRUE(PumpUntil([&] { return result.Called; }));

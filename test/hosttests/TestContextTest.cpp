@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -18,69 +19,39 @@ using workertest::PumpUntil;
 
 namespace {
 
-TEST(TestContext, StepsWaitForTheGateWithoutBlockingTheMainThread) {
+TEST(TestContext, StepsRunOnceOnTheMainThreadAndFailuresAreCountedBack) {
   QObject main;
   TTestContext context(&main, nullptr);
   std::atomic<int> counter = 0;
   int ran = 0;
   std::thread::id ranOn;
-  context.HostListGate.Reset();
   // Posted from a worker thread, as workers do.
   std::thread([&] {
-    context.PostCompletion(counter, -1, {}, [&] {
+    context.PostCompletion(counter, [&] {
       ++ran;
       ranOn = std::this_thread::get_id();
     });
   }).join();
   EXPECT_EQ(counter, 1) << "counted as soon as it is posted";
-  bool otherEvent = false;
-  QMetaObject::invokeMethod(&main, [&] { otherEvent = true; }, Qt::QueuedConnection);
-  PumpFor(100ms);
-  EXPECT_TRUE(otherEvent) << "the main thread goes on with other work";
-  EXPECT_EQ(ran, 0);
-  EXPECT_EQ(counter, 1);
   EXPECT_EQ(context.PendingCompletions(), 1);
-
-  context.HostListGate.Set();
   ASSERT_TRUE(PumpUntil([&] { return ran == 1; }));
   EXPECT_EQ(ranOn, std::this_thread::get_id());
   EXPECT_EQ(counter, 0);
   EXPECT_EQ(context.PendingCompletions(), 0);
   PumpFor(30ms);
   EXPECT_EQ(ran, 1) << "a step runs once";
-}
 
-TEST(TestContext, WaitLimitAndGiveUpEndTheWait) {
-  QObject main;
-  TTestContext context(&main, nullptr);
-  std::atomic<int> counter = 0;
-  std::atomic<bool> giveUp = false;
-  bool bounded = false, givenUp = false, unbounded = false, thrown = false;
-  context.HostListGate.Reset();
-  context.PostCompletion(counter, 30, {}, [&] { bounded = true; });
-  context.PostCompletion(counter, -1, [&] { return giveUp.load(); }, [&] { givenUp = true; });
-  context.PostCompletion(counter, -1, {}, [&] { unbounded = true; });
-  ASSERT_TRUE(PumpUntil([&] { return bounded; }));
-  EXPECT_FALSE(givenUp);
-  EXPECT_FALSE(unbounded);
-  EXPECT_EQ(counter, 2);
-
-  giveUp = true;
-  ASSERT_TRUE(PumpUntil([&] { return givenUp; }));
-  EXPECT_FALSE(unbounded);
-
-  // Errors of the step and of the give-up check are swallowed, and still counted back.
-  context.PostCompletion(counter, -1, [] { return true; }, [&] {
+  // Errors of the step are swallowed, and still counted back.
+  std::vector<std::string> faults;
+  context.SetFaultHook([&](const std::string& where, const std::string& text) { faults.push_back(where + ": " + text); });
+  bool thrown = false, after = false;
+  context.PostCompletion(counter, [&] {
     thrown = true;
     throw std::runtime_error("handler failed");
   });
-  context.PostCompletion(counter, -1, []() -> bool { throw std::runtime_error("check failed"); }, [] {});
-  ASSERT_TRUE(PumpUntil([&] { return thrown && counter == 1; }));
-  EXPECT_FALSE(unbounded);
-
-  context.HostListGate.Set();
-  ASSERT_TRUE(PumpUntil([&] { return unbounded; }));
-  EXPECT_EQ(counter, 0);
+  context.PostCompletion(counter, [&] { after = true; });
+  ASSERT_TRUE(PumpUntil([&] { return thrown && after && counter == 0; }));
+  EXPECT_EQ(faults, (std::vector<std::string>{"completion step: handler failed"}));
 }
 
 TEST(TestContext, StepsThatCanNeverRunAreDroppedAndCountedBack) {
@@ -93,45 +64,30 @@ TEST(TestContext, StepsThatCanNeverRunAreDroppedAndCountedBack) {
     // The main-thread object goes before the queued step arrives ...
     auto main = std::make_unique<QObject>();
     TTestContext context(main.get(), nullptr);
-    context.PostCompletion(counter, -1, {}, step, drop);
+    context.PostCompletion(counter, step, drop);
     main.reset();
     EXPECT_EQ(dropped, 1);
     EXPECT_EQ(counter, 0);
 
     // ... and afterwards steps are dropped before PostCompletion returns.
-    context.PostCompletion(counter, -1, {}, step, drop);
+    context.PostCompletion(counter, step, drop);
     EXPECT_EQ(dropped, 2);
     EXPECT_EQ(counter, 0);
-  }
-  {
-    // ... or while steps wait for the gate.
-    auto main = std::make_unique<QObject>();
-    TTestContext context(main.get(), nullptr);
-    context.HostListGate.Reset();
-    context.PostCompletion(counter, -1, {}, step, drop);
-    context.PostCompletion(counter, -1, {}, step, drop);
-    PumpFor(50ms);
-    main.reset();
-    ASSERT_TRUE(PumpUntil([&] { return counter == 0; }));
-    EXPECT_EQ(dropped, 4);
-    EXPECT_EQ(context.PendingCompletions(), 0);
   }
   {
     // The context goes first: it drops what is still pending, and what Qt still carries
     // for it later does nothing.
     QObject main;
     auto context = std::make_unique<TTestContext>(&main, nullptr);
-    context->HostListGate.Reset();
-    context->PostCompletion(counter, -1, {}, step, drop);
-    PumpFor(30ms);
-    context->PostCompletion(counter, -1, {}, step, drop);
+    context->PostCompletion(counter, step, drop);
+    context->PostCompletion(counter, step, drop);
     context.reset();
-    EXPECT_EQ(dropped, 6);
+    EXPECT_EQ(dropped, 4);
     EXPECT_EQ(counter, 0);
     PumpFor(50ms);
   }
   EXPECT_EQ(ran, 0);
-  EXPECT_EQ(dropped, 6);
+  EXPECT_EQ(dropped, 4);
 }
 
 TEST(TestContext, StepsPostedFromManyThreadsRunOnceEachOnTheMainThread) {
@@ -146,21 +102,13 @@ TEST(TestContext, StepsPostedFromManyThreadsRunOnceEachOnTheMainThread) {
   for (int t = 0; t < Threads; ++t)
     posters.emplace_back([&, t] {
       for (int n = 0; n < PerThread; ++n)
-        context.PostCompletion(counter, -1, {}, [&, k = t * PerThread + n] {
+        context.PostCompletion(counter, [&, k = t * PerThread + n] {
           ++runs[k];
           if (std::this_thread::get_id() != mainId) ++offMain;
         });
       ++postersDone;
     });
-  // The main thread closes and opens the gate meanwhile, as host list changes do.
-  int round = 0;
-  auto toggle = [&] {
-    if (++round < 60 && round % 2)
-      context.HostListGate.Reset();
-    else
-      context.HostListGate.Set();
-  };
-  EXPECT_TRUE(PumpUntil([&] { return postersDone == Threads && counter == 0; }, 60s, toggle));
+  EXPECT_TRUE(PumpUntil([&] { return postersDone == Threads && counter == 0; }));
   for (auto& p : posters) p.join();
   EXPECT_EQ(counter, 0);
   EXPECT_EQ(context.PendingCompletions(), 0);

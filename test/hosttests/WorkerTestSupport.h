@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -29,6 +30,15 @@ inline bool PumpUntil(const std::function<bool()>& done, std::chrono::millisecon
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return true;
+}
+
+// Takes one slot as a test that may go ahead at once does; false, with nothing taken and
+// nothing left waiting, when the limit is reached.
+inline bool TakeSlot(TSlotCounter& counter, int limit) {
+  bool granted = false;
+  const std::uint64_t ticket = counter.Request(limit, false, [&granted](bool ok) { granted = ok; });
+  if (!granted) counter.Cancel(ticket);
+  return granted;
 }
 
 // Runs the main thread's events for a while, for steps that must not happen.

@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "hosttests/NameLookup.h"
+#include "platform/NameLookup.h"
 #include "platform/SysErrors.h"
 
 namespace {
@@ -25,6 +25,21 @@ TEST(NameLookup, DottedAddressesAndLocalhostResolve) {
   ASSERT_TRUE(Resolve("localhost", address, dotted));
   EXPECT_EQ(dotted, "127.0.0.1");
   EXPECT_EQ(address, htonl(0x7F000001u));
+}
+
+TEST(NameLookup, DottedOnlyFormTakesDottedAddressesAndRefusesTheTwoSpecialOnes) {
+  std::string ip = "stale";
+  EXPECT_TRUE(Resolve("192.0.2.44", ip));
+  EXPECT_EQ(ip, "192.0.2.44");
+  EXPECT_FALSE(Resolve("0.0.0.0", ip));
+  EXPECT_EQ(ip, "");
+  SetLastError(0);
+  EXPECT_FALSE(Resolve("255.255.255.255", ip));
+  EXPECT_EQ(GetLastError(), 0) << "only the workers' form reports through the last error";
+  EXPECT_FALSE(Resolve("", ip));
+  EXPECT_FALSE(Resolve(std::string("127.0.0.1\0evil", 14), ip));
+  EXPECT_TRUE(Resolve("localhost", ip));
+  EXPECT_EQ(ip.rfind("127.", 0), 0u) << ip;
 }
 
 TEST(NameLookup, LookupFailureValuesAreNotAddresses) {
