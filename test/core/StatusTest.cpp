@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <atomic>
+#include <random>
+#include <shared_mutex>
 #include <thread>
 
 #include "common/ErrorText.h"
@@ -489,6 +492,89 @@ TEST_F(StatusTest, SwallowedErrorsLeaveOneErrorEventPerPlaceAndMinuteWithTheCoun
                        "E Exception in UpdateHostStatus: partner list broken (2 more since the last report)"),
             1);
   M->SetAlertChannels(&Alerts);
+}
+
+}  // namespace
+
+namespace {
+
+// Random results, warnings and outages, and hosts disabled and enabled again, on random
+// dependency graphs (shared ancestors and cycles included): the flags kept up to date only
+// for the dependants of a host whose status or testing changed are those a walk of every
+// record gives.
+TEST_F(StatusTest, ParentsCheckedOnChangeMatchAWalkOfEveryRecord) {
+  std::mt19937 random(20261209);
+  for (int graph = 0; graph < 4; ++graph) {
+    Use(NewMonitor());
+    std::vector<THost*> hosts;
+    for (int i = 0; i < 40; ++i) hosts.push_back(&Add("h" + std::to_string(i)));
+    for (int i = 1; i < 40; ++i) {
+      const int parents = static_cast<int>(random() % 3);
+      for (int p = 0; p < parents; ++p) {
+        // Mostly earlier hosts; now and then a later one, which may close a cycle.
+        const int parent = random() % 8 == 0 ? static_cast<int>(random() % 40) : static_cast<int>(random() % i);
+        if (parent == i) continue;
+        hosts[i]->Parents += (hosts[i]->Parents.empty() ? "" : ";") + hosts[parent]->IDText();
+      }
+    }
+    M->Hosts().RecomputeAllAncestors();
+    M->Evaluation().CheckAllParents();
+    At(14, 6);
+    for (int step = 0; step < 400; ++step) {
+      THost& host = *hosts[random() % 40];
+      const int index = M->Hosts().IndexOf(&host);
+      switch (random() % 6) {
+        case 0: Result(host, true); break;
+        case 1: Result(host, false, "Request timed out"); break;
+        case 2: Forced(host); break;
+        case 3: M->DisableHost(index, host.DisabledUntil != 0); break;
+        case 4: M->ResetHostStatus(index, 1); break;
+        default: FClock.Advance(61000); break;
+      }
+      const TDateTime now = FClock.Now();
+      for (THost* record : hosts) {
+        ASSERT_EQ(record->ParentsUp, M->Hosts().ParentsUp(*record, now))
+            << "graph " << graph << ", step " << step << ", " << record->DisplayName;
+        if (M->Hosts().ParentsDown(*record, now)) {
+          ASSERT_TRUE(record->ParentHasBeenOffline) << record->DisplayName;
+        }
+      }
+    }
+  }
+}
+
+// A reader on another thread (the web server) that takes the state lock shared never sees a
+// host half way through a result: an Offline status beside the text of the last success, or
+// a new address beside the remark of the old one.
+TEST_F(StatusTest, ReaderOnAnotherThreadSeesEveryResultWholeOrNotAtAll) {
+  THost& host = Add("web");
+  std::atomic<bool> done{false};
+  std::atomic<int> reads{0};
+  std::string torn;
+  std::thread reader([&] {
+    while (!done.load()) {
+      std::shared_lock<std::shared_mutex> guard(M->StateLock());
+      const std::string text = host.LastErrorText;
+      const bool whole = host.Status == StatusUnknown ||
+                         (host.Status == StatusOnline && text.ends_with("fine " + host.CurrentIP)) ||
+                         (host.Status == StatusOffline && text.ends_with("down"));
+      if (!whole && torn.empty()) torn = std::to_string(host.Status) + " " + host.CurrentIP + " " + text;
+      reads.fetch_add(1);
+    }
+  });
+  At(14, 6);
+  for (int k = 1; k <= 3000 || reads.load() < 1000; ++k) {
+    if (k % 2 == 1) {
+      const std::string ip = "10.0." + std::to_string(k / 256 % 256) + "." + std::to_string(k % 256);
+      Result(host, true, "fine " + ip, ip);
+    } else {
+      M->UpdateHostStatus(TTestResult{host.ID, false, true, 0, {}, "down", {}});
+    }
+    if (k > 100000) break;
+  }
+  done.store(true);
+  reader.join();
+  EXPECT_EQ(torn, "");
 }
 
 }  // namespace
