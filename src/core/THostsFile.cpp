@@ -19,6 +19,7 @@
 #include "common/Fields.h"
 #include "common/FileUtils.h"
 #include "common/QLEncryptString.h"
+#include "common/TFieldSplitter.h"
 #include "common/TextFiles.h"
 #include "common/TextUtils.h"
 #include "core/HostAddress.h"
@@ -142,11 +143,12 @@ public:
       // when the file gives none: each draw looks at the whole list.
       auto record = std::make_unique<THost>();
       record->BaselineTime = FOptions.Now;
-      record->DisplayName = GetField(text, ',', 1, '"');
+      FFields.Split(text, ',', '"');
+      record->DisplayName = FFields.Field(1);
       if (record->IsGroup()) {
         ++FGroupCounter;
         record->ID = FList.NewID();
-        record->Status = static_cast<int32_t>(Integer(GetField(text, ',', 2, '"'), 0, INT32_MIN, INT32_MAX));
+        record->Status = static_cast<int32_t>(Integer(FFields.Field(2), 0, INT32_MIN, INT32_MAX));
       } else {
         ReadHost(text, line, *record);
       }
@@ -228,8 +230,9 @@ private:
     return ParseNumber(field, value) ? value : def;
   }
 
+  // The fields of the line are in FFields already.
   void ReadHost(std::string_view text, const TLine& line, THost& h) {
-    const auto f = [&](int n) { return GetField(text, ',', n, '"'); };
+    const auto f = [&](int n) { return FFields.Field(n); };
     const int fields = FieldCount(text);
     h.Address = f(2);
     if (h.DisplayName.empty()) h.DisplayName = h.Address;
@@ -324,16 +327,17 @@ private:
   }
 
   static THTTPReq ReadHTTPRequest(const std::string& line) {
-    const auto text = [&](int n) { return HashUnescape(TrimControls(GetField(line, ',', n, 0))); };
+    const TFieldSplitter fields(line, ',', 0);
+    const auto text = [&](int n) { return HashUnescape(TrimControls(fields.Field(n))); };
     THTTPReq req;
     req.URL = text(1);
-    req.Post = GetField(line, ',', 2, 0) == "1";
-    const double threshold = Number(GetField(line, ',', 3, 0), 0);
+    req.Post = fields.Field(2) == "1";
+    const double threshold = Number(fields.Field(3), 0);
     req.ChangeThreshold = std::fabs(threshold) <= std::numeric_limits<float>::max() ? static_cast<float>(threshold) : 0;
     req.ChangeRecipients = text(4);
     req.Variables = text(5);
     req.UserName = text(6);
-    req.Password = UnscrambleText(HashUnescape(GetField(line, ',', 7, 0)));
+    req.Password = UnscrambleText(HashUnescape(fields.Field(7)));
     return req;
   }
 
@@ -359,6 +363,7 @@ private:
   THostList& FList;
   const THostsLoadOptions& FOptions;
   TLineReader FReader;
+  TFieldSplitter FFields;  // of the record line being read
   std::vector<std::string> FAddresses, FMasks;
   int32_t FGroupCounter = 0;
   bool FComplete = true;
