@@ -2,7 +2,9 @@
 // loopback ping hosts tested every 60 minutes: the time from fork/exec to the first
 // answer of its window to a show request (3023), sent as corvale-msg sends it. Each run
 // has a folder of its own (registry, data, window folder and hosts file); the figures are
-// the least, the median and the most of --runs runs (7 unless given).
+// the least, the median and the most of --runs runs (7 unless given). --program=PATH
+// starts another build of the program, to compare two builds on the same machine;
+// --hosts=N another number of hosts (0 gives the cost of starting the program alone).
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -24,12 +26,13 @@ namespace {
 
 using TSteady = std::chrono::steady_clock;
 
-constexpr int Hosts = 10000;
 constexpr double IntervalMinutes = 60;
 constexpr std::uint32_t ShowRequest = 3023;
 constexpr std::uint32_t CloseRequest = 3022;
 constexpr int GiveUpMs = 30000;
 int Runs = 7;
+int Hosts = 10000;
+std::string Program = std::string(CORVALE_BIN_DIR) + "/corvale";
 
 double MsSince(TSteady::time_point start) {
   return std::chrono::duration<double, std::milli>(TSteady::now() - start).count();
@@ -37,7 +40,6 @@ double MsSince(TSteady::time_point start) {
 
 // The program with the benchmark's environment; its output goes nowhere.
 pid_t StartService(const std::string& hostsFile) {
-  const std::string program = std::string(CORVALE_BIN_DIR) + "/corvale";
   const pid_t pid = ::fork();
   if (pid == 0) {
     const int null = ::open("/dev/null", O_RDWR);
@@ -45,7 +47,7 @@ pid_t StartService(const std::string& hostsFile) {
       ::dup2(null, 1);
       ::dup2(null, 2);
     }
-    ::execl(program.c_str(), program.c_str(), "service", hostsFile.c_str(), static_cast<char*>(nullptr));
+    ::execl(Program.c_str(), Program.c_str(), "service", hostsFile.c_str(), static_cast<char*>(nullptr));
     ::_exit(127);
   }
   return pid;
@@ -127,6 +129,8 @@ int main(int argc, char** argv) {
   int kept = 1;
   for (int i = 1; i < argc; ++i) {
     if (std::strncmp(argv[i], "--runs=", 7) == 0) Runs = std::max(1, std::atoi(argv[i] + 7));
+    else if (std::strncmp(argv[i], "--program=", 10) == 0) Program = argv[i] + 10;
+    else if (std::strncmp(argv[i], "--hosts=", 8) == 0) Hosts = std::max(0, std::atoi(argv[i] + 8));
     else argv[kept++] = argv[i];
   }
   argc = kept;

@@ -22,7 +22,8 @@ void TFieldSplitter::Split(std::string_view text, char delim, char quote) {
     size_t last = stop;  // the opening quote, not itself counted
     size_t run = 0;
     bool closed = false;
-    for (size_t q = text.find(quote, stop + 1); q != std::string_view::npos; q = text.find(quote, q + 1)) {
+    for (size_t q = stop + 1; q < text.size(); ++q) {
+      if (text[q] != quote) continue;
       run = q == last + 1 ? run + 1 : 1;
       last = q;
       if ((q + 1 == text.size() || text[q + 1] == delim) && run % 2 == 1) {
@@ -44,4 +45,12 @@ std::string_view TFieldSplitter::RawField(int n) const {
   return FFields[static_cast<size_t>(index)];
 }
 
-std::string TFieldSplitter::Field(int n) const { return UnquoteText(RawField(n), FQuote); }
+std::string TFieldSplitter::Field(int n) const {
+  const std::string_view raw = RawField(n);
+  if (FQuote == 0) return std::string(raw);
+  // Most fields hold no quote but their enclosing pair: nothing to undouble.
+  const bool enclosed = raw.size() >= 2 && raw.front() == FQuote && raw.back() == FQuote;
+  const std::string_view inner = enclosed ? raw.substr(1, raw.size() - 2) : raw;
+  if (inner.find(FQuote) == std::string_view::npos) return std::string(inner);
+  return UnquoteText(raw, FQuote);
+}
