@@ -6,18 +6,23 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <limits>
 #include <random>
+#include <system_error>
+#include <thread>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
 #include "common/ErrorText.h"
 #include "common/Fields.h"
 #include "common/FileUtils.h"
+#include "common/NetText.h"
 #include "common/QLEncryptString.h"
 #include "common/TFieldSplitter.h"
 #include "common/TextFiles.h"
@@ -33,6 +38,8 @@
 namespace {
 
 constexpr int HTTPLineFields = 7;
+// Name lookups of the local-subnet flags at once.
+constexpr size_t MaxLookupThreads = 16;
 constexpr double ErrorAfterMargin = 0.18333333333333333;  // 11 seconds, in minutes
 
 
@@ -173,11 +180,49 @@ public:
     }
   }
 
+  // The local-subnet flag of every host read, one lookup per distinct address. A name
+  // may wait for a name server, so names are looked up several at a time.
+  void SetLocalSubnetFlags() {
+    std::unordered_map<std::string, size_t> slots;
+    std::vector<char> flags;
+    std::vector<std::pair<size_t, const std::string*>> names;
+    for (const THost* h : FHostsRead) {
+      const auto [at, added] = slots.try_emplace(h->Address, flags.size());
+      if (!added) continue;
+      flags.push_back(0);
+      if (IsValidIPv4(h->Address)) flags.back() = LocalSubnetOf(h->Address);
+      else names.emplace_back(at->second, &at->first);
+    }
+    std::atomic<size_t> next{0};
+    const auto lookUp = [&] {
+      for (size_t i; (i = next++) < names.size();) flags[names[i].first] = LocalSubnetOf(*names[i].second);
+    };
+    std::vector<std::thread> helpers;
+    helpers.reserve(MaxLookupThreads);
+    try {
+      while (helpers.size() + 1 < std::min(names.size(), MaxLookupThreads)) helpers.emplace_back(lookUp);
+    } catch (const std::system_error&) {
+      // Fewer helpers only make it slower.
+    }
+    lookUp();
+    for (std::thread& helper : helpers) helper.join();
+    for (THost* h : FHostsRead) h->LocalSubnet = flags[slots.at(h->Address)] != 0;
+  }
+
   bool Complete() const { return FComplete; }
   bool UnknownTests() const { return FUnknownTests; }
 
 private:
   static bool IsComment(char c) { return c == '!' || c == '#' || c == '\'' || c == '/'; }
+
+  // Called from several threads at once for names.
+  bool LocalSubnetOf(const std::string& address) const noexcept {
+    try {
+      return FOptions.LocalSubnet ? FOptions.LocalSubnet(address) : OnLocalSubnet(address, FAddresses, FMasks);
+    } catch (const std::exception&) {
+      return false;
+    }
+  }
 
   void Log(const THost* host, const std::string& message, char category) const {
     if (FOptions.Log) FOptions.Log(host, message, category);
@@ -290,7 +335,7 @@ private:
     ReadTestKind(kind, fields >= 23, h, line.Number);
     if (h.OfflineNotify) h.OfflineNotification = ReadHTTPRequest(ExtraLine(h, line.Number, HTTPLineFields));
     if (h.OnlineNotify) h.OnlineNotification = ReadHTTPRequest(ExtraLine(h, line.Number, HTTPLineFields));
-    h.LocalSubnet = FOptions.LocalSubnet ? FOptions.LocalSubnet(h.Address) : OnLocalSubnet(h.Address, FAddresses, FMasks);
+    FHostsRead.push_back(&h);
   }
 
   void ReadTestKind(const std::string& kind, bool present, THost& h, int hostLine) {
@@ -365,6 +410,7 @@ private:
   TLineReader FReader;
   TFieldSplitter FFields;  // of the record line being read
   std::vector<std::string> FAddresses, FMasks;
+  std::vector<THost*> FHostsRead;  // host records, not group rows; owned by the list
   int32_t FGroupCounter = 0;
   bool FComplete = true;
   bool FUnknownTests = false;
@@ -622,6 +668,7 @@ bool LoadHosts(const std::string& fileName, THostList& list, const THostsLoadOpt
     try {
       THostsLoader loader(fileName, list, options, fd);
       loader.Run();
+      loader.SetLocalSubnetFlags();
       loader.Finish();
       complete = loader.Complete();
       unknownTests = loader.UnknownTests();
