@@ -6,7 +6,12 @@ namespace {
 
 constexpr int CounterModulus = 32768;
 
-TQLEncryptString FileScrambler() { return TQLEncryptString(32, 254, 40729, 9164); }
+// Built once: a hosts file scrambles or unscrambles a field or two per host. Encrypt
+// and Decrypt only read the tables, so every thread may share it.
+const TQLEncryptString& FileScrambler() {
+  static const TQLEncryptString scrambler(32, 254, 40729, 9164);
+  return scrambler;
+}
 
 }  // namespace
 

@@ -185,6 +185,15 @@ int CountOutsideQuotes(std::string_view text, std::string_view pattern, char quo
   const bool patternFlipsQuote = quoting && std::count(pattern.begin(), pattern.end(), quote) % 2 == 1;
   bool inside = false;
   int count = 0;
+  if (pattern.size() == 1) {
+    // One character, as the file readers count fields: no match can span a quote.
+    const unsigned char wanted = Fold(pattern[0], caseSensitive);
+    for (const char c : text) {
+      if (quoting && c == quote) inside = !inside;
+      else if (!inside && Fold(c, caseSensitive) == wanted) ++count;
+    }
+    return count;
+  }
   size_t i = 0;
   while (i < text.size()) {
     if (quoting && text[i] == quote) {

@@ -6,19 +6,25 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <limits>
 #include <random>
+#include <system_error>
+#include <thread>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
 #include "common/ErrorText.h"
 #include "common/Fields.h"
 #include "common/FileUtils.h"
+#include "common/NetText.h"
 #include "common/QLEncryptString.h"
+#include "common/TFieldSplitter.h"
 #include "common/TextFiles.h"
 #include "common/TextUtils.h"
 #include "core/HostAddress.h"
@@ -32,6 +38,8 @@
 namespace {
 
 constexpr int HTTPLineFields = 7;
+// Name lookups of the local-subnet flags at once.
+constexpr size_t MaxLookupThreads = 16;
 constexpr double ErrorAfterMargin = 0.18333333333333333;  // 11 seconds, in minutes
 
 
@@ -142,11 +150,12 @@ public:
       // when the file gives none: each draw looks at the whole list.
       auto record = std::make_unique<THost>();
       record->BaselineTime = FOptions.Now;
-      record->DisplayName = GetField(text, ',', 1, '"');
+      FFields.Split(text, ',', '"');
+      record->DisplayName = FFields.Field(1);
       if (record->IsGroup()) {
         ++FGroupCounter;
         record->ID = FList.NewID();
-        record->Status = static_cast<int32_t>(Integer(GetField(text, ',', 2, '"'), 0, INT32_MIN, INT32_MAX));
+        record->Status = static_cast<int32_t>(Integer(FFields.Field(2), 0, INT32_MIN, INT32_MAX));
       } else {
         ReadHost(text, line, *record);
       }
@@ -171,11 +180,49 @@ public:
     }
   }
 
+  // The local-subnet flag of every host read, one lookup per distinct address. A name
+  // may wait for a name server, so names are looked up several at a time.
+  void SetLocalSubnetFlags() {
+    std::unordered_map<std::string, size_t> slots;
+    std::vector<char> flags;
+    std::vector<std::pair<size_t, const std::string*>> names;
+    for (const THost* h : FHostsRead) {
+      const auto [at, added] = slots.try_emplace(h->Address, flags.size());
+      if (!added) continue;
+      flags.push_back(0);
+      if (IsValidIPv4(h->Address)) flags.back() = LocalSubnetOf(h->Address);
+      else names.emplace_back(at->second, &at->first);
+    }
+    std::atomic<size_t> next{0};
+    const auto lookUp = [&] {
+      for (size_t i; (i = next++) < names.size();) flags[names[i].first] = LocalSubnetOf(*names[i].second);
+    };
+    std::vector<std::thread> helpers;
+    helpers.reserve(MaxLookupThreads);
+    try {
+      while (helpers.size() + 1 < std::min(names.size(), MaxLookupThreads)) helpers.emplace_back(lookUp);
+    } catch (const std::system_error&) {
+      // Fewer helpers only make it slower.
+    }
+    lookUp();
+    for (std::thread& helper : helpers) helper.join();
+    for (THost* h : FHostsRead) h->LocalSubnet = flags[slots.at(h->Address)] != 0;
+  }
+
   bool Complete() const { return FComplete; }
   bool UnknownTests() const { return FUnknownTests; }
 
 private:
   static bool IsComment(char c) { return c == '!' || c == '#' || c == '\'' || c == '/'; }
+
+  // Called from several threads at once for names.
+  bool LocalSubnetOf(const std::string& address) const noexcept {
+    try {
+      return FOptions.LocalSubnet ? FOptions.LocalSubnet(address) : OnLocalSubnet(address, FAddresses, FMasks);
+    } catch (const std::exception&) {
+      return false;
+    }
+  }
 
   void Log(const THost* host, const std::string& message, char category) const {
     if (FOptions.Log) FOptions.Log(host, message, category);
@@ -228,8 +275,9 @@ private:
     return ParseNumber(field, value) ? value : def;
   }
 
+  // The fields of the line are in FFields already.
   void ReadHost(std::string_view text, const TLine& line, THost& h) {
-    const auto f = [&](int n) { return GetField(text, ',', n, '"'); };
+    const auto f = [&](int n) { return FFields.Field(n); };
     const int fields = FieldCount(text);
     h.Address = f(2);
     if (h.DisplayName.empty()) h.DisplayName = h.Address;
@@ -287,7 +335,7 @@ private:
     ReadTestKind(kind, fields >= 23, h, line.Number);
     if (h.OfflineNotify) h.OfflineNotification = ReadHTTPRequest(ExtraLine(h, line.Number, HTTPLineFields));
     if (h.OnlineNotify) h.OnlineNotification = ReadHTTPRequest(ExtraLine(h, line.Number, HTTPLineFields));
-    h.LocalSubnet = FOptions.LocalSubnet ? FOptions.LocalSubnet(h.Address) : OnLocalSubnet(h.Address, FAddresses, FMasks);
+    FHostsRead.push_back(&h);
   }
 
   void ReadTestKind(const std::string& kind, bool present, THost& h, int hostLine) {
@@ -324,16 +372,17 @@ private:
   }
 
   static THTTPReq ReadHTTPRequest(const std::string& line) {
-    const auto text = [&](int n) { return HashUnescape(TrimControls(GetField(line, ',', n, 0))); };
+    const TFieldSplitter fields(line, ',', 0);
+    const auto text = [&](int n) { return HashUnescape(TrimControls(fields.Field(n))); };
     THTTPReq req;
     req.URL = text(1);
-    req.Post = GetField(line, ',', 2, 0) == "1";
-    const double threshold = Number(GetField(line, ',', 3, 0), 0);
+    req.Post = fields.Field(2) == "1";
+    const double threshold = Number(fields.Field(3), 0);
     req.ChangeThreshold = std::fabs(threshold) <= std::numeric_limits<float>::max() ? static_cast<float>(threshold) : 0;
     req.ChangeRecipients = text(4);
     req.Variables = text(5);
     req.UserName = text(6);
-    req.Password = UnscrambleText(HashUnescape(GetField(line, ',', 7, 0)));
+    req.Password = UnscrambleText(HashUnescape(fields.Field(7)));
     return req;
   }
 
@@ -359,7 +408,9 @@ private:
   THostList& FList;
   const THostsLoadOptions& FOptions;
   TLineReader FReader;
+  TFieldSplitter FFields;  // of the record line being read
   std::vector<std::string> FAddresses, FMasks;
+  std::vector<THost*> FHostsRead;  // host records, not group rows; owned by the list
   int32_t FGroupCounter = 0;
   bool FComplete = true;
   bool FUnknownTests = false;
@@ -617,6 +668,7 @@ bool LoadHosts(const std::string& fileName, THostList& list, const THostsLoadOpt
     try {
       THostsLoader loader(fileName, list, options, fd);
       loader.Run();
+      loader.SetLocalSubnetFlags();
       loader.Finish();
       complete = loader.Complete();
       unknownTests = loader.UnknownTests();

@@ -38,7 +38,8 @@ struct THostsLoadOptions {
   std::function<int(const std::string& identifier)> PluginTestIndex;
   THostsFileLog Log;
   // Whether an address lies on a subnet of this computer; none means OnLocalSubnet
-  // against the interface list read once per load.
+  // against the interface list read once per load. Asked once per distinct address;
+  // for names (not dotted addresses) from several threads at once.
   std::function<bool(const std::string& address)> LocalSubnet;
 };
 

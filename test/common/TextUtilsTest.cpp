@@ -127,6 +127,13 @@ TEST(TextUtils, CountOutsideQuotesAndCompareTextRange) {
   EXPECT_EQ(CountOutsideQuotes("AND and 'and'", "and", '\'', true, 0), 1);
   EXPECT_EQ(CountOutsideQuotes("aaaa", "aa", 0, true, 0), 2);
   EXPECT_EQ(CountOutsideQuotes("abc", "", '"', true, 0), 0);
+  // One character: case folded or not, quotes toggling, an unclosed quote, no quoting.
+  EXPECT_EQ(CountOutsideQuotes("A,a,'a',b", "a", '\'', false, 0), 2);
+  EXPECT_EQ(CountOutsideQuotes("A,a,'a',b", "a", '\'', true, 0), 1);
+  EXPECT_EQ(CountOutsideQuotes("a,\"b,c\"\",d", ",", '"', true, 0), 1);
+  EXPECT_EQ(CountOutsideQuotes("a,\"b,c,d", ",", '"', true, 0), 1);
+  EXPECT_EQ(CountOutsideQuotes("a\",b\",c", ",", 0, true, 0), 2);
+  EXPECT_EQ(CountOutsideQuotes("x\"y\"z", "\"", '"', true, 0), 0);
 
   EXPECT_EQ(CompareTextRange("Hello", 1, -1, "hello", 1, -1), 0);
   EXPECT_EQ(CompareTextRange("abc", 1, -1, "abd", 1, -1), -1);

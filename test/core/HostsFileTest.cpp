@@ -5,7 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
+#include <map>
+#include <mutex>
 
 #include "common/Clock.h"
 #include "common/Fields.h"
@@ -405,6 +409,53 @@ TEST(HostsFileTest, GroupsParentsAndDuplicateIDs) {
   EXPECT_EQ(load[5].Ancestors, "00000002;00000001");  // through the cleaned parents of Self
   EXPECT_EQ(load[6].Parents, "");
   EXPECT_TRUE(load.Events.empty());
+}
+
+// Each distinct address is asked once, and names (which may wait for a name server)
+// are asked several at a time: a start-up with many named hosts does not wait for
+// each lookup in turn.
+TEST(HostsFileTest, LocalSubnetIsAskedOncePerAddressAndNamesAtOnce) {
+  TTempDir dir;
+  const std::vector<std::string> addresses = {"near.example", "127.0.0.5", "far.example", "near.example",
+                                              "127.0.0.5", "198.51.100.1", "", "far.example"};
+  std::string text = "\";G\",0\r\n";
+  for (size_t i = 0; i < addresses.size(); ++i) {
+    std::string line = HostWith("H" + std::to_string(i), "", std::to_string(i + 1));
+    line.replace(line.find("127.0.0.1"), 9, addresses[i]);
+    text += line + "\r\n";
+  }
+  WriteFileBytes(dir.File("n.cvlh"), text);
+
+  std::mutex lock;
+  std::condition_variable changed;
+  std::map<std::string, int> asked;
+  int namesInFlight = 0;
+  bool overlapped = false;
+  THostList list;
+  THostsLoadOptions options;
+  options.LocalSubnet = [&](const std::string& address) {
+    std::unique_lock<std::mutex> guard(lock);
+    ++asked[address];
+    if (address.find(".example") != std::string::npos) {
+      // The first name waits (boundedly) for the second to be asked meanwhile.
+      ++namesInFlight;
+      overlapped = overlapped || namesInFlight > 1;
+      changed.notify_all();
+      changed.wait_for(guard, std::chrono::seconds(5), [&] { return overlapped; });
+      --namesInFlight;
+    }
+    return address == "near.example" || address == "127.0.0.5";
+  };
+  ASSERT_TRUE(LoadHosts(dir.File("n.cvlh"), list, options));
+  ASSERT_EQ(list.Count(), 9);
+  EXPECT_TRUE(overlapped) << "the names were looked up one after the other";
+  EXPECT_EQ(asked, (std::map<std::string, int>{
+                       {"", 1}, {"127.0.0.5", 1}, {"198.51.100.1", 1}, {"far.example", 1}, {"near.example", 1}}));
+  EXPECT_FALSE(list.Items(0)->LocalSubnet);  // the group row is asked nothing
+  for (size_t i = 0; i < addresses.size(); ++i)
+    EXPECT_EQ(list.Items(static_cast<int>(i) + 1)->LocalSubnet,
+              addresses[i] == "near.example" || addresses[i] == "127.0.0.5")
+        << addresses[i];
 }
 
 TEST(HostsFileTest, UnknownTestTypesBecomePingAndTheFileIsKept) {
