@@ -63,7 +63,7 @@ std::string SmtpErrorText(int error) {
 TAlertQueue::TAlertQueue(TMonitor& monitor, const TEmailConfig& config) : FMonitor(monitor), FConfig(config) {
   FMonitor.Hosts().SetBusyCheck([this](std::int32_t hostID) {
     return std::any_of(FQueue.begin(), FQueue.end(),
-                       [&](const auto& entry) { return entry->Host && entry->Host->ID == hostID; });
+                       [&](const auto& entry) { return entry->HostID == hostID; });
   });
 }
 
@@ -79,15 +79,13 @@ std::uint32_t TAlertQueue::Tick() const {
 }
 
 const THost* TAlertQueue::ListedHost(const TEmailInfo& entry) const {
-  return HostIndex(entry) >= 0 ? entry.Host : nullptr;
+  return FMonitor.Hosts().Items(HostIndex(entry));
 }
 
 int TAlertQueue::HostIndex(const TEmailInfo& entry) const {
-  if (!entry.Host) return -1;
-  // By ID rather than a walk of the list; the record found must be the entry's own (a
-  // retired record's ID may be listed again), else the walk decides.
-  const int index = FMonitor.Hosts().FindByID(entry.Host->ID);
-  return FMonitor.Hosts().Items(index) == entry.Host ? index : FMonitor.Hosts().IndexOf(entry.Host);
+  // IDs are unique among the listed and the retired records: a retired host's entries
+  // find no row.
+  return entry.HostID < 0 ? -1 : FMonitor.Hosts().FindByID(entry.HostID);
 }
 
 void TAlertQueue::RemoveAndShow(TEmailInfo& entry, const std::string& traceText) {
@@ -147,7 +145,7 @@ void TAlertQueue::QueueAlert(const std::string& recipients, const std::string& s
     bool cancelled = false;
     for (std::size_t i = FQueue.size(); i-- > 0;) {
       TEmailInfo& old = *FQueue[i];
-      if (old.Host != host || old.CancelStatus != host->Status || old.Sending) continue;
+      if (old.HostID != host->ID || old.CancelStatus != host->Status || old.Sending) continue;
       FMonitor.LogEvent(host,
                         "Email canceled: " + old.Recipients + ", Subject: " + old.Subject + " and " +
                             expandedSubject + "; Host status has changed; email is no longer valid.",
@@ -161,7 +159,7 @@ void TAlertQueue::QueueAlert(const std::string& recipients, const std::string& s
   try {
     auto entry = std::make_unique<TEmailInfo>();
     entry->QueuedAt = FMonitor.Clock().Now();
-    entry->Host = host;
+    entry->HostID = host ? host->ID : -1;
     if (std::fabs(windowEnd - windowStart) >= OneSecond) {
       entry->WindowStart = windowStart;
       entry->WindowEnd = windowEnd;
@@ -378,7 +376,7 @@ void TAlertQueue::SmtpHeader(TSmtpCli& /*client*/, std::vector<std::string>& lin
 void TAlertQueue::CancelPendingEmail(const THost* host) {
   for (std::size_t i = FQueue.size(); i-- > 0;) {
     TEmailInfo& entry = *FQueue[i];
-    if ((host && entry.Host != host) || entry.Sending) continue;
+    if ((host && entry.HostID != host->ID) || entry.Sending) continue;
     Log(entry, "Email to " + entry.Recipients + " canceled.  Subject: " + entry.Subject);
     Remove(entry);
   }
@@ -395,5 +393,5 @@ void TAlertQueue::FreePendingAlerts() {
 void TAlertQueue::TraceFinished(const THost& host, const std::string& lastHost, const std::string& droppedAt,
                                 const std::string& traceRoute) {
   for (const auto& entry : FQueue)
-    if (entry->Host == &host && entry->WaitingForTrace) FillTraceVariables(*entry, lastHost, droppedAt, traceRoute);
+    if (entry->HostID == host.ID && entry->WaitingForTrace) FillTraceVariables(*entry, lastHost, droppedAt, traceRoute);
 }

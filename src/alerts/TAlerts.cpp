@@ -5,7 +5,17 @@
 #include "core/TMonitor.h"
 
 TAlerts::TAlerts(TMonitor& monitor)
-    : FMonitor(monitor), FQueue(std::make_unique<TAlertQueue>(monitor, FConfig)) {}
+    : FMonitor(monitor), FQueue(std::make_unique<TAlertQueue>(monitor, FConfig)) {
+  tmrAlert.setInterval(5000);
+  QObject::connect(&tmrAlert, &QTimer::timeout, [this] {
+    if (FMonitor.RunState() != rsRunning) return;
+    try {
+      AlertTimer();
+    } catch (...) {
+      FMonitor.ReportCurrentException("tmrAlert");
+    }
+  });
+}
 
 TAlerts::~TAlerts() = default;
 
@@ -26,11 +36,15 @@ void TAlerts::LoadConfiguration(const std::string& dataFolder) {
       FMonitor.LogEvent(nullptr, "E-mail settings not fully loaded: " + fileName + ": " + error, TLogCategory::Warning);
       break;
   }
+  tmrAlert.start();
 }
 
 void TAlerts::AlertTimer() { FQueue->tmrAlertTimer(); }
 
-void TAlerts::FreePendingAlerts() { FQueue->FreePendingAlerts(); }
+void TAlerts::FreePendingAlerts() {
+  tmrAlert.stop();
+  FQueue->FreePendingAlerts();
+}
 
 std::string TAlerts::ExpandHostVariables(const std::string& text, const THost& host) {
   return ::ExpandHostVariables(text, host, false, VariableContext(FMonitor));

@@ -3,6 +3,8 @@
 // queue. Channels not built here yet keep the base class's behaviour (nothing happens).
 // The object must outlive the monitor it serves (see TMonitor::SetAlertChannels) and
 // touches it only while the monitor calls it or its timer runs.
+#include <QTimer>
+
 #include <memory>
 #include <string>
 
@@ -20,7 +22,8 @@ public:
   // Reads "EmailConfig.cvl" of the data folder; a file of another kind or one that
   // cannot be read is logged and leaves the settings empty (or as far as read).
   void LoadConfiguration(const std::string& dataFolder) override;
-  void AlertTimer() override;
+  // The dispatch pass of the queue, every 5 s from LoadConfiguration to FreePendingAlerts.
+  void AlertTimer();
   void FreePendingAlerts() override;
   // The text with the host's message variables filled in (plain text).
   std::string ExpandHostVariables(const std::string& text, const THost& host);
@@ -38,4 +41,5 @@ private:
   TMonitor& FMonitor;
   TEmailConfig FConfig;
   std::unique_ptr<TAlertQueue> FQueue;
+  QTimer tmrAlert;
 };

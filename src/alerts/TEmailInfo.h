@@ -7,7 +7,6 @@
 
 #include "common/DateTime.h"
 
-class THost;
 class TSmtpCli;
 
 struct TEmailInfo {
@@ -18,7 +17,7 @@ struct TEmailInfo {
 
   std::int32_t Attempts = 0;         // delivery attempts begun so far
   std::unique_ptr<TSmtpCli> Client;  // made on demand for an SMTP route
-  THost* Host = nullptr;             // the host the message is about; none for others
+  std::int32_t HostID = -1;          // the host the message is about; -1 for none
   bool Sending = false;              // a delivery attempt is in progress
   std::uint32_t AttemptTick = 0;     // ms tick when the last attempt began
   TDateTime QueuedAt = 0;

@@ -98,8 +98,6 @@ void TAlertChannels::StartNotification(THost& host, bool offline, TTransitionWor
 
 void TAlertChannels::LoadConfiguration(const std::string&) {}
 
-void TAlertChannels::AlertTimer() {}
-
 void TAlertChannels::FreePendingAlerts() {}
 
 bool TAlertChannels::HasTemplate(TAlertKind) const { return false; }

@@ -46,10 +46,9 @@ public:
   void HostTransition(const THostTransition& transition, THost& host, TTransitionWork& work) final;
 
   // Start-up (after the settings and hosts file are read): the e-mail configuration of
-  // the data folder. The dispatch pass on the alert timer (every 5 s). Shutdown: the
-  // pending alerts are dropped.
+  // the data folder, and from then on the channels' own dispatch. Shutdown: the pending
+  // alerts are dropped and the dispatch ends.
   virtual void LoadConfiguration(const std::string& dataFolder);
-  virtual void AlertTimer();
   virtual void FreePendingAlerts();
 
   // E-mail: whether the configuration has the template of an alert kind (its subject;

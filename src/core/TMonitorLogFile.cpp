@@ -1,5 +1,5 @@
-// The alert timer's pass: the alert channels' dispatch, the retired records, the fault
-// log's held-back reports and the event log's save triggers.
+// The 5-second pass: the retired records, the fault log's held-back reports and the event
+// log's save triggers. The alert channels dispatch on a timer of their own.
 #include <mutex>
 
 #include "core/THostList.h"
@@ -8,14 +8,13 @@
 void TMonitor::tmrAlertTimer() {
   if (FRunState.load() != rsRunning) return;
   try {
-    FAlerts->AlertTimer();
     // Records kept only for alerts that have now left the queue.
     if (FHosts->RetiredCount() > 0) {
       std::unique_lock<std::shared_mutex> guard(FStateLock);
       FHosts->ReleaseIdleRetired();
     }
   } catch (...) {
-    // One bad pass of the queue must not stop the saves below.
+    // Must not stop the saves below.
     ReportCurrentException("tmrAlert");
   }
   FFaults->LogHeldBack();

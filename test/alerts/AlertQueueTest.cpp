@@ -152,7 +152,7 @@ TEST_F(AlertQueue, QueueingExpandsFillsTraceVariablesAndNormalisesTheWindow) {
   // A record an entry refers to is retired, not freed, when it leaves the list.
   M->Hosts().RetireOrFree(M->Hosts().Extract(M->Hosts().IndexOf(web)));
   EXPECT_EQ(M->Hosts().RetiredCount(), 1);
-  EXPECT_EQ(e[0]->Host, web);
+  EXPECT_EQ(e[0]->HostID, web->ID);
 
   Q->CancelPendingEmail(local);
   EXPECT_EQ(e.size(), 2u);
@@ -223,7 +223,7 @@ TEST_F(AlertQueue, PluginRequestsAreQueuedAsGivenWithTheirHostsPriority) {
   EXPECT_EQ(e[0]->Recipients, "ops@example.net;b@example.net");
   EXPECT_EQ(e[0]->Subject, "%host% gone") << "a plug-in's text is sent as given";
   EXPECT_EQ(e[0]->Priority, 2);
-  EXPECT_EQ(e[0]->Host, nullptr);
+  EXPECT_EQ(e[0]->HostID, -1);
   EXPECT_EQ(e[0]->CancelStatus, -1);
   EXPECT_EQ(e[1]->Priority, 3);
   EXPECT_EQ(e[2]->Priority, 3);
@@ -240,7 +240,7 @@ TEST_F(AlertQueue, StaleAlertIsCancelledTogetherWithTheNewOneInOneLine) {
   Q->QueueAlert("ops@example.net", "%displayname% up", "", 0, 0, web, 3, StatusOffline, false);
 
   ASSERT_EQ(Q->Entries().size(), 1u);
-  EXPECT_EQ(Q->Entries()[0]->Host, other);
+  EXPECT_EQ(Q->Entries()[0]->HostID, other->ID);
   EXPECT_EQ(CountLines("Email canceled: "), 1);
   EXPECT_TRUE(HasLine(*M,
                       "Email canceled: ops@example.net, Subject: web down and web up; Host status has changed; "

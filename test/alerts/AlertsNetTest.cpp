@@ -125,7 +125,7 @@ TEST_F(AlertsNet, HostGoingOfflineSendsTheExpandedAlert) {
   EXPECT_TRUE(HasLine(*M, "Queued Alert to ops@example.net; oncall@example.net, Subject: Target is Offline", 'M'));
 
   FClock.Advance(5000);
-  M->tmrAlertTimer();
+  A->AlertTimer();
   ASSERT_TRUE(WaitFor([&] { return !FServer->Deliveries().empty(); })) << "no mail arrived";
   ASSERT_TRUE(WaitFor([&] { return A->Queue().Entries().empty(); }));
   const testsupport::TSmtpDelivery mail = FServer->Deliveries().front();
@@ -152,7 +152,7 @@ TEST_F(AlertsNet, HostRecoveringBeforeItsAlertLeavesSendsNothing) {
   A->EmailConfig().OnlineSubject = "%displayname% up";
   GoOffline(host);
   FClock.Advance(5000);
-  M->tmrAlertTimer();
+  A->AlertTimer();
   ASSERT_EQ(A->Queue().Entries().size(), 1u);
 
   TargetAnswers(true);
@@ -165,6 +165,6 @@ TEST_F(AlertsNet, HostRecoveringBeforeItsAlertLeavesSendsNothing) {
                       "Host status has changed; email is no longer valid.",
                       'M'));
   FClock.SetNow(EncodeDateTime(2026, 12, 9, 2, 30, 0));
-  M->tmrAlertTimer();
+  A->AlertTimer();
   EXPECT_TRUE(FServer->Deliveries().empty());
 }
