@@ -28,3 +28,13 @@ void THostChanges::Rebuilt() {
   FPending.clear();
   emit HostListRebuilt();
 }
+
+void THostChanges::Added(std::int32_t hostID) {
+  Flush();
+  emit HostsAdded({hostID});
+}
+
+void THostChanges::AboutToBeRemoved(std::int32_t hostID) {
+  Flush();
+  emit HostsAboutToBeRemoved({hostID});
+}

@@ -21,6 +21,10 @@ public:
   void Changed(std::int32_t hostID, const char* where);
   // Emits the pending batch now (before the list is rebuilt, at shutdown, in tests).
   void Flush();
+  // A host joined the list; a host is about to leave it. Told at once, with the pending
+  // changes first so that no batch names a host the views do not have.
+  void Added(std::int32_t hostID);
+  void AboutToBeRemoved(std::int32_t hostID);
   // The host list was replaced: pending changes are dropped (their IDs may be gone).
   void Rebuilt();
   // Hosts whose rows were changed and not yet told.

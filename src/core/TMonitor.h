@@ -214,6 +214,12 @@ public:
   void ResetAllHosts(int depth);
   void ResetDependentHosts(int index, int depth);
   void SimulateHostFailure(int index);
+  // A record joins the host list at index (an index outside the list appends); the
+  // views hear HostsAdded. Returns the listed record.
+  THost* InsertHost(int index, std::unique_ptr<THost> record);
+  // The record at index leaves the list (retired while a test, trace or queued alert
+  // still refers to it); the views hear HostsAboutToBeRemoved first.
+  void RemoveHost(int index);
 
   // Timer handlers.
   void Timer1Timer() { FScheduler->Timer1Timer(); }

@@ -133,3 +133,29 @@ void TMonitor::SimulateHostFailure(int index) {
   result.ForcedOffline = true;
   FEvaluation->UpdateHostStatus(result);
 }
+
+THost* TMonitor::InsertHost(int index, std::unique_ptr<THost> record) {
+  if (!record) return nullptr;
+  THost* listed;
+  {
+    std::unique_lock<std::shared_mutex> guard(FStateLock);
+    listed = FHosts->Insert(index, std::move(record));
+    // Its parents may be listed already, and it may be a parent named before it came.
+    FHosts->RecomputeAllAncestors();
+  }
+  FChanges->Added(listed->ID);
+  FEvaluation->CheckAllParents();
+  return listed;
+}
+
+void TMonitor::RemoveHost(int index) {
+  const THost* host = FHosts->Items(index);
+  if (!host) return;
+  FChanges->AboutToBeRemoved(host->ID);
+  {
+    std::unique_lock<std::shared_mutex> guard(FStateLock);
+    FHosts->RetireOrFree(FHosts->Extract(index));
+    FHosts->RecomputeAllAncestors();
+  }
+  FEvaluation->CheckAllParents();
+}

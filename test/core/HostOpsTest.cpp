@@ -193,3 +193,49 @@ TEST_F(HostOpsTest, TestingOffStopsTheTimerAndOnResumesIt) {
 }
 
 }  // namespace
+
+namespace {
+
+// Hosts joining and leaving the list are told by ID, after the changes pending before
+// them; a parent that leaves lets its dependant be tested, and a host that leaves while
+// its test runs is kept until the test has ended.
+TEST_F(HostOpsTest, AddedAndRemovedHostsAreToldByIDAndTheirDependantsFollow) {
+  std::vector<std::string> told;
+  QObject receiver;
+  const auto record = [&](const char* what) {
+    return [&told, what](const QList<qint32>& ids) {
+      for (qint32 id : ids) told.push_back(std::string(what) + " " + std::to_string(id));
+    };
+  };
+  QObject::connect(&M.Changes(), &THostChanges::HostsChanged, &receiver, record("changed"));
+  QObject::connect(&M.Changes(), &THostChanges::HostsAdded, &receiver, record("added"));
+  QObject::connect(&M.Changes(), &THostChanges::HostsAboutToBeRemoved, &receiver, record("removing"));
+
+  THost& router = Add("router");
+  router.Status = StatusOffline;
+  auto child = M.Hosts().NewRecord(FClock.Now());
+  child->DisplayName = "server";
+  child->Parents = router.IDText();
+  M.DisableHost(IndexOf(router), false);  // a change pending when the server comes
+  THost* server = M.InsertHost(0, std::move(child));
+  ASSERT_EQ(M.Hosts().Items(0), server);
+  EXPECT_FALSE(server->ParentsUp);
+  const std::string r = std::to_string(router.ID), s = std::to_string(server->ID);
+  EXPECT_EQ(told, (std::vector<std::string>{"changed " + r, "added " + s}));
+
+  told.clear();
+  M.TestHost(0);
+  ASSERT_TRUE(server->RunningTest);
+  const int routerID = router.ID;
+  M.RemoveHost(IndexOf(router));
+  EXPECT_EQ(told, (std::vector<std::string>{"changed " + s, "removing " + std::to_string(routerID)}));
+  EXPECT_EQ(M.Hosts().FindByID(routerID), -1);
+  EXPECT_TRUE(server->ParentsUp);
+
+  const std::int32_t serverID = server->ID;
+  M.RemoveHost(0);
+  EXPECT_EQ(M.Hosts().Count(), 0);
+  EXPECT_EQ(M.Hosts().FindRetired(serverID), 0) << "kept while its test runs";
+}
+
+}  // namespace
