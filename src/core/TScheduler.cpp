@@ -87,7 +87,7 @@ using TWriteLock = std::unique_lock<std::shared_mutex>;
 }  // namespace
 
 TScheduler::TScheduler(TParts parts, QObject* parent) : QObject(parent), F(std::move(parts)) {
-  Timer1.setInterval(250);
+  Timer1.setInterval(IntervalMs);
   connect(&Timer1, &QTimer::timeout, this, &TScheduler::Timer1Timer);
 }
 
@@ -168,6 +168,8 @@ void TScheduler::Timer1Timer() {
     const bool dayChanged = FPreviousPass > 0 && std::floor(now) > std::floor(FPreviousPass);
     const std::string previousDay = dayChanged ? FormatDateTime("mmm d, ", FPreviousPass) : std::string();
     int online = 0, warning = 0, offline = 0, disabled = 0;
+    int starts = 0;
+    FCatchingUp = false;
     steps.Mark("Start Host Proc");
 
     for (int index = 0; index < F.Hosts.Count(); ++index) {
@@ -197,8 +199,13 @@ void TScheduler::Timer1Timer() {
              SpanMs(std::max(host.LastFailure, host.LastSuccess), now) >=
                  EffectiveIntervalMs(host, settings.FailFreqAdj)) &&
             (host.EmailWindow || host.InDailyWindow(now)) && F.Hosts.ParentsUp(host, now)) {
-          TestHost(index);
-          steps.Mark("TestHost ", &host);
+          if (starts < FMaxStartsPerPass) {
+            TestHost(index);
+            if (host.RunningTest) ++starts;
+            steps.Mark("TestHost ", &host);
+          } else {
+            FCatchingUp = true;
+          }
         }
 
         if ((host.RunningTest || host.RunningTrace) && SpanMs(host.LastCheck, now) > ThreadTimeoutMs) {
@@ -263,14 +270,15 @@ void TScheduler::Timer1Timer() {
   }
   F.Trace("Timer1 Longest Op: " + steps.Text());
   FPreviousPass = now;
-  if (timerRan && FTestingOn && FTimerAllowed && F.RunState.load() == rsRunning) Timer1.start();
+  if (timerRan && FTestingOn && FTimerAllowed && F.RunState.load() == rsRunning)
+    Timer1.start(FCatchingUp ? CatchUpIntervalMs : IntervalMs);
 }
 
 void TScheduler::SetTestingOn(bool on) {
   const bool changed = FTestingOn != on;
   FTestingOn = on;
   F.Evaluation.SetTestingOn(on);
-  if (on && FTimerAllowed && F.RunState.load() == rsRunning) Timer1.start();
+  if (on && FTimerAllowed && F.RunState.load() == rsRunning) Timer1.start(IntervalMs);
   if (!on) Timer1.stop();
   if (changed) emit TestingChanged(on);
 }
@@ -278,7 +286,7 @@ void TScheduler::SetTestingOn(bool on) {
 void TScheduler::AllowTimer(bool allowed) {
   FTimerAllowed = allowed;
   if (allowed && FTestingOn)
-    Timer1.start();
+    Timer1.start(IntervalMs);
   else
     Timer1.stop();
 }

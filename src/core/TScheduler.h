@@ -60,6 +60,15 @@ public:
   void StopTimer() { Timer1.stop(); }
 
   void Timer1Timer();
+  // A pass starts at most this many tests, and the next pass comes moments later instead
+  // of after the usual quarter second: a first round of thousands of due hosts then
+  // leaves the event loop room for window messages and results in between.
+  static constexpr int DefaultMaxStartsPerPass = 250;
+  static constexpr int IntervalMs = 250;
+  static constexpr int CatchUpIntervalMs = 20;
+  void SetMaxStartsPerPass(int count) { FMaxStartsPerPass = count < 1 ? 1 : count; }
+  // Whether the last pass left due hosts for the next.
+  bool CatchingUp() const { return FCatchingUp; }
   // Starts a test of the host now unless one runs; nothing for an index outside the list.
   void TestHost(int index);
   // The host command "Test Host Status": logs "Manual test", then TestHost.
@@ -101,4 +110,6 @@ private:
   TDateTime FPreviousPass = 0;
   int FProbesInFlight = 0;
   int FPeriodicTraces = 0;
+  int FMaxStartsPerPass = DefaultMaxStartsPerPass;
+  bool FCatchingUp = false;
 };

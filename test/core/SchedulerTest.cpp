@@ -416,3 +416,30 @@ TEST_F(SchedulerTest, CompletionsReachOnlyTheHostWhoseTestTheyAre) {
 }
 
 }  // namespace
+
+namespace {
+
+// A first round of more due hosts than a pass may start is spread over passes that come
+// moments apart, each host started once, in list order.
+TEST_F(SchedulerTest, ManyDueHostsStartOverSeveralPassesInListOrder) {
+  M.Scheduler().SetMaxStartsPerPass(3);
+  std::vector<THost*> hosts;
+  for (int i = 0; i < 7; ++i) hosts.push_back(&Add("Host " + std::to_string(i)));
+  const auto running = [&] {
+    std::string out;
+    for (THost* h : hosts) out += h->RunningTest ? '1' : '0';
+    return out;
+  };
+  M.Timer1Timer();
+  EXPECT_EQ(running(), "1110000");
+  EXPECT_TRUE(M.Scheduler().CatchingUp());
+  M.Timer1Timer();
+  EXPECT_EQ(running(), "1111110");
+  M.Timer1Timer();
+  EXPECT_EQ(running(), "1111111");
+  EXPECT_FALSE(M.Scheduler().CatchingUp());
+  EXPECT_EQ(RunningNamed("Ping Host 0"), 1);
+  ForgetAll();
+}
+
+}  // namespace
