@@ -2,6 +2,7 @@
 // A started monitor on a hosts file of loopback ping hosts, in a folder of its own with a
 // private registry, data and window folder: what the monitor benchmarks share.
 #include <QCoreApplication>
+#include <benchmark/benchmark.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -86,6 +87,16 @@ inline double ProcStatusValue(const std::string& key) {
     }
     status.ignore(1 << 12, '\n');
   }
+  return 0;
+}
+
+// The main of a monitor benchmark: the monitor needs the Qt application object.
+inline int RunWithApplication(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
   return 0;
 }
 

@@ -31,12 +31,11 @@ TMonitor::TMonitor(const TStartOptions& options, TClock& clock, TServiceControl&
     LogEvent(nullptr, message, TLogCategory::Error);
   });
   FEvents->SetFaultHook(FaultHook());
-  FEvaluation = std::make_unique<TStatusEvaluation>(TStatusEvaluation::TParts{
-      *FHosts, FClock, FSettings, FStateLock, *FEvents, FRunning, *FChanges, FRunState, trace, FaultHook(),
-      [this] { return VariableContext(*this); }});
-  FScheduler = std::make_unique<TScheduler>(TScheduler::TParts{
-      *FHosts, FClock, FSettings, FStateLock, *FEvents, FRunning, *FChanges, *FTests, *FEvaluation, FRunState,
-      trace, FaultHook(), [this](THost& host) { return FAlerts->StartPeriodicTrace(host); }});
+  const TMonitorParts parts{*FHosts, FClock, FSettings, FStateLock, *FEvents, FRunning, *FChanges, FRunState,
+                            trace, FaultHook()};
+  FEvaluation = std::make_unique<TStatusEvaluation>(parts, [this] { return VariableContext(*this); });
+  FScheduler = std::make_unique<TScheduler>(parts, *FTests, *FEvaluation,
+                                            [this](THost& host) { return FAlerts->StartPeriodicTrace(host); });
   connect(FScheduler.get(), &TScheduler::TrayHintChanged, this, &TMonitor::TrayHintChanged);
   connect(FScheduler.get(), &TScheduler::TestingChanged, this, &TMonitor::TestingChanged);
   SetAlertChannels(nullptr);

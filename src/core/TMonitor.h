@@ -176,7 +176,7 @@ public:
   std::shared_mutex& StateLock() { return FStateLock; }
   TCompletionCounters& Completions();
   // What the test workers share: the echo handle (opened when the monitor is made, in
-  // the calling thread's network namespace), the slots, the host-list gate, the pool.
+  // the calling thread's network namespace), the slots, the pool.
   TTestContext& Tests() { return *FTests; }
   TEchoEngine& EchoEngine() { return *FEcho; }
   // The alert channels, which subscribe to the status evaluation's transitions; the

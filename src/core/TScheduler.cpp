@@ -86,7 +86,10 @@ using TWriteLock = std::unique_lock<std::shared_mutex>;
 
 }  // namespace
 
-TScheduler::TScheduler(TParts parts, QObject* parent) : QObject(parent), F(std::move(parts)) {
+TScheduler::TScheduler(TMonitorParts parts, TTestContext& tests, TStatusEvaluation& evaluation,
+                       TTraceStarter startPeriodicTrace, QObject* parent)
+    : QObject(parent), F(std::move(parts)), FTests(tests), FEvaluation(evaluation),
+      FStartPeriodicTrace(std::move(startPeriodicTrace)) {
   Timer1.setInterval(IntervalMs);
   connect(&Timer1, &QTimer::timeout, this, &TScheduler::Timer1Timer);
 }
@@ -98,11 +101,11 @@ std::shared_ptr<TBackgroundTask> TScheduler::StartHostTest(const THost& host) {
   switch (host.TestKind) {
     case TestPing:
       F.Trace("Create PingThread " + host.DisplayName);
-      return TPingThread::Create(F.Tests, "Ping " + host.DisplayName, host.Address, false, host.ID, 255,
+      return TPingThread::Create(FTests, "Ping " + host.DisplayName, host.Address, false, host.ID, 255,
                                  s.PingTimeout, std::bind_front(&TScheduler::PingCallback, this), s.NumPings);
     case TestTCP:
       F.Trace("Create TCPThread " + host.DisplayName);
-      return TTCPThread::Create(F.Tests, "TCP " + host.DisplayName, host.Address, false, host.ID,
+      return TTCPThread::Create(FTests, "TCP " + host.DisplayName, host.Address, false, host.ID,
                                 std::bind_front(&TScheduler::TCPCallback, this), s.NumPings, host.Port,
                                 s.TCPConnectTimeout);
     default:
@@ -156,10 +159,10 @@ void TScheduler::Timer1Timer() {
   const TSettings& settings = F.Settings;
   TLongestStep steps(F.Clock);
   try {
-    F.Tests.MaxPingThreads.store(settings.MaxPingThreads);
-    F.Tests.MaxTCPThreads.store(settings.MaxTCPThreads);
-    F.Tests.MaxServiceThreads.store(settings.MaxServiceThreads);
-    F.Tests.MaxShareThreads.store(settings.MaxShareThreads);
+    FTests.MaxPingThreads.store(settings.MaxPingThreads);
+    FTests.MaxTCPThreads.store(settings.MaxTCPThreads);
+    FTests.MaxServiceThreads.store(settings.MaxServiceThreads);
+    FTests.MaxShareThreads.store(settings.MaxShareThreads);
     // Counted by what really runs, so a trace that ended without a word is not counted
     // for ever.
     if (FPeriodicTraces > 0) FPeriodicTraces = F.Running.PruneEnded(PeriodicTraceName);
@@ -188,7 +191,7 @@ void TScheduler::Timer1Timer() {
             host.DisabledUntil = 0;
           }
           // Testing it again may change whether its parents count.
-          F.Evaluation.CheckDependants(host);
+          FEvaluation.CheckDependants(host);
         }
         const bool isDisabled = host.IsDisabled(now);
         if (isDisabled) ++disabled;
@@ -232,7 +235,7 @@ void TScheduler::Timer1Timer() {
             host.LastProbe = now;
           }
           for (const auto& [name, port] : {std::pair{"Test WinShare", SharePort}, std::pair{"Test WinRDP", RDPPort}}) {
-            F.Running.Add(name, TTCPThread::Create(F.Tests, name, host.Address, true, host.ID,
+            F.Running.Add(name, TTCPThread::Create(FTests, name, host.Address, true, host.ID,
                                                    std::bind_front(&TScheduler::ProbeCallback, this), ProbeAttempts,
                                                    port, settings.TCPConnectTimeout));
             ++FProbesInFlight;
@@ -246,7 +249,7 @@ void TScheduler::Timer1Timer() {
             TWriteLock guard(F.StateLock);
             host.LastAutoTrace = now;
           }
-          if (std::shared_ptr<TBackgroundTask> trace = F.StartPeriodicTrace ? F.StartPeriodicTrace(host) : nullptr) {
+          if (std::shared_ptr<TBackgroundTask> trace = FStartPeriodicTrace ? FStartPeriodicTrace(host) : nullptr) {
             F.Running.Add(PeriodicTraceName, std::move(trace));
             ++FPeriodicTraces;
           }
@@ -277,7 +280,7 @@ void TScheduler::Timer1Timer() {
 void TScheduler::SetTestingOn(bool on) {
   const bool changed = FTestingOn != on;
   FTestingOn = on;
-  F.Evaluation.SetTestingOn(on);
+  FEvaluation.SetTestingOn(on);
   if (on && FTimerAllowed && F.RunState.load() == rsRunning) Timer1.start(IntervalMs);
   if (!on) Timer1.stop();
   if (changed) emit TestingChanged(on);
@@ -338,7 +341,7 @@ void TScheduler::PingCallback(TPingThread& thread, const std::string& address, c
     if (!responder.empty() && responder != resolvedAddress) result.EchoDetail = "[" + responder + "]";
     F.Running.Remove(&thread);
     F.Trace("Ping callback " + address);
-    if (TakeFinishedTest(thread, tag)) F.Evaluation.UpdateHostStatus(result);
+    if (TakeFinishedTest(thread, tag)) FEvaluation.UpdateHostStatus(result);
   } catch (...) {
     Report("PingCallback");
   }
@@ -358,7 +361,7 @@ void TScheduler::TCPCallback(TTCPThread& thread, const std::string& hostAddress,
         resultText == ErrorText(10060) ? std::string("Connection attempt timed out (0000274C)") : resultText;
     F.Running.Remove(&thread);
     F.Trace("TCP Callback " + hostAddress + " " + (connected ? "ALIVE" : "no resp") + " " + result.ErrorText);
-    if (TakeFinishedTest(thread, hostReference)) F.Evaluation.UpdateHostStatus(result);
+    if (TakeFinishedTest(thread, hostReference)) FEvaluation.UpdateHostStatus(result);
   } catch (...) {
     Report("TCPCallback");
   }

@@ -6,25 +6,17 @@
 #include <QObject>
 #include <QTimer>
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <shared_mutex>
 #include <string>
 
 #include "common/DateTime.h"
-#include "platform/FaultReport.h"
+#include "core/TMonitorParts.h"
 
 class TBackgroundTask;
-class TClock;
-class TEventLogKeeper;
 class THost;
-class THostChanges;
-class THostList;
 class TPingThread;
-class TRunningTests;
-class TSettings;
 class TStatusEvaluation;
 class TTCPThread;
 class TTestContext;
@@ -33,23 +25,9 @@ class TScheduler : public QObject {
   Q_OBJECT
 public:
   using TTraceStarter = std::function<std::shared_ptr<TBackgroundTask>(THost& host)>;
-  struct TParts {
-    THostList& Hosts;
-    TClock& Clock;
-    const TSettings& Settings;
-    std::shared_mutex& StateLock;
-    TEventLogKeeper& Events;
-    TRunningTests& Running;
-    THostChanges& Changes;
-    TTestContext& Tests;
-    TStatusEvaluation& Evaluation;
-    const std::atomic<int>& RunState;
-    std::function<void(const std::string&)> Trace;
-    TFaultHook Faults;
-    // The periodic trace of a host; nothing when none was started.
-    TTraceStarter StartPeriodicTrace;
-  };
-  explicit TScheduler(TParts parts, QObject* parent = nullptr);
+  // startPeriodicTrace: the periodic trace of a host; nothing when none was started.
+  TScheduler(TMonitorParts parts, TTestContext& tests, TStatusEvaluation& evaluation,
+             TTraceStarter startPeriodicTrace, QObject* parent = nullptr);
 
   // Testing on is the main window's testing button: Timer1 runs only while it is on (and
   // the timer is allowed: from the end of start-up to the beginning of shutdown).
@@ -102,7 +80,10 @@ private:
   void ReleaseRetired(std::int64_t hostID);
   void Report(const char* where);
 
-  TParts F;
+  TMonitorParts F;
+  TTestContext& FTests;
+  TStatusEvaluation& FEvaluation;
+  TTraceStarter FStartPeriodicTrace;
   QTimer Timer1;
   bool FTestingOn = true;
   bool FTimerAllowed = false;

@@ -83,7 +83,8 @@ bool NoAddress(const std::string& ip) { return ip.empty() || ip == "-" || ip == 
 
 }  // namespace
 
-TStatusEvaluation::TStatusEvaluation(TParts parts) : F(std::move(parts)) {}
+TStatusEvaluation::TStatusEvaluation(TMonitorParts parts, std::function<TVariableContext()> variables)
+    : F(std::move(parts)), FVariables(std::move(variables)) {}
 
 void TStatusEvaluation::AddSubscriber(TTransitionSubscriber* subscriber) {
   if (subscriber && std::find(FSubscribers.begin(), FSubscribers.end(), subscriber) == FSubscribers.end())
@@ -94,7 +95,7 @@ void TStatusEvaluation::RemoveSubscriber(TTransitionSubscriber* subscriber) { st
 
 std::string TStatusEvaluation::Expand(const std::string& text, const THost& host) {
   if (text.find('%') == std::string::npos) return text;
-  TVariableContext context = F.Variables ? F.Variables() : TVariableContext();
+  TVariableContext context = FVariables ? FVariables() : TVariableContext();
   context.Faults = [this](const std::string& where, const std::string& what) { FHeldFaults.emplace_back(where, what); };
   return ExpandHostVariables(text, host, false, context);
 }

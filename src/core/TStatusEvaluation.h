@@ -15,34 +15,16 @@
 #include "core/MessageVariables.h"
 #include "core/TEventLog.h"
 #include "core/THostTransition.h"
+#include "core/TMonitorParts.h"
 #include "core/TTestResult.h"
 #include "platform/FaultReport.h"
 
-class TClock;
-class TEventLogKeeper;
 class THost;
-class THostChanges;
-class THostList;
-class TRunningTests;
-class TSettings;
 
 class TStatusEvaluation {
 public:
-  struct TParts {
-    THostList& Hosts;
-    TClock& Clock;
-    const TSettings& Settings;
-    std::shared_mutex& StateLock;
-    TEventLogKeeper& Events;
-    TRunningTests& Running;
-    THostChanges& Changes;
-    const std::atomic<int>& RunState;
-    std::function<void(const std::string&)> Trace;
-    TFaultHook Faults;
-    // The message variables' view of the monitor at this moment.
-    std::function<TVariableContext()> Variables;
-  };
-  explicit TStatusEvaluation(TParts parts);
+  // variables: the message variables' view of the monitor at this moment.
+  TStatusEvaluation(TMonitorParts parts, std::function<TVariableContext()> variables);
 
   // Results are ignored while testing is off (the main window's testing button).
   void SetTestingOn(bool on) { FTestingOn = on; }
@@ -76,7 +58,8 @@ private:
   void Deliver(const THostTransition& transition, THost& host);
   bool CheckParentsOf(THost& record);
 
-  TParts F;
+  TMonitorParts F;
+  std::function<TVariableContext()> FVariables;
   bool FTestingOn = true;
   std::vector<TTransitionSubscriber*> FSubscribers;
   // Errors met while the state lock is held are reported once it is released: a report
