@@ -136,7 +136,7 @@ void TAlertQueue::QueueAlert(const std::string& recipients, const std::string& s
                              int cancelStatus, bool wantTrace) {
   std::string expandedSubject = subject, expandedBody = body;
   if (host) {
-    const TVariableContext context = VariableContext(FMonitor);
+    const TVariableContext context = FMonitor.VariableContext();
     expandedSubject = ExpandHostVariables(subject, *host, false, context);
     expandedBody = ExpandHostVariables(body, *host, false, context);
   }

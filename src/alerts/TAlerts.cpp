@@ -47,7 +47,7 @@ void TAlerts::FreePendingAlerts() {
 }
 
 std::string TAlerts::ExpandHostVariables(const std::string& text, const THost& host) {
-  return ::ExpandHostVariables(text, host, false, VariableContext(FMonitor));
+  return ::ExpandHostVariables(text, host, false, FMonitor.VariableContext());
 }
 
 std::string TAlerts::Template(TAlertTemplate which) const {

@@ -16,7 +16,6 @@
 #include "core/TEventLog.h"
 #include "core/THost.h"
 #include "core/THostList.h"
-#include "core/TMonitor.h"
 
 namespace {
 
@@ -293,17 +292,6 @@ std::string DurationText(long double days) {
   std::snprintf(text, sizeof text, "%s%02lld:%02lld:%02lld:%02lld", days < 0 && ms > 0 ? "-" : "",
                 seconds / 86400, seconds / 3600 % 24, seconds / 60 % 60, seconds % 60);
   return text;
-}
-
-TVariableContext VariableContext(TMonitor& monitor) {
-  TVariableContext context;
-  context.Hosts = &monitor.Hosts();
-  context.Log = &monitor.Log();
-  context.Use24HourDate = monitor.Use24HourDate();
-  context.StartTime = monitor.StartTime();
-  context.Now = monitor.Clock().Now();
-  context.Faults = monitor.FaultHook();
-  return context;
 }
 
 std::string ExpandHostVariables(const std::string& text, const THost& host, bool html,

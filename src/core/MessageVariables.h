@@ -13,7 +13,6 @@
 class THost;
 class THostList;
 class TEventLog;
-class TMonitor;
 
 // A loaded plug-in test as the variables see it. ParameterKind: 0 none, 1 to 3 the
 // host's plug-in parameter, 4 its plug-in text.
@@ -37,9 +36,6 @@ struct TVariableContext {
   TFaultHook Faults;
 };
 
-// The context of the monitor at this moment (its clock's now). Same locking rule as
-// the context: off the main thread, call it and use the result under StateLock() shared.
-TVariableContext VariableContext(TMonitor& monitor);
 
 // The text with every known variable of the host replaced, each variable in turn over
 // the whole text, letter case ignored, inserted values not rescanned by their own

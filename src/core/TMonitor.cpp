@@ -33,7 +33,7 @@ TMonitor::TMonitor(const TStartOptions& options, TClock& clock, TServiceControl&
   FEvents->SetFaultHook(FaultHook());
   const TMonitorParts parts{*FHosts, FClock, FSettings, FStateLock, *FEvents, FRunning, *FChanges, FRunState,
                             trace, FaultHook()};
-  FEvaluation = std::make_unique<TStatusEvaluation>(parts, [this] { return VariableContext(*this); });
+  FEvaluation = std::make_unique<TStatusEvaluation>(parts, [this] { return VariableContext(); });
   FScheduler = std::make_unique<TScheduler>(parts, *FTests, *FEvaluation,
                                             [this](THost& host) { return FAlerts->StartPeriodicTrace(host); });
   connect(FScheduler.get(), &TScheduler::TrayHintChanged, this, &TMonitor::TrayHintChanged);
@@ -158,7 +158,50 @@ void TMonitor::SetAlertChannels(TAlertChannels* channels) {
 
 void TMonitor::HostChanged(const THost& host, const char* where) { FChanges->Changed(host.ID, where); }
 
+TVariableContext TMonitor::VariableContext() {
+  TVariableContext context;
+  context.Hosts = FHosts.get();
+  context.Log = &FEvents->Log();
+  context.Use24HourDate = Use24HourDate();
+  context.StartTime = FStartTime;
+  context.Now = FClock.Now();
+  context.Faults = FaultHook();
+  return context;
+}
+
 TCompletionCounters& TMonitor::Completions() { return FTests->Completions; }
+
+// The 5-second pass: the retired records, the fault log's held-back reports and the event
+// log's save triggers. The alert channels dispatch on a timer of their own.
+void TMonitor::tmrAlertTimer() {
+  if (FRunState.load() != rsRunning) return;
+  try {
+    // Records kept only for alerts that have now left the queue.
+    if (FHosts->RetiredCount() > 0) {
+      std::unique_lock<std::shared_mutex> guard(FStateLock);
+      FHosts->ReleaseIdleRetired();
+    }
+  } catch (...) {
+    // Must not stop the saves below.
+    ReportCurrentException("tmrAlert");
+  }
+  FFaults->LogHeldBack();
+  if (FEvents->SaveDue()) {
+    SaveEventLog();
+    std::string error;
+    if (!SaveHostsFile(FHostsFileName, &error)) Trace("Hosts file not saved: " + error);
+  }
+}
+
+void TMonitor::tmrAutoSaveTimer() {
+  Trace("Auto-save log");
+  SaveEventLog();
+}
+
+void TMonitor::LoadEventLog() {
+  FEvents->SetDataFolder(FDataFolder);
+  FEvents->Load();
+}
 
 void TMonitor::tmrFreeMemTimer() {
   // Hands freed heap pages back to the system, the nearest thing to a working-set trim.

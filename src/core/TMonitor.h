@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "core/MessageVariables.h"
 #include "core/RunState.h"
 #include "core/TAlertChannels.h"
 #include "core/TEventLog.h"
@@ -160,6 +161,10 @@ public:
   static constexpr int ExitUnsaved = 2;
   std::uintptr_t WindowHandle() const;
   std::string Caption() const;
+
+  // The message variables' context at this moment (the clock's now). Off the main
+  // thread, call it and use the result under StateLock() held shared.
+  TVariableContext VariableContext();
 
   TClock& Clock() { return FClock; }
   TRegistryStore& Registry() { return FRegistry; }

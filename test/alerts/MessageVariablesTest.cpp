@@ -332,7 +332,7 @@ TEST_F(MessageVariablesMonitorTest, ContextFollowsTheMonitor) {
   monitor->LogEvent(host, "Host Online", TLogCategory::Okay);
   FClock.Advance(60000);
 
-  const TVariableContext context = VariableContext(*monitor);
+  const TVariableContext context = monitor->VariableContext();
   EXPECT_EQ(context.Now, FClock.Now());
   EXPECT_EQ(context.StartTime, monitor->StartTime());
   EXPECT_EQ(ExpandHostVariables("%now% %log%", *host, false, context),
