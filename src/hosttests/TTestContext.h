@@ -29,6 +29,10 @@ public:
   // Threads of the pool for blocking work (name lookups, connects). Slot waits hold no
   // pool thread, so this bounds only work that really runs.
   static constexpr int PoolThreads = 64;
+  // Completion steps run one after another for at most this long (at least one step);
+  // the rest of a burst waits for the next turn of the main thread's event loop, so
+  // that a window message or a timer never waits for thousands of results.
+  static constexpr int CompletionSliceMs = 5;
 
   // mainThread: the object in whose thread completion steps run (the main thread's event
   // loop). echo may be null or invalid: echo tests then fail with "ICMP handle invalid".
@@ -67,10 +71,11 @@ public:
   // Runs blocking work (a name lookup, a connect) on one of the pool's threads.
   void RunInPool(std::function<void()> work);
 
-  // A worker's completion step. counter + 1 now; then, on the main thread, once the
-  // host-list gate is set, or waitMs have passed (waitMs >= 0), or giveUp() is true,
-  // step runs (errors it raises are swallowed) and counter - 1. The wait never blocks
-  // the main thread: waiting steps look at the gate again every 10 ms. A step that can
+  // A worker's completion step. counter + 1 now; then, on the main thread, in the order
+  // posted and in slices of CompletionSliceMs, once the host-list gate is set, or waitMs
+  // have passed (waitMs >= 0), or giveUp() is true, step runs (errors it raises are
+  // swallowed) and counter - 1. The wait never blocks the main thread: waiting steps
+  // look at the gate again every 10 ms. A step that can
   // never run is dropped instead: dropped (when given) runs and the counter still goes
   // back down. That happens on the calling thread when the main-thread object is gone
   // already, on the main thread when it goes before the step has run, and in the
