@@ -28,6 +28,10 @@ public:
   // Threads of the pool for blocking work (name lookups, connects). Slot waits hold no
   // pool thread, so this bounds only work that really runs.
   static constexpr int PoolThreads = 64;
+  // Completion steps run one after another for at most this long (at least one step);
+  // the rest of a burst waits for the next turn of the main thread's event loop, so
+  // that a window message or a timer never waits for thousands of results.
+  static constexpr int CompletionSliceMs = 5;
 
   // mainThread: the object in whose thread completion steps run (the main thread's event
   // loop). echo may be null or invalid: echo tests then fail with "ICMP handle invalid".

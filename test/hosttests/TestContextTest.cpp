@@ -116,6 +116,52 @@ TEST(TestContext, StepsPostedFromManyThreadsRunOnceEachOnTheMainThread) {
   EXPECT_EQ(std::count(runs.begin(), runs.end(), 1), Threads * PerThread);
 }
 
+TEST(TestContext, ABurstOfStepsLetsTheEventLoopTurnBetweenSlices) {
+  // A burst of results (every host due at once) must not hold up what the main thread's
+  // event loop has to do meanwhile, such as answering a window message: what was posted
+  // after the burst began runs once a slice is used up, not after the whole burst.
+  QObject main;
+  TTestContext context(&main, nullptr);
+  constexpr int Burst = 100;
+  std::atomic<int> counter = 0;
+  std::vector<int> order;
+  int ranBeforeOther = -1;
+  std::thread([&] {
+    for (int n = 0; n < Burst; ++n)
+      context.PostCompletion(counter, [&, n] {
+        order.push_back(n);
+        // Each step takes longer than a slice's share, as a result with 10,000 hosts does.
+        std::this_thread::sleep_for(std::chrono::milliseconds(TTestContext::CompletionSliceMs / 2 + 1));
+      });
+  }).join();
+  QMetaObject::invokeMethod(&main, [&] { ranBeforeOther = static_cast<int>(order.size()); }, Qt::QueuedConnection);
+  ASSERT_TRUE(PumpUntil([&] { return counter == 0 && ranBeforeOther >= 0; }));
+  EXPECT_GE(ranBeforeOther, 1) << "a slice runs at least one step";
+  EXPECT_LT(ranBeforeOther, Burst) << "the other event waited for the whole burst";
+  ASSERT_EQ(order.size(), static_cast<std::size_t>(Burst));
+  EXPECT_TRUE(std::is_sorted(order.begin(), order.end())) << "steps run in the order they were posted";
+  EXPECT_EQ(context.PendingCompletions(), 0);
+}
+
+TEST(TestContext, AStepWaitingInANestedEventLoopSeesLaterStepsRun) {
+  // Shutdown and list changes wait for completions in a nested event loop; one that
+  // starts inside a step must still see the steps queued behind it, and those posted
+  // while it waits, run.
+  QObject main;
+  TTestContext context(&main, nullptr);
+  std::atomic<int> counter = 0;
+  bool queuedRan = false, postedRan = false, sawQueued = false, sawPosted = false;
+  context.PostCompletion(counter, [&] {
+    sawQueued = PumpUntil([&] { return queuedRan; }, 10s);
+    std::thread([&] { context.PostCompletion(counter, [&] { postedRan = true; }); }).join();
+    sawPosted = PumpUntil([&] { return postedRan; }, 10s);
+  });
+  context.PostCompletion(counter, [&] { queuedRan = true; });
+  ASSERT_TRUE(PumpUntil([&] { return counter == 0; }));
+  EXPECT_TRUE(sawQueued);
+  EXPECT_TRUE(sawPosted);
+}
+
 TEST(TestContext, PoolWorkRunsOffTheCallerAndIsAwaitedAtTheEnd) {
   QObject main;
   auto context = std::make_unique<TTestContext>(&main, nullptr);
