@@ -67,6 +67,7 @@ THost* THostList::Insert(int index, std::unique_ptr<THost> record) {
   if (index < 0 || index > Count()) index = Count();
   FHosts.insert(FHosts.begin() + index, std::move(record));
   FDependantsStale = true;
+  FAddressesStale = true;
   return result;
 }
 
@@ -75,6 +76,7 @@ std::unique_ptr<THost> THostList::Extract(int index) {
   auto record = std::move(FHosts[static_cast<size_t>(index)]);
   FHosts.erase(FHosts.begin() + index);
   FDependantsStale = true;
+  FAddressesStale = true;
   return record;
 }
 
@@ -82,6 +84,7 @@ THostList::TRecords THostList::ExtractAll() {
   TRecords records;
   records.swap(FHosts);
   FDependantsStale = true;
+  FAddressesStale = true;
   return records;
 }
 
@@ -144,6 +147,7 @@ void THostList::CopyRecord(const THost& source, THost& target, bool full, TDateT
   if (&source == &target) return;
   target.DisplayName = source.DisplayName;
   target.Address = source.Address;
+  FAddressesStale = true;
   target.TestInterval = source.TestInterval;
   target.ErrorAfter = source.ErrorAfter;
   target.WindowStart = source.WindowStart;
@@ -293,6 +297,25 @@ void THostList::RecomputeAncestors(THost& record) const {
   }
   record.Ancestors = std::move(ancestors);
   FDependantsStale = true;
+}
+
+namespace {
+std::string AddressKey(const std::string& address) {
+  std::string key = address;
+  for (char& c : key)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return key;
+}
+}  // namespace
+
+std::vector<int32_t> THostList::WithAddress(const std::string& address) const {
+  if (FAddressesStale) {
+    FByAddress.clear();
+    for (const auto& record : FHosts) FByAddress[AddressKey(record->Address)].push_back(record->ID);
+    FAddressesStale = false;
+  }
+  const auto it = FByAddress.find(AddressKey(address));
+  return it == FByAddress.end() ? std::vector<int32_t>() : it->second;
 }
 
 const std::vector<int32_t>& THostList::Dependants(int32_t id) const {

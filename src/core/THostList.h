@@ -75,6 +75,9 @@ public:
   // depth), in list order. Kept from the ancestors until the list or an ancestors field
   // computed by it changes. Main thread only.
   const std::vector<int32_t>& Dependants(int32_t id) const;
+  // The IDs of the listed records whose address is this one, letter case ignored. Kept
+  // until the list changes or CopyRecord gives a record another address. Main thread only.
+  std::vector<int32_t> WithAddress(const std::string& address) const;
 
   // The retired hosts.
   int RetiredCount() const { return static_cast<int>(FRetired.size()); }
@@ -123,6 +126,8 @@ private:
   TRecords FHosts;
   TRecords FRetired;
   mutable bool FDependantsStale = true;
+  mutable bool FAddressesStale = true;
+  mutable std::unordered_map<std::string, std::vector<int32_t>> FByAddress;
   mutable std::unordered_map<int32_t, std::vector<int32_t>> FDependants;
   mutable std::mutex FIndexLock;
   mutable std::unordered_map<int32_t, size_t> FIndexByID;  // a cache; see FindByID

@@ -189,7 +189,7 @@ public:
   // the monitor; nullptr returns to the empty set.
   void SetAlertChannels(TAlertChannels* channels);
   TAlertChannels& Alerts() { return *FAlerts; }
-  std::vector<TRunningTask>& RunningTests() { return FRunning.Items(); }
+  const std::vector<TRunningTask>& RunningTests() const { return FRunning.Items(); }
   // Changed on the main thread under StateLock() held exclusively.
   TSettings& Settings() { return FSettings; }
   const TSettings& Settings() const { return FSettings; }

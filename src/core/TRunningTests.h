@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/FaultReport.h"
@@ -26,11 +27,16 @@ public:
   // Drops the entries of that name whose work has ended without a word; how many remain.
   int PruneEnded(const std::string& name);
   void TerminateAll();
-  void Clear() { FItems.clear(); }
-  std::vector<TRunningTask>& Items() { return FItems; }
+  void Clear() {
+    FItems.clear();
+    FPositions.clear();
+  }
   const std::vector<TRunningTask>& Items() const { return FItems; }
 
 private:
   TTracer FTrace;
   std::vector<TRunningTask> FItems;
+  // Where each task stands in the list: thousands of completions in a burst must not
+  // each search it.
+  std::unordered_map<const TBackgroundTask*, std::size_t> FPositions;
 };

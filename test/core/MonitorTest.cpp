@@ -122,7 +122,7 @@ TEST_F(MonitorTest, ShutdownTerminatesRunningTestsAndFreesHosts) {
   auto task = std::make_shared<TLingeringTask>();
   THost* host = monitor.Hosts().Add(monitor.Hosts().NewRecord(FClock.Now()));
   host->RunningTest = task;
-  monitor.RunningTests().push_back({task->Name(), task});
+  monitor.Running().Add(task->Name(), task);
   monitor.Shutdown();
   EXPECT_TRUE(task->Terminated());
   EXPECT_EQ(monitor.Hosts().Count(), 0);
