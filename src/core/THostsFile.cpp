@@ -224,13 +224,13 @@ private:
     }
   }
 
-  void Log(const THost* host, const std::string& message, char category) const {
+  void Log(const THost* host, const std::string& message, TLogCategory category) const {
     if (FOptions.Log) FOptions.Log(host, message, category);
   }
 
   void Fail(const THost* host, const std::string& message) {
     FComplete = false;
-    Log(host, message, 'E');
+    Log(host, message, TLogCategory::Error);
   }
 
   bool Unreadable(const TLine& line) {
@@ -368,7 +368,7 @@ private:
   void UnknownTest(THost& h, const std::string& identifier) {
     h.TestKind = TestPing;
     FUnknownTests = true;
-    Log(&h, "Unrecognized test type: " + identifier + ".  Setting type to Ping.", 'I');
+    Log(&h, "Unrecognized test type: " + identifier + ".  Setting type to Ping.", TLogCategory::Information);
   }
 
   static THTTPReq ReadHTTPRequest(const std::string& line) {
@@ -478,7 +478,7 @@ bool CopyToNewFile(const std::string& source, const std::string& target, int& er
 void KeepUntouched(const std::string& path, const std::string& displayName, const std::string& why, TDateTime now,
                    const THostsFileLog& log) {
   const auto report = [&](const std::string& message) {
-    if (log) log(nullptr, message, 'E');
+    if (log) log(nullptr, message, TLogCategory::Error);
   };
   const std::string suffix = ".unreadable-" + FormatDateTime("yyyymmdd-hhnnss", now);
   const std::string base = path + suffix;
@@ -663,7 +663,7 @@ bool LoadHosts(const std::string& fileName, THostList& list, const THostsLoadOpt
   bool complete = false;
   bool unknownTests = false;
   if (fd < 0) {
-    if (options.Log) options.Log(nullptr, "Unable to read " + Quoted(fileName) + ": " + ErrnoText(errno), 'E');
+    if (options.Log) options.Log(nullptr, "Unable to read " + Quoted(fileName) + ": " + ErrnoText(errno), TLogCategory::Error);
   } else {
     try {
       THostsLoader loader(fileName, list, options, fd);
@@ -673,7 +673,7 @@ bool LoadHosts(const std::string& fileName, THostList& list, const THostsLoadOpt
       complete = loader.Complete();
       unknownTests = loader.UnknownTests();
     } catch (const std::exception& e) {
-      if (options.Log) options.Log(nullptr, "Unable to read " + Quoted(fileName) + ": " + e.what(), 'E');
+      if (options.Log) options.Log(nullptr, "Unable to read " + Quoted(fileName) + ": " + e.what(), TLogCategory::Error);
       complete = false;
     }
     ::close(fd);

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "common/DateTime.h"
+#include "core/TEventLog.h"
 
 class THost;
 class THostList;
@@ -28,7 +29,7 @@ class THostList;
 constexpr std::size_t MaxHostsLineBytes = 1024 * 1024;
 
 // Reports an event for a host (nullptr for the file as a whole) with its category.
-using THostsFileLog = std::function<void(const THost* host, const std::string& message, char category)>;
+using THostsFileLog = std::function<void(const THost* host, const std::string& message, TLogCategory category)>;
 
 struct THostsLoadOptions {
   // The moment of loading: every record's baseline time.

@@ -50,8 +50,8 @@ bool TMonitor::LoadConfiguration(const std::string& fileName) {
   THostsLoadOptions options;
   options.Now = FClock.Now();
   options.PluginTestIndex = FPluginTestIndex;
-  options.Log = [this](const THost* host, const std::string& message, char category) {
-    LogEvent(host, message, static_cast<TLogCategory>(category));
+  options.Log = [this](const THost* host, const std::string& message, TLogCategory category) {
+    LogEvent(host, message, category);
   };
   const bool ok = LoadHosts(fileName, loaded, options);
 

@@ -53,8 +53,8 @@ struct TLoad {
     THostsLoadOptions options;
     options.Now = LoadTime;
     options.PluginTestIndex = [](const std::string& id) { return id == "ScriptTest" ? 2 : -1; };
-    options.Log = [this](const THost* host, const std::string& message, char category) {
-      Events.push_back({host, message, category});
+    options.Log = [this](const THost* host, const std::string& message, TLogCategory category) {
+      Events.push_back({host, message, CategoryLetter(category)});
     };
     options.LocalSubnet = [](const std::string& address) { return address.rfind("127.", 0) == 0; };
     Result = LoadHosts(fileName, List, options);
