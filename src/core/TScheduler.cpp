@@ -162,14 +162,30 @@ void TScheduler::Timer1Timer() {
     if (FPeriodicTraces > 0) FPeriodicTraces = F.Running.PruneEnded(PeriodicTraceName);
     const bool running = F.RunState.load() == rsRunning;
     const bool testing = FTestingOn && running;
-    const bool dayChanged = FPreviousPass > 0 && std::floor(now) > std::floor(FPreviousPass);
-    const std::string previousDay = dayChanged ? FormatDateTime("mmm d, ", FPreviousPass) : std::string();
-    int online = 0, warning = 0, offline = 0, disabled = 0;
+    // A list of up to FMinHostsPerPass hosts is walked whole every pass; a longer one in
+    // a round of passes that visits each host once.
+    const int count = F.Hosts.Count();
+    const int perPass = count <= FMinHostsPerPass ? count
+                                                  : std::max(FMinHostsPerPass, (count + PassesPerRound - 1) / PassesPerRound);
+    if (FCursor >= count) FCursor = 0;
+    if (FCursor == 0) {
+      FRound = TRound();
+      FRound.DayChanged = FRoundStart > 0 && std::floor(now) > std::floor(FRoundStart);
+      if (FRound.DayChanged) FRound.PreviousDay = FormatDateTime("mmm d, ", FRoundStart);
+      FRoundStart = now;
+    }
+    const bool dayChanged = FRound.DayChanged;
+    const std::string& previousDay = FRound.PreviousDay;
+    int& online = FRound.Online;
+    int& warning = FRound.Warning;
+    int& offline = FRound.Offline;
+    int& disabled = FRound.Disabled;
     int starts = 0;
     FCatchingUp = false;
     steps.Mark("Start Host Proc");
 
-    for (int index = 0; index < F.Hosts.Count(); ++index) {
+    const int end = std::min(count, FCursor + perPass);
+    for (int index = FCursor; index < end; ++index) {
       try {
         THost& host = *F.Hosts.Items(index);
         // Group rows are headings: their status field holds the collapsed flag, and
@@ -257,18 +273,21 @@ void TScheduler::Timer1Timer() {
       }
     }
 
-    std::string hint = "Corvale - Okay: " + std::to_string(online) + "\rWarning: " + std::to_string(warning) +
-                       " Error: " + std::to_string(offline);
-    if (disabled > 0) hint += "\rDisabled: " + std::to_string(disabled);
-    if (hint != FTrayHint) {
-      FTrayHint = std::move(hint);
-      emit TrayHintChanged();
+    // The tray tells whole rounds only.
+    FCursor = end < count ? end : 0;
+    if (FCursor == 0) {
+      std::string hint = "Corvale - Okay: " + std::to_string(online) + "\rWarning: " + std::to_string(warning) +
+                         " Error: " + std::to_string(offline);
+      if (disabled > 0) hint += "\rDisabled: " + std::to_string(disabled);
+      if (hint != FTrayHint) {
+        FTrayHint = std::move(hint);
+        emit TrayHintChanged();
+      }
     }
   } catch (...) {
     Report("Timer1");
   }
   F.Trace("Timer1 Longest Op: " + steps.Text());
-  FPreviousPass = now;
   if (timerRan && FTestingOn && FTimerAllowed && F.RunState.load() == rsRunning)
     Timer1.start(FCatchingUp ? CatchUpIntervalMs : IntervalMs);
 }

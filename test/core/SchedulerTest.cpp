@@ -443,3 +443,38 @@ TEST_F(SchedulerTest, ManyDueHostsStartOverSeveralPassesInListOrder) {
 }
 
 }  // namespace
+
+namespace {
+
+// A list longer than a pass may walk is visited in a round of passes, each host once,
+// and the tray tells the counts of whole rounds only.
+TEST_F(SchedulerTest, LongListIsWalkedInRoundsAndTheTrayCountsWholeRounds) {
+  M.Scheduler().SetMinHostsPerPass(3);
+  std::vector<THost*> hosts;
+  for (int i = 0; i < 7; ++i) hosts.push_back(&Add("Host " + std::to_string(i)));
+  hosts[0]->Status = StatusOnline;
+  hosts[5]->Status = StatusOffline;
+  hosts[6]->DisabledUntil = 1.0;
+  const auto running = [&] {
+    std::string out;
+    for (THost* h : hosts) out += h->RunningTest ? '1' : '0';
+    return out;
+  };
+  const std::string before = M.TrayHint();
+  M.Timer1Timer();
+  EXPECT_EQ(running(), "1110000");
+  EXPECT_EQ(M.TrayHint(), before);
+  M.Timer1Timer();
+  EXPECT_EQ(running(), "1111110");
+  EXPECT_EQ(M.TrayHint(), before);
+  M.Timer1Timer();
+  EXPECT_EQ(running(), "1111110") << "the disabled host is counted, not tested";
+  EXPECT_EQ(M.TrayHint(), "Corvale - Okay: 1\rWarning: 0 Error: 1\rDisabled: 1");
+  // The next round starts at the top again and counts afresh.
+  hosts[0]->Status = StatusWarning;
+  for (int pass = 0; pass < 3; ++pass) M.Timer1Timer();
+  EXPECT_EQ(M.TrayHint(), "Corvale - Okay: 0\rWarning: 1 Error: 1\rDisabled: 1");
+  ForgetAll();
+}
+
+}  // namespace
