@@ -182,21 +182,26 @@ void TStatusEvaluation::UpdateHostStatus(const TTestResult& result) {
       FHeldFaults.emplace_back("UpdateHostStatus", CurrentExceptionText());
     }
 
+    bool dependantsChecked = false;
     try {
       for (const TStep& step : steps) {
         if (!step.IsTransition) {
           F.Events.LogEvent(host, step.Message, step.Category);
-        } else {
-          // The dependants see the new status before anyone is told of it.
-          if (step.Transition.Kind == TTransitionKind::ResultCounted && host->Status != statusBefore)
-            CheckDependants(*host);
-          Deliver(step.Transition, *host);
+          continue;
         }
+        // After the alerts and before the update to other programs, which tells the
+        // dependants' flags too.
+        if (step.Transition.Kind == TTransitionKind::ResultCounted && host->Status != statusBefore) {
+          dependantsChecked = true;
+          CheckDependants(*host);
+        }
+        Deliver(step.Transition, *host);
       }
     } catch (...) {
       FHeldFaults.emplace_back("UpdateHostStatus", CurrentExceptionText());
     }
-    if (counted && steps.empty() && host->Status != statusBefore) CheckDependants(*host);
+    // A result cut short by an error may still have changed the status.
+    if (!dependantsChecked && host->Status != statusBefore) CheckDependants(*host);
   }
   for (auto& [where, what] : std::exchange(FHeldFaults, {})) ReportFault(F.Faults, where, what);
   F.Changes.Changed(host->ID, "UpdateHostStatus");
