@@ -3,6 +3,7 @@
 // stands now and its running statistics. Records belong to the main thread (see
 // README.md for how other threads read them).
 #include "common/DateTime.h"
+#include "hosttests/THTTPReq.h"
 
 #include <array>
 #include <cstdint>
@@ -42,21 +43,6 @@ std::string TestKindName(int32_t kind, const std::vector<std::string>& pluginTes
 
 // The ID as eight upper-case hexadecimal digits (1000 gives "000003E8").
 std::string HostIDText(int32_t id);
-
-// An HTTP request description: the HTTP test and the two notifications of a host.
-struct THTTPReq {
-  std::string URL;
-  bool Post = false;
-  std::string Variables;  // name=value items joined by character 255
-  float ChangeThreshold = 0;  // percent
-  std::string ChangeRecipients;
-  float LastChange = 0;  // fraction of the page changed at the last test; not stored
-  std::string UserName;
-  std::string Password;
-  int32_t Edited = 0;  // set by the settings dialog; not stored
-
-  bool operator==(const THTTPReq&) const = default;
-};
 
 // One test result in the status history.
 struct THistoryEntry {

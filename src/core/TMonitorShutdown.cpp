@@ -74,7 +74,8 @@ void TMonitor::Shutdown() {
   // 10. and 11.
   step("completions", [this] {
     Settle(100);
-    WaitForCompletions({&FTests->Completions.Echo, &FTests->Completions.TCP, &FTests->Completions.Service, &FTests->Completions.Share});
+    WaitForCompletions({&FTests->Completions.Echo, &FTests->Completions.TCP, &FTests->Completions.HTTP,
+                        &FTests->Completions.Service, &FTests->Completions.Share});
     FreePendingAlerts();
     WaitForCompletions({&FTests->Completions.InfoUpdate, &FTests->Completions.MessageSender});
   });

@@ -143,6 +143,14 @@ void TSettings::ReadSettings() {
   WebAdminPassword = UnscrambleText(Value("WebAdminPassword"));
   WebRestarts = Value("WebRestarts") == "1";
   TestHostServices = Value("TestHostServices") == "1";
+  int days = 0;
+  if (ParseInt(Value("CertExpiryDays"), days) && days >= 0) CertExpiryDays = days;
+  positive("HTTPTimeout", HTTPTimeout);
+  const std::string tls = Value("SmtpTls");
+  if (SameName(tls, "auto")) SmtpTls = TSmtpTls::Auto;
+  else if (SameName(tls, "required")) SmtpTls = TSmtpTls::Required;
+  else if (SameName(tls, "off")) SmtpTls = TSmtpTls::Off;
+  text("RelayServer", RelayServer);
   optionalInt("Width", Width);
   optionalInt("Height", Height);
   optionalInt("Left", Left);
@@ -183,6 +191,13 @@ void TSettings::WriteSettings() {
   SetValue("WebAdminPassword", ScrambleText(WebAdminPassword));
   flag("WebRestarts", WebRestarts);
   flag("TestHostServices", TestHostServices);
+  // Settings of later versions get a line only when the file names them or they differ
+  // from the default, so that a save changes nothing else in an older file.
+  if (CertExpiryDays != DefaultCertExpiryDays || HasName("CertExpiryDays")) integer("CertExpiryDays", CertExpiryDays);
+  if (HTTPTimeout != DefaultHTTPTimeout || HasName("HTTPTimeout")) integer("HTTPTimeout", HTTPTimeout);
+  if (SmtpTls != TSmtpTls::Auto || HasName("SmtpTls"))
+    SetValue("SmtpTls", SmtpTls == TSmtpTls::Required ? "required" : SmtpTls == TSmtpTls::Off ? "off" : "auto");
+  if (!RelayServer.empty() || HasName("RelayServer")) SetValue("RelayServer", RelayServer);
   optionalInt("Width", Width);
   optionalInt("Height", Height);
   optionalInt("Left", Left);

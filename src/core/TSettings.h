@@ -53,6 +53,20 @@ public:
   std::string WebAdminPassword;
   bool WebRestarts = false;
   bool TestHostServices = true;
+  // An https test fails when the server's certificate expires within this many days;
+  // 0 turns the check off.
+  static constexpr int DefaultCertExpiryDays = 14;
+  int CertExpiryDays = DefaultCertExpiryDays;
+  // Seconds one HTTP exchange (connect, request, every redirect) may take in all.
+  static constexpr int DefaultHTTPTimeout = 60;
+  int HTTPTimeout = DefaultHTTPTimeout;
+  // TLS for alert mail: Auto sends STARTTLS when the server offers it, Required fails an
+  // attempt without TLS before any AUTH, Off never starts TLS (port 465 always uses it).
+  enum class TSmtpTls { Auto, Required, Off };
+  TSmtpTls SmtpTls = TSmtpTls::Auto;
+  // The web relay's server for relay mail (name or address, optionally ":" and a port);
+  // empty: no relay route.
+  std::string RelayServer;
 
   // The main window's layout, for the UI to apply after a load and to set before a
   // save. Empty until the file or the window gives a value; empty ones are not written.

@@ -103,6 +103,38 @@ TEST(SettingsTest, TCPConnectTimeoutDefaultsTo21SecondsAndIsWrittenOnlyWhenNamed
   EXPECT_NE(fresh.SaveToText().find("TCPConnectTimeout=9000\r\n"), std::string::npos);
 }
 
+// Settings added after the first release: an older file saved again gains no line, a
+// named or changed one is written, and a bad value keeps the default.
+TEST(SettingsTest, LaterSettingsKeepOlderFilesUnchangedAndReadTheirOwnValues) {
+  TSettings s;
+  EXPECT_EQ(s.CertExpiryDays, 14);
+  EXPECT_EQ(s.HTTPTimeout, 60);
+  EXPECT_EQ(s.SmtpTls, TSettings::TSmtpTls::Auto);
+  EXPECT_EQ(s.RelayServer, "");
+  s.LoadFromText("NumPings=2\r\n");
+  const std::string saved = s.SaveToText();
+  for (const char* name : {"CertExpiryDays", "HTTPTimeout", "SmtpTls", "RelayServer"})
+    EXPECT_EQ(saved.find(name), std::string::npos) << name;
+
+  TSettings bad;
+  bad.LoadFromText("CertExpiryDays=-1\r\nHTTPTimeout=0\r\nSmtpTls=sometimes\r\n");
+  EXPECT_EQ(bad.CertExpiryDays, 14);
+  EXPECT_EQ(bad.HTTPTimeout, 60);
+  EXPECT_EQ(bad.SmtpTls, TSettings::TSmtpTls::Auto);
+
+  TSettings named;
+  named.LoadFromText("certexpirydays=0\r\nSmtpTls=REQUIRED\r\nRelayServer=relay.example:8080\r\n");
+  EXPECT_EQ(named.CertExpiryDays, 0);
+  EXPECT_EQ(named.SmtpTls, TSettings::TSmtpTls::Required);
+  EXPECT_EQ(named.RelayServer, "relay.example:8080");
+  named.SmtpTls = TSettings::TSmtpTls::Off;
+  const std::string text = named.SaveToText();
+  EXPECT_NE(text.find("certexpirydays=0\r\n"), std::string::npos);
+  EXPECT_NE(text.find("SmtpTls=off\r\n"), std::string::npos);
+  EXPECT_NE(text.find("RelayServer=relay.example:8080\r\n"), std::string::npos);
+  EXPECT_EQ(text.find("HTTPTimeout"), std::string::npos);
+}
+
 TEST(SettingsTest, SaveKeepsUnknownEntriesAndRemovesClearedOnes) {
   TSettings s;
   s.LoadFromText(
