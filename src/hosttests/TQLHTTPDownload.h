@@ -105,7 +105,9 @@ public:
   std::time_t PeerNotAfter() const { return FPeerNotAfter; }
 
   // Cuts a request in progress short from any thread (the test's forced termination);
-  // the request ends at once with the result of an aborted exchange.
+  // the request ends at once with the result of an aborted exchange. An abort that
+  // comes before the request starts cuts that request short; it is spent when the
+  // request returns.
   void Abort();
 
   // The encoded query of name=value lines ("a=1 2", "b=x=y" give "a=1+2&b=x%3Dy").

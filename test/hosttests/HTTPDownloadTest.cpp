@@ -548,8 +548,18 @@ TEST_F(HTTPDownload, ProxyChoice) {
       EXPECT_EQ(port, t.Port);
     }
   }
-  // The system's internet settings come after the environment and override it.
+  // The browser preferences named in the registry, then the system's internet settings,
+  // come after the environment and override it.
   TScopedEnv env("http_proxy", "env.test:1");
+  testsupport::WriteFileBytes(FDir.File("prefs.js"), "// prefs\r\nuser_pref(\"network.proxy.http\", \"Nav.test\");\r\n"
+                                                     "  user_pref(\"network.proxy.http_port\", 3130);\r\n");
+  ASSERT_TRUE(WriteRegText(HKEY_LOCAL_MACHINE, "Software\\Netscape\\Netscape Navigator\\Users", "CurrentUser", "me"));
+  ASSERT_TRUE(WriteRegText(HKEY_LOCAL_MACHINE, "Software\\Netscape\\Netscape Navigator\\Users\\me", "DirRoot", FDir.Path()));
+  std::string host;
+  int port = 0;
+  EXPECT_TRUE(TQLHTTPDownload::DetectProxy(false, "web.test", host, port));
+  EXPECT_EQ(host, "nav.test");
+  EXPECT_EQ(port, 3130);
   {
     TQLRegistry reg;
     reg.SetRootKey(HKEY_CURRENT_CONFIG);
@@ -557,8 +567,6 @@ TEST_F(HTTPDownload, ProxyChoice) {
     reg.WriteInteger("ProxyEnable", 1);
     reg.WriteString("ProxyServer", "HTTPS=tls.test:9443;http=Reg.test:8080");
   }
-  std::string host;
-  int port = 0;
   EXPECT_TRUE(TQLHTTPDownload::DetectProxy(false, "web.test", host, port));
   EXPECT_EQ(host, "reg.test");
   EXPECT_EQ(port, 8080);
