@@ -123,7 +123,7 @@ public:
   static bool DetectProxy(bool secure, const std::string& server, std::string& proxyHost, int& proxyPort);
 
   // How an address splits: a bare document (no "://"), an absolute http or https
-  // address, or one of another scheme (refused).
+  // address, or one of another scheme or holding a line break (refused).
   enum class TURLKind { Refused, Document, Absolute };
   static TURLKind SplitURL(std::string_view text, bool& secure, std::string& server, int& port,
                            std::string& document);

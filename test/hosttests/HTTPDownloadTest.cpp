@@ -88,6 +88,8 @@ void Script(THttpConnection& c) {
     c.Send(THttpTestServer::Response(302, "", "Location: /target\r\n"));
   } else if (path == "/see-other") {
     c.Send(THttpTestServer::Response(303, "", "Location: target\r\n"));
+  } else if (path == "/split") {
+    c.Send("HTTP/1.1 302 Found\r\nLocation: /x\nX-Evil: 1\r\nContent-Length: 0\r\n\r\n");
   } else if (path == "/ftp") {
     c.Send(THttpTestServer::Response(302, "", "Location: ftp://127.0.0.1/file\r\n"));
   } else if (path == "/big") {
@@ -137,6 +139,7 @@ TEST_F(HTTPDownload, AddressesSplitAndRebuild) {
       {"https://safe.test:80/", true, "safe.test", 80, "/", true, "https://safe.test:80/"},
       {"ftp://files.test/x", false, "old.test", 81, "/old", false, "http://old.test:81/old"},
       {"mailto://x", false, "old.test", 81, "/old", false, "http://old.test:81/old"},
+      {"http://web.test/x\r\nX-Evil: 1", false, "old.test", 81, "/old", false, "http://old.test:81/old"},
   };
   for (const TCase& t : cases) {
     TQLHTTPDownload client;
@@ -325,10 +328,12 @@ TEST_F(HTTPDownload, Redirects) {
   EXPECT_EQ(client.URL(), other.Url("/there"));
   EXPECT_EQ(other.Requests().back().Target, "/there");
 
-  Fetch(client, server.Url("/ftp"));
-  EXPECT_EQ(client.ResultCode(), 302);
-  EXPECT_EQ(client.URL(), server.Url("/ftp"));
-  EXPECT_EQ(client.ErrorText(), "");
+  for (const char* refused : {"/ftp", "/split"}) {
+    Fetch(client, server.Url(refused));
+    EXPECT_EQ(client.ResultCode(), 302);
+    EXPECT_EQ(client.URL(), server.Url(refused));
+    EXPECT_EQ(client.ErrorText(), "");
+  }
 
   const std::size_t before = server.Requests().size();
   Fetch(client, server.Url("/loop"));
