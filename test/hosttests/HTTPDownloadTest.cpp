@@ -18,6 +18,7 @@
 #include "hosttests/TQLHTTPDownload.h"
 #include "support/THttpTestServer.h"
 #include "support/TTestCertificates.h"
+#include "support/TestNetns.h"
 #include "support/TestSupport.h"
 
 using testsupport::THttpConnection;
@@ -425,6 +426,30 @@ TEST_F(HTTPDownload, ConnectFailures) {
   ASSERT_TRUE(isolated);
   EXPECT_EQ(client.ResultCode(), HTTPResultNotConnected);
   EXPECT_EQ(client.ErrorText(), ErrorText(11001));
+}
+
+// 192.0.2.2 sits behind a veth end whose peer drops every frame: the connect hears
+// nothing, and only the exchange's time-out ends it.
+TEST_F(HTTPDownload, SilentAddressEndsAtTheTimeOut) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for a network namespace of its own";
+  testsupport::TTestNetns net("cvhttp-", {"drop"});
+  const std::string ns = net.Name("drop");
+  ASSERT_TRUE(net.Run({"ip -n " + ns + " link set lo up", "ip -n " + ns + " link add v0 type veth peer name v1",
+                       "ip -n " + ns + " addr add 192.0.2.1/24 dev v0", "ip -n " + ns + " link set v0 up",
+                       "ip -n " + ns + " link set v1 up",
+                       "ip -n " + ns + " neigh add 192.0.2.2 lladdr 02:00:00:00:00:02 dev v0 nud permanent"}))
+      << net.Error();
+  TQLHTTPDownload client;
+  client.TimeoutMs = 500;
+  bool entered = false;
+  std::thread([&] {
+    testsupport::TInNetns inside(ns);
+    entered = inside.Entered();
+    if (entered) Fetch(client, "http://192.0.2.2/");
+  }).join();
+  ASSERT_TRUE(entered);
+  EXPECT_EQ(client.ResultCode(), HTTPResultTimeout);
+  EXPECT_EQ(client.ErrorText(), ErrorText(10060) + "/No answer within 0.5 seconds");
 }
 
 TEST_F(HTTPDownload, StaticPythonServer) {
