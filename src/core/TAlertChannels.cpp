@@ -1,5 +1,6 @@
 #include "core/TAlertChannels.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "common/Clock.h"
@@ -84,8 +85,7 @@ void TAlertChannels::AlertHostOnline(THost& host, TTransitionWork& work) {
 
 void TAlertChannels::LaunchCommand(THost& host, const std::string& command) {
   if (command.empty() || !RunsCommandLines()) return;
-  LogEvent(host, "Launching Command Line: " + command, TLogCategory::Information);
-  RunCommandLine(command, host);
+  if (RunCommandLine(command, host)) LogEvent(host, "Launching Command Line: " + command, TLogCategory::Information);
 }
 
 void TAlertChannels::StartNotification(THost& host, bool offline, TTransitionWork& work) {
@@ -94,6 +94,14 @@ void TAlertChannels::StartNotification(THost& host, bool offline, TTransitionWor
   std::erase_if(FNotificationThreads, [](const std::shared_ptr<TBackgroundTask>& t) { return !t->IsAlive(); });
   FNotificationThreads.push_back(task);
   work.Started.push_back({(offline ? "HTTP Down Alert " : "HTTP Up Alert ") + host.DisplayName, std::move(task)});
+}
+
+bool TAlertChannels::TakeNotification(const TBackgroundTask* task) {
+  const auto it = std::find_if(FNotificationThreads.begin(), FNotificationThreads.end(),
+                               [task](const std::shared_ptr<TBackgroundTask>& t) { return t.get() == task; });
+  if (it == FNotificationThreads.end()) return false;
+  FNotificationThreads.erase(it);
+  return true;
 }
 
 void TAlertChannels::LoadConfiguration(const std::string&) {}
@@ -112,7 +120,7 @@ void TAlertChannels::RemoveFromAlertWindow(THost&) {}
 
 void TAlertChannels::ShowOnlinePopup(const std::string&) {}
 
-void TAlertChannels::RunCommandLine(const std::string&, THost&) {}
+bool TAlertChannels::RunCommandLine(const std::string&, THost&) { return false; }
 
 std::shared_ptr<TBackgroundTask> TAlertChannels::StartHttpNotification(THost&, bool) { return nullptr; }
 

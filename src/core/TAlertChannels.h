@@ -72,10 +72,11 @@ public:
   // The pop-up of a host back online, with its label.
   virtual void ShowOnlinePopup(const std::string& hostLabel);
 
-  // Runs a command line with the host's message variables. RunsCommandLines tells whether
-  // the channel exists: only launches that happen are announced.
+  // Runs a command line with the host's message variables; true when it started (only
+  // launches that happen are announced). RunsCommandLines tells whether the channel
+  // exists.
   virtual bool RunsCommandLines() const { return false; }
-  virtual void RunCommandLine(const std::string& command, THost& host);
+  virtual bool RunCommandLine(const std::string& command, THost& host);
   // Starts the host's offline (online: false) HTTP notification in alert mode; the work
   // in flight, or nothing when none was started.
   virtual std::shared_ptr<TBackgroundTask> StartHttpNotification(THost& host, bool offline);
@@ -90,6 +91,9 @@ public:
 
 protected:
   const TAlertContext& Context() const { return FContext; }
+  // A finished notification leaves the list of running notifications; false when it
+  // was not in it.
+  bool TakeNotification(const TBackgroundTask* task);
 
 private:
   void AlertHostOffline(THost& host, bool traceWanted, TTransitionWork& work);

@@ -186,6 +186,19 @@ TEST_F(StatusTest, RecoveryFromWarningOnlyLogsAndRecoveryFromOfflineAlertsOnline
   EXPECT_TRUE(HasRunningTest(*M, "HTTP Up Alert web"));
 }
 
+TEST_F(StatusTest, OnlyCommandLinesThatStartAreAnnounced) {
+  THost& host = Add("web");
+  host.OfflineCommand = "missing-program %name%";
+  host.OnlineCommand = "notify-up %name%";
+  Alerts.CommandsStart = false;
+  Forced(host);
+  Alerts.CommandsStart = true;
+  Result(host, true);
+  EXPECT_TRUE(Alerts.Called("RunCommandLine missing-program web"));
+  EXPECT_FALSE(HasLine(*M, "Launching Command Line: missing-program %name%", 'I'));
+  EXPECT_TRUE(HasLine(*M, "Launching Command Line: notify-up %name%", 'I'));
+}
+
 TEST_F(StatusTest, OfflineAlertsFollowTheMailRouteTraceAndHostConditions) {
   Alerts.Templates = {{TAlertTemplate::OfflineSubject, "Down"}, {TAlertTemplate::OfflineBody, "Body"}};
   Alerts.MailRoute = true;
