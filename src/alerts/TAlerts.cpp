@@ -1,11 +1,23 @@
 #include "alerts/TAlerts.h"
 
-#include "core/MessageVariables.h"
+#include <algorithm>
+
+#include "common/FileUtils.h"
 #include "common/NetText.h"
+#include "common/SystemInfo.h"
+#include "core/MessageVariables.h"
+#include "core/THost.h"
+#include "core/THostList.h"
 #include "core/TMonitor.h"
+#include "hosttests/THTTPThread.h"
+
+namespace {
+constexpr char RequestItemSeparator = '\xFF';
+}  // namespace
 
 TAlerts::TAlerts(TMonitor& monitor)
-    : FMonitor(monitor), FQueue(std::make_unique<TAlertQueue>(monitor, FConfig)) {
+    : FMonitor(monitor), FQueue(std::make_unique<TAlertQueue>(monitor, FConfig)), FCommands(monitor),
+      FRelayMail(monitor.Tests()) {
   tmrAlert.setInterval(5000);
   QObject::connect(&tmrAlert, &QTimer::timeout, [this] {
     if (FMonitor.RunState() != rsRunning) return;
@@ -36,14 +48,100 @@ void TAlerts::LoadConfiguration(const std::string& dataFolder) {
       FMonitor.LogEvent(nullptr, "E-mail settings not fully loaded: " + fileName + ": " + error, TLogCategory::Warning);
       break;
   }
+  ApplyRelaySetting();
   tmrAlert.start();
 }
 
-void TAlerts::AlertTimer() { FQueue->tmrAlertTimer(); }
+void TAlerts::AlertTimer() {
+  if (FMonitor.Settings().RelayServer != FAppliedRelayServer) ApplyRelaySetting();
+  FQueue->tmrAlertTimer();
+}
 
 void TAlerts::FreePendingAlerts() {
   tmrAlert.stop();
   FQueue->FreePendingAlerts();
+  FRelayMail.AbortAll();
+}
+
+void TAlerts::ApplyRelaySetting() {
+  FAppliedRelayServer = FMonitor.Settings().RelayServer;
+  std::string host;
+  int port = 0;
+  if (!TRelayMail::ParseServer(FAppliedRelayServer, host, port)) {
+    FQueue->SetRelay(nullptr, std::string());
+    return;
+  }
+  FQueue->SetRelay(std::bind_front(&TAlerts::SendViaRelay, this), FAppliedRelayServer);
+}
+
+void TAlerts::SendViaRelay(const std::string& sender, const std::string& recipients, const std::string& subject,
+                           int priority, const std::string& body, TAlertQueue::TRelayDone done) {
+  TRelayMail::TOptions& options = FRelayMail.Options();
+  options.Server = FAppliedRelayServer;
+  options.DataFolder = FMonitor.DataFolder();
+  options.TimeoutMs = std::clamp(FMonitor.Settings().HTTPTimeout, 1, 3600) * 1000;
+  options.Application = "Corvale (" + ExtractFileName(FMonitor.ProgramPath()) + ")";
+  if (options.ComputerName.empty()) options.ComputerName = LocalComputerName();
+  if (options.UserName.empty()) options.UserName = LocalUserName();
+  TRelayMail::TMessage message;
+  message.Sender = sender;
+  message.Recipients = recipients;
+  message.Subject = subject;
+  message.Body = body;
+  message.Priority = priority;
+  FRelayMail.Send(message, std::move(done));
+}
+
+bool TAlerts::RunCommandLine(const std::string& command, THost& host) {
+  return FCommands.RunHostCommand(command, host);
+}
+
+std::string TAlerts::ExpandRequestVariables(const std::string& variables, const THost& host) {
+  const TVariableContext context = FMonitor.VariableContext();
+  std::string out;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = variables.find(RequestItemSeparator, start);
+    out += ::ExpandHostVariables(variables.substr(start, end - start), host, false, context);
+    if (end == std::string::npos) break;
+    out += RequestItemSeparator;
+    start = end + 1;
+  }
+  return out;
+}
+
+std::shared_ptr<TBackgroundTask> TAlerts::StartHttpNotification(THost& host, bool offline) {
+  THTTPReq request = offline ? host.OfflineNotification : host.OnlineNotification;
+  if (request.URL.empty()) return nullptr;
+  // The worker never reads a record: the fields are expanded here, on the main thread.
+  request.Variables = ExpandRequestVariables(request.Variables, host);
+  THTTPOptions options;
+  options.PagesFolder.clear();  // a notification keeps no page copy
+  options.CertExpiryDays = 0;   // nor does it judge the server's certificate's age
+  options.TimeoutMs = std::clamp(FMonitor.Settings().HTTPTimeout, 1, 3600) * 1000;
+  const std::string name = (offline ? "HTTP Down Alert " : "HTTP Up Alert ") + host.DisplayName;
+  return THTTPThread::Create(
+      FMonitor.Tests(), name, request, HTTPKindNotification, host.ID, host.ID,
+      [this](THTTPThread& thread, const THTTPReq& sent, const std::string&, std::int32_t hostID, std::int64_t,
+             std::int32_t, float, bool success, const std::string& resultText, std::int32_t) {
+        NotificationDone(thread, sent, hostID, success, resultText);
+      },
+      options);
+}
+
+void TAlerts::NotificationDone(THTTPThread& thread, const THTTPReq& request, std::int32_t hostID, bool success,
+                               const std::string& resultText) {
+  try {
+    FMonitor.Running().Remove(&thread);
+    const THost* host = FMonitor.Hosts().Items(FMonitor.Hosts().FindByID(hostID));
+    if (!host || !TakeNotification(&thread)) return;
+    FMonitor.LogEvent(host,
+                      success ? "HTTP Notification Sent Using: " + request.URL
+                              : "HTTP Notification Failed, URL: " + request.URL + ", Error: " + resultText,
+                      TLogCategory::Mail);
+  } catch (...) {
+    FMonitor.ReportCurrentException("HTTP notification");
+  }
 }
 
 std::string TAlerts::ExpandHostVariables(const std::string& text, const THost& host) {

@@ -71,9 +71,9 @@ protected:
     c.RelaySender = "relay@example.net";
     Q->SetRelay(
         [this, answers](const std::string&, const std::string& recipients, const std::string& subject, int,
-                        const std::string& body) {
+                        const std::string& body, const TAlertQueue::TRelayDone& done) {
           RelayCalls.push_back(recipients + "|" + subject + "|" + body);
-          return answers.empty() ? std::string() : answers[std::min(RelayCalls.size(), answers.size()) - 1];
+          done(answers.empty() ? std::string() : answers[std::min(RelayCalls.size(), answers.size()) - 1]);
         },
         "relay.corvale.example");
   }
