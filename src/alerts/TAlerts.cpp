@@ -162,8 +162,13 @@ std::string TAlerts::Template(TAlertTemplate which) const {
 
 bool TAlerts::MailRouteConfigured() const {
   // The relay counts only once a relay sender exists: its mail would wait for ever.
+  // A relay server set since the last dispatch is wired before the next one sends.
+  const std::string& server = FMonitor.Settings().RelayServer;
+  std::string host;
+  int port = 0;
+  const bool relay = server == FAppliedRelayServer ? FQueue->HasRelay() : TRelayMail::ParseServer(server, host, port);
   return (!FConfig.PrimaryServer.empty() && IsValidEmailAddress(FConfig.PrimarySender)) ||
-         (FQueue->HasRelay() && FConfig.RelayEnabled && IsValidEmailAddress(FConfig.RelaySender));
+         (relay && FConfig.RelayEnabled && IsValidEmailAddress(FConfig.RelaySender));
 }
 
 bool TAlerts::PrimaryServerConfigured() const {
