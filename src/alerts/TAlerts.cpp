@@ -148,6 +148,13 @@ std::string TAlerts::ExpandHostVariables(const std::string& text, const THost& h
   return ::ExpandHostVariables(text, host, false, FMonitor.VariableContext());
 }
 
+namespace {
+// A configuration without page-change templates (a file of an older version) still
+// tells what changed.
+const char* const DefaultPageChangeSubject = "Page Change: %displayname%";
+const char* const DefaultPageChangeBody = "Host: %url%\r\nDate: %lastsuccess%\r\nChange: %pctchanged%\r\n";
+}  // namespace
+
 std::string TAlerts::Template(TAlertTemplate which) const {
   switch (which) {
     case TAlertTemplate::OfflineSubject: return FConfig.OfflineSubject;
@@ -156,6 +163,10 @@ std::string TAlerts::Template(TAlertTemplate which) const {
     case TAlertTemplate::OnlineBody: return FConfig.OnlineBody;
     case TAlertTemplate::IPChangeSubject: return FConfig.IPChangeSubject;
     case TAlertTemplate::IPChangeBody: return FConfig.IPChangeBody;
+    case TAlertTemplate::PageChangeSubject:
+      return FConfig.PageChangeSubject.empty() ? DefaultPageChangeSubject : FConfig.PageChangeSubject;
+    case TAlertTemplate::PageChangeBody:
+      return FConfig.PageChangeBody.empty() ? DefaultPageChangeBody : FConfig.PageChangeBody;
   }
   return {};
 }
@@ -177,14 +188,22 @@ bool TAlerts::PrimaryServerConfigured() const {
 
 namespace {
 TAlertTemplate SubjectOf(TAlertKind kind) {
-  return kind == TAlertKind::Offline  ? TAlertTemplate::OfflineSubject
-         : kind == TAlertKind::Online ? TAlertTemplate::OnlineSubject
-                                      : TAlertTemplate::IPChangeSubject;
+  switch (kind) {
+    case TAlertKind::Offline: return TAlertTemplate::OfflineSubject;
+    case TAlertKind::Online: return TAlertTemplate::OnlineSubject;
+    case TAlertKind::IPChange: return TAlertTemplate::IPChangeSubject;
+    case TAlertKind::PageChange: return TAlertTemplate::PageChangeSubject;
+  }
+  return TAlertTemplate::OfflineSubject;
 }
 TAlertTemplate BodyOf(TAlertKind kind) {
-  return kind == TAlertKind::Offline  ? TAlertTemplate::OfflineBody
-         : kind == TAlertKind::Online ? TAlertTemplate::OnlineBody
-                                      : TAlertTemplate::IPChangeBody;
+  switch (kind) {
+    case TAlertKind::Offline: return TAlertTemplate::OfflineBody;
+    case TAlertKind::Online: return TAlertTemplate::OnlineBody;
+    case TAlertKind::IPChange: return TAlertTemplate::IPChangeBody;
+    case TAlertKind::PageChange: return TAlertTemplate::PageChangeBody;
+  }
+  return TAlertTemplate::OfflineBody;
 }
 }  // namespace
 

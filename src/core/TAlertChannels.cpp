@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "common/Clock.h"
+#include "common/TextUtils.h"
 #include "core/TEventLogKeeper.h"
 #include "core/THost.h"
 #include "core/TSettings.h"
@@ -27,6 +28,7 @@ void TAlertChannels::HostTransition(const THostTransition& transition, THost& ho
     case TTransitionKind::CameOnline: AlertHostOnline(host, work); break;
     case TTransitionKind::Answering: RemoveFromAlertWindow(host); break;
     case TTransitionKind::ResultCounted: SendHostUpdate(host); break;
+    case TTransitionKind::PageChanged: QueuePageChangeAlert(host); break;
   }
 }
 
@@ -38,6 +40,13 @@ void TAlertChannels::QueueIPChangeAlert(THost& host) {
   if (host.IPChangeRecipients.empty() || !HasTemplate(TAlertKind::IPChange)) return;
   const auto [windowStart, windowEnd] = EmailWindow(host);
   QueueAlert(TAlertKind::IPChange, host.IPChangeRecipients, windowStart, windowEnd, host, 3, -1, false);
+}
+
+void TAlertChannels::QueuePageChangeAlert(THost& host) {
+  const std::string& recipients = host.HTTPTest.ChangeRecipients;
+  if (TrimChars(recipients, "; ", 0, TrimModeBoth).empty() || !HasTemplate(TAlertKind::PageChange)) return;
+  const auto [windowStart, windowEnd] = EmailWindow(host);
+  QueueAlert(TAlertKind::PageChange, recipients, windowStart, windowEnd, host, 3, -1, false);
 }
 
 void TAlertChannels::AlertHostOffline(THost& host, bool traceWanted, TTransitionWork& work) {

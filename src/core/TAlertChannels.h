@@ -21,9 +21,18 @@ class TSettings;
 class TBackgroundTask;
 
 // The alert templates of the e-mail configuration.
-enum class TAlertTemplate { OfflineSubject, OfflineBody, OnlineSubject, OnlineBody, IPChangeSubject, IPChangeBody };
+enum class TAlertTemplate {
+  OfflineSubject,
+  OfflineBody,
+  OnlineSubject,
+  OnlineBody,
+  IPChangeSubject,
+  IPChangeBody,
+  PageChangeSubject,
+  PageChangeBody
+};
 // The e-mail alerts a transition raises.
-enum class TAlertKind { Offline, Online, IPChange };
+enum class TAlertKind { Offline, Online, IPChange, PageChange };
 
 // What the alert rules read besides the host; the monitor hands it over when it takes
 // the channels.
@@ -99,6 +108,7 @@ private:
   void AlertHostOffline(THost& host, bool traceWanted, TTransitionWork& work);
   void AlertHostOnline(THost& host, TTransitionWork& work);
   void QueueIPChangeAlert(THost& host);
+  void QueuePageChangeAlert(THost& host);
   void LaunchCommand(THost& host, const std::string& command);
   void StartNotification(THost& host, bool offline, TTransitionWork& work);
   void LogEvent(THost& host, const std::string& message, TLogCategory category);

@@ -54,14 +54,16 @@ public:
     return it == Templates.end() ? std::string() : it->second;
   }
   static TAlertTemplate SubjectOf(TAlertKind kind) {
-    return kind == TAlertKind::Offline  ? TAlertTemplate::OfflineSubject
-           : kind == TAlertKind::Online ? TAlertTemplate::OnlineSubject
-                                        : TAlertTemplate::IPChangeSubject;
+    return kind == TAlertKind::Offline    ? TAlertTemplate::OfflineSubject
+           : kind == TAlertKind::Online   ? TAlertTemplate::OnlineSubject
+           : kind == TAlertKind::IPChange ? TAlertTemplate::IPChangeSubject
+                                          : TAlertTemplate::PageChangeSubject;
   }
   static TAlertTemplate BodyOf(TAlertKind kind) {
-    return kind == TAlertKind::Offline  ? TAlertTemplate::OfflineBody
-           : kind == TAlertKind::Online ? TAlertTemplate::OnlineBody
-                                        : TAlertTemplate::IPChangeBody;
+    return kind == TAlertKind::Offline    ? TAlertTemplate::OfflineBody
+           : kind == TAlertKind::Online   ? TAlertTemplate::OnlineBody
+           : kind == TAlertKind::IPChange ? TAlertTemplate::IPChangeBody
+                                          : TAlertTemplate::PageChangeBody;
   }
   bool HasTemplate(TAlertKind kind) const override {
     return !Template(SubjectOf(kind)).empty() && (kind != TAlertKind::IPChange || !Template(BodyOf(kind)).empty());
