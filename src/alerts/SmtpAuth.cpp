@@ -3,22 +3,6 @@
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 
-#include <QByteArray>
-
-std::string Base64Encode(std::string_view bytes) {
-  return QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())).toBase64().toStdString();
-}
-
-std::string Base64Decode(std::string_view text) {
-  QByteArray clean;
-  for (char c : text)
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/' ||
-        c == '=')
-      clean.append(c);
-  QByteArray decoded = QByteArray::fromBase64(clean);
-  return std::string(decoded.constData(), static_cast<std::size_t>(decoded.size()));
-}
-
 std::string HmacHex(THmacHash hash, std::string_view key, std::string_view message) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;

@@ -4,9 +4,7 @@
 #include <string>
 #include <string_view>
 
-std::string Base64Encode(std::string_view bytes);
-// Characters outside the Base64 alphabet are skipped.
-std::string Base64Decode(std::string_view text);
+#include "common/Base64.h"
 
 enum class THmacHash { Md5, Sha1 };
 // HMAC of message keyed with key, as lower-case hex digits (32 for MD5, 40 for SHA-1).

@@ -120,11 +120,24 @@ public:
   // registry sources. False for none.
   static bool DetectProxy(bool secure, const std::string& server, std::string& proxyHost, int& proxyPort);
 
+  // How an address splits: a bare document (no "://"), an absolute http or https
+  // address, or one of another scheme (refused).
+  enum class TURLKind { Refused, Document, Absolute };
+  static TURLKind SplitURL(std::string_view text, bool& secure, std::string& server, int& port,
+                           std::string& document);
+
 private:
   struct TExchange;
 
   void Rebuild();
   void Perform();
+  int Pass(TExchange& x);
+  void ConnectTarget(TExchange& x);
+  void Converse(TExchange& x);
+  void TakeHeader(TExchange& x);
+  void TakeBody(TExchange& x);
+  void Output(TExchange& x, const std::string& piece);
+  void NoteError(const TExchange& x, const std::string& message, char separator);
 
   std::string FURL;
   std::string FHTTPServer;
