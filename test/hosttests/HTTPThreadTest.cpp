@@ -338,4 +338,23 @@ TEST(HTTPThread, HttpsCertificatesThatEndSoonFailTheTest) {
   EXPECT_TRUE(rig.Run(request(ending)).Success);
 }
 
+TEST(HTTPThread, TerminateCutsARetrievalInProgressShort) {
+  testsupport::THttpTestServer silent([](testsupport::THttpConnection& c) { c.Hang(); });
+  ASSERT_TRUE(silent.Start());
+  TRig rig;
+  // Far beyond the wait below: only the abort can end the retrieval in time.
+  rig.Options.TimeoutMs = 600000;
+  TResult result;
+  THTTPReq request;
+  request.URL = silent.Url("/");
+  auto thread = rig.Start(result, request);
+  ASSERT_TRUE(PumpUntil([&] { return !silent.Requests().empty(); }, std::chrono::seconds(30)));
+  EXPECT_EQ(rig.Context.TCPSlots.InFlight(), 1);
+  thread->Terminate();
+  ASSERT_TRUE(PumpUntil([&] { return result.Called; }, std::chrono::seconds(30))) << "the retrieval went on";
+  EXPECT_FALSE(result.Success);
+  EXPECT_EQ(rig.Context.TCPSlots.InFlight(), 0);
+  EXPECT_EQ(rig.Copy(), "<none>") << "a retrieval cut short wrote a copy";
+}
+
 }  // namespace
