@@ -15,7 +15,9 @@
 #include "hosttests/THTTPThread.h"
 #include "hosttests/TTestContext.h"
 #include "hosttests/WorkerTestSupport.h"
+#include "support/THttpTestServer.h"
 #include "support/TStaticHttpServer.h"
+#include "support/TTestCertificates.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -159,7 +161,7 @@ struct TRig {
 
   std::shared_ptr<THTTPThread> Start(TResult& result, const THTTPReq& request, std::int32_t kind = HTTPKindTest,
                                      std::int32_t hostID = 0x1234) {
-    THTTPOptions options;
+    THTTPOptions options = Options;
     options.PagesFolder = Dir.File("HTTPPages");
     return THTTPThread::Create(
         Context, "HTTP test", request, kind, hostID + 1000, hostID,
@@ -181,6 +183,7 @@ struct TRig {
     return FileExists(name) ? testsupport::ReadFileBytes(name) : std::string("<none>");
   }
 
+  THTTPOptions Options;
   testsupport::TTempDir Dir;
   std::unique_ptr<QObject> Main;
   TTestContext Context;
@@ -285,6 +288,79 @@ TEST(HTTPThread, TerminateWhileWaitingForASlot) {
   EXPECT_EQ(rig.Context.TCPSlots.InFlight(), 1);
   EXPECT_EQ(rig.Copy(), "<none>") << "a retrieval that never ran wrote a copy";
   rig.Context.TCPSlots.Release();
+}
+
+TEST(HTTPThread, HttpsCertificatesThatEndSoonFailTheTest) {
+  if (!testsupport::TTestCertificates::Available()) GTEST_SKIP() << "the openssl command is not installed";
+  testsupport::TTestCertificates certs;
+  ASSERT_TRUE(certs.Ok()) << certs.Error();
+  testsupport::TTempDir empty;
+  testsupport::TScopedEnv trust("SSL_CERT_FILE", certs.CAFile());
+  testsupport::TScopedEnv noDir("SSL_CERT_DIR", empty.Path());
+  const auto soon = certs.Server("localhost", 3);
+  const auto later = certs.Server("localhost", 30);
+  const auto self = certs.Server("localhost", 30, true);
+  ASSERT_TRUE(soon.Ok() && later.Ok() && self.Ok()) << certs.Error();
+  const auto page = [](testsupport::THttpConnection& c) {
+    c.Send(testsupport::THttpTestServer::Response(200, "<html>secure</html>"));
+  };
+  testsupport::THttpTestServer ending(page), lasting(page), selfSigned(page);
+  ASSERT_TRUE(ending.StartTls(soon.CertFile, soon.KeyFile));
+  ASSERT_TRUE(lasting.StartTls(later.CertFile, later.KeyFile));
+  ASSERT_TRUE(selfSigned.StartTls(self.CertFile, self.KeyFile));
+  const auto request = [](const testsupport::THttpTestServer& s) {
+    THTTPReq r;
+    r.URL = "https://localhost:" + std::to_string(s.Port()) + "/";
+    r.ChangeRecipients = "web@example.net";
+    return r;
+  };
+
+  TRig rig;
+  rig.Options.CertExpiryDays = 14;
+  const std::time_t before = std::time(nullptr);
+  TResult r = rig.Run(request(ending));
+  const std::time_t after = std::time(nullptr);
+  EXPECT_FALSE(r.Success);
+  // Issued for three days a moment ago: three days, or two and nearly all of the third.
+  EXPECT_TRUE(r.Text == THTTPThread::CertificateExpiryText(soon.NotAfter, before, 14) ||
+              r.Text == THTTPThread::CertificateExpiryText(soon.NotAfter, after, 14))
+      << r.Text;
+  EXPECT_TRUE(r.Text.rfind("Certificate expires in 2 days (", 0) == 0 ||
+              r.Text.rfind("Certificate expires in 3 days (", 0) == 0)
+      << r.Text;
+  EXPECT_EQ(r.Change, 0);
+
+  r = rig.Run(request(lasting));
+  EXPECT_TRUE(r.Success) << r.Text;
+  EXPECT_EQ(r.Text, "");
+
+  r = rig.Run(request(selfSigned));
+  EXPECT_FALSE(r.Success);
+  EXPECT_EQ(r.Text.rfind("Certificate verify failed: ", 0), 0u) << r.Text;
+
+  // Notifications and a check turned off never fail for the date.
+  EXPECT_TRUE(rig.Run(request(ending), HTTPKindNotification).Success);
+  rig.Options.CertExpiryDays = 0;
+  EXPECT_TRUE(rig.Run(request(ending)).Success);
+}
+
+TEST(HTTPThread, TerminateCutsARetrievalInProgressShort) {
+  testsupport::THttpTestServer silent([](testsupport::THttpConnection& c) { c.Hang(); });
+  ASSERT_TRUE(silent.Start());
+  TRig rig;
+  // Far beyond the wait below: only the abort can end the retrieval in time.
+  rig.Options.TimeoutMs = 600000;
+  TResult result;
+  THTTPReq request;
+  request.URL = silent.Url("/");
+  auto thread = rig.Start(result, request);
+  ASSERT_TRUE(PumpUntil([&] { return !silent.Requests().empty(); }, std::chrono::seconds(30)));
+  EXPECT_EQ(rig.Context.TCPSlots.InFlight(), 1);
+  thread->Terminate();
+  ASSERT_TRUE(PumpUntil([&] { return result.Called; }, std::chrono::seconds(30))) << "the retrieval went on";
+  EXPECT_FALSE(result.Success);
+  EXPECT_EQ(rig.Context.TCPSlots.InFlight(), 0);
+  EXPECT_EQ(rig.Copy(), "<none>") << "a retrieval cut short wrote a copy";
 }
 
 }  // namespace
