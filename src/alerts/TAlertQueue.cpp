@@ -54,8 +54,17 @@ std::vector<std::string> RecipientList(const std::string& recipients) {
   return list;
 }
 
-std::string SmtpErrorText(int error) {
+std::string SmtpErrorText(const TSmtpCli& client, int error) {
+  if (!client.TlsError().empty()) return client.TlsError();
   return error <= 9999 ? "SMTP " + std::to_string(error) : ErrorText(error);
+}
+
+TSmtpCli::TTlsMode ClientTlsMode(TSettings::TSmtpTls mode) {
+  switch (mode) {
+    case TSettings::TSmtpTls::Required: return TSmtpCli::TTlsMode::Required;
+    case TSettings::TSmtpTls::Off: return TSmtpCli::TTlsMode::Off;
+    default: return TSmtpCli::TTlsMode::Auto;
+  }
 }
 
 }  // namespace
@@ -272,12 +281,16 @@ void TAlertQueue::SendSmtp(TEmailInfo& entry, TRoute route) {
   client.Username = user;
   client.Password = primary ? FConfig.PrimaryPassword : FConfig.SecondaryPassword;
   client.AuthType = user.empty() ? smtpAuthNone : smtpAuthAutoSelect;
+  client.TlsMode = ClientTlsMode(FMonitor.Settings().SmtpTls);
   client.HdrTo = entry.Recipients;
   client.HdrSubject = entry.Subject;
   client.HdrPriority = static_cast<TSmtpPriority>(entry.Priority);
   client.MailMessage = SplitTextLines(entry.Body);
   client.OnRequestDone = [this](TSmtpCli& c, TSmtpRequest request, int error) { SmtpDone(c, request, error); };
   client.OnProcessHeader = [this](TSmtpCli& c, std::vector<std::string>& lines) { SmtpHeader(c, lines); };
+  client.OnTlsEstablished = [this](TSmtpCli& c, const std::string& description) {
+    if (TEmailInfo* e = EntryOf(c)) Log(*e, "Mail connection to " + c.Host + " encrypted: " + description);
+  };
 
   Log(entry, "Sending Alert to " + entry.Recipients + " Using: " + client.Host + ", Subject: " + entry.Subject);
   if (client.RcptName.empty()) {
@@ -325,16 +338,20 @@ void TAlertQueue::SmtpDone(TSmtpCli& client, TSmtpRequest request, int error) {
   // An event of an attempt already given up (or of a released client) changes nothing.
   if (!entry || !entry->Sending) return;
   if (error != 0) {
-    SmtpFailed(*entry, client, SmtpErrorText(error));
+    SmtpFailed(*entry, client, SmtpErrorText(client, error));
     return;
   }
   try {
     switch (request) {
       case smtpConnect:
-        if (client.Username.empty()) client.Helo();
+        // Without credentials HELO does, unless TLS is required: only EHLO can agree on it.
+        if (client.Username.empty() && client.TlsMode != TSmtpCli::TTlsMode::Required) client.Helo();
         else client.Ehlo();
         return;
-      case smtpEhlo: client.Auth(); return;
+      case smtpEhlo:
+        if (client.Username.empty()) client.MailFrom();
+        else client.Auth();
+        return;
       case smtpHelo:
       case smtpAuth: client.MailFrom(); return;
       case smtpMailFrom: client.RcptTo(); return;

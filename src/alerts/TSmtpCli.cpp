@@ -14,6 +14,7 @@
 #include "common/DateTime.h"
 #include "common/SystemInfo.h"
 #include "platform/SysErrors.h"
+#include "platform/TTlsSession.h"
 
 namespace {
 
@@ -93,6 +94,7 @@ void TSmtpCli::StartRequest(TSmtpRequest request) {
   FRequest = request;
   FBusy = true;
   FErrorCode = 0;
+  FTlsError.clear();
   FAuthStep = TAuthStep::None;
   FDataStep = TDataStep::None;
 }
@@ -103,6 +105,11 @@ void TSmtpCli::SendLines(const std::vector<std::string>& lines) {
     if (OnDisplay) OnDisplay(*this, "> " + line);
     bytes += line;
     bytes += "\r\n";
+  }
+  if (FTls) {
+    // Once a session exists nothing goes out in the clear, not even during its handshake.
+    if (FTls->Established() && FTls->WritePlain(bytes)) FlushTls();
+    return;
   }
   FSocket->write(bytes.data(), static_cast<qint64>(bytes.size()));
 }
@@ -146,6 +153,7 @@ void TSmtpCli::DeferDone(int error, const std::string& response) {
 void TSmtpCli::CloseSocket() {
   FConnected = false;
   FSocket.reset();
+  FTls.reset();
   FRecv.clear();
   FReplyLines = FReplyBytes = 0;
 }
@@ -157,8 +165,10 @@ void TSmtpCli::Connect() {
   CheckReady(false);
   StartRequest(smtpConnect);
   FEsmtpAccepted = false;
+  FStartTlsOffered = false;
   FAuthTypes.clear();
   FRecv.clear();
+  FTls.reset();
   FExpected = {220};
   int port = PortNumber(TrimSmtp(Port));
   if (port <= 0 || port > 65535) {
@@ -215,6 +225,7 @@ void TSmtpCli::ConnectTo(const std::string& address) {
   QObject::connect(socket, &QTcpSocket::connected, FContext.get(), [this] {
     FConnected = true;
     FState = smtpWaitingBanner;
+    if (TlsMode != TTlsMode::Off && (ImplicitTls || FPortNumber == ImplicitTlsPort)) StartTls();
   });
   QObject::connect(socket, &QTcpSocket::readyRead, FContext.get(), [this] { OnReadyRead(); });
   QObject::connect(socket, &QTcpSocket::disconnected, FContext.get(), [this] { OnDisconnected(); });
@@ -269,7 +280,19 @@ void TSmtpCli::OnReadyRead() {
   if (!socket || !socket->isOpen()) return;
   // The socket's read buffer is bounded, so one event brings at most that much.
   QByteArray bytes = socket->readAll();
-  FRecv.append(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+  if (FTls) {
+    FTls->FeedNetwork(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+    if (!FTls->Established()) {
+      ContinueHandshake();
+      if (FSocket.get() != socket || !FTls || !FTls->Established()) return;
+    }
+    std::string plain = FTls->ReadPlain();
+    if (FTls->Failed()) return FailTls(FTls->ErrorText());
+    FlushTls();
+    FRecv += plain;
+  } else {
+    FRecv.append(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+  }
   std::size_t start = 0;
   for (;;) {
     std::size_t end = FRecv.find('\n', start);
@@ -282,9 +305,21 @@ void TSmtpCli::OnReadyRead() {
       return FailOverlong("500 Reply longer than " + std::to_string(MaxReplyLines) + " lines or " +
                           std::to_string(MaxReplyBytes) + " bytes.");
     if (!line.empty() && line.back() == '\r') line.pop_back();
+    const bool clear = !FTls;
     HandleLine(line);
     // The line ended the connection, or a handler did (and may have opened another).
     if (FSocket.get() != socket) return;
+    if (clear && FTls) {
+      // The reply to STARTTLS began the handshake: what the server sent after it is no
+      // reply, and goes to the session, which refuses it unless it is TLS.
+      std::string rest = FRecv.substr(start);
+      FRecv.clear();
+      if (!rest.empty()) {
+        FTls->FeedNetwork(rest);
+        ContinueHandshake();
+      }
+      return;
+    }
   }
   FRecv.erase(0, start);
 }
@@ -303,7 +338,7 @@ void TSmtpCli::HandleLine(const std::string& line) {
   bool continued = digits > 0 && static_cast<std::size_t>(digits) < line.size() && line[digits] == '-';
   if (!continued) FReplyLines = FReplyBytes = 0;
   if (!FBusy) return;
-  if (FRequest == smtpEhlo) NoteEhloLine(line);
+  if (FRequest == smtpEhlo && (FEhloStep == TEhloStep::First || FEhloStep == TEhloStep::Again)) NoteEhloLine(line);
   if (continued) return;
   int code = ErrorNoCode;
   if (digits > 0) code = digits > 4 ? 9999 : std::stoi(line.substr(0, digits));
@@ -315,6 +350,10 @@ void TSmtpCli::NoteEhloLine(const std::string& line) {
   int digits = LeadingDigits(line);
   if (digits == 0 || line.size() < static_cast<std::size_t>(digits) + 6) return;
   std::string rest = Upper(line.substr(digits + 1));
+  if (TrimSmtp(rest) == "STARTTLS") {
+    FStartTlsOffered = true;
+    return;
+  }
   if (rest.compare(0, 5, "AUTH ") != 0 && rest.compare(0, 5, "AUTH=") != 0) return;
   std::replace(rest.begin(), rest.end(), '=', ' ');
   std::size_t pos = 4;
@@ -369,8 +408,8 @@ void TSmtpCli::HandleReply(int code) {
       }
       break;
     case smtpEhlo:
-      if (ok) FEsmtpAccepted = true;
-      break;
+      EhloReply(code, ok);
+      return;
     default:
       break;
   }
@@ -390,6 +429,7 @@ std::string TSmtpCli::HelloName() const {
 void TSmtpCli::Helo() {
   CheckReady(true);
   StartRequest(smtpHelo);
+  if (RefuseWithoutTls(false)) return;
   SendCommand("HELO " + HelloName(), {250});
 }
 
@@ -398,12 +438,15 @@ void TSmtpCli::Ehlo() {
   StartRequest(smtpEhlo);
   FAuthTypes.clear();
   FEsmtpAccepted = false;
+  FStartTlsOffered = false;
+  FEhloStep = TEhloStep::First;
   SendCommand("EHLO " + HelloName(), {250});
 }
 
 void TSmtpCli::MailFrom() {
   CheckReady(true);
   StartRequest(smtpMailFrom);
+  if (RefuseWithoutTls(false)) return;
   SendCommand("MAIL FROM:<" + SmtpAddress(FromName) + ">", {250});
 }
 
@@ -479,6 +522,7 @@ void TSmtpCli::Auth() {
     DeferDone(500, "500 No Authentication Type Selected.");
     return;
   }
+  if (RefuseWithoutTls(true)) return;
   if (FAuthAuto) {
     auto offered = [this](const char* name) {
       return std::find(FAuthTypes.begin(), FAuthTypes.end(), name) != FAuthTypes.end();
@@ -555,4 +599,79 @@ void TSmtpCli::AuthReply(int code, bool ok) {
 void TSmtpCli::AuthFail(int code) {
   if (FAuthAuto) FLastResponse = "500 Authentication Type could not be determined.";
   TriggerDone(code);
+}
+
+// ---- TLS
+
+bool TSmtpCli::TlsActive() const { return FTls && FTls->Established(); }
+
+std::string TSmtpCli::TlsDescription() const { return FTls ? FTls->Description() : std::string(); }
+
+void TSmtpCli::EhloReply(int code, bool ok) {
+  if (FEhloStep == TEhloStep::StartTlsSent) {
+    if (!ok) return TriggerDone(code);
+    FEhloStep = TEhloStep::Handshake;
+    StartTls();
+    return;
+  }
+  if (!ok) return TriggerDone(code);
+  FEsmtpAccepted = true;
+  if (!FTls && TlsMode != TTlsMode::Off && FStartTlsOffered) {
+    FEhloStep = TEhloStep::StartTlsSent;
+    SendCommand("STARTTLS", {220});
+    return;
+  }
+  if (!FTls && TlsMode == TTlsMode::Required) {
+    FTlsError = "TLS required, but the server does not offer STARTTLS";
+    return FailOwn(500, "500 " + FTlsError);
+  }
+  TriggerDone(0);
+}
+
+// A step about to go out in the clear where the mode forbids it ends at once.
+bool TSmtpCli::RefuseWithoutTls(bool auth) {
+  if (TlsActive()) return false;
+  if (TlsMode == TTlsMode::Required) {
+    FTlsError = "TLS required, but the connection is not encrypted";
+  } else if (auth && TlsMode == TTlsMode::Auto && FStartTlsOffered) {
+    FTlsError = "The server offers STARTTLS: no authentication without it";
+  } else {
+    return false;
+  }
+  DeferDone(500, "500 " + FTlsError);
+  return true;
+}
+
+void TSmtpCli::StartTls() {
+  FTls = std::make_unique<TTlsSession>(TrimSmtp(Host));
+  ContinueHandshake();
+}
+
+void TSmtpCli::ContinueHandshake() {
+  TTlsSession::TStep step = FTls->Handshake();
+  FlushTls();
+  if (step == TTlsSession::TStep::Failed) return FailTls(FTls->ErrorText());
+  if (step != TTlsSession::TStep::Done) return;
+  if (OnTlsEstablished) OnTlsEstablished(*this, FTls->Description());
+  if (!FTls || !FBusy || FRequest != smtpEhlo || FEhloStep != TEhloStep::Handshake) return;
+  // The server's capabilities may differ once encrypted; only the new ones count.
+  FAuthTypes.clear();
+  FEsmtpAccepted = false;
+  FStartTlsOffered = false;
+  FEhloStep = TEhloStep::Again;
+  SendCommand("EHLO " + HelloName(), {250});
+}
+
+void TSmtpCli::FlushTls() {
+  if (!FTls || !FSocket) return;
+  std::string out = FTls->TakeNetworkOutput();
+  if (!out.empty()) FSocket->write(out.data(), static_cast<qint64>(out.size()));
+}
+
+void TSmtpCli::FailTls(std::string text) {
+  bool busy = FBusy;
+  CloseSocket();
+  if (!busy) return;
+  FTlsError = text;
+  FailOwn(500, "500 " + text);
 }

@@ -4,6 +4,11 @@
 // the steps (connect, EHLO, AUTH, MAIL FROM, RCPT TO, DATA, QUIT) in that handler.
 // Never destroy the client from inside one of its own events: mark it and release it
 // afterwards.
+//
+// TLS: port 465 (or ImplicitTls) begins with the handshake, before the greeting. On other
+// ports EHLO, when the server offers STARTTLS and the mode allows, goes on with STARTTLS,
+// the handshake and EHLO again before it completes; what the first EHLO reply offered is
+// forgotten. The certificate is verified against Host.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -14,6 +19,7 @@
 class QObject;
 class QTcpSocket;
 class QHostInfo;
+class TTlsSession;
 
 // Request kinds in their published order (0 .. 11).
 enum TSmtpRequest {
@@ -81,6 +87,12 @@ public:
   static constexpr std::size_t MaxReplyBytes = 64 * 1024;
   // Mechanisms kept from one EHLO reply; words past that are not looked at.
   static constexpr std::size_t MaxAuthTypes = 16;
+  static constexpr std::uint16_t ImplicitTlsPort = 465;
+
+  // Auto: STARTTLS whenever the server offers it, and then never without it. Required:
+  // HELO, AUTH and an EHLO that ends without TLS fail (error 500) before anything else
+  // is sent. Off: no TLS at all, not even on port 465.
+  enum class TTlsMode { Auto, Required, Off };
 
   TSmtpCli();
   virtual ~TSmtpCli();
@@ -103,6 +115,8 @@ public:
   TSmtpPriority HdrPriority = smtpPriorityNone;
   std::vector<std::string> MailMessage;  // body lines
   std::string CharSet = "iso-8859-1";
+  TTlsMode TlsMode = TTlsMode::Auto;
+  bool ImplicitTls = false;  // the handshake first on any port, as on 465
 
   // error: 0 success, 1..9999 the reply code (20600 for a reply without one, 500 for
   // the client's own refusals), 10000 and above a socket error number.
@@ -111,6 +125,8 @@ public:
   std::function<void(TSmtpCli& sender, std::vector<std::string>& lines)> OnProcessHeader;
   // Every line sent ("> " + line) and received ("< " + line); diagnostics only.
   std::function<void(TSmtpCli& sender, const std::string& line)> OnDisplay;
+  // The handshake is complete; description names the protocol and cipher.
+  std::function<void(TSmtpCli& sender, const std::string& description)> OnTlsEstablished;
 
   // Steps. Each throws ESmtpError when it cannot start, else returns at once.
   void Connect();
@@ -136,10 +152,19 @@ public:
   const std::vector<std::string>& AuthTypesSupported() const { return FAuthTypes; }
   bool EsmtpAccepted() const { return FEsmtpAccepted; }
   const std::string& MessageId() const { return FMessageId; }
+  // The last EHLO reply offered STARTTLS.
+  bool StartTlsOffered() const { return FStartTlsOffered; }
+  // The connection is encrypted; the protocol and cipher agreed, empty without TLS.
+  bool TlsActive() const;
+  std::string TlsDescription() const;
+  // Why the last request failed for want of TLS ("Certificate verify failed: ...",
+  // "TLS error: ...", or the mode's refusal); empty when it did not.
+  const std::string& TlsError() const { return FTlsError; }
 
 private:
   enum class TAuthStep { None, PlainSent, LoginSent, LoginUserSent, LoginPassSent, CramSent, CramAnswerSent };
   enum class TDataStep { None, DataSent, BodySent };
+  enum class TEhloStep { First, StartTlsSent, Handshake, Again };
 
   void CheckReady(bool needConnected) const;
   void StartRequest(TSmtpRequest request);
@@ -163,6 +188,12 @@ private:
   void DeferDone(int error, const std::string& response);
   void CloseSocket();
   void NoteEhloLine(const std::string& line);
+  void EhloReply(int code, bool ok);
+  void StartTls();
+  void ContinueHandshake();
+  void FlushTls();
+  void FailTls(std::string text);  // a copy: the session that holds it goes first
+  bool RefuseWithoutTls(bool auth);
   std::string HelloName() const;
   std::vector<std::string> BuildHeader() const;
 
@@ -194,4 +225,8 @@ private:
   bool FAuthAuto = false;
   TDataStep FDataStep = TDataStep::None;
   std::uint16_t FPortNumber = 25;
+  std::unique_ptr<TTlsSession> FTls;
+  std::string FTlsError;
+  bool FStartTlsOffered = false;
+  TEhloStep FEhloStep = TEhloStep::First;
 };

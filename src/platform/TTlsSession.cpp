@@ -5,8 +5,12 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
+#include <mutex>
 
 namespace {
 
@@ -25,6 +29,41 @@ std::string TakeQueuedError() {
   char text[256];
   ERR_error_string_n(code, text, sizeof text);
   return text;
+}
+
+std::string FileStamp(const char* path) {
+  struct stat st {};
+  if (!path || stat(path, &st) != 0) return "-";
+  return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" + std::to_string(st.st_size) + ":" +
+         std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+}
+
+// Loading the default trust store reads the whole bundle, tens of milliseconds, so one
+// verifying context is shared (OpenSSL lets many threads use a finished context). It is
+// made again whenever SSL_CERT_FILE, SSL_CERT_DIR or the bundle file has changed, so the
+// variables work as with every OpenSSL program. The caller gets a reference of its own:
+// a replaced context lives on as long as its sessions.
+SSL_CTX* VerifyingContext() {
+  static std::mutex lock;
+  static std::string cachedKey;
+  static SSL_CTX* cached = nullptr;
+  const char* fileVar = std::getenv(X509_get_default_cert_file_env());
+  const char* dirVar = std::getenv(X509_get_default_cert_dir_env());
+  const char* file = fileVar ? fileVar : X509_get_default_cert_file();
+  std::string key = std::string(file) + "|" + FileStamp(file) + "|" + (dirVar ? dirVar : X509_get_default_cert_dir());
+  std::lock_guard guard(lock);
+  if (cached && key == cachedKey) return SSL_CTX_up_ref(cached) == 1 ? cached : nullptr;
+  SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+  if (!context) return nullptr;
+  if (SSL_CTX_set_default_verify_paths(context) != 1 || SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION) != 1) {
+    SSL_CTX_free(context);
+    return nullptr;
+  }
+  SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
+  if (cached) SSL_CTX_free(cached);
+  cached = context;
+  cachedKey = key;
+  return SSL_CTX_up_ref(cached) == 1 ? cached : nullptr;
 }
 
 }  // namespace
@@ -69,15 +108,17 @@ struct TTlsSession::TImpl {
 
   void Start(std::string serverName, bool verify) {
     Verify = verify;
-    // A context per session: it reads SSL_CERT_FILE / SSL_CERT_DIR as they are now, and
-    // sessions share nothing that would need locking.
-    Context = SSL_CTX_new(TLS_client_method());
-    if (!Context)
-      return Fail("cannot create a context");
-    SSL_CTX_set_min_proto_version(Context, TLS1_2_VERSION);
-    if (verify && SSL_CTX_set_default_verify_paths(Context) != 1)
-      return Fail("cannot load the trust store");
-    SSL_CTX_set_verify(Context, verify ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, nullptr);
+    if (verify) {
+      Context = VerifyingContext();
+      if (!Context)
+        return Fail("cannot load the trust store");
+    } else {
+      Context = SSL_CTX_new(TLS_client_method());
+      if (!Context)
+        return Fail("cannot create a context");
+      SSL_CTX_set_min_proto_version(Context, TLS1_2_VERSION);
+      SSL_CTX_set_verify(Context, SSL_VERIFY_NONE, nullptr);
+    }
 
     Ssl = SSL_new(Context);
     NetIn = BIO_new(BIO_s_mem());

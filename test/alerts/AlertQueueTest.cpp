@@ -19,7 +19,10 @@
 #include "core/MonitorFixture.h"
 #include "core/RecordingAlerts.h"
 #include "core/THostList.h"
+#include "support/TAiosmtpdServer.h"
 #include "support/TSmtpTestServer.h"
+#include "support/TTestCertificates.h"
+#include "support/TestSupport.h"
 
 using testsupport::TSmtpStep;
 using testsupport::TSmtpTestServer;
@@ -536,4 +539,77 @@ TEST_F(AlertQueue, EmailSettingsOthersCanReadAreWarnedAbout) {
     EXPECT_EQ(CountLines(warning) - before, (mode & 044) != 0 ? 1 : 0) << std::oct << mode;
   }
   EXPECT_TRUE(HasLine(*M, warning, 'W'));
+}
+
+// Alert mail over TLS with a real server, in the mode the settings give: STARTTLS with
+// the authentication after the handshake, a server that requires it met without it, a
+// certificate that fails verification, a server without TLS, and port 465.
+TEST_F(AlertQueue, MailOverTlsFollowsTheSettingsMode) {
+  using testsupport::TAiosmtpdServer;
+  using TMode = TSettings::TSmtpTls;
+  if (!TAiosmtpdServer::Available()) GTEST_SKIP() << "python3-aiosmtpd is not installed";
+  if (!testsupport::TTestCertificates::Available()) GTEST_SKIP() << "/usr/bin/openssl is missing (package openssl)";
+  testsupport::TTestCertificates certs;
+  ASSERT_TRUE(certs.Ok()) << certs.Error();
+  testsupport::TScopedEnv trust("SSL_CERT_FILE", certs.CAFile());
+  const testsupport::TTestCert good = certs.Server("localhost");
+  const testsupport::TTestCert selfSigned = certs.Server("localhost", 30, true);
+  ASSERT_TRUE(good.Ok() && selfSigned.Ok()) << certs.Error();
+  TAiosmtpdServer starttls, untrusted, plain;
+  starttls.UseTls(TAiosmtpdServer::TTls::StartTls, good.CertFile, good.KeyFile);
+  untrusted.UseTls(TAiosmtpdServer::TTls::StartTls, selfSigned.CertFile, selfSigned.KeyFile);
+  for (TAiosmtpdServer* server : {&starttls, &untrusted, &plain}) ASSERT_TRUE(server->Start()) << server->Error();
+  A->EmailConfig().PrimaryUser = "alerts";
+  A->EmailConfig().PrimaryPassword = "s3cret pass";
+
+  // One attempt; true when the message went.
+  auto attempt = [&](TAiosmtpdServer& server, TMode mode) {
+    Q->FreePendingAlerts();
+    M->Settings().SmtpTls = mode;
+    UseServer(true, "localhost:" + std::to_string(server.Port()));
+    Queue();
+    const TEmailInfo* entry = Q->Entries()[0].get();
+    Tick(31000);
+    EXPECT_TRUE(AttemptEnds(entry));
+    return Q->Entries().empty();
+  };
+  const std::string failed = "Error sending mail: a@example.net Using: localhost, Error: ";
+
+  EXPECT_TRUE(attempt(starttls, TMode::Auto));
+  ASSERT_EQ(starttls.Deliveries().size(), 1u);
+  EXPECT_TRUE(starttls.Deliveries()[0].Tls);
+  EXPECT_EQ(starttls.AuthLog(), std::vector<std::string>{"LOGIN alerts ok tls"});
+  EXPECT_EQ(CountLines("Mail connection to localhost encrypted: TLSv1."), 1);
+
+  EXPECT_FALSE(attempt(starttls, TMode::Off));
+  EXPECT_EQ(CountLines(failed + "SMTP 530"), 1) << "the server refuses everything in the clear";
+
+  EXPECT_FALSE(attempt(plain, TMode::Required));
+  EXPECT_EQ(CountLines(failed + "TLS required, but the server does not offer STARTTLS"), 1);
+  EXPECT_FALSE(attempt(untrusted, TMode::Auto));
+  EXPECT_EQ(CountLines(failed + "Certificate verify failed: self-signed certificate"), 1);
+  EXPECT_TRUE(plain.AuthLog().empty() && untrusted.AuthLog().empty()) << "credentials went out in the clear";
+  EXPECT_TRUE(plain.Deliveries().empty() && untrusted.Deliveries().empty());
+
+  EXPECT_TRUE(attempt(plain, TMode::Auto)) << "without STARTTLS on offer, auto sends in the clear";
+  EXPECT_EQ(plain.AuthLog(), std::vector<std::string>{"LOGIN alerts ok"});
+  EXPECT_EQ(CountLines("Mail connection to localhost encrypted: "), 1);
+
+  // Without credentials a required TLS still takes EHLO, the only greeting that can
+  // agree on it.
+  A->EmailConfig().PrimaryUser.clear();
+  EXPECT_TRUE(attempt(starttls, TMode::Required));
+  ASSERT_EQ(starttls.Deliveries().size(), 2u);
+  EXPECT_TRUE(starttls.Deliveries()[1].Tls);
+  EXPECT_EQ(starttls.Deliveries()[1].AuthLogin, "");
+
+  // Port 465 speaks TLS from the first byte.
+  TAiosmtpdServer implicit;
+  implicit.UseTls(TAiosmtpdServer::TTls::Implicit, good.CertFile, good.KeyFile);
+  if (!implicit.Start(TSmtpCli::ImplicitTlsPort)) GTEST_SKIP() << "port 465 is not to be had: " << implicit.Error();
+  EXPECT_TRUE(attempt(implicit, TMode::Auto));
+  ASSERT_EQ(implicit.Deliveries().size(), 1u);
+  EXPECT_TRUE(implicit.Deliveries()[0].Tls);
+  EXPECT_EQ(CountLines("Mail connection to localhost encrypted: TLSv1."), 3);
+  Q->FreePendingAlerts();
 }

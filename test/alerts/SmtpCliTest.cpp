@@ -13,6 +13,7 @@
 #include "common/DateTime.h"
 #include "support/TAiosmtpdServer.h"
 #include "support/TSmtpTestServer.h"
+#include "support/TTestCertificates.h"
 #include "support/TestNetns.h"
 #include "support/TestSupport.h"
 
@@ -498,5 +499,126 @@ TEST(SmtpCli, RealServerDelivery) {
       EXPECT_GE(at, last) << header;
       last = at;
     }
+  }
+}
+
+namespace {
+
+TSmtpStep StartTlsStep(std::string reply = "220 go ahead") {
+  TSmtpStep step{"STARTTLS", std::move(reply)};
+  step.StartTls = true;
+  return step;
+}
+
+}  // namespace
+
+// The TLS dialogue in each mode against a scripted server, which records "<tls>" where
+// its handshake completed: nothing but EHLO and STARTTLS may come before it when TLS is
+// to be had, and no AUTH ever goes out in the clear to a server that offers STARTTLS.
+TEST(SmtpCli, TlsDialogueInEveryMode) {
+  using testsupport::TTestCert;
+  using testsupport::TTestCertificates;
+  if (!TTestCertificates::Available()) GTEST_SKIP() << "/usr/bin/openssl is missing (package openssl)";
+  TTestCertificates certs;
+  ASSERT_TRUE(certs.Ok()) << certs.Error();
+  testsupport::TScopedEnv trust("SSL_CERT_FILE", certs.CAFile());
+  const TTestCert good = certs.Server("127.0.0.1");
+  const TTestCert selfSigned = certs.Server("127.0.0.1", 30, true);
+  ASSERT_TRUE(good.Ok() && selfSigned.Ok()) << certs.Error();
+
+  using TMode = TSmtpCli::TTlsMode;
+  using TStep = void (TSmtpCli::*)();
+  // In the clear the server offers CRAM-MD5, encrypted only PLAIN: the mechanism chosen
+  // tells which capabilities were kept.
+  const std::string offer = "250-mail.test\r\n250-STARTTLS\r\n250 AUTH CRAM-MD5";
+  const std::string encrypted = "250-mail.test\r\n250 AUTH PLAIN";
+  const std::string plainAuth = "AUTH PLAIN " + PlainAuthAnswer("alerts", "pw");
+  const std::string ehlo = "EHLO monitor_host", mail = "MAIL FROM:<monitor@example.net>";
+  struct TCase {
+    const char* What;
+    TMode Mode;
+    const TTestCert* Cert;  // the server's; null: no TLS at all
+    bool Implicit;
+    std::vector<TSmtpStep> Script;
+    std::vector<std::pair<TStep, int>> Steps;  // after Connect, each with its expected error
+    std::string TlsError;                      // of the last step
+    std::vector<std::string> Received;
+    bool Encrypted;
+  };
+  const std::vector<TCase> cases = {
+      {"auto, offered: STARTTLS, EHLO again, AUTH encrypted", TMode::Auto, &good, false,
+       {{"EHLO", offer}, StartTlsStep(), {"EHLO", encrypted}, {"AUTH PLAIN", "235 ok"}, {"MAIL FROM", "250 ok"}},
+       {{&TSmtpCli::Ehlo, 0}, {&TSmtpCli::Auth, 0}, {&TSmtpCli::MailFrom, 0}},
+       "",
+       {ehlo, "STARTTLS", "<tls>", ehlo, plainAuth, mail},
+       true},
+      {"required, not offered: fails before AUTH", TMode::Required, nullptr, false,
+       {{"EHLO", "250-mail.test\r\n250 AUTH PLAIN LOGIN"}},
+       {{&TSmtpCli::Ehlo, 500}, {&TSmtpCli::Auth, 500}, {&TSmtpCli::MailFrom, 500}},
+       "TLS required, but the connection is not encrypted",
+       {ehlo},
+       false},
+      {"required: no HELO in the clear", TMode::Required, nullptr, false, {}, {{&TSmtpCli::Helo, 500}},
+       "TLS required, but the connection is not encrypted", {}, false},
+      {"auto, STARTTLS refused with 454: no AUTH in the clear", TMode::Auto, &good, false,
+       {{"EHLO", offer}, {"STARTTLS", "454 TLS not available"}},
+       {{&TSmtpCli::Ehlo, 454}, {&TSmtpCli::Auth, 500}},
+       "The server offers STARTTLS: no authentication without it",
+       {ehlo, "STARTTLS"},
+       false},
+      {"auto, self-signed certificate", TMode::Auto, &selfSigned, false, {{"EHLO", offer}, StartTlsStep()},
+       {{&TSmtpCli::Ehlo, 500}}, "Certificate verify failed: self-signed certificate",
+       {ehlo, "STARTTLS", "<tls failed>"}, false},
+      {"auto, nonsense instead of a handshake", TMode::Auto, nullptr, false,
+       {{"EHLO", offer}, {"STARTTLS", "220 go ahead\r\n250 this is no TLS at all", false, true}}, {{&TSmtpCli::Ehlo, 500}},
+       "TLS error: ", {ehlo, "STARTTLS"}, false},
+      {"auto, hang-up instead of a handshake", TMode::Auto, nullptr, false,
+       {{"EHLO", offer}, {"STARTTLS", "220 go ahead", false, true}}, {{&TSmtpCli::Ehlo, 10004}}, "",
+       {ehlo, "STARTTLS"}, false},
+      {"off: STARTTLS is never sent", TMode::Off, &good, false, {{"EHLO", offer}, {"MAIL FROM", "250 ok"}},
+       {{&TSmtpCli::Ehlo, 0}, {&TSmtpCli::MailFrom, 0}}, "", {ehlo, mail}, false},
+      {"implicit: handshake before the greeting", TMode::Required, &good, true,
+       {{"HELO", "250 hi"}, {"MAIL FROM", "250 ok"}}, {{&TSmtpCli::Helo, 0}, {&TSmtpCli::MailFrom, 0}}, "",
+       {"<tls>", "HELO monitor_host", mail}, true},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    TSmtpTestServer server("220 ready", c.Script);
+    ASSERT_TRUE(!c.Cert || server.UseTls(c.Cert->CertFile, c.Cert->KeyFile, c.Implicit));
+    ASSERT_TRUE(server.Start());
+    TSmtpCli client;
+    TDriver driver(client);
+    PointAt(client, server.Port());
+    client.TlsMode = c.Mode;
+    client.ImplicitTls = c.Implicit;
+    client.Username = "alerts";
+    client.Password = "pw";
+    client.AuthType = smtpAuthAutoSelect;
+    client.FromName = "monitor@example.net";
+    std::vector<std::string> agreed;
+    client.OnTlsEstablished = [&](TSmtpCli&, const std::string& description) { agreed.push_back(description); };
+    ASSERT_EQ(driver.Run(&TSmtpCli::Connect), 0) << client.LastResponse();
+    for (const auto& [step, error] : c.Steps) {
+      EXPECT_EQ(driver.Run(step), error) << client.LastResponse();
+      if (!client.Connected()) break;
+    }
+    if (c.TlsError.empty()) {
+      EXPECT_EQ(client.TlsError(), "");
+    } else {
+      EXPECT_EQ(client.TlsError().rfind(c.TlsError, 0), 0u) << client.TlsError();
+      EXPECT_EQ(client.LastResponse(), "500 " + client.TlsError());
+    }
+    EXPECT_EQ(client.TlsActive(), c.Encrypted);
+    EXPECT_EQ(agreed.size(), c.Encrypted ? 1u : 0u);
+    if (c.Encrypted) {
+      EXPECT_EQ(agreed[0], client.TlsDescription());
+      EXPECT_EQ(client.TlsDescription().rfind("TLSv1.", 0), 0u) << client.TlsDescription();
+    }
+    if (c.Encrypted && !c.Implicit) {
+      EXPECT_EQ(client.AuthTypesSupported(), std::vector<std::string>{"PLAIN"});
+    }
+    client.Abort();
+    server.Stop();
+    EXPECT_EQ(server.Received(), c.Received);
   }
 }

@@ -160,10 +160,24 @@ TEST_F(TlsSession, VerifiesChainNameAndValidityAgainstARealServer) {
   TTlsSession session("localhost");
   EXPECT_EQ(client.Handshake(session), TTlsSession::TStep::Failed);
   EXPECT_EQ(session.ErrorText(), "Certificate verify failed: unable to get local issuer certificate");
-  // Without verification anything goes.
-  TClient again(server.Port());
+  // The trust file appearing under the same name is read by the next session.
+  testsupport::WriteFileBytes(FCerts.CAFile() + ".none", testsupport::ReadFileBytes(FCerts.CAFile()));
+  TClient later(server.Port());
+  TTlsSession trusted("localhost");
+  EXPECT_EQ(later.Handshake(trusted), TTlsSession::TStep::Done) << trusted.ErrorText();
+  later.Flush(trusted);
+}
+
+TEST_F(TlsSession, WithoutVerificationAnyCertificateGoes) {
+  TTestCert selfSigned = FCerts.Server("localhost", -1, true);
+  ASSERT_TRUE(selfSigned.Ok()) << FCerts.Error();
+  TSmtpTestServer server("220 tls ready", {});
+  ASSERT_TRUE(server.UseTls(selfSigned.CertFile, selfSigned.KeyFile, true));
+  ASSERT_TRUE(server.Start());
+  TClient client(server.Port());
   TTlsSession unchecked("whatever.test", false);
-  EXPECT_EQ(again.Handshake(unchecked), TTlsSession::TStep::Done) << unchecked.ErrorText();
+  EXPECT_EQ(client.Handshake(unchecked), TTlsSession::TStep::Done) << unchecked.ErrorText();
+  EXPECT_EQ(client.ReadLine(unchecked), "220 tls ready\r\n");
 }
 
 TEST_F(TlsSession, APeerThatIsNoTlsServerFailsWithItsOwnErrorOnEveryThread) {

@@ -16,12 +16,20 @@ const char* const Python = "/usr/bin/python3";
 // Writes the envelope first and renames the message into place last, so a reader
 // never sees half a delivery.
 const char* const HandlerScript = R"PY(
-import asyncio, os, sys, warnings
+import asyncio, os, ssl, sys, warnings
 warnings.simplefilter("ignore")
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
 out, user, password = sys.argv[1], sys.argv[2].encode('latin-1'), sys.argv[3].encode('latin-1')
+mode, port = sys.argv[4], int(sys.argv[5])
+context = None
+if mode != "plain":
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(sys.argv[6], sys.argv[7])
 count = 0
+
+def encrypted(server):
+    return server.transport is not None and server.transport.get_extra_info("ssl_object") is not None
 
 class Capture:
     async def handle_DATA(self, server, session, envelope):
@@ -36,6 +44,7 @@ class Capture:
             for r in envelope.rcpt_tos:
                 f.write("TO " + r + "\n")
             f.write("AUTH " + login + "\n")
+            f.write("TLS " + ("yes" if encrypted(server) else "no") + "\n")
         with open(base + ".tmp", "wb") as f:
             f.write(envelope.original_content)
         os.rename(base + ".tmp", base + ".eml")
@@ -45,14 +54,16 @@ def authenticate(server, session, envelope, mechanism, data):
     ok = isinstance(data, LoginPassword) and data.login == user and data.password == password
     login = data.login.decode('latin-1') if isinstance(data, LoginPassword) else "?"
     with open(os.path.join(out, "auth.log"), "a", encoding="latin-1") as f:
-        f.write("%s %s %s\n" % (mechanism, login, "ok" if ok else "bad"))
+        f.write("%s %s %s%s\n" % (mechanism, login, "ok" if ok else "bad", " tls" if encrypted(server) else ""))
     return AuthResult(success=ok, handled=False, auth_data=data)
 
 async def main():
     loop = asyncio.get_running_loop()
+    starttls = mode == "starttls"
     srv = await loop.create_server(
-        lambda: SMTP(Capture(), hostname="mail.test", auth_require_tls=False, authenticator=authenticate),
-        "127.0.0.1", 0)
+        lambda: SMTP(Capture(), hostname="mail.test", authenticator=authenticate, auth_require_tls=starttls,
+                     tls_context=context if starttls else None, require_starttls=starttls),
+        "127.0.0.1", port, ssl=context if mode == "implicit" else None)
     print(srv.sockets[0].getsockname()[1], flush=True)
     await asyncio.Event().wait()
 
@@ -79,14 +90,23 @@ bool TAiosmtpdServer::Available() {
   return probe.waitForFinished(20000) && probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0;
 }
 
-bool TAiosmtpdServer::Start() {
+void TAiosmtpdServer::UseTls(TTls kind, std::string certFile, std::string keyFile) {
+  FTls = kind;
+  FCertFile = std::move(certFile);
+  FKeyFile = std::move(keyFile);
+}
+
+bool TAiosmtpdServer::Start(std::uint16_t port) {
   std::string script = FDir->File("capture_server.py");
   WriteFileBytes(script, HandlerScript);
   std::filesystem::create_directory(FDir->File("out"));
   FProcess = std::make_unique<QProcess>();
   FProcess->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  const char* mode = FTls == TTls::StartTls ? "starttls" : FTls == TTls::Implicit ? "implicit" : "plain";
   FProcess->start(Python, {QString::fromStdString(script), QString::fromStdString(FDir->File("out")),
-                           QString::fromLatin1(FUser.c_str()), QString::fromLatin1(FPassword.c_str())});
+                           QString::fromLatin1(FUser.c_str()), QString::fromLatin1(FPassword.c_str()), mode,
+                           QString::number(port), QString::fromStdString(FCertFile),
+                           QString::fromStdString(FKeyFile)});
   if (!FProcess->waitForStarted(10000)) {
     FError = "cannot start " + std::string(Python);
     return false;
@@ -130,6 +150,7 @@ std::vector<TSmtpDelivery> TAiosmtpdServer::Deliveries() const {
       if (line.rfind("FROM ", 0) == 0) delivery.MailFrom = line.substr(5);
       else if (line.rfind("TO ", 0) == 0) delivery.Rcpts.push_back(line.substr(3));
       else if (line.rfind("AUTH ", 0) == 0) delivery.AuthLogin = line.substr(5);
+      else if (line == "TLS yes") delivery.Tls = true;
     }
     delivery.Raw = ReadFileBytes(FDir->File("out/" + name + ".eml"));
     result.push_back(std::move(delivery));
