@@ -167,6 +167,7 @@ void TAlertQueue::QueueAlert(const std::string& recipients, const std::string& s
 
   try {
     auto entry = std::make_unique<TEmailInfo>();
+    entry->Serial = FNextSerial++;
     entry->QueuedAt = FMonitor.Clock().Now();
     entry->HostID = host ? host->ID : -1;
     if (std::fabs(windowEnd - windowStart) >= OneSecond) {
@@ -195,7 +196,7 @@ void TAlertQueue::tmrAlertTimer() {
   std::vector<TEmailInfo*> walk;
   for (auto it = FQueue.rbegin(); it != FQueue.rend(); ++it) walk.push_back(it->get());
   for (TEmailInfo* entry : walk) {
-    // The relay route lets other work run, which may have changed the queue.
+    // An answer given at once (a failed relay start) may have changed the queue.
     if (!InQueue(entry)) continue;
     try {
       Dispatch(*entry);
@@ -306,14 +307,22 @@ void TAlertQueue::SendSmtp(TEmailInfo& entry, TRoute route) {
 
 void TAlertQueue::SendRelay(TEmailInfo& entry) {
   Log(entry, "Sending Alert to " + entry.Recipients + " Using Proxy: " + FRelayHost + ", Subject: " + entry.Subject);
-  std::string error;
+  const std::uint64_t serial = entry.Serial;
+  const std::int32_t attempt = entry.Attempts;
   try {
-    error = FRelay(FConfig.RelaySender, entry.Recipients, entry.Subject, entry.Priority, entry.Body);
+    FRelay(FConfig.RelaySender, entry.Recipients, entry.Subject, entry.Priority, entry.Body,
+           [this, serial, attempt](const std::string& error) { RelayDone(serial, attempt, error); });
   } catch (const std::exception& e) {
-    error = std::string("Other error: ") + e.what();
+    RelayDone(serial, attempt, std::string("Other error: ") + e.what());
   }
-  // The relay's request let other work run: the entry may have been cancelled meanwhile.
-  if (!InQueue(&entry)) return;
+}
+
+void TAlertQueue::RelayDone(std::uint64_t serial, std::int32_t attempt, const std::string& error) {
+  const auto it = std::find_if(FQueue.begin(), FQueue.end(), [&](const auto& e) { return e->Serial == serial; });
+  if (it == FQueue.end()) return;
+  TEmailInfo& entry = **it;
+  // The attempt timed out, and maybe another began: this answer is no longer awaited.
+  if (!entry.Sending || entry.Attempts != attempt) return;
   if (!error.empty()) {
     Log(entry, "Mail Send Error [" + error + "]");
     entry.Sending = false;

@@ -3,7 +3,8 @@
 // works the queue on the main thread, trying the configured routes in turn (the relay
 // service, then the primary and the secondary SMTP server), pausing after each full
 // cycle of routes, aborting an attempt after two minutes and giving a message up on its
-// twentieth attempt. Entries live only in memory.
+// twentieth attempt. Entries live only in memory. The relay answers later, on the main
+// thread; its entry stays being sent until then or until the attempt times out.
 //
 // Entries refer to host records. While one does, the host list retires the record
 // instead of freeing it (the queue registers the list's busy check); a record that is
@@ -29,10 +30,13 @@ extern const char* const CorvaleProductUrl;
 
 class TAlertQueue {
 public:
-  // The relay service: sender, recipients, subject, priority, body; returns the error
-  // text, empty on success.
-  using TRelaySender = std::function<std::string(const std::string& sender, const std::string& recipients,
-                                                 const std::string& subject, int priority, const std::string& body)>;
+  // The relay service: sender, recipients, subject, priority, body and what to call with
+  // the error text (empty on success) once the relay has answered. It returns at once;
+  // done runs on the main thread, at most once, possibly before the sender returns.
+  using TRelayDone = std::function<void(const std::string& error)>;
+  using TRelaySender = std::function<void(const std::string& sender, const std::string& recipients,
+                                          const std::string& subject, int priority, const std::string& body,
+                                          TRelayDone done)>;
 
   // Both must outlive the queue; the monitor's host list asks the queue which records
   // it still refers to for as long as the queue lives.
@@ -80,6 +84,9 @@ private:
   void Dispatch(TEmailInfo& entry);
   void SendSmtp(TEmailInfo& entry, TRoute route);
   void SendRelay(TEmailInfo& entry);
+  // The relay's answer to the attempt of the entry with the serial; an entry gone or an
+  // attempt given up meanwhile is left alone.
+  void RelayDone(std::uint64_t serial, std::int32_t attempt, const std::string& error);
   void SmtpFailed(TEmailInfo& entry, TSmtpCli& client, const std::string& errorText);
   bool InQueue(const TEmailInfo* entry) const;
   TEmailInfo* EntryOf(const TSmtpCli& client) const;
@@ -101,4 +108,5 @@ private:
   std::string FRelayHost;
   std::vector<std::unique_ptr<TEmailInfo>> FQueue;
   std::vector<std::unique_ptr<TSmtpCli>> FReleased;
+  std::uint64_t FNextSerial = 1;
 };

@@ -1,11 +1,23 @@
 #include "alerts/TAlerts.h"
 
-#include "core/MessageVariables.h"
+#include <algorithm>
+
+#include "common/FileUtils.h"
 #include "common/NetText.h"
+#include "common/SystemInfo.h"
+#include "core/MessageVariables.h"
+#include "core/THost.h"
+#include "core/THostList.h"
 #include "core/TMonitor.h"
+#include "hosttests/THTTPThread.h"
+
+namespace {
+constexpr char RequestItemSeparator = '\xFF';
+}  // namespace
 
 TAlerts::TAlerts(TMonitor& monitor)
-    : FMonitor(monitor), FQueue(std::make_unique<TAlertQueue>(monitor, FConfig)) {
+    : FMonitor(monitor), FQueue(std::make_unique<TAlertQueue>(monitor, FConfig)), FCommands(monitor),
+      FRelayMail(monitor.Tests()) {
   tmrAlert.setInterval(5000);
   QObject::connect(&tmrAlert, &QTimer::timeout, [this] {
     if (FMonitor.RunState() != rsRunning) return;
@@ -36,19 +48,112 @@ void TAlerts::LoadConfiguration(const std::string& dataFolder) {
       FMonitor.LogEvent(nullptr, "E-mail settings not fully loaded: " + fileName + ": " + error, TLogCategory::Warning);
       break;
   }
+  ApplyRelaySetting();
   tmrAlert.start();
 }
 
-void TAlerts::AlertTimer() { FQueue->tmrAlertTimer(); }
+void TAlerts::AlertTimer() {
+  if (FMonitor.Settings().RelayServer != FAppliedRelayServer) ApplyRelaySetting();
+  FQueue->tmrAlertTimer();
+}
 
 void TAlerts::FreePendingAlerts() {
   tmrAlert.stop();
   FQueue->FreePendingAlerts();
+  FRelayMail.AbortAll();
+}
+
+void TAlerts::ApplyRelaySetting() {
+  FAppliedRelayServer = FMonitor.Settings().RelayServer;
+  std::string host;
+  int port = 0;
+  if (!TRelayMail::ParseServer(FAppliedRelayServer, host, port)) {
+    FQueue->SetRelay(nullptr, std::string());
+    return;
+  }
+  FQueue->SetRelay(std::bind_front(&TAlerts::SendViaRelay, this), FAppliedRelayServer);
+}
+
+void TAlerts::SendViaRelay(const std::string& sender, const std::string& recipients, const std::string& subject,
+                           int priority, const std::string& body, TAlertQueue::TRelayDone done) {
+  TRelayMail::TOptions& options = FRelayMail.Options();
+  options.Server = FAppliedRelayServer;
+  options.DataFolder = FMonitor.DataFolder();
+  options.TimeoutMs = std::clamp(FMonitor.Settings().HTTPTimeout, 1, 3600) * 1000;
+  options.Application = "Corvale (" + ExtractFileName(FMonitor.ProgramPath()) + ")";
+  if (options.ComputerName.empty()) options.ComputerName = LocalComputerName();
+  if (options.UserName.empty()) options.UserName = LocalUserName();
+  TRelayMail::TMessage message;
+  message.Sender = sender;
+  message.Recipients = recipients;
+  message.Subject = subject;
+  message.Body = body;
+  message.Priority = priority;
+  FRelayMail.Send(message, std::move(done));
+}
+
+bool TAlerts::RunCommandLine(const std::string& command, THost& host) {
+  return FCommands.RunHostCommand(command, host);
+}
+
+std::string TAlerts::ExpandRequestVariables(const std::string& variables, const THost& host) {
+  const TVariableContext context = FMonitor.VariableContext();
+  std::string out;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = variables.find(RequestItemSeparator, start);
+    out += ::ExpandHostVariables(variables.substr(start, end - start), host, false, context);
+    if (end == std::string::npos) break;
+    out += RequestItemSeparator;
+    start = end + 1;
+  }
+  return out;
+}
+
+std::shared_ptr<TBackgroundTask> TAlerts::StartHttpNotification(THost& host, bool offline) {
+  THTTPReq request = offline ? host.OfflineNotification : host.OnlineNotification;
+  if (request.URL.empty()) return nullptr;
+  // The worker never reads a record: the fields are expanded here, on the main thread.
+  request.Variables = ExpandRequestVariables(request.Variables, host);
+  THTTPOptions options;
+  options.PagesFolder.clear();  // a notification keeps no page copy
+  options.CertExpiryDays = 0;   // nor does it judge the server's certificate's age
+  options.TimeoutMs = std::clamp(FMonitor.Settings().HTTPTimeout, 1, 3600) * 1000;
+  const std::string name = (offline ? "HTTP Down Alert " : "HTTP Up Alert ") + host.DisplayName;
+  return THTTPThread::Create(
+      FMonitor.Tests(), name, request, HTTPKindNotification, host.ID, host.ID,
+      [this](THTTPThread& thread, const THTTPReq& sent, const std::string&, std::int32_t hostID, std::int64_t,
+             std::int32_t, float, bool success, const std::string& resultText, std::int32_t) {
+        NotificationDone(thread, sent, hostID, success, resultText);
+      },
+      options);
+}
+
+void TAlerts::NotificationDone(THTTPThread& thread, const THTTPReq& request, std::int32_t hostID, bool success,
+                               const std::string& resultText) {
+  try {
+    FMonitor.Running().Remove(&thread);
+    const THost* host = FMonitor.Hosts().Items(FMonitor.Hosts().FindByID(hostID));
+    if (!host || !TakeNotification(&thread)) return;
+    FMonitor.LogEvent(host,
+                      success ? "HTTP Notification Sent Using: " + request.URL
+                              : "HTTP Notification Failed, URL: " + request.URL + ", Error: " + resultText,
+                      TLogCategory::Mail);
+  } catch (...) {
+    FMonitor.ReportCurrentException("HTTP notification");
+  }
 }
 
 std::string TAlerts::ExpandHostVariables(const std::string& text, const THost& host) {
   return ::ExpandHostVariables(text, host, false, FMonitor.VariableContext());
 }
+
+namespace {
+// A configuration without page-change templates (a file of an older version) still
+// tells what changed.
+const char* const DefaultPageChangeSubject = "Page Change: %displayname%";
+const char* const DefaultPageChangeBody = "Host: %url%\r\nDate: %lastsuccess%\r\nChange: %pctchanged%\r\n";
+}  // namespace
 
 std::string TAlerts::Template(TAlertTemplate which) const {
   switch (which) {
@@ -58,14 +163,23 @@ std::string TAlerts::Template(TAlertTemplate which) const {
     case TAlertTemplate::OnlineBody: return FConfig.OnlineBody;
     case TAlertTemplate::IPChangeSubject: return FConfig.IPChangeSubject;
     case TAlertTemplate::IPChangeBody: return FConfig.IPChangeBody;
+    case TAlertTemplate::PageChangeSubject:
+      return FConfig.PageChangeSubject.empty() ? DefaultPageChangeSubject : FConfig.PageChangeSubject;
+    case TAlertTemplate::PageChangeBody:
+      return FConfig.PageChangeBody.empty() ? DefaultPageChangeBody : FConfig.PageChangeBody;
   }
   return {};
 }
 
 bool TAlerts::MailRouteConfigured() const {
   // The relay counts only once a relay sender exists: its mail would wait for ever.
+  // A relay server set since the last dispatch is wired before the next one sends.
+  const std::string& server = FMonitor.Settings().RelayServer;
+  std::string host;
+  int port = 0;
+  const bool relay = server == FAppliedRelayServer ? FQueue->HasRelay() : TRelayMail::ParseServer(server, host, port);
   return (!FConfig.PrimaryServer.empty() && IsValidEmailAddress(FConfig.PrimarySender)) ||
-         (FQueue->HasRelay() && FConfig.RelayEnabled && IsValidEmailAddress(FConfig.RelaySender));
+         (relay && FConfig.RelayEnabled && IsValidEmailAddress(FConfig.RelaySender));
 }
 
 bool TAlerts::PrimaryServerConfigured() const {
@@ -74,14 +188,22 @@ bool TAlerts::PrimaryServerConfigured() const {
 
 namespace {
 TAlertTemplate SubjectOf(TAlertKind kind) {
-  return kind == TAlertKind::Offline  ? TAlertTemplate::OfflineSubject
-         : kind == TAlertKind::Online ? TAlertTemplate::OnlineSubject
-                                      : TAlertTemplate::IPChangeSubject;
+  switch (kind) {
+    case TAlertKind::Offline: return TAlertTemplate::OfflineSubject;
+    case TAlertKind::Online: return TAlertTemplate::OnlineSubject;
+    case TAlertKind::IPChange: return TAlertTemplate::IPChangeSubject;
+    case TAlertKind::PageChange: return TAlertTemplate::PageChangeSubject;
+  }
+  return TAlertTemplate::OfflineSubject;
 }
 TAlertTemplate BodyOf(TAlertKind kind) {
-  return kind == TAlertKind::Offline  ? TAlertTemplate::OfflineBody
-         : kind == TAlertKind::Online ? TAlertTemplate::OnlineBody
-                                      : TAlertTemplate::IPChangeBody;
+  switch (kind) {
+    case TAlertKind::Offline: return TAlertTemplate::OfflineBody;
+    case TAlertKind::Online: return TAlertTemplate::OnlineBody;
+    case TAlertKind::IPChange: return TAlertTemplate::IPChangeBody;
+    case TAlertKind::PageChange: return TAlertTemplate::PageChangeBody;
+  }
+  return TAlertTemplate::OfflineBody;
 }
 }  // namespace
 

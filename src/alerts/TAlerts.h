@@ -1,6 +1,7 @@
 #pragma once
 // The monitor's alert channels: the e-mail configuration, its templates and the alert
-// queue. Channels not built here yet keep the base class's behaviour (nothing happens).
+// queue with its relay route, command lines and HTTP notifications. Channels not built
+// here yet keep the base class's behaviour (nothing happens).
 // The object must outlive the monitor it serves (see TMonitor::SetAlertChannels) and
 // touches it only while the monitor calls it or its timer runs.
 #include <QTimer>
@@ -9,10 +10,14 @@
 #include <string>
 
 #include "alerts/TAlertQueue.h"
+#include "alerts/TCommandRunner.h"
 #include "alerts/TEmailConfig.h"
+#include "alerts/TRelayMail.h"
 #include "core/TAlertChannels.h"
 
 class TMonitor;
+class THTTPThread;
+struct THTTPReq;
 
 class TAlerts : public TAlertChannels {
 public:
@@ -34,12 +39,36 @@ public:
   void QueueAlert(TAlertKind kind, const std::string& recipients, TDateTime windowStart, TDateTime windowEnd,
                   THost& host, int priority, int cancelStatus, bool wantTrace) override;
 
+  // Command lines: the host's offline and online commands here; the host actions and
+  // the double-click reach the same runner through Commands().
+  bool RunsCommandLines() const override { return true; }
+  bool RunCommandLine(const std::string& command, THost& host) override;
+  // The host's offline (online: false) notification request, its form fields expanded
+  // for the host now, sent by a retrieval worker; its end is logged for the host.
+  std::shared_ptr<TBackgroundTask> StartHttpNotification(THost& host, bool offline) override;
+  // The form fields of a request (items divided by character 255), each expanded for
+  // the host.
+  std::string ExpandRequestVariables(const std::string& variables, const THost& host);
+
   TEmailConfig& EmailConfig() { return FConfig; }
   TAlertQueue& Queue() { return *FQueue; }
+  TCommandRunner& Commands() { return FCommands; }
+  TRelayMail& RelayMail() { return FRelayMail; }
 
 private:
+  // The relay route exists while the setting RelayServer names a server; applied when
+  // the setting has changed since the last time.
+  void ApplyRelaySetting();
+  void SendViaRelay(const std::string& sender, const std::string& recipients, const std::string& subject,
+                    int priority, const std::string& body, TAlertQueue::TRelayDone done);
+  void NotificationDone(THTTPThread& thread, const THTTPReq& request, std::int32_t hostID, bool success,
+                        const std::string& resultText);
+
   TMonitor& FMonitor;
   TEmailConfig FConfig;
   std::unique_ptr<TAlertQueue> FQueue;
+  TCommandRunner FCommands;
+  TRelayMail FRelayMail;
+  std::string FAppliedRelayServer;
   QTimer tmrAlert;
 };

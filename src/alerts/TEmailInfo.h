@@ -15,6 +15,7 @@ struct TEmailInfo {
   TEmailInfo(const TEmailInfo&) = delete;
   TEmailInfo& operator=(const TEmailInfo&) = delete;
 
+  std::uint64_t Serial = 0;          // unique in its queue, never reused
   std::int32_t Attempts = 0;         // delivery attempts begun so far
   std::unique_ptr<TSmtpCli> Client;  // made on demand for an SMTP route
   std::int32_t HostID = -1;          // the host the message is about; -1 for none

@@ -1,8 +1,10 @@
 #include "core/TAlertChannels.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "common/Clock.h"
+#include "common/TextUtils.h"
 #include "core/TEventLogKeeper.h"
 #include "core/THost.h"
 #include "core/TSettings.h"
@@ -26,6 +28,7 @@ void TAlertChannels::HostTransition(const THostTransition& transition, THost& ho
     case TTransitionKind::CameOnline: AlertHostOnline(host, work); break;
     case TTransitionKind::Answering: RemoveFromAlertWindow(host); break;
     case TTransitionKind::ResultCounted: SendHostUpdate(host); break;
+    case TTransitionKind::PageChanged: QueuePageChangeAlert(host); break;
   }
 }
 
@@ -37,6 +40,13 @@ void TAlertChannels::QueueIPChangeAlert(THost& host) {
   if (host.IPChangeRecipients.empty() || !HasTemplate(TAlertKind::IPChange)) return;
   const auto [windowStart, windowEnd] = EmailWindow(host);
   QueueAlert(TAlertKind::IPChange, host.IPChangeRecipients, windowStart, windowEnd, host, 3, -1, false);
+}
+
+void TAlertChannels::QueuePageChangeAlert(THost& host) {
+  const std::string& recipients = host.HTTPTest.ChangeRecipients;
+  if (TrimChars(recipients, "; ", 0, TrimModeBoth).empty() || !HasTemplate(TAlertKind::PageChange)) return;
+  const auto [windowStart, windowEnd] = EmailWindow(host);
+  QueueAlert(TAlertKind::PageChange, recipients, windowStart, windowEnd, host, 3, -1, false);
 }
 
 void TAlertChannels::AlertHostOffline(THost& host, bool traceWanted, TTransitionWork& work) {
@@ -84,8 +94,7 @@ void TAlertChannels::AlertHostOnline(THost& host, TTransitionWork& work) {
 
 void TAlertChannels::LaunchCommand(THost& host, const std::string& command) {
   if (command.empty() || !RunsCommandLines()) return;
-  LogEvent(host, "Launching Command Line: " + command, TLogCategory::Information);
-  RunCommandLine(command, host);
+  if (RunCommandLine(command, host)) LogEvent(host, "Launching Command Line: " + command, TLogCategory::Information);
 }
 
 void TAlertChannels::StartNotification(THost& host, bool offline, TTransitionWork& work) {
@@ -94,6 +103,14 @@ void TAlertChannels::StartNotification(THost& host, bool offline, TTransitionWor
   std::erase_if(FNotificationThreads, [](const std::shared_ptr<TBackgroundTask>& t) { return !t->IsAlive(); });
   FNotificationThreads.push_back(task);
   work.Started.push_back({(offline ? "HTTP Down Alert " : "HTTP Up Alert ") + host.DisplayName, std::move(task)});
+}
+
+bool TAlertChannels::TakeNotification(const TBackgroundTask* task) {
+  const auto it = std::find_if(FNotificationThreads.begin(), FNotificationThreads.end(),
+                               [task](const std::shared_ptr<TBackgroundTask>& t) { return t.get() == task; });
+  if (it == FNotificationThreads.end()) return false;
+  FNotificationThreads.erase(it);
+  return true;
 }
 
 void TAlertChannels::LoadConfiguration(const std::string&) {}
@@ -112,7 +129,7 @@ void TAlertChannels::RemoveFromAlertWindow(THost&) {}
 
 void TAlertChannels::ShowOnlinePopup(const std::string&) {}
 
-void TAlertChannels::RunCommandLine(const std::string&, THost&) {}
+bool TAlertChannels::RunCommandLine(const std::string&, THost&) { return false; }
 
 std::shared_ptr<TBackgroundTask> TAlertChannels::StartHttpNotification(THost&, bool) { return nullptr; }
 

@@ -21,9 +21,18 @@ class TSettings;
 class TBackgroundTask;
 
 // The alert templates of the e-mail configuration.
-enum class TAlertTemplate { OfflineSubject, OfflineBody, OnlineSubject, OnlineBody, IPChangeSubject, IPChangeBody };
+enum class TAlertTemplate {
+  OfflineSubject,
+  OfflineBody,
+  OnlineSubject,
+  OnlineBody,
+  IPChangeSubject,
+  IPChangeBody,
+  PageChangeSubject,
+  PageChangeBody
+};
 // The e-mail alerts a transition raises.
-enum class TAlertKind { Offline, Online, IPChange };
+enum class TAlertKind { Offline, Online, IPChange, PageChange };
 
 // What the alert rules read besides the host; the monitor hands it over when it takes
 // the channels.
@@ -72,10 +81,11 @@ public:
   // The pop-up of a host back online, with its label.
   virtual void ShowOnlinePopup(const std::string& hostLabel);
 
-  // Runs a command line with the host's message variables. RunsCommandLines tells whether
-  // the channel exists: only launches that happen are announced.
+  // Runs a command line with the host's message variables; true when it started (only
+  // launches that happen are announced). RunsCommandLines tells whether the channel
+  // exists.
   virtual bool RunsCommandLines() const { return false; }
-  virtual void RunCommandLine(const std::string& command, THost& host);
+  virtual bool RunCommandLine(const std::string& command, THost& host);
   // Starts the host's offline (online: false) HTTP notification in alert mode; the work
   // in flight, or nothing when none was started.
   virtual std::shared_ptr<TBackgroundTask> StartHttpNotification(THost& host, bool offline);
@@ -90,11 +100,15 @@ public:
 
 protected:
   const TAlertContext& Context() const { return FContext; }
+  // A finished notification leaves the list of running notifications; false when it
+  // was not in it.
+  bool TakeNotification(const TBackgroundTask* task);
 
 private:
   void AlertHostOffline(THost& host, bool traceWanted, TTransitionWork& work);
   void AlertHostOnline(THost& host, TTransitionWork& work);
   void QueueIPChangeAlert(THost& host);
+  void QueuePageChangeAlert(THost& host);
   void LaunchCommand(THost& host, const std::string& command);
   void StartNotification(THost& host, bool offline, TTransitionWork& work);
   void LogEvent(THost& host, const std::string& message, TLogCategory category);

@@ -34,7 +34,14 @@ int PluginLogLevel(TLogCategory category, bool hasHost) {
 TEventLogKeeper::TEventLogKeeper(TClock& clock, const TSettings& settings, std::shared_mutex& stateLock,
                                  TTracer trace, QObject* parent)
     : QObject(parent), FClock(clock), FSettings(settings), FStateLock(stateLock), FTrace(std::move(trace)),
-      FSyslog(std::make_unique<TSyslogSender>(clock)) {}
+      FSyslog(std::make_unique<TSyslogSender>(clock)) {
+  // Logged from the event loop: the error's own entry goes to the server too, and must
+  // not be sent from inside the send that failed.
+  FSyslog->SetErrorSink([this](const std::string& message) {
+    QMetaObject::invokeMethod(
+        this, [this, message] { LogEvent(nullptr, message, TLogCategory::Warning); }, Qt::QueuedConnection);
+  });
+}
 
 TEventLogKeeper::~TEventLogKeeper() = default;
 

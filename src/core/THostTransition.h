@@ -24,6 +24,8 @@ enum class TTransitionKind {
   Answering,
   // A result counted for the host (the update to other programs).
   ResultCounted,
+  // The page of a successful HTTP test changed by more than its threshold.
+  PageChanged,
 };
 
 struct THostTransition {
@@ -32,6 +34,8 @@ struct THostTransition {
   // WentOffline: the host's address can be traced (it is known and not on the local
   // subnet) and no trace of it runs yet.
   bool TraceWanted = false;
+  // PageChanged: the fraction of the page that changed.
+  float PageChange = 0;
 };
 
 // What a subscriber started for a transition: the host-down trace, which the host

@@ -53,6 +53,7 @@ bool TMonitor::Startup() {
   FindModes();
   // 3. and 4.
   FindDataFolder();
+  FScheduler->SetDataFolder(FDataFolder);
   // One copy per data folder: the window alone cannot tell, as a copy may have none.
   if (!LockDataFolder()) return false;
   RegisterWindow();

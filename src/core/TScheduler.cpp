@@ -15,6 +15,8 @@
 #include "core/TRunningTests.h"
 #include "core/TSettings.h"
 #include "core/TStatusEvaluation.h"
+#include "common/FileUtils.h"
+#include "hosttests/THTTPThread.h"
 #include "hosttests/TPingThread.h"
 #include "hosttests/TTCPThread.h"
 #include "hosttests/TTestContext.h"
@@ -102,6 +104,15 @@ std::shared_ptr<TBackgroundTask> TScheduler::StartHostTest(const THost& host) {
       return TTCPThread::Create(FTests, "TCP " + host.DisplayName, host.Address, false, host.ID,
                                 std::bind_front(&TScheduler::TCPCallback, this), s.NumPings, host.Port,
                                 s.TCPConnectTimeout);
+    case TestHTTP: {
+      F.Trace("Create HTTPThread " + host.DisplayName);
+      THTTPOptions options;
+      if (!FDataFolder.empty()) options.PagesFolder = IncludeTrailingPathDelimiter(FDataFolder) + "HTTPPages";
+      options.CertExpiryDays = s.CertExpiryDays;
+      options.TimeoutMs = s.HTTPTimeout > 0 && s.HTTPTimeout < 86400 ? s.HTTPTimeout * 1000 : THTTPOptions().TimeoutMs;
+      return THTTPThread::Create(FTests, "HTTP " + host.DisplayName, host.HTTPTest, HTTPKindTest, host.ID, host.ID,
+                                 std::bind_front(&TScheduler::HTTPCallback, this), std::move(options));
+    }
     default:
       return nullptr;
   }
@@ -381,6 +392,27 @@ void TScheduler::TCPCallback(TTCPThread& thread, const std::string& hostAddress,
     Report("TCPCallback");
   }
   ReleaseRetired(hostReference);
+}
+
+void TScheduler::HTTPCallback(THTTPThread& thread, const THTTPReq& request, const std::string& resolvedAddress,
+                              std::int32_t, std::int64_t data, std::int32_t, float change, bool success,
+                              const std::string& resultText, std::int32_t elapsed) {
+  try {
+    TTestResult result;
+    result.HostID = data >= 0 && data <= MaxHostID ? static_cast<std::int32_t>(data) : -1;
+    result.Success = success;
+    result.ResponseTime = elapsed;
+    result.NewIP = resolvedAddress;
+    result.ErrorText = resultText;
+    result.PageTest = true;
+    result.PageChange = change;
+    F.Running.Remove(&thread);
+    F.Trace("HTTP Callback " + request.URL + " " + (success ? "OK" : "failed") + " " + resultText);
+    if (TakeFinishedTest(thread, data)) FEvaluation.UpdateHostStatus(result);
+  } catch (...) {
+    Report("HTTPCallback");
+  }
+  ReleaseRetired(data);
 }
 
 void TScheduler::ProbeCallback(TTCPThread& thread, const std::string&, const std::string&, std::int32_t port,

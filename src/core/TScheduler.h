@@ -16,6 +16,8 @@
 
 class TBackgroundTask;
 class THost;
+class THTTPThread;
+struct THTTPReq;
 class TPingThread;
 class TStatusEvaluation;
 class TTCPThread;
@@ -57,6 +59,8 @@ public:
   // The host command "Test Host Status": logs "Manual test", then TestHost.
   void TestHostNow(int index);
   void RefreshAllHosts();
+  // The data folder, whose "HTTPPages" keeps the pages of the HTTP tests.
+  void SetDataFolder(const std::string& folder) { FDataFolder = folder; }
 
   // The tray icon's hint after the last pass.
   const std::string& TrayHint() const { return FTrayHint; }
@@ -70,6 +74,9 @@ public:
   void TCPCallback(TTCPThread& thread, const std::string& hostAddress, const std::string& resolvedAddress,
                    std::int32_t port, bool connected, const std::string& resultText, std::int64_t hostReference,
                    std::int32_t elapsed);
+  void HTTPCallback(THTTPThread& thread, const THTTPReq& request, const std::string& resolvedAddress,
+                    std::int32_t hostID, std::int64_t data, std::int32_t kind, float change, bool success,
+                    const std::string& resultText, std::int32_t elapsed);
   void ProbeCallback(TTCPThread& thread, const std::string& hostAddress, const std::string& resolvedAddress,
                      std::int32_t port, bool connected, const std::string& resultText, std::int64_t hostReference,
                      std::int32_t elapsed);
@@ -89,6 +96,7 @@ private:
   TTestContext& FTests;
   TStatusEvaluation& FEvaluation;
   TTraceStarter FStartPeriodicTrace;
+  std::string FDataFolder;
   QTimer Timer1;
   bool FTestingOn = true;
   bool FTimerAllowed = false;

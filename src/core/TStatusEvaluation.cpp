@@ -79,6 +79,14 @@ std::string_view AfterTimeStamp(std::string_view text) {
   return text;
 }
 
+// A fraction as a percentage with at most one decimal: 0.012 gives "1.2", 0.02 gives "2".
+std::string PercentText(float change) {
+  const double tenths = std::trunc(static_cast<double>(change) * 1000 + 0.5);
+  if (!std::isfinite(tenths) || std::fabs(tenths) > 1e9) return "0";
+  const long long t = static_cast<long long>(tenths);
+  return std::to_string(t / 10) + (t % 10 != 0 ? "." + std::to_string(std::llabs(t % 10)) : std::string());
+}
+
 bool NoAddress(const std::string& ip) { return ip.empty() || ip == "-" || ip == "0.0.0.0"; }
 
 }  // namespace
@@ -177,6 +185,7 @@ void TStatusEvaluation::UpdateHostStatus(const TTestResult& result) {
         }
         steps.push_back({true, {}, {}, {TTransitionKind::ResultCounted, host->ID, false}});
       }
+      if (result.PageTest) PageMeasured(*host, result.Success, result.PageChange, steps);
     } catch (...) {
       // What was done stays done; the row below shows it.
       FHeldFaults.emplace_back("UpdateHostStatus", CurrentExceptionText());
@@ -325,6 +334,14 @@ void TStatusEvaluation::HostSucceeded(THost& host, std::int32_t responseTime, co
     if (AfterTimeStamp(host.LastErrorText) != expanded) steps.push_back({false, TLogCategory::Information, expanded, {}});
     host.LastErrorText = TimeStamp(now) + expanded;
   }
+}
+
+void TStatusEvaluation::PageMeasured(THost& host, bool success, float change, TSteps& steps) {
+  host.HTTPTest.LastChange = change;
+  // A threshold of 0 counts every measurable change; an unmeasured page never changed.
+  if (!(change * 100 > host.HTTPTest.ChangeThreshold)) return;
+  host.LastErrorText = TimeStamp(F.Clock.Now()) + "Page content changed " + PercentText(change) + "%";
+  if (success) steps.push_back({true, {}, {}, {TTransitionKind::PageChanged, host.ID, false, change}});
 }
 
 bool TStatusEvaluation::CheckParentsOf(THost& record) {

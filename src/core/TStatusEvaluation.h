@@ -53,6 +53,9 @@ private:
   void HostFailed(THost& host, bool forced, bool simulated, std::int32_t responseTime, const std::string& errorText,
                   const std::string& echoDetail, const std::string& resolvedIP, TSteps& steps);
   void HostSucceeded(THost& host, std::int32_t responseTime, const std::string& remark, TSteps& steps);
+  // An HTTP test's page change: the request's last change, the note on the host, and the
+  // page-change transition when the change is above the threshold.
+  void PageMeasured(THost& host, bool success, float change, TSteps& steps);
   bool FailureIsFinal(const THost& host, bool forced, bool simulated, const std::string& errorText) const;
   std::string Expand(const std::string& text, const THost& host);
   void Deliver(const THostTransition& transition, THost& host);

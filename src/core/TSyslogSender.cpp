@@ -1,10 +1,18 @@
 #include "core/TSyslogSender.h"
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
+#include <cstring>
 
 #include "common/Clock.h"
+#include "common/ErrorText.h"
 #include "common/SystemInfo.h"
+#include "platform/SysErrors.h"
 
 namespace {
 constexpr double LookupRetryMs = 60000;     // after a failed lookup
@@ -44,6 +52,7 @@ TSyslogSender::TSyslogSender(const TClock& clock) : FClock(clock), FComputerName
 
 TSyslogSender::~TSyslogSender() {
   if (FLookupID >= 0) QHostInfo::abortHostLookup(FLookupID);
+  CloseSocket();
 }
 
 bool TSyslogSender::ParseServer(const std::string& server, std::string& host, std::uint16_t& port) {
@@ -110,9 +119,8 @@ void TSyslogSender::SetServer(const std::string& server) {
 
 void TSyslogSender::StartLookup() {
   FLookupStartMs = FClock.Milliseconds();
-  // The socket is the context: a sender destroyed first never hears the answer.
   FLookupID = QHostInfo::lookupHost(QString::fromLatin1(FHost.data(), static_cast<qsizetype>(FHost.size())),
-                                    &FSocket, [this](const QHostInfo& info) { LookupDone(info); });
+                                    &FLookupContext, [this](const QHostInfo& info) { LookupDone(info); });
 }
 
 void TSyslogSender::LookupDone(const QHostInfo& info) {
@@ -147,6 +155,64 @@ void TSyslogSender::Send(TDateTime now, const std::string& label, const std::str
   }
 }
 
+void TSyslogSender::CloseSocket() {
+  if (FSocket >= 0) ::close(FSocket);
+  FSocket = -1;
+}
+
+bool TSyslogSender::Connect() {
+  if (FSocket >= 0 && FConnectedAddress == FAddress && FConnectedPort == FPort) return true;
+  CloseSocket();
+  sockaddr_storage address{};
+  socklen_t length = 0;
+  bool ok = false;
+  const quint32 v4 = FAddress.toIPv4Address(&ok);
+  if (ok) {
+    auto* in = reinterpret_cast<sockaddr_in*>(&address);
+    in->sin_family = AF_INET;
+    in->sin_port = htons(FPort);
+    in->sin_addr.s_addr = htonl(v4);
+    length = sizeof(sockaddr_in);
+  } else {
+    auto* in6 = reinterpret_cast<sockaddr_in6*>(&address);
+    in6->sin6_family = AF_INET6;
+    in6->sin6_port = htons(FPort);
+    const Q_IPV6ADDR v6 = FAddress.toIPv6Address();
+    std::memcpy(&in6->sin6_addr, v6.c, sizeof v6.c);
+    in6->sin6_scope_id = FAddress.scopeId().toUInt();
+    length = sizeof(sockaddr_in6);
+  }
+  FSocket = ::socket(address.ss_family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (FSocket < 0) {
+    ReportError(errno);
+    return false;
+  }
+  if (::connect(FSocket, reinterpret_cast<const sockaddr*>(&address), length) != 0) {
+    ReportError(errno);
+    CloseSocket();
+    return false;
+  }
+  FConnectedAddress = FAddress;
+  FConnectedPort = FPort;
+  return true;
+}
+
 void TSyslogSender::Deliver(const std::string& datagram) {
-  FSocket.writeDatagram(datagram.data(), static_cast<qint64>(datagram.size()), FAddress, FPort);
+  if (!Connect()) return;
+  if (::send(FSocket, datagram.data(), datagram.size(), MSG_NOSIGNAL) < 0) ReportError(errno);
+}
+
+void TSyslogSender::ReportError(int err) {
+  if (!FErrorSink) return;
+  const double now = FClock.Milliseconds();
+  if (FErrorReported && now - FErrorReportedMs < ErrorRepeatMs) {
+    ++FErrorsHeldBack;
+    return;
+  }
+  std::string message = "UDP Error: " + ErrorText(WinErrorFromErrno(err)) + " / " + std::strerror(err);
+  if (FErrorsHeldBack > 0) message += " (" + std::to_string(FErrorsHeldBack) + " more since the last report)";
+  FErrorReported = true;
+  FErrorReportedMs = now;
+  FErrorsHeldBack = 0;
+  FErrorSink(message);
 }

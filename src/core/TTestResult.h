@@ -17,4 +17,8 @@ struct TTestResult {
   std::string ErrorText;
   // "[responder]" when an address other than the host's answered the echo.
   std::string EchoDetail;
+  // An HTTP test's result: PageChange is the fraction of its page that changed (0 when
+  // it was not measured).
+  bool PageTest = false;
+  float PageChange = 0;
 };

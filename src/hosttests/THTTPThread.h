@@ -6,6 +6,7 @@
 // the three latest changed copies; an https test also fails when the certificate expires
 // soon. The result goes to the completion handler on the main thread.
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <functional>
@@ -13,6 +14,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "hosttests/TBackgroundTask.h"
 #include "hosttests/THTTPReq.h"
@@ -71,10 +73,27 @@ public:
   // The failure of a certificate that ends within days of now: "Certificate expires in
   // N days (date)"; empty when it does not (or days is 0, or notAfter unknown).
   static std::string CertificateExpiryText(std::time_t notAfter, std::time_t now, int days);
+  // The page copies of a retrieved body: with measure, the change against the kept copy
+  // (0 when it cannot be read); a change above 0 shifts the numbered copies and keeps the
+  // body as copy 1; the kept copy is replaced by the body when it changed or is missing.
+  // Errors of the file system are ignored. Returns the change.
+  static float UpdatePageCopies(const std::string& folder, std::int32_t hostID, const std::string& body,
+                                bool measure);
+  // The request's variables: the entries between the characters 255, empty ones dropped.
+  static std::vector<std::string> SplitVariables(const std::string& joined);
+  // A kept copy larger than this is not read: no body the client keeps is larger.
+  static constexpr std::size_t MaxPageCopyBytes = 16 * 1024 * 1024;
 
 private:
+  class TTakenSlot;
+
   THTTPThread(TTestContext& context, std::string name);
   void OnTerminate() override;
+  void Queue();
+  void SlotGranted(bool granted);
+  void Retrieve(std::shared_ptr<TTakenSlot> slot);
+  void Trace(const std::string& text) const;
+  void Notify();
 
   TTestContext& FContext;
   THTTPReq FRequest;

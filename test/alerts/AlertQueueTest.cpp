@@ -74,9 +74,9 @@ protected:
     c.RelaySender = "relay@example.net";
     Q->SetRelay(
         [this, answers](const std::string&, const std::string& recipients, const std::string& subject, int,
-                        const std::string& body) {
+                        const std::string& body, const TAlertQueue::TRelayDone& done) {
           RelayCalls.push_back(recipients + "|" + subject + "|" + body);
-          return answers.empty() ? std::string() : answers[std::min(RelayCalls.size(), answers.size()) - 1];
+          done(answers.empty() ? std::string() : answers[std::min(RelayCalls.size(), answers.size()) - 1]);
         },
         "relay.corvale.example");
   }
@@ -341,6 +341,47 @@ TEST_F(AlertQueue, OneFailingRouteIsTriedEveryThirtySecondsAndGivenUpAtTheTwenti
   EXPECT_EQ(CountLines("Email Send Failure - Too Many Attempts"), 1);
   EXPECT_EQ(CountLines("Mail Send Error [Fail: down]"), 19);
   EXPECT_EQ(M->Hosts().RetiredCount(), 0);
+}
+
+// The relay answers later, in any order: an answer is taken only for the attempt that
+// still waits for it.
+TEST_F(AlertQueue, LateRelayAnswersCountOnlyForTheAttemptStillWaiting) {
+  TEmailConfig& c = A->EmailConfig();
+  c.RelayEnabled = true;
+  c.RelaySender = "relay@example.net";
+  std::vector<TAlertQueue::TRelayDone> pending;
+  Q->SetRelay([&](const std::string&, const std::string&, const std::string&, int, const std::string&,
+                  TAlertQueue::TRelayDone done) { pending.push_back(std::move(done)); },
+              "relay.corvale.example");
+  THost* web = AddHost("web", "192.0.2.7");
+  Queue("a@example.net", web);
+  Queue("b@example.net", web);
+  Tick();
+  ASSERT_EQ(pending.size(), 2u);
+  EXPECT_TRUE(Q->Entries()[0]->Sending);
+
+  // The first attempts outlive the delivery time-out and the second ones begin (the
+  // queue is walked newest first: b@, then a@).
+  Tick(121000);
+  ASSERT_EQ(pending.size(), 4u);
+  EXPECT_EQ(Q->Entries()[1]->Attempts, 2);
+  pending[0]("");
+  EXPECT_EQ(CountLines("Mail Sent To"), 0) << "the answer of an attempt given up is no delivery";
+  EXPECT_TRUE(Q->Entries()[1]->Sending);
+  pending[2]("Fail: full");
+  EXPECT_EQ(CountLines("Mail Send Error [Fail: full]"), 1);
+  EXPECT_FALSE(Q->Entries()[1]->Sending);
+  pending[2]("");
+  EXPECT_EQ(CountLines("Mail Sent To"), 0) << "one answer per attempt";
+
+  // a@ was removed meanwhile (shutdown drops everything): its answers change nothing.
+  Q->FreePendingAlerts();
+  Queue("c@example.net", web);
+  pending[1]("");
+  pending[3]("");
+  EXPECT_EQ(CountLines("Mail Sent To"), 0);
+  EXPECT_EQ(Q->Entries().size(), 1u);
+  EXPECT_FALSE(Q->Entries()[0]->Sending);
 }
 
 TEST_F(AlertQueue, ServerTextGivesHostAndPortAndNoRouteKeepsTheMessage) {

@@ -37,6 +37,8 @@ public:
   std::vector<std::shared_ptr<TRecordedTask>> Tasks;
   std::map<TAlertTemplate, std::string> Templates;
   bool MailRoute = false, PrimaryServer = false, StartTasks = true;
+  // Whether the command lines asked for start.
+  bool CommandsStart = true;
 
   bool Called(const std::string& line) const { return std::find(Calls.begin(), Calls.end(), line) != Calls.end(); }
 
@@ -52,14 +54,16 @@ public:
     return it == Templates.end() ? std::string() : it->second;
   }
   static TAlertTemplate SubjectOf(TAlertKind kind) {
-    return kind == TAlertKind::Offline  ? TAlertTemplate::OfflineSubject
-           : kind == TAlertKind::Online ? TAlertTemplate::OnlineSubject
-                                        : TAlertTemplate::IPChangeSubject;
+    return kind == TAlertKind::Offline    ? TAlertTemplate::OfflineSubject
+           : kind == TAlertKind::Online   ? TAlertTemplate::OnlineSubject
+           : kind == TAlertKind::IPChange ? TAlertTemplate::IPChangeSubject
+                                          : TAlertTemplate::PageChangeSubject;
   }
   static TAlertTemplate BodyOf(TAlertKind kind) {
-    return kind == TAlertKind::Offline  ? TAlertTemplate::OfflineBody
-           : kind == TAlertKind::Online ? TAlertTemplate::OnlineBody
-                                        : TAlertTemplate::IPChangeBody;
+    return kind == TAlertKind::Offline    ? TAlertTemplate::OfflineBody
+           : kind == TAlertKind::Online   ? TAlertTemplate::OnlineBody
+           : kind == TAlertKind::IPChange ? TAlertTemplate::IPChangeBody
+                                          : TAlertTemplate::PageChangeBody;
   }
   bool HasTemplate(TAlertKind kind) const override {
     return !Template(SubjectOf(kind)).empty() && (kind != TAlertKind::IPChange || !Template(BodyOf(kind)).empty());
@@ -80,8 +84,9 @@ public:
   void RemoveFromAlertWindow(THost& host) override { Calls.push_back("RemoveFromAlertWindow " + host.DisplayName); }
   void ShowOnlinePopup(const std::string& hostLabel) override { Calls.push_back("ShowOnlinePopup " + hostLabel); }
   bool RunsCommandLines() const override { return true; }
-  void RunCommandLine(const std::string& command, THost& host) override {
+  bool RunCommandLine(const std::string& command, THost& host) override {
     Calls.push_back("RunCommandLine " + ExpandHostVariables(command, host));
+    return CommandsStart;
   }
   std::shared_ptr<TBackgroundTask> StartHttpNotification(THost& host, bool offline) override {
     return Start("StartHttpNotification " + host.DisplayName + (offline ? " offline" : " online"));

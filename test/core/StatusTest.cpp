@@ -186,6 +186,19 @@ TEST_F(StatusTest, RecoveryFromWarningOnlyLogsAndRecoveryFromOfflineAlertsOnline
   EXPECT_TRUE(HasRunningTest(*M, "HTTP Up Alert web"));
 }
 
+TEST_F(StatusTest, OnlyCommandLinesThatStartAreAnnounced) {
+  THost& host = Add("web");
+  host.OfflineCommand = "missing-program %name%";
+  host.OnlineCommand = "notify-up %name%";
+  Alerts.CommandsStart = false;
+  Forced(host);
+  Alerts.CommandsStart = true;
+  Result(host, true);
+  EXPECT_TRUE(Alerts.Called("RunCommandLine missing-program web"));
+  EXPECT_FALSE(HasLine(*M, "Launching Command Line: missing-program %name%", 'I'));
+  EXPECT_TRUE(HasLine(*M, "Launching Command Line: notify-up %name%", 'I'));
+}
+
 TEST_F(StatusTest, OfflineAlertsFollowTheMailRouteTraceAndHostConditions) {
   Alerts.Templates = {{TAlertTemplate::OfflineSubject, "Down"}, {TAlertTemplate::OfflineBody, "Body"}};
   Alerts.MailRoute = true;
@@ -578,3 +591,56 @@ TEST_F(StatusTest, ReaderOnAnotherThreadSeesEveryResultWholeOrNotAtAll) {
 }
 
 }  // namespace
+
+TEST_F(StatusTest, PageChangesAboveTheThresholdAreNotedAndAlertedOnSuccessOnly) {
+  THost& host = Add("site");
+  host.TestKind = TestHTTP;
+  host.HTTPTest.ChangeRecipients = "web@example.com";
+  host.HTTPTest.ChangeThreshold = 1;
+  Alerts.Templates = {{TAlertTemplate::PageChangeSubject, "Changed"}, {TAlertTemplate::PageChangeBody, "Body"}};
+  const auto page = [&](bool success, float change, const std::string& text = {}) {
+    TTestResult r{host.ID, success, false, 5, "192.0.2.10", text, {}};
+    r.PageTest = true;
+    r.PageChange = change;
+    M->UpdateHostStatus(r);
+  };
+  At(14, 6);
+  page(true, 0.012f);
+  EXPECT_FLOAT_EQ(host.HTTPTest.LastChange, 0.012f);
+  EXPECT_EQ(host.LastErrorText, "2:06p Page content changed 1.2%");
+  EXPECT_EQ(Alerts.Queued, (std::vector<TQueuedAlert>{{"web@example.com", "Changed", "Body", 0, 0, host.ID, 3, -1, false}}));
+
+  // Exactly at the threshold is not above it; the last change is kept all the same.
+  At(14, 7);
+  page(true, 0.01f);
+  EXPECT_FLOAT_EQ(host.HTTPTest.LastChange, 0.01f);
+  EXPECT_EQ(host.LastErrorText, "2:06p Page content changed 1.2%");
+  EXPECT_EQ(Alerts.Queued.size(), 1u);
+
+  // Inside the host's e-mail window the alert waits for it; whole percents lose the decimal.
+  host.EmailWindow = true;
+  host.WindowStart = EncodeTime(2, 0, 0);
+  host.WindowEnd = EncodeTime(3, 0, 0);
+  page(true, 0.2f);
+  EXPECT_EQ(host.LastErrorText, "2:07p Page content changed 20%");
+  ASSERT_EQ(Alerts.Queued.size(), 2u);
+  EXPECT_EQ(Alerts.Queued.back().WindowStart, EncodeTime(2, 0, 0));
+  EXPECT_EQ(Alerts.Queued.back().WindowEnd, EncodeTime(3, 0, 0));
+
+  // A failed test still tells a change (none is measured then, in practice) but never mails.
+  page(false, 0.5f, "[500] Internal Server Error");
+  EXPECT_EQ(host.LastErrorText, "2:07p Page content changed 50%");
+  EXPECT_EQ(Alerts.Queued.size(), 2u);
+
+  // Recipients of separators only get nothing; a result of another kind leaves the change.
+  host.HTTPTest.ChangeRecipients = "; ";
+  page(true, 0.3f);
+  EXPECT_EQ(Alerts.Queued.size(), 2u);
+  Result(host, true);
+  EXPECT_FLOAT_EQ(host.HTTPTest.LastChange, 0.3f);
+  // Without a template there is no mail either.
+  host.HTTPTest.ChangeRecipients = "web@example.com";
+  Alerts.Templates.clear();
+  page(true, 0.3f);
+  EXPECT_EQ(Alerts.Queued.size(), 2u);
+}

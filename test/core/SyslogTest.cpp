@@ -7,6 +7,7 @@
 
 #include <stdexcept>
 
+#include "common/ErrorText.h"
 #include "common/SystemInfo.h"
 #include "core/THostList.h"
 #include "core/TSyslogSender.h"
@@ -125,6 +126,34 @@ TEST_F(SyslogMonitorTest, EntriesAreSentOneDatagramEach) {
   monitor->LogEvent(nullptr, "back", TLogCategory::Information);
   EXPECT_EQ(Receive(), Prefix(134) + "back");
   EXPECT_EQ(monitor->Log().Count(), 9u);
+}
+
+TEST_F(SyslogMonitorTest, DeadServerIsReportedOnceThenOnceAMinuteWithTheCount) {
+  auto monitor = NewMonitor();
+  QUdpSocket closed;
+  ASSERT_TRUE(closed.bind(QHostAddress::LocalHost, 0));
+  monitor->Settings().SysLogServer = "127.0.0.1:" + std::to_string(closed.localPort());
+  closed.close();
+  auto errors = [&] {
+    QCoreApplication::processEvents();
+    std::vector<std::string> found;
+    for (const TLogLine& l : monitor->Log().Lines())
+      if (l.Text.find("UDP Error: ") != std::string::npos) found.push_back(l.Text);
+    return found;
+  };
+  // The port's "unreachable" answer makes the next send fail; the report waits for the
+  // event loop and is itself sent (and held back when it fails too).
+  for (int i = 0; i < 50 && errors().empty(); ++i) monitor->LogEvent(nullptr, "entry", TLogCategory::Information);
+  ASSERT_EQ(errors().size(), 1u);
+  EXPECT_NE(errors()[0].find("\t---\tUDP Error: " + ErrorText(10061) + " / Connection refused\tW"), std::string::npos)
+      << errors()[0];
+  for (int i = 0; i < 20; ++i) monitor->LogEvent(nullptr, "entry", TLogCategory::Information);
+  EXPECT_EQ(errors().size(), 1u) << "a dead server does not flood the log";
+
+  FClock.Advance(TSyslogSender::ErrorRepeatMs + 1000);
+  for (int i = 0; i < 50 && errors().size() < 2; ++i) monitor->LogEvent(nullptr, "entry", TLogCategory::Information);
+  ASSERT_EQ(errors().size(), 2u);
+  EXPECT_NE(errors()[1].find(" more since the last report)\tW"), std::string::npos) << errors()[1];
 }
 
 TEST_F(SyslogMonitorTest, ServerNameIsLookedUpWithoutHoldingEntriesBack) {
