@@ -253,6 +253,9 @@ void TQLHTTPDownload::Abort() {
 
 TQLHTTPDownload::TURLKind TQLHTTPDownload::SplitURL(std::string_view text, bool& secure, std::string& server, int& port,
                                                     std::string& document) {
+  // A line break would end the request line early and let the address add header lines.
+  if (std::any_of(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n' || c == '\0'; }))
+    return TURLKind::Refused;
   if (text.find("://") == std::string_view::npos) {
     if (StartsWithText(text, "https:/")) document = std::string(text.substr(7));
     else if (StartsWithText(text, "http:/")) document = std::string(text.substr(6));
@@ -409,8 +412,11 @@ void TQLHTTPDownload::Perform() {
   FSocketErrorCode = 0;
   FPeerNotAfter = 0;
   if (Destination == ddNone) return;
-  // The file-less download is refused (ENoFileSelected) without a word to the caller.
-  if (Destination == ddFile && DownloadFileName.empty()) return;
+  try {
+    if (Destination == ddFile && DownloadFileName.empty()) throw ENoFileSelected();
+  } catch (const ENoFileSelected&) {
+    return;  // callers see the empty result, as they always have
+  }
   TExchange x;
   x.Deadline = TClock::now() + std::chrono::milliseconds(std::max(TimeoutMs, 1));
   x.Stage = 1;

@@ -105,7 +105,9 @@ public:
   std::time_t PeerNotAfter() const { return FPeerNotAfter; }
 
   // Cuts a request in progress short from any thread (the test's forced termination);
-  // the request ends at once with the result of an aborted exchange.
+  // the request ends at once with the result of an aborted exchange. An abort that
+  // comes before the request starts cuts that request short; it is spent when the
+  // request returns.
   void Abort();
 
   // The encoded query of name=value lines ("a=1 2", "b=x=y" give "a=1+2&b=x%3Dy").
@@ -121,7 +123,7 @@ public:
   static bool DetectProxy(bool secure, const std::string& server, std::string& proxyHost, int& proxyPort);
 
   // How an address splits: a bare document (no "://"), an absolute http or https
-  // address, or one of another scheme (refused).
+  // address, or one of another scheme or holding a line break (refused).
   enum class TURLKind { Refused, Document, Absolute };
   static TURLKind SplitURL(std::string_view text, bool& secure, std::string& server, int& port,
                            std::string& document);

@@ -18,6 +18,7 @@
 #include "hosttests/TQLHTTPDownload.h"
 #include "support/THttpTestServer.h"
 #include "support/TTestCertificates.h"
+#include "support/TestNetns.h"
 #include "support/TestSupport.h"
 
 using testsupport::THttpConnection;
@@ -88,6 +89,8 @@ void Script(THttpConnection& c) {
     c.Send(THttpTestServer::Response(302, "", "Location: /target\r\n"));
   } else if (path == "/see-other") {
     c.Send(THttpTestServer::Response(303, "", "Location: target\r\n"));
+  } else if (path == "/split") {
+    c.Send("HTTP/1.1 302 Found\r\nLocation: /x\nX-Evil: 1\r\nContent-Length: 0\r\n\r\n");
   } else if (path == "/ftp") {
     c.Send(THttpTestServer::Response(302, "", "Location: ftp://127.0.0.1/file\r\n"));
   } else if (path == "/big") {
@@ -137,6 +140,7 @@ TEST_F(HTTPDownload, AddressesSplitAndRebuild) {
       {"https://safe.test:80/", true, "safe.test", 80, "/", true, "https://safe.test:80/"},
       {"ftp://files.test/x", false, "old.test", 81, "/old", false, "http://old.test:81/old"},
       {"mailto://x", false, "old.test", 81, "/old", false, "http://old.test:81/old"},
+      {"http://web.test/x\r\nX-Evil: 1", false, "old.test", 81, "/old", false, "http://old.test:81/old"},
   };
   for (const TCase& t : cases) {
     TQLHTTPDownload client;
@@ -325,10 +329,12 @@ TEST_F(HTTPDownload, Redirects) {
   EXPECT_EQ(client.URL(), other.Url("/there"));
   EXPECT_EQ(other.Requests().back().Target, "/there");
 
-  Fetch(client, server.Url("/ftp"));
-  EXPECT_EQ(client.ResultCode(), 302);
-  EXPECT_EQ(client.URL(), server.Url("/ftp"));
-  EXPECT_EQ(client.ErrorText(), "");
+  for (const char* refused : {"/ftp", "/split"}) {
+    Fetch(client, server.Url(refused));
+    EXPECT_EQ(client.ResultCode(), 302);
+    EXPECT_EQ(client.URL(), server.Url(refused));
+    EXPECT_EQ(client.ErrorText(), "");
+  }
 
   const std::size_t before = server.Requests().size();
   Fetch(client, server.Url("/loop"));
@@ -420,6 +426,30 @@ TEST_F(HTTPDownload, ConnectFailures) {
   ASSERT_TRUE(isolated);
   EXPECT_EQ(client.ResultCode(), HTTPResultNotConnected);
   EXPECT_EQ(client.ErrorText(), ErrorText(11001));
+}
+
+// 192.0.2.2 sits behind a veth end whose peer drops every frame: the connect hears
+// nothing, and only the exchange's time-out ends it.
+TEST_F(HTTPDownload, SilentAddressEndsAtTheTimeOut) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for a network namespace of its own";
+  testsupport::TTestNetns net("cvhttp-", {"drop"});
+  const std::string ns = net.Name("drop");
+  ASSERT_TRUE(net.Run({"ip -n " + ns + " link set lo up", "ip -n " + ns + " link add v0 type veth peer name v1",
+                       "ip -n " + ns + " addr add 192.0.2.1/24 dev v0", "ip -n " + ns + " link set v0 up",
+                       "ip -n " + ns + " link set v1 up",
+                       "ip -n " + ns + " neigh add 192.0.2.2 lladdr 02:00:00:00:00:02 dev v0 nud permanent"}))
+      << net.Error();
+  TQLHTTPDownload client;
+  client.TimeoutMs = 500;
+  bool entered = false;
+  std::thread([&] {
+    testsupport::TInNetns inside(ns);
+    entered = inside.Entered();
+    if (entered) Fetch(client, "http://192.0.2.2/");
+  }).join();
+  ASSERT_TRUE(entered);
+  EXPECT_EQ(client.ResultCode(), HTTPResultTimeout);
+  EXPECT_EQ(client.ErrorText(), ErrorText(10060) + "/No answer within 0.5 seconds");
 }
 
 TEST_F(HTTPDownload, StaticPythonServer) {
@@ -548,8 +578,18 @@ TEST_F(HTTPDownload, ProxyChoice) {
       EXPECT_EQ(port, t.Port);
     }
   }
-  // The system's internet settings come after the environment and override it.
+  // The browser preferences named in the registry, then the system's internet settings,
+  // come after the environment and override it.
   TScopedEnv env("http_proxy", "env.test:1");
+  testsupport::WriteFileBytes(FDir.File("prefs.js"), "// prefs\r\nuser_pref(\"network.proxy.http\", \"Nav.test\");\r\n"
+                                                     "  user_pref(\"network.proxy.http_port\", 3130);\r\n");
+  ASSERT_TRUE(WriteRegText(HKEY_LOCAL_MACHINE, "Software\\Netscape\\Netscape Navigator\\Users", "CurrentUser", "me"));
+  ASSERT_TRUE(WriteRegText(HKEY_LOCAL_MACHINE, "Software\\Netscape\\Netscape Navigator\\Users\\me", "DirRoot", FDir.Path()));
+  std::string host;
+  int port = 0;
+  EXPECT_TRUE(TQLHTTPDownload::DetectProxy(false, "web.test", host, port));
+  EXPECT_EQ(host, "nav.test");
+  EXPECT_EQ(port, 3130);
   {
     TQLRegistry reg;
     reg.SetRootKey(HKEY_CURRENT_CONFIG);
@@ -557,8 +597,6 @@ TEST_F(HTTPDownload, ProxyChoice) {
     reg.WriteInteger("ProxyEnable", 1);
     reg.WriteString("ProxyServer", "HTTPS=tls.test:9443;http=Reg.test:8080");
   }
-  std::string host;
-  int port = 0;
   EXPECT_TRUE(TQLHTTPDownload::DetectProxy(false, "web.test", host, port));
   EXPECT_EQ(host, "reg.test");
   EXPECT_EQ(port, 8080);
