@@ -210,8 +210,10 @@ void THTTPThread::Retrieve(std::shared_ptr<TTakenSlot> slot) {
       go = !Terminated();
       if (go) FClient = &client;
     }
-    if (go) {
-      client.SetURL(FRequest.URL);
+    if (go && !client.SetURL(FRequest.URL)) {
+      // Nothing was fetched, so the page copies are left as they are.
+      FResultText = "URL not supported (http and https only): " + FRequest.URL;
+    } else if (go) {
       client.Username = FRequest.UserName;
       client.Password = FRequest.Password;
       client.AutoRedirect = true;

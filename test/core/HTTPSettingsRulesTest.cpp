@@ -57,7 +57,8 @@ TEST(HTTPSettingsRules, Variables) {
   SetHTTPVariable(entries, "STATE", "down");  // same name, other case: replaced where it stands
   SetHTTPVariable(entries, "note", "a=b");
   SetHTTPVariable(entries, "hos", "partial name is another");
-  EXPECT_EQ(entries, (std::vector<std::string>{"host=%host%", "STATE=down", "note=a=b", "hos=partial name is another"}));
+  EXPECT_EQ(entries,
+            (std::vector<std::string>{"host=%host%", "STATE=down", "note=a=b", "hos=partial name is another"}));
   EXPECT_EQ(HTTPVariableName(entries[2]), "note");
   EXPECT_EQ(HTTPVariableValue(entries[2]), "a=b");
   EXPECT_EQ(HTTPVariableValue("bare"), "");

@@ -608,7 +608,8 @@ TEST_F(StatusTest, PageChangesAboveTheThresholdAreNotedAndAlertedOnSuccessOnly) 
   page(true, 0.012f);
   EXPECT_FLOAT_EQ(host.HTTPTest.LastChange, 0.012f);
   EXPECT_EQ(host.LastErrorText, "2:06p Page content changed 1.2%");
-  EXPECT_EQ(Alerts.Queued, (std::vector<TQueuedAlert>{{"web@example.com", "Changed", "Body", 0, 0, host.ID, 3, -1, false}}));
+  EXPECT_EQ(Alerts.Queued,
+            (std::vector<TQueuedAlert>{{"web@example.com", "Changed", "Body", 0, 0, host.ID, 3, -1, false}}));
 
   // Exactly at the threshold is not above it; the last change is kept all the same.
   At(14, 7);

@@ -363,4 +363,16 @@ TEST(HTTPThread, TerminateCutsARetrievalInProgressShort) {
   EXPECT_EQ(rig.Copy(), "<none>") << "a retrieval cut short wrote a copy";
 }
 
+TEST(HTTPThread, OtherSchemesFailWithoutARequest) {
+  TRig rig;
+  THTTPReq request;
+  request.URL = "ftp://127.0.0.1/page.html";
+  request.ChangeRecipients = "web@example.net";
+  const TResult r = rig.Run(request);
+  EXPECT_FALSE(r.Success);
+  EXPECT_EQ(r.Text, "URL not supported (http and https only): ftp://127.0.0.1/page.html");
+  EXPECT_EQ(rig.Copy(), "<none>");
+  EXPECT_EQ(rig.Context.TCPSlots.InFlight(), 0);
+}
+
 }  // namespace
