@@ -12,6 +12,7 @@
 #include "common/ErrorText.h"
 #include "common/FileUtils.h"
 #include "hosttests/TQLHTTPDownload.h"
+#include "hosttests/TTakenSlot.h"
 #include "hosttests/TTestContext.h"
 #include "platform/NameLookup.h"
 #include "platform/SysErrors.h"
@@ -60,22 +61,6 @@ bool ReadPageCopy(const std::string& fileName, std::string& text) {
 }
 
 }  // namespace
-
-// A slot of the TCP kind taken for one retrieval; it goes back however the work ends.
-class THTTPThread::TTakenSlot {
-public:
-  explicit TTakenSlot(TSlotCounter* counter) : FCounter(counter) {}
-  ~TTakenSlot() { Release(); }
-  TTakenSlot(const TTakenSlot&) = delete;
-  TTakenSlot& operator=(const TTakenSlot&) = delete;
-  void Release() {
-    if (FCounter) FCounter->Release();
-    FCounter = nullptr;
-  }
-
-private:
-  TSlotCounter* FCounter;
-};
 
 THTTPThread::THTTPThread(TTestContext& context, std::string name)
     : TBackgroundTask(std::move(name)), FContext(context) {}

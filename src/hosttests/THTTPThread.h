@@ -19,6 +19,7 @@
 #include "hosttests/TBackgroundTask.h"
 #include "hosttests/THTTPReq.h"
 
+class TTakenSlot;
 class TTestContext;
 class TQLHTTPDownload;
 class THTTPThread;
@@ -85,7 +86,6 @@ public:
   static constexpr std::size_t MaxPageCopyBytes = 16 * 1024 * 1024;
 
 private:
-  class TTakenSlot;
 
   THTTPThread(TTestContext& context, std::string name);
   void OnTerminate() override;

@@ -16,6 +16,7 @@
 
 #include "common/ErrorText.h"
 #include "platform/NameLookup.h"
+#include "hosttests/TTakenSlot.h"
 #include "hosttests/TTestContext.h"
 #include "platform/SysErrors.h"
 
@@ -64,24 +65,6 @@ int AwaitConnect(int fd, int wake, std::int32_t timeoutMs) {
 }
 
 }  // namespace
-
-// A slot of the TCP kind taken for one test. It goes back when the work really ends,
-// however it ends: also when an abandoned test finishes long after, or when its queued
-// work is dropped unrun.
-class TTCPThread::TTakenSlot {
-public:
-  explicit TTakenSlot(TSlotCounter* counter) : FCounter(counter) {}
-  ~TTakenSlot() { Release(); }
-  TTakenSlot(const TTakenSlot&) = delete;
-  TTakenSlot& operator=(const TTakenSlot&) = delete;
-  void Release() {
-    if (FCounter) FCounter->Release();
-    FCounter = nullptr;
-  }
-
-private:
-  TSlotCounter* FCounter;
-};
 
 TTCPThread::TTCPThread(TTestContext& context, std::string name) : TBackgroundTask(std::move(name)), FContext(context) {}
 

@@ -13,6 +13,7 @@
 
 #include "hosttests/TBackgroundTask.h"
 
+class TTakenSlot;
 class TTestContext;
 class TTCPThread;
 
@@ -75,7 +76,6 @@ public:
                                       const std::function<TAttemptResult()>& attempt);
 
 private:
-  class TTakenSlot;
 
   TTCPThread(TTestContext& context, std::string name);
   void OnTerminate() override;

@@ -11,8 +11,6 @@ namespace testsupport {
 
 namespace {
 
-const char* const Python = "/usr/bin/python3";
-
 // Writes the envelope first and renames the message into place last, so a reader
 // never sees half a delivery.
 const char* const HandlerScript = R"PY(
@@ -86,7 +84,7 @@ TAiosmtpdServer::~TAiosmtpdServer() { Stop(); }
 
 bool TAiosmtpdServer::Available() {
   QProcess probe;
-  probe.start(Python, {"-c", "import aiosmtpd.smtp"});
+  probe.start(TPythonServer::Python, {"-c", "import aiosmtpd.smtp"});
   return probe.waitForFinished(20000) && probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0;
 }
 
@@ -100,43 +98,13 @@ bool TAiosmtpdServer::Start(std::uint16_t port) {
   std::string script = FDir->File("capture_server.py");
   WriteFileBytes(script, HandlerScript);
   std::filesystem::create_directory(FDir->File("out"));
-  FProcess = std::make_unique<QProcess>();
-  FProcess->setProcessChannelMode(QProcess::ForwardedErrorChannel);
   const char* mode = FTls == TTls::StartTls ? "starttls" : FTls == TTls::Implicit ? "implicit" : "plain";
-  FProcess->start(Python, {QString::fromStdString(script), QString::fromStdString(FDir->File("out")),
-                           QString::fromLatin1(FUser.c_str()), QString::fromLatin1(FPassword.c_str()), mode,
-                           QString::number(port), QString::fromStdString(FCertFile),
-                           QString::fromStdString(FKeyFile)});
-  if (!FProcess->waitForStarted(10000)) {
-    FError = "cannot start " + std::string(Python);
-    return false;
-  }
-  while (!FProcess->canReadLine()) {
-    if (!FProcess->waitForReadyRead(20000)) {
-      FError = "the SMTP server did not report its port";
-      Stop();
-      return false;
-    }
-  }
-  FPort = static_cast<std::uint16_t>(FProcess->readLine().trimmed().toUInt());
-  if (FPort == 0) {
-    FError = "the SMTP server reported no port";
-    Stop();
-  }
-  return FPort != 0;
+  return FServer.Start(script, {QString::fromStdString(FDir->File("out")), QString::fromLatin1(FUser.c_str()),
+                                QString::fromLatin1(FPassword.c_str()), mode, QString::number(port),
+                                QString::fromStdString(FCertFile), QString::fromStdString(FKeyFile)});
 }
 
-void TAiosmtpdServer::Stop() {
-  if (!FProcess) return;
-  if (FProcess->state() != QProcess::NotRunning) {
-    FProcess->terminate();
-    if (!FProcess->waitForFinished(5000)) {
-      FProcess->kill();
-      FProcess->waitForFinished(5000);
-    }
-  }
-  FProcess.reset();
-}
+void TAiosmtpdServer::Stop() { FServer.Stop(); }
 
 std::vector<TSmtpDelivery> TAiosmtpdServer::Deliveries() const {
   std::vector<std::string> names;

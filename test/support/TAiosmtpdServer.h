@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-class QProcess;
+#include "support/TPythonServer.h"
 
 namespace testsupport {
 
@@ -40,8 +40,8 @@ public:
   // false (see Error()) on failure.
   bool Start(std::uint16_t port = 0);
   void Stop();
-  std::uint16_t Port() const { return FPort; }
-  const std::string& Error() const { return FError; }
+  std::uint16_t Port() const { return FServer.Port(); }
+  const std::string& Error() const { return FServer.Error(); }
 
   // Deliveries completed so far, in order.
   std::vector<TSmtpDelivery> Deliveries() const;
@@ -54,9 +54,7 @@ private:
   TTls FTls = TTls::None;
   std::string FCertFile, FKeyFile;
   std::unique_ptr<TTempDir> FDir;
-  std::unique_ptr<QProcess> FProcess;
-  std::uint16_t FPort = 0;
-  std::string FError;
+  TPythonServer FServer{"the SMTP server"};
 };
 
 }  // namespace testsupport

@@ -13,6 +13,8 @@
 #include <cctype>
 #include <chrono>
 
+#include "support/TestSupport.h"
+
 namespace testsupport {
 
 namespace {
@@ -183,20 +185,15 @@ bool THttpTestServer::StartTls(const std::string& certFile, const std::string& k
 }
 
 bool THttpTestServer::Start() {
-  FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  std::uint16_t port = 0;
+  FListen = ListenOnLoopback(port, 64);
   if (FListen < 0) return false;
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::bind(FListen, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(FListen, 64) != 0 ||
-      ::pipe2(FWake, O_CLOEXEC) != 0) {
+  if (::pipe2(FWake, O_CLOEXEC) != 0) {
     ::close(FListen);
     FListen = -1;
     return false;
   }
-  socklen_t len = sizeof addr;
-  ::getsockname(FListen, reinterpret_cast<sockaddr*>(&addr), &len);
-  FPort = ntohs(addr.sin_port);
+  FPort = port;
   FThread = std::thread([this] { Run(); });
   return true;
 }

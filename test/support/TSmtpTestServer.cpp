@@ -11,6 +11,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "support/TestSupport.h"
+
 namespace testsupport {
 
 namespace {
@@ -107,23 +109,14 @@ bool TSmtpTestServer::Handshake(TConnection& connection) {
 }
 
 bool TSmtpTestServer::Start(std::uint16_t port) {
-  FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  FListen = ListenOnLoopback(port, 8);
   if (FListen < 0) return false;
-  int one = 1;
-  ::setsockopt(FListen, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::bind(FListen, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(FListen, 8) != 0 ||
-      ::pipe2(FWake, O_CLOEXEC) != 0) {
+  if (::pipe2(FWake, O_CLOEXEC) != 0) {
     ::close(FListen);
     FListen = -1;
     return false;
   }
-  socklen_t len = sizeof addr;
-  ::getsockname(FListen, reinterpret_cast<sockaddr*>(&addr), &len);
-  FPort = ntohs(addr.sin_port);
+  FPort = port;
   FThread = std::thread([this] { Run(); });
   return true;
 }

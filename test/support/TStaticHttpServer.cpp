@@ -1,6 +1,5 @@
 #include "support/TStaticHttpServer.h"
 
-#include <QProcess>
 #include <cstdio>
 #include <filesystem>
 
@@ -9,8 +8,6 @@
 namespace testsupport {
 
 namespace {
-
-const char* const Python = "/usr/bin/python3";
 
 const char* const ServerScript = R"PY(
 import functools, http.server, sys
@@ -34,42 +31,13 @@ bool TStaticHttpServer::Start() {
   const std::string script = FDir->File("static_server.py");
   WriteFileBytes(script, ServerScript);
   std::filesystem::create_directory(FDir->File("www"));
-  FProcess = std::make_unique<QProcess>();
-  FProcess->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  FProcess->start(Python, {QString::fromStdString(script), QString::fromStdString(FDir->File("www"))});
-  if (!FProcess->waitForStarted(10000)) {
-    FError = "cannot start " + std::string(Python);
-    return false;
-  }
-  while (!FProcess->canReadLine()) {
-    if (!FProcess->waitForReadyRead(20000)) {
-      FError = "the web server did not report its port";
-      Stop();
-      return false;
-    }
-  }
-  FPort = static_cast<std::uint16_t>(FProcess->readLine().trimmed().toUInt());
-  if (FPort == 0) {
-    FError = "the web server reported no port";
-    Stop();
-  }
-  return FPort != 0;
+  return FServer.Start(script, {QString::fromStdString(FDir->File("www"))});
 }
 
-void TStaticHttpServer::Stop() {
-  if (!FProcess) return;
-  if (FProcess->state() != QProcess::NotRunning) {
-    FProcess->terminate();
-    if (!FProcess->waitForFinished(5000)) {
-      FProcess->kill();
-      FProcess->waitForFinished(5000);
-    }
-  }
-  FProcess.reset();
-}
+void TStaticHttpServer::Stop() { FServer.Stop(); }
 
 std::string TStaticHttpServer::URL(const std::string& name) const {
-  return "http://127.0.0.1:" + std::to_string(FPort) + "/" + name;
+  return "http://127.0.0.1:" + std::to_string(FServer.Port()) + "/" + name;
 }
 
 void TStaticHttpServer::SetPage(const std::string& name, const std::string& content) {

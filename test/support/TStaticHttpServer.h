@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-class QProcess;
+#include "support/TPythonServer.h"
 
 namespace testsupport {
 
@@ -22,8 +22,8 @@ public:
   // Starts the server and waits until it listens; false (see Error()) on failure.
   bool Start();
   void Stop();
-  std::uint16_t Port() const { return FPort; }
-  const std::string& Error() const { return FError; }
+  std::uint16_t Port() const { return FServer.Port(); }
+  const std::string& Error() const { return FServer.Error(); }
   // "http://127.0.0.1:port/" + name.
   std::string URL(const std::string& name) const;
   // Writes (replaces) or removes a served file.
@@ -32,9 +32,7 @@ public:
 
 private:
   std::unique_ptr<TTempDir> FDir;
-  std::unique_ptr<QProcess> FProcess;
-  std::uint16_t FPort = 0;
-  std::string FError;
+  TPythonServer FServer{"the web server"};
 };
 
 }  // namespace testsupport

@@ -2,6 +2,7 @@
 // Helpers shared by every test folder: private temporary folders and environment
 // overrides, so that no test ever meets the user's real registry, data folder or a
 // running copy of the program.
+#include <cstdint>
 #include <string>
 
 namespace testsupport {
@@ -50,5 +51,9 @@ void WriteFileBytes(const std::string& path, const std::string& bytes);
 // Folder of the built programs (corvale, corvale-msg, ...).
 std::string BinDir();
 std::string SourceDir();
+
+// A listening TCP socket on 127.0.0.1 (port 0: a free one, whose number goes to port);
+// -1 on failure.
+int ListenOnLoopback(std::uint16_t& port, int backlog);
 
 }  // namespace testsupport
