@@ -33,11 +33,23 @@ for f in scripts/demo/*; do
   [ -e "$target" ] || cp "$f" "$target"
 done
 
+# The demo's "Status page" host tests a web page on 127.0.0.1:8080: serve one there for
+# the length of the demo, unless something listens on that port already.
+if ! (exec 3<>/dev/tcp/127.0.0.1/8080) 2>/dev/null; then
+  python3 -m http.server 8080 --bind 127.0.0.1 --directory scripts/demo-www >/dev/null 2>&1 &
+  WEB_PID=$!
+  trap 'kill "$WEB_PID" 2>/dev/null || true' EXIT
+  for _ in $(seq 50); do
+    (exec 3<>/dev/tcp/127.0.0.1/8080) 2>/dev/null && break
+    sleep 0.1
+  done
+fi
+
 "$BUILD_DIR"/src/corvale --version
 echo "Data folder: $CORVALE_DATA_DIR/Quillmoor/Corvale"
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
-  exec "$BUILD_DIR"/src/corvale "$@"
+  "$BUILD_DIR"/src/corvale "$@"
 else
   echo "No display: running the headless monitor (corvale service). Ctrl+C ends it."
-  exec "$BUILD_DIR"/src/corvale service "$@"
+  "$BUILD_DIR"/src/corvale service "$@"
 fi
