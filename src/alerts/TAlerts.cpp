@@ -79,7 +79,7 @@ void TAlerts::SendViaRelay(const std::string& sender, const std::string& recipie
   TRelayMail::TOptions& options = FRelayMail.Options();
   options.Server = FAppliedRelayServer;
   options.DataFolder = FMonitor.DataFolder();
-  options.TimeoutMs = std::clamp(FMonitor.Settings().HTTPTimeout, 1, 3600) * 1000;
+  options.TimeoutMs = FMonitor.Settings().HTTPTimeoutMs();
   options.Application = "Corvale (" + ExtractFileName(FMonitor.ProgramPath()) + ")";
   if (options.ComputerName.empty()) options.ComputerName = LocalComputerName();
   if (options.UserName.empty()) options.UserName = LocalUserName();
@@ -118,7 +118,7 @@ std::shared_ptr<TBackgroundTask> TAlerts::StartHttpNotification(THost& host, boo
   THTTPOptions options;
   options.PagesFolder.clear();  // a notification keeps no page copy
   options.CertExpiryDays = 0;   // nor does it judge the server's certificate's age
-  options.TimeoutMs = std::clamp(FMonitor.Settings().HTTPTimeout, 1, 3600) * 1000;
+  options.TimeoutMs = FMonitor.Settings().HTTPTimeoutMs();
   const std::string name = (offline ? "HTTP Down Alert " : "HTTP Up Alert ") + host.DisplayName;
   return THTTPThread::Create(
       FMonitor.Tests(), name, request, HTTPKindNotification, host.ID, host.ID,

@@ -109,7 +109,7 @@ std::shared_ptr<TBackgroundTask> TScheduler::StartHostTest(const THost& host) {
       THTTPOptions options;
       if (!FDataFolder.empty()) options.PagesFolder = IncludeTrailingPathDelimiter(FDataFolder) + "HTTPPages";
       options.CertExpiryDays = s.CertExpiryDays;
-      options.TimeoutMs = s.HTTPTimeout > 0 && s.HTTPTimeout < 86400 ? s.HTTPTimeout * 1000 : THTTPOptions().TimeoutMs;
+      options.TimeoutMs = s.HTTPTimeoutMs();
       return THTTPThread::Create(FTests, "HTTP " + host.DisplayName, host.HTTPTest, HTTPKindTest, host.ID, host.ID,
                                  std::bind_front(&TScheduler::HTTPCallback, this), std::move(options));
     }

@@ -60,6 +60,8 @@ public:
   // Seconds one HTTP exchange (connect, request, every redirect) may take in all.
   static constexpr int DefaultHTTPTimeout = 60;
   int HTTPTimeout = DefaultHTTPTimeout;
+  // HTTPTimeout in milliseconds, at most an hour.
+  int HTTPTimeoutMs() const { return (HTTPTimeout < 1 ? 1 : HTTPTimeout > 3600 ? 3600 : HTTPTimeout) * 1000; }
   // TLS for alert mail: Auto sends STARTTLS when the server offers it, Required fails an
   // attempt without TLS before any AUTH, Off never starts TLS (port 465 always uses it).
   enum class TSmtpTls { Auto, Required, Off };
