@@ -1,0 +1,22 @@
+#pragma once
+// What every request handler of the web interface shares: the monitor whose state it
+// shows (read under the monitor's state lock held shared, see src/core/README.md), the
+// folder of the page templates and files, and the hand-over of host actions to the main
+// thread. One object per web server; used on the server's thread.
+#include <functional>
+#include <string>
+
+#include "common/DateTime.h"
+
+class TMonitor;
+
+struct TWebSite {
+  TMonitor* Monitor = nullptr;
+  // The folder "webserver" below the program's folder, with a trailing "/".
+  std::string Folder;
+  // When the program started: the Last-Modified time of the generated icons.
+  TDateTime ProgramStart = 0;
+  // Runs work on the main thread and returns when it has run (or could not run: false).
+  // The web server wires it; tests may run the work directly.
+  std::function<bool(std::function<void()> work)> RunOnMainThread;
+};

@@ -1,0 +1,29 @@
+#pragma once
+// Host actions from the web interface and remote-desktop files: which of the twelve web
+// commands a host is offered, the "command" page that performs them (the host changes
+// themselves run on the main thread, which the server thread waits for), and the ".rdp"
+// files.
+#include <string>
+
+class THost;
+class TSettings;
+struct TWebRequest;
+struct TWebSite;
+
+constexpr int WebCommandCount = 12;
+// The name of a web command ("Test Host" ... "Shutdown"); empty for 8 and unknown ones.
+std::string WebCommandName(int command);
+
+// Whether command is offered for the host (null: all hosts) to a client on a local
+// subnet or not, under the group filter. Reads the host: call under the state lock.
+bool CommandOffered(int command, const THost* host, bool peerIsLocal, int groupFilter, const TSettings& settings);
+
+// The pseudo-page "command" (access level 2): performs the request's commands and
+// answers the message page, or a redirect.
+void CommandPage(TWebRequest& request, const TWebSite& site);
+// The ".rdp" route: name is the file name without extension (a hexadecimal host ID).
+void RdpRoute(TWebRequest& request, const TWebSite& site, const std::string& name);
+// The content of a remote-desktop file for the host (null: none) and address from a
+// template text (empty: the default one; UTF-16 with its byte-order mark is read as
+// such): UTF-16 little-endian after FF FE.
+std::string WriteRdpFile(const THost* host, const std::string& address, const std::string& templateText);

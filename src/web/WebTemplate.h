@@ -1,0 +1,31 @@
+#pragma once
+// The page template engine: sections kept, dropped or taken out by browser, login and
+// request parameters, the host block repeated per host with the message variables,
+// icons, sounds, the event log, the status warning, page variables and request
+// parameters.
+#include <string>
+
+struct TWebRequest;
+struct TWebSite;
+
+// Renders the template "webserver/" + name + extension into the request's response
+// (status, content type, body, Last-Modified). Never throws: a failure is a 500 with its
+// step.
+void RenderTemplate(TWebRequest& request, const TWebSite& site, const std::string& name, const std::string& extension);
+
+// The page pass over a text (the host actions' message page uses it too): browser and
+// login sections, page variables, the status warning, with log: the page's "log"
+// sections and "%log%", then the request parameters. html: HTML mode.
+void PagePass(std::string& page, TWebRequest& request, const TWebSite& site, bool html, bool withLog);
+// The "var-" and then "novar-" sections by the request parameters.
+void ConditionalSections(std::string& page, const TWebRequest& request);
+
+// Section steps on the first start tag of the name (tags without regard to case; nested
+// sections of the same name count). Unwrap keeps the content, Drop removes it, TakeOut
+// removes it and returns the content. Each returns false (changing nothing) when there is
+// no start tag with a matching end tag. The "All" forms repeat until none is left.
+bool UnwrapSection(std::string& page, const std::string& name);
+bool DropSection(std::string& page, const std::string& name);
+bool TakeOutSection(std::string& page, const std::string& name, std::string& content);
+void UnwrapAllSections(std::string& page, const std::string& name);
+void DropAllSections(std::string& page, const std::string& name);
