@@ -52,6 +52,7 @@ public:
 
   TEmailConfig& EmailConfig() { return FConfig; }
   TAlertQueue& Queue() { return *FQueue; }
+  int QueuedAlerts() const override { return FQueue ? FQueue->QueuedCount() : 0; }
   TCommandRunner& Commands() { return FCommands; }
   TRelayMail& RelayMail() { return FRelayMail; }
 

@@ -67,6 +67,8 @@ public:
   virtual bool HasTemplate(TAlertKind kind) const;
   virtual bool MailRouteConfigured() const { return false; }
   virtual bool PrimaryServerConfigured() const { return false; }
+  // How many e-mail alerts wait to be sent; any thread.
+  virtual int QueuedAlerts() const { return 0; }
   // Queues the kind's e-mail alert for the host with the configuration's templates.
   // windowStart and windowEnd are 0 for no window.
   virtual void QueueAlert(TAlertKind kind, const std::string& recipients, TDateTime windowStart, TDateTime windowEnd,
