@@ -4,6 +4,7 @@
 // icons, sounds, the event log, the status warning, page variables and request
 // parameters.
 #include <string>
+#include <string_view>
 
 struct TWebRequest;
 struct TWebSite;
@@ -29,3 +30,9 @@ bool DropSection(std::string& page, const std::string& name);
 bool TakeOutSection(std::string& page, const std::string& name, std::string& content);
 void UnwrapAllSections(std::string& page, const std::string& name);
 void DropAllSections(std::string& page, const std::string& name);
+
+// The text inside a JSON string: quotes and backslashes escaped, control characters and
+// bytes above 126 (Latin-1) as "\u00XX". Templates ending ".json" get their host
+// variables, page variables and request parameters escaped so; their host rows are
+// joined by commas and their content type is "application/json".
+std::string JsonEscape(std::string_view text);
