@@ -262,6 +262,9 @@ void PagePassMode(std::string& page, TWebRequest& request, const TWebSite& site,
     }
   }
 
+  // A JSON page takes no free-form text from the query: a value could sit where a number
+  // belongs.
+  if (mode == TMode::Json) return;
   for (const auto& [name, value] : request.Params)
     if (!name.empty()) page = ReplaceAll("%" + name + "%", Encoded(mode, value), page, true);
 }

@@ -33,6 +33,7 @@ void DropAllSections(std::string& page, const std::string& name);
 
 // The text inside a JSON string: quotes and backslashes escaped, control characters and
 // bytes above 126 (Latin-1) as "\u00XX". Templates ending ".json" get their host
-// variables, page variables and request parameters escaped so; their host rows are
-// joined by commas and their content type is "application/json".
+// variables and page variables escaped so, request parameters are not filled in, their
+// host rows are joined by commas and their content type is "application/json". Host rows
+// of every page also know "%statuscode%", the status in decimal.
 std::string JsonEscape(std::string_view text);
