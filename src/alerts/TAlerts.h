@@ -36,6 +36,9 @@ public:
   bool HasTemplate(TAlertKind kind) const override;
   bool MailRouteConfigured() const override;
   bool PrimaryServerConfigured() const override;
+  bool MailRouteComplete() const override;
+  int QueuedAlerts() const override;
+  int QueuedAlertsBefore(TDateTime olderThan) const override;
   void QueueAlert(TAlertKind kind, const std::string& recipients, TDateTime windowStart, TDateTime windowEnd,
                   THost& host, int priority, int cancelStatus, bool wantTrace) override;
 
@@ -52,7 +55,6 @@ public:
 
   TEmailConfig& EmailConfig() { return FConfig; }
   TAlertQueue& Queue() { return *FQueue; }
-  int QueuedAlerts() const override { return FQueue ? FQueue->QueuedCount() : 0; }
   TCommandRunner& Commands() { return FCommands; }
   TRelayMail& RelayMail() { return FRelayMail; }
 
