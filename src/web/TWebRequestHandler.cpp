@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <filesystem>
 #include <mutex>
 #include <shared_mutex>
 #include <vector>
@@ -83,6 +84,21 @@ bool TWebRequestHandler::Handle(std::string_view head, const std::string& peer, 
   return target.CloseAsked;
 }
 
+std::string TWebRequestHandler::FindFile(const std::string& fileName) const {
+  if (UnsafeFileName(fileName)) return {};
+  struct stat info {};
+  if (::stat((FSite.Folder + fileName).c_str(), &info) == 0) return S_ISREG(info.st_mode) ? fileName : std::string();
+  const std::string wanted = LowerText(fileName);
+  std::error_code error;
+  int looked = 0;
+  for (std::filesystem::directory_iterator it(FSite.Folder, error), end; !error && it != end && ++looked <= 10000;
+       it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    if (LowerText(name) == wanted && it->is_regular_file(error)) return name;
+  }
+  return {};
+}
+
 int TWebRequestHandler::GroupFilter(const TWebRequest& request, const std::string& folder) const {
   if (!FSite.Monitor) return request.GroupFilter;
   std::string folderName = folder;
@@ -129,17 +145,15 @@ void TWebRequestHandler::Route(TWebRequest& request, const TWebTarget& target) {
     request.Body = "User-agent: *\r\nDisallow: /\r\n";
     request.LastModified = Now();
   } else if (ext == ".html" || ext == ".htm" || ext == ".xml" || ext == ".txt" || (name == "status" && ext == ".json")) {
-    if (UnsafeFileName(target.Name)) {
-      request.Status = "404";
-      return;
-    }
     Step("WS Read Template");
-    if (!FileExists(FSite.Folder + target.Name + target.Extension) || !FRoutes.Template) {
+    const std::string found = FindFile(target.Name + target.Extension);
+    if (found.empty() || !FRoutes.Template) {
       request.Status = "404";
       return;
     }
     Step("WS FillTemplate");
-    FRoutes.Template(request, FSite, target.Name, target.Extension);
+    const std::size_t dot = found.rfind('.');
+    FRoutes.Template(request, FSite, found.substr(0, dot), found.substr(dot));
     if (ext == ".json" && request.Status == "200") request.ContentType = "application/json";
   } else if (name == "command" && ext.empty()) {
     if (manageOnly()) return;
@@ -171,7 +185,7 @@ void TWebRequestHandler::Route(TWebRequest& request, const TWebTarget& target) {
   } else if (ext == ".jpg" || ext == ".jpeg") {
     Step("WS JPEG");
     const std::string fileName = target.Name + target.Extension;
-    if (!UnsafeFileName(fileName) && FileExists(FSite.Folder + fileName)) ServeFile(request, fileName, "image/jpeg", "LoadJPG");
+    if (!FindFile(fileName).empty()) ServeFile(request, fileName, "image/jpeg", "LoadJPG");
     else if (!ServeIcon(request, name)) request.Status = "404";
   } else if (ext == ".gif") {
     Step("WS GIF");
@@ -193,8 +207,9 @@ void TWebRequestHandler::Route(TWebRequest& request, const TWebTarget& target) {
 void TWebRequestHandler::ServeFile(TWebRequest& request, const std::string& fileName, const char* contentType,
                                    const char* loader) {
   struct stat info {};
-  const std::string path = FSite.Folder + fileName;
-  if (UnsafeFileName(fileName) || ::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+  const std::string found = FindFile(fileName);
+  const std::string path = FSite.Folder + found;
+  if (found.empty() || ::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
     request.Status = "404";
     return;
   }

@@ -29,6 +29,9 @@ private:
   void Route(TWebRequest& request, const TWebTarget& target);
   void ServeFile(TWebRequest& request, const std::string& fileName, const char* contentType, const char* loader);
   bool ServeIcon(TWebRequest& request, const std::string& name);
+  // The name of the file in the folder that fileName names, letter case ignored; empty
+  // when there is none.
+  std::string FindFile(const std::string& fileName) const;
   int GroupFilter(const TWebRequest& request, const std::string& folder) const;
   static bool PeerIsLocal(const std::string& peer);
   void Step(const char* step) const;

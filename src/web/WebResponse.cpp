@@ -44,7 +44,8 @@ std::string BuildWebResponse(const TWebRequest& request, bool closeAsked, const 
       extra = "Location: " + request.Body + "\r\n";
       reason.clear();
     }
-    body = code == "304" ? std::string() : "Error " + request.Status + ": " + reason + "\r\nPage: " + request.Client.Path + "\r\n";
+    const std::string codeText = request.Status.substr(0, request.Status.find(' '));
+    body = code == "304" ? std::string() : "Error " + codeText + ": " + reason + "\r\nPage: " + request.Client.Path + "\r\n";
     if (code == "401") extra += "WWW-Authenticate: Basic realm=\"" + computerName + " Corvale\"\r\n";
   }
 
