@@ -15,6 +15,8 @@ PACKAGES=(
   iproute2 iputils-ping procps python3 python3-aiosmtpd samba smbclient openssl
   libcap2-bin
   fping
+  # fuzz targets (scripts/run-fuzz.sh)
+  clang
   xvfb xauth
 )
 

@@ -235,6 +235,19 @@ public:
   // still refers to it); the views hear HostsAboutToBeRemoved first.
   void RemoveHost(int index);
 
+  // The status warning: a headline, character 160 and the rest, with what the user may
+  // do about it (1 the configuration dialog, 4 turn testing on); no text when all is
+  // well. StatusCheck asks the alert channels: main thread only. The published warning
+  // is the check's result at the last alert-timer tick or change of testing; other
+  // threads read it under StateLock() held shared.
+  struct TStatusWarning {
+    std::string Text;
+    int Action = 0;
+  };
+  TStatusWarning StatusCheck();
+  void PublishStatusWarning();
+  const std::string& PublishedStatusWarning() const { return FStatusWarning; }
+
   // Timer handlers.
   void Timer1Timer() { FScheduler->Timer1Timer(); }
   void tmrAlertTimer();
@@ -330,6 +343,7 @@ private:
   TWebServerControl* FWebServer = &FNoWebServer;
   int FWebServerPort = 0;  // the port the web server was started on, 0: not running
   TDateTime FStartTime = 0;
+  std::string FStatusWarning;
   std::vector<std::string> FPartnerClasses;  // read at start-up from "NotifyApps"
 
   std::atomic<int> FRunState{rsRunning};
