@@ -16,6 +16,9 @@ PACKAGES=(
   libcap2-bin
   fping
   xvfb xauth
+  # the web interface: a headless browser for its test, a load generator and a reference
+  # web server for its benchmark (both small)
+  chromium wrk nginx
 )
 
 missing=()
