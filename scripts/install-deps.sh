@@ -15,6 +15,8 @@ PACKAGES=(
   iproute2 iputils-ping procps python3 python3-aiosmtpd samba smbclient openssl
   libcap2-bin
   fping
+  # fuzz targets (scripts/run-fuzz.sh)
+  clang
   xvfb xauth
   # the web interface: a headless browser for its test, a load generator and a reference
   # web server for its benchmark (both small)

@@ -186,6 +186,22 @@ bool TAlerts::PrimaryServerConfigured() const {
   return !FConfig.PrimaryServer.empty() && !FConfig.PrimarySender.empty();
 }
 
+bool TAlerts::MailRouteComplete() const {
+  return (!FConfig.PrimaryServer.empty() && !FConfig.PrimarySender.empty()) ||
+         (!FConfig.SecondaryServer.empty() && !FConfig.SecondarySender.empty()) ||
+         (FConfig.RelayEnabled && !FConfig.RelaySender.empty());
+}
+
+int TAlerts::QueuedAlerts() const { return FQueue ? static_cast<int>(FQueue->Entries().size()) : 0; }
+
+int TAlerts::QueuedAlertsBefore(TDateTime olderThan) const {
+  if (!FQueue) return 0;
+  int count = 0;
+  for (const auto& entry : FQueue->Entries())
+    if (entry && entry->QueuedAt < olderThan) ++count;
+  return count;
+}
+
 namespace {
 TAlertTemplate SubjectOf(TAlertKind kind) {
   switch (kind) {

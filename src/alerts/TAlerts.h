@@ -36,6 +36,9 @@ public:
   bool HasTemplate(TAlertKind kind) const override;
   bool MailRouteConfigured() const override;
   bool PrimaryServerConfigured() const override;
+  bool MailRouteComplete() const override;
+  int QueuedAlerts() const override;
+  int QueuedAlertsBefore(TDateTime olderThan) const override;
   void QueueAlert(TAlertKind kind, const std::string& recipients, TDateTime windowStart, TDateTime windowEnd,
                   THost& host, int priority, int cancelStatus, bool wantTrace) override;
 

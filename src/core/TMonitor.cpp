@@ -38,6 +38,7 @@ TMonitor::TMonitor(const TStartOptions& options, TClock& clock, TServiceControl&
                                             [this](THost& host) { return FAlerts->StartPeriodicTrace(host); });
   connect(FScheduler.get(), &TScheduler::TrayHintChanged, this, &TMonitor::TrayHintChanged);
   connect(FScheduler.get(), &TScheduler::TestingChanged, this, &TMonitor::TestingChanged);
+  connect(FScheduler.get(), &TScheduler::TestingChanged, this, [this] { PublishStatusWarning(); });
   SetAlertChannels(nullptr);
   FHosts->SetFaultHook(FaultHook());
   FTests->SetFaultHook(FaultHook());
@@ -173,7 +174,42 @@ TCompletionCounters& TMonitor::Completions() { return FTests->Completions; }
 
 // The 5-second pass: the retired records, the fault log's held-back reports and the event
 // log's save triggers. The alert channels dispatch on a timer of their own.
+TMonitor::TStatusWarning TMonitor::StatusCheck() {
+  constexpr char Split = static_cast<char>(160);
+  const int queued = FAlerts->QueuedAlerts();
+  const int stale = queued > 0 ? FAlerts->QueuedAlertsBefore(FClock.Now() - 30.0 / (24 * 60)) : 0;
+  if (stale * 2 > queued)
+    return {std::string("Outgoing email is not being sent.") + Split + std::to_string(stale) +
+                " email messages have gone unsent for more than 30 minutes.  Please check your email server "
+                "configuration to make sure it is setup properly.",
+            1};
+  if (!TestingOn())
+    return {std::string("Host testing has been disabled.") + Split +
+                "Your hosts are not currently being tested.  To test your hosts testing must be turned back on.",
+            4};
+  if (FHosts->Count() > 0 && !FAlerts->MailRouteComplete())
+    return {std::string("Email servers have not been configured.") + Split +
+                "To send email alerts you must configure outgoing email servers under Configuration / Email "
+                "Configuration.",
+            1};
+  return {};
+}
+
+void TMonitor::PublishStatusWarning() {
+  std::string text;
+  try {
+    text = StatusCheck().Text;
+  } catch (...) {
+    ReportCurrentException("StatusCheck");
+    return;
+  }
+  if (text == FStatusWarning) return;
+  std::unique_lock<std::shared_mutex> guard(FStateLock);
+  FStatusWarning = std::move(text);
+}
+
 void TMonitor::tmrAlertTimer() {
+  PublishStatusWarning();
   if (FRunState.load() != rsRunning) return;
   try {
     // Records kept only for alerts that have now left the queue.

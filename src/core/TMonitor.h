@@ -33,6 +33,7 @@
 #include "core/TSettings.h"
 #include "core/TStartOptions.h"
 #include "core/TStatusTrace.h"
+#include "core/TWebServerControl.h"
 #include "hosttests/TTestContext.h"
 #include "platform/TInstanceLock.h"
 #include "platform/TRegistryStore.h"
@@ -189,6 +190,14 @@ public:
   // the monitor; nullptr returns to the empty set.
   void SetAlertChannels(TAlertChannels* channels);
   TAlertChannels& Alerts() { return *FAlerts; }
+  // The web server the monitor starts at start-up when the port setting is above 0 (not
+  // in removable mode) and stops at shutdown; the object must outlive the monitor's
+  // shutdown. nullptr: none.
+  void SetWebServer(TWebServerControl* server) { FWebServer = server ? server : &FNoWebServer; }
+  TWebServerControl& WebServer() { return *FWebServer; }
+  // After the settings changed: a changed port restarts the web server (or stops it, or
+  // starts it). Main thread.
+  void ApplyWebServerPort();
   const std::vector<TRunningTask>& RunningTests() const { return FRunning.Items(); }
   // Changed on the main thread under StateLock() held exclusively.
   TSettings& Settings() { return FSettings; }
@@ -225,6 +234,19 @@ public:
   // The record at index leaves the list (retired while a test, trace or queued alert
   // still refers to it); the views hear HostsAboutToBeRemoved first.
   void RemoveHost(int index);
+
+  // The status warning: a headline, character 160 and the rest, with what the user may
+  // do about it (1 the configuration dialog, 4 turn testing on); no text when all is
+  // well. StatusCheck asks the alert channels: main thread only. The published warning
+  // is the check's result at the last alert-timer tick or change of testing; other
+  // threads read it under StateLock() held shared.
+  struct TStatusWarning {
+    std::string Text;
+    int Action = 0;
+  };
+  TStatusWarning StatusCheck();
+  void PublishStatusWarning();
+  const std::string& PublishedStatusWarning() const { return FStatusWarning; }
 
   // Timer handlers.
   void Timer1Timer() { FScheduler->Timer1Timer(); }
@@ -317,7 +339,11 @@ private:
   std::unique_ptr<TScheduler> FScheduler;
   TAlertChannels FNoAlerts;
   TAlertChannels* FAlerts = &FNoAlerts;
+  TWebServerControl FNoWebServer;
+  TWebServerControl* FWebServer = &FNoWebServer;
+  int FWebServerPort = 0;  // the port the web server was started on, 0: not running
   TDateTime FStartTime = 0;
+  std::string FStatusWarning;
   std::vector<std::string> FPartnerClasses;  // read at start-up from "NotifyApps"
 
   std::atomic<int> FRunState{rsRunning};

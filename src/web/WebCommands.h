@@ -3,7 +3,10 @@
 // commands a host is offered, the "command" page that performs them (the host changes
 // themselves run on the main thread, which the server thread waits for), and the ".rdp"
 // files.
+#include <cstdint>
 #include <string>
+
+#include "common/DateTime.h"
 
 class THost;
 class TSettings;
@@ -15,8 +18,16 @@ constexpr int WebCommandCount = 12;
 std::string WebCommandName(int command);
 
 // Whether command is offered for the host (null: all hosts) to a client on a local
-// subnet or not, under the group filter. Reads the host: call under the state lock.
-bool CommandOffered(int command, const THost* host, bool peerIsLocal, int groupFilter, const TSettings& settings);
+// subnet or not, under the group filter, at the moment now (for a disabling that ends).
+// Reads the host: call under the state lock.
+bool CommandOffered(int command, const THost* host, bool peerIsLocal, int groupFilter, const TSettings& settings,
+                    TDateTime now = Now());
+
+// Carries out a host command on the main thread (the server thread waits for it): test,
+// reset, disable, enable, simulate a failure, wake. hostID 0: all hosts (only test and
+// reset). user and peer name the web user in the event log.
+void RunWebAction(const TWebSite& site, int command, std::int32_t hostID, const std::string& user,
+                  const std::string& peer);
 
 // The pseudo-page "command" (access level 2): performs the request's commands and
 // answers the message page, or a redirect.

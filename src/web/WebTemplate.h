@@ -4,6 +4,7 @@
 // icons, sounds, the event log, the status warning, page variables and request
 // parameters.
 #include <string>
+#include <string_view>
 
 struct TWebRequest;
 struct TWebSite;
@@ -29,3 +30,10 @@ bool DropSection(std::string& page, const std::string& name);
 bool TakeOutSection(std::string& page, const std::string& name, std::string& content);
 void UnwrapAllSections(std::string& page, const std::string& name);
 void DropAllSections(std::string& page, const std::string& name);
+
+// The text inside a JSON string: quotes and backslashes escaped, control characters and
+// bytes above 126 (Latin-1) as "\u00XX". Templates ending ".json" get their host
+// variables and page variables escaped so, request parameters are not filled in, their
+// host rows are joined by commas and their content type is "application/json". Host rows
+// of every page also know "%statuscode%", the status in decimal.
+std::string JsonEscape(std::string_view text);

@@ -1,0 +1,620 @@
+#include "web/WebTemplate.h"
+
+#include <cxxabi.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <shared_mutex>
+#include <stdexcept>
+#include <typeinfo>
+#include <unordered_map>
+#include <vector>
+
+#include "alerts/TAlertQueue.h"
+#include "common/Clock.h"
+#include "common/ErrorText.h"
+#include "common/FileUtils.h"
+#include "common/Fields.h"
+#include "common/HttpDate.h"
+#include "common/SystemInfo.h"
+#include "common/TextCodec.h"
+#include "common/TextUtils.h"
+#include "core/MessageVariables.h"
+#include "core/TEventLog.h"
+#include "core/THost.h"
+#include "core/THostList.h"
+#include "core/TMonitor.h"
+#include "web/TWebRequest.h"
+#include "web/TWebSite.h"
+#include "web/WebCommands.h"
+
+namespace {
+
+// A template larger than this is refused: every page is rendered into memory.
+constexpr long MaxTemplateBytes = 4 * 1024 * 1024;
+constexpr std::size_t MaxHostLogLines = 15;
+constexpr std::size_t MaxPageLogLines = 50;
+
+std::string Lower(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return lower;
+}
+
+// Position of the tag at or after from, letter case ignored.
+std::size_t FindTag(const std::string& page, const std::string& lowerTag, std::size_t from) {
+  if (lowerTag.empty() || from >= page.size()) return std::string::npos;
+  auto it = std::search(page.begin() + static_cast<std::ptrdiff_t>(from), page.end(), lowerTag.begin(),
+                        lowerTag.end(), [](char a, char b) {
+                          if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+                          return a == b;
+                        });
+  return it == page.end() ? std::string::npos : static_cast<std::size_t>(it - page.begin());
+}
+
+struct TSectionPlace {
+  std::size_t Start = 0;     // the start tag
+  std::size_t Content = 0;   // after the start tag
+  std::size_t End = 0;       // the matching end tag
+  std::size_t After = 0;     // after the end tag
+};
+
+// The first start tag of the name and its matching end tag; none when either is missing.
+std::optional<TSectionPlace> FindSection(const std::string& page, const std::string& name) {
+  const std::string open = "<" + Lower(name) + ">";
+  const std::string close = "</" + Lower(name) + ">";
+  const std::size_t start = FindTag(page, open, 0);
+  if (start == std::string::npos) return std::nullopt;
+  std::size_t at = start + open.size();
+  int depth = 1;
+  while (true) {
+    const std::size_t nextOpen = FindTag(page, open, at);
+    const std::size_t nextClose = FindTag(page, close, at);
+    if (nextClose == std::string::npos) return std::nullopt;
+    if (nextOpen != std::string::npos && nextOpen < nextClose) {
+      ++depth;
+      at = nextOpen + open.size();
+      continue;
+    }
+    if (--depth == 0) return TSectionPlace{start, start + open.size(), nextClose, nextClose + close.size()};
+    at = nextClose + close.size();
+  }
+}
+
+std::string ClassName(const std::exception& e) {
+  int status = 0;
+  std::unique_ptr<char, void (*)(void*)> name(abi::__cxa_demangle(typeid(e).name(), nullptr, nullptr, &status),
+                                              std::free);
+  return status == 0 && name ? std::string(name.get()) : std::string(typeid(e).name());
+}
+
+enum class TMode { Text, Html, Json };
+
+std::string Encoded(TMode mode, const std::string& value) {
+  return mode == TMode::Json ? JsonEscape(value) : value;
+}
+
+// Page variables that are HTML-encoded anywhere but in JSON, which has its own escaping.
+std::string HtmlOrJson(TMode mode, const std::string& value) {
+  return mode == TMode::Json ? JsonEscape(value) : HtmlEncode(value);
+}
+
+void ReplaceWhereFound(std::string& page, const std::string& variable, const std::string& value) {
+  if (FindTag(page, variable, 0) != std::string::npos) page = ReplaceAll(variable, value, page, true);
+}
+
+void SetListedParams(std::string& page, TWebRequest& request, const char* section, bool onlyNew) {
+  std::string content;
+  while (TakeOutSection(page, section, content)) {
+    std::vector<std::string> pieces;
+    SplitList(HtmlDecode(content), pieces, ';', true, '"');
+    for (const std::string& piece : pieces) {
+      const std::size_t equals = piece.find('=');
+      if (equals == std::string::npos) continue;
+      const std::string name = piece.substr(0, equals);
+      if (onlyNew && request.HasParam(name)) continue;
+      request.SetParam(name, piece.substr(equals + 1));
+    }
+  }
+}
+
+void KeepOrDrop(std::string& page, const std::string& name, bool keep) {
+  if (keep)
+    UnwrapAllSections(page, name);
+  else
+    DropAllSections(page, name);
+}
+
+struct TLogFields {
+  std::string Date, Label, Text, Type;
+};
+
+TLogFields SplitLogLine(const std::string& line) {
+  TLogFields fields;
+  std::string* parts[] = {&fields.Date, &fields.Label, &fields.Text, &fields.Type};
+  std::size_t at = 0;
+  for (int i = 0; i < 4; ++i) {
+    const std::size_t tab = i < 3 ? line.find('\t', at) : std::string::npos;
+    *parts[i] = line.substr(at, tab == std::string::npos ? std::string::npos : tab - at);
+    if (tab == std::string::npos) break;
+    at = tab + 1;
+  }
+  return fields;
+}
+
+std::string LogRow(const std::string& rowTemplate, const TLogFields& fields, const std::string& host) {
+  std::string row = ReplaceAll("%logdate%", fields.Date, rowTemplate, true);
+  row = ReplaceAll("%loghost%", host, row, true);
+  row = ReplaceAll("%logtext%", HtmlEncode(fields.Text), row, true);
+  return ReplaceAll("%logtype%", HtmlEncode(fields.Type), row, true);
+}
+
+// Takes out the first "log" section, fills it with rows and puts them where it stood;
+// later "log" sections go.
+template <typename TFill>
+void FillLogSection(std::string& page, TFill fill) {
+  const auto place = FindSection(page, "log");
+  if (!place) return;
+  const std::string rowTemplate = page.substr(place->Content, place->End - place->Content);
+  page.replace(place->Start, place->After - place->Start, fill(rowTemplate));
+  DropAllSections(page, "log");
+}
+
+std::string VersionPageText() {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%g", std::atof(CORVALE_VERSION_TEXT));
+  return std::string(buffer) + " (" + FormatDateTime("dd-mmm-yyyy", CorvaleReleaseDate) + ")";
+}
+
+void PagePassMode(std::string& page, TWebRequest& request, const TWebSite& site, TMode mode, bool withLog) {
+  const TWebClientInfo& client = request.Client;
+  KeepOrDrop(page, "ie", client.IE);
+  KeepOrDrop(page, "notie", !client.IE);
+  KeepOrDrop(page, "mobile", client.Mobile);
+  KeepOrDrop(page, "notmobile", !client.Mobile);
+  const bool nosound = !request.Param("nosound").empty();
+  KeepOrDrop(page, "nosound", nosound);
+  KeepOrDrop(page, "sound", !nosound);
+  KeepOrDrop(page, "auth", client.AccessLevel >= WebAccessView);
+  KeepOrDrop(page, "nomanageauth", client.AccessLevel < WebAccessManage);
+  KeepOrDrop(page, "manageauth", client.AccessLevel >= WebAccessManage);
+
+  TMonitor* monitor = site.Monitor;
+  const TDateTime now = monitor ? monitor->Clock().Now() : Now();
+  const bool use24 = monitor && monitor->Use24HourDate();
+  std::string warning;
+  int hostCount = 0;
+  std::vector<std::string> logLines;
+  std::unordered_map<std::string, std::string> hostIDs;
+  if (monitor) {
+    std::shared_lock<std::shared_mutex> guard(monitor->StateLock());
+    warning = monitor->PublishedStatusWarning();
+    hostCount = monitor->Hosts().Count();
+    if (withLog) {
+      const auto& lines = monitor->Log().Lines();
+      for (auto it = lines.rbegin(); it != lines.rend() && logLines.size() < MaxPageLogLines; ++it)
+        logLines.push_back(it->Text);
+      for (const auto& record : monitor->Hosts().Records())
+        if (record && !record->IsGroup()) hostIDs.emplace(LogLabel(*record), record->IDText());
+    }
+  }
+
+  const std::string path = client.Path.substr(0, client.Path.find('?'));
+  const std::pair<const char*, std::string> variables[] = {
+      {"%computer%", HtmlOrJson(mode, LocalComputerName())},
+      {"%ver%", VersionPageText()},
+      {"%user%", HtmlOrJson(mode, client.User)},
+      {"%peer%", Encoded(mode, client.Peer)},
+      {"%server%", Encoded(mode, client.Host)},
+      {"%date%", TEventLog::FormatTime(now, use24)},
+      {"%dategmt%", HttpDateText(now, true)},
+      {"%nosound%", Encoded(mode, request.Param("nosound"))},
+      {"%hostid%", Encoded(mode, request.Param("hostid"))},
+      {"%hostcount%", std::to_string(hostCount)},
+      {"%groupid%", Encoded(mode, request.Param("groupid"))},
+      {"%hoststatus%", Encoded(mode, request.Param("hoststatus"))},
+      {"%referer%", Encoded(mode, client.Referer)},
+      {"%target%", Encoded(mode, request.Param("target"))},
+      {"%url%", Encoded(mode, "http://" + client.Host + client.Path)},
+      {"%page%", Encoded(mode, "http://" + client.Host + path)},
+  };
+  for (const auto& [variable, value] : variables) ReplaceWhereFound(page, variable, value);
+
+  if (warning.empty()) {
+    DropAllSections(page, "alert");
+  } else {
+    const std::size_t split = warning.find(static_cast<char>(160));
+    if (split != std::string::npos)
+      warning = "<b>" + HtmlEncode(warning.substr(0, split)) + "</b><br>" + HtmlEncode(warning.substr(split + 1));
+    ReplaceWhereFound(page, "%alert%", warning);
+    UnwrapAllSections(page, "alert");
+  }
+
+  if (withLog) {
+    std::vector<TLogFields> fields;
+    fields.reserve(logLines.size());
+    for (const std::string& line : logLines) fields.push_back(SplitLogLine(line));
+    FillLogSection(page, [&](const std::string& rowTemplate) {
+      std::string rows;
+      for (const TLogFields& line : fields) {
+        std::string host = HtmlEncode(line.Label);
+        const auto id = line.Label == "---" ? hostIDs.end() : hostIDs.find(line.Label);
+        if (id != hostIDs.end()) host = "<a href=\"hostinfo.html?hostid=" + id->second + "\">" + host + "</a>";
+        rows += LogRow(rowTemplate, line, host);
+      }
+      return rows;
+    });
+    if (page.find("%log%") != std::string::npos) {
+      std::string table;
+      for (const TLogFields& line : fields)
+        table += "<tr><td>" + HtmlEncode(line.Date) + "</td><td>" + HtmlEncode(line.Label) + "</td><td>" +
+                 HtmlEncode(line.Text) + "</td></tr>\r\n";
+      for (std::size_t at = 0; (at = page.find("%log%", at)) != std::string::npos; at += table.size())
+        page.replace(at, 5, table);
+    }
+  }
+
+  // A JSON page takes no free-form text from the query: a value could sit where a number
+  // belongs.
+  if (mode == TMode::Json) return;
+  for (const auto& [name, value] : request.Params)
+    if (!name.empty()) page = ReplaceAll("%" + name + "%", Encoded(mode, value), page, true);
+}
+
+int IconNumber(const THost& host, TDateTime now) {
+  int n;
+  if (host.IsDisabled(now))
+    n = 14;
+  else if (!host.EmailWindow && !host.InDailyWindow(now))
+    n = 18;
+  else
+    switch (host.Status) {
+      case StatusOnline: n = host.HasBeenOffline ? 6 : host.ParentHasBeenOffline ? 8 : 2; break;
+      case StatusWarning: n = 4; break;
+      case StatusOffline: n = 0; break;
+      case 3: n = 14; break;
+      default: n = 16;
+    }
+  if (!host.ParentsUp && (n <= 8 || n == 16)) ++n;
+  return n;
+}
+
+// Everything the rows of one page share.
+struct TRowWalk {
+  TWebRequest& Request;
+  const TWebSite& Site;
+  TMode Mode;
+  std::string GroupStart, GroupEnd, Filler, Break;
+  std::array<std::optional<bool>, 32> StdIcon, LargeIcon;
+  bool Sound = false;
+  std::optional<std::unordered_map<std::string, std::vector<TLogFields>>> HostLog;
+
+  bool IconFile(std::array<std::optional<bool>, 32>& known, int n, const std::string& suffix) {
+    auto& slot = known[static_cast<std::size_t>(n) % known.size()];
+    if (!slot) slot = FileExists(Site.Folder + "hosticon" + std::to_string(n) + suffix);
+    return *slot;
+  }
+};
+
+// Each %word% of the text expanded alone and JSON-escaped, so that no host value can end
+// a JSON string.
+std::string ExpandJson(const std::string& text, const THost& host, const TVariableContext& context) {
+  std::string out;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const std::size_t open = text.find('%', at);
+    if (open == std::string::npos) break;
+    std::size_t close = open + 1;
+    while (close < text.size() && (std::isalnum(static_cast<unsigned char>(text[close])) || text[close] == '_'))
+      ++close;
+    if (close >= text.size() || text[close] != '%' || close == open + 1) {
+      out.append(text, at, close - at);
+      at = close;
+      continue;
+    }
+    out.append(text, at, open - at);
+    const std::string variable = text.substr(open, close - open + 1);
+    const std::string value = ExpandHostVariables(variable, host, false, context);
+    out += value == variable ? variable : JsonEscape(value);
+    at = close + 1;
+  }
+  if (at < text.size()) out.append(text, at, std::string::npos);
+  return out;
+}
+
+std::string ExpandRow(const std::string& text, const THost& host, TMode mode, const TVariableContext& context) {
+  std::string row = ReplaceAll("%statuscode%", std::to_string(host.Status), text, true);
+  if (mode == TMode::Json) return ExpandJson(row, host, context);
+  return ExpandHostVariables(row, host, mode == TMode::Html, context);
+}
+
+// One host's row; under the state lock held shared.
+std::string HostRow(TRowWalk& walk, const std::string& rowTemplate, const THost& host,
+                    const TVariableContext& context, TMonitor& monitor) {
+  std::string row = ExpandRow(rowTemplate, host, walk.Mode, context);
+  const TDateTime now = context.Now;
+  if (walk.Mode == TMode::Html) {
+    try {
+      const int n = IconNumber(host, now);
+      const std::string attribute = walk.Request.Client.IE ? "alt" : "title";
+      const std::string status = ExpandHostVariables("%status%", host, true, context);
+      const std::string tail = "\" align=\"absmiddle\" " + attribute + "=\"" + status + "\">";
+      const std::string number = std::to_string(n);
+      ReplaceWhereFound(row, "%icon%",
+                        "<img src=\"hosticon" + number + (walk.IconFile(walk.StdIcon, n, "std.gif") ? "std.gif" : ".jpg") + tail);
+      ReplaceWhereFound(row, "%smallicon%", "<img src=\"smallicon" + number + ".jpg" + tail);
+      ReplaceWhereFound(row, "%largeicon%",
+                        walk.IconFile(walk.LargeIcon, n, ".gif") ? "<img src=\"hosticon" + number + ".gif" + tail
+                                                                 : "<img src=\"largeicon" + number + ".jpg" + tail);
+    } catch (...) {
+    }
+  }
+  try {
+    KeepOrDrop(row, "error", !host.LastErrorText.empty());
+  } catch (...) {
+  }
+  try {
+    const bool cmd = FindTag(row, "<cmd", 0) != std::string::npos;
+    const bool nocmd = FindTag(row, "<nocmd", 0) != std::string::npos;
+    for (int c = 0; (cmd || nocmd) && c < WebCommandCount; ++c) {
+      const bool offered =
+          CommandOffered(c, &host, walk.Request.PeerIsLocal, walk.Request.GroupFilter, monitor.Settings());
+      if (cmd) KeepOrDrop(row, "cmd" + std::to_string(c), offered);
+      if (nocmd) KeepOrDrop(row, "nocmd" + std::to_string(c), !offered);
+    }
+  } catch (...) {
+  }
+  try {
+    if (FindSection(row, "log")) {
+      if (!walk.HostLog) {
+        walk.HostLog.emplace();
+        const auto& lines = monitor.Log().Lines();
+        for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
+          TLogFields fields = SplitLogLine(it->Text);
+          auto& list = (*walk.HostLog)[fields.Label];
+          if (list.size() < MaxHostLogLines) list.push_back(std::move(fields));
+        }
+      }
+      const auto found = walk.HostLog->find(LogLabel(host));
+      FillLogSection(row, [&](const std::string& rowTemplate) {
+        std::string rows;
+        if (found != walk.HostLog->end())
+          for (const TLogFields& line : found->second) rows += LogRow(rowTemplate, line, HtmlEncode(line.Label));
+        return rows;
+      });
+    }
+  } catch (...) {
+  }
+  if (host.Status == StatusOffline && host.GlobalOfflineSound && !host.IsDisabled(now)) walk.Sound = true;
+  return row;
+}
+
+bool PassesFilters(const TWebRequest& request, const THost& host) {
+  const std::string status = request.Param("hoststatus");
+  if (!status.empty() && status != std::to_string(host.Status)) return false;
+  const std::string id = request.Param("hostid");
+  if (!id.empty() && id != host.IDText()) return false;
+  return request.GroupFilter == 0 || request.GroupFilter == host.GroupNumber;
+}
+
+int BreakEvery(const TWebRequest& request) {
+  const std::string text = request.Param("breakevery");
+  if (text.empty() || text.size() > 9) return 0;
+  char* end = nullptr;
+  const long value = std::strtol(text.c_str(), &end, 10);
+  return end && *end == 0 && value > 0 ? static_cast<int>(value) : 0;
+}
+
+// The rows of the host list; each host is read under its own short hold of the lock.
+std::string HostRows(TRowWalk& walk, const std::string& rowTemplate, int& step) {
+  std::string rows;
+  TMonitor* monitor = walk.Site.Monitor;
+  if (!monitor) return rows;
+  const int breakEvery = BreakEvery(walk.Request);
+  int count = 0;
+  bool groupOpen = false, rowWritten = false;
+  std::string pendingEnd;
+  for (int index = 0;; ++index) {
+    step = 70;
+    std::shared_lock<std::shared_mutex> guard(monitor->StateLock());
+    if (index >= monitor->Hosts().Count()) break;
+    const THost* host = monitor->Hosts().Items(index);
+    if (!host || !PassesFilters(walk.Request, *host)) continue;
+    TVariableContext context = monitor->VariableContext();
+    context.Faults = {};
+    if (host->IsGroup()) {
+      step = 80;
+      if (groupOpen) rows += pendingEnd;
+      if (!walk.GroupStart.empty()) rows += ExpandRow(walk.GroupStart, *host, walk.Mode, context);
+      pendingEnd = walk.GroupEnd.empty() ? std::string() : ExpandRow(walk.GroupEnd, *host, walk.Mode, context);
+      groupOpen = true;
+      continue;
+    }
+    step = 90;
+    ++count;
+    std::string row = HostRow(walk, rowTemplate, *host, context, *monitor);
+    guard.unlock();
+    step = 130;
+    if (walk.Mode == TMode::Json && rowWritten) rows += ',';
+    rows += row;
+    rowWritten = true;
+    if (breakEvery > 0 && count % breakEvery == 0) rows += walk.Break;
+    step = 135;
+  }
+  step = 140;
+  if (breakEvery > 0 && count % breakEvery != 0) {
+    rows += RepeatText(breakEvery - count % breakEvery, walk.Filler);
+    rows += walk.Break;
+  }
+  return rows;
+}
+
+const char* ContentTypeOf(const std::string& extension) {
+  const std::string ext = Lower(extension);
+  if (ext == ".xml") return "text/xml";
+  if (ext == ".txt") return "text/plain";
+  if (ext == ".json") return "application/json";
+  return "text/html";
+}
+
+bool ReadTemplate(const std::string& fileName, std::string& text) {
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(fileName.c_str(), "rb"), std::fclose);
+  if (!file) return false;
+  char buffer[65536];
+  std::size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
+    text.append(buffer, got);
+    if (text.size() > static_cast<std::size_t>(MaxTemplateBytes)) {
+      errno = EFBIG;
+      return false;
+    }
+  }
+  return std::ferror(file.get()) == 0;
+}
+
+}  // namespace
+
+std::string JsonEscape(std::string_view text) {
+  static const char Hex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(text.size() + 8);
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (byte < 0x20 || byte >= 0x7F) {
+      out += "\\u00";
+      out += Hex[byte >> 4];
+      out += Hex[byte & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+bool UnwrapSection(std::string& page, const std::string& name) {
+  const auto place = FindSection(page, name);
+  if (!place) return false;
+  page.erase(place->End, place->After - place->End);
+  page.erase(place->Start, place->Content - place->Start);
+  return true;
+}
+
+bool DropSection(std::string& page, const std::string& name) {
+  const auto place = FindSection(page, name);
+  if (!place) return false;
+  page.erase(place->Start, place->After - place->Start);
+  return true;
+}
+
+bool TakeOutSection(std::string& page, const std::string& name, std::string& content) {
+  const auto place = FindSection(page, name);
+  if (!place) return false;
+  content = page.substr(place->Content, place->End - place->Content);
+  page.erase(place->Start, place->After - place->Start);
+  return true;
+}
+
+void UnwrapAllSections(std::string& page, const std::string& name) {
+  while (UnwrapSection(page, name)) {
+  }
+}
+
+void DropAllSections(std::string& page, const std::string& name) {
+  while (DropSection(page, name)) {
+  }
+}
+
+void PagePass(std::string& page, TWebRequest& request, const TWebSite& site, bool html, bool withLog) {
+  PagePassMode(page, request, site, html ? TMode::Html : TMode::Text, withLog);
+}
+
+void ConditionalSections(std::string& page, const TWebRequest& request) {
+  for (const std::string prefix : {"var-", "novar-"}) {
+    const std::string open = "<" + prefix;
+    std::size_t at = 0;
+    while ((at = FindTag(page, open, at)) != std::string::npos) {
+      const std::size_t close = page.find('>', at);
+      if (close == std::string::npos) break;
+      const std::string name = page.substr(at + open.size(), close - at - open.size());
+      if (name.find('<') != std::string::npos || !FindSection(page, prefix + name)) {
+        at = close + 1;
+        continue;
+      }
+      const bool filled = !request.Param(name).empty();
+      KeepOrDrop(page, prefix + name, prefix == "var-" ? filled : !filled);
+    }
+  }
+}
+
+void RenderTemplate(TWebRequest& request, const TWebSite& site, const std::string& name, const std::string& extension) {
+  int step = 10;
+  try {
+    const std::string ext = Lower(extension);
+    const TMode mode = ext == ".txt" ? TMode::Text : ext == ".json" ? TMode::Json : TMode::Html;
+    std::string page;
+    if (!ReadTemplate(site.Folder + name + extension, page)) {
+      request.Status = "500 " + ErrnoText(errno) + " (LoadHTML)";
+      return;
+    }
+    step = 20;
+    SetListedParams(page, request, "vars", false);
+    step = 30;
+    SetListedParams(page, request, "defaults", true);
+    step = 40;
+    PagePassMode(page, request, site, mode, false);
+    step = 50;
+    TRowWalk walk{request, site, mode, {}, {}, {}, {}, {}, {}, false, std::nullopt};
+    TakeOutSection(page, "startgroup", walk.GroupStart);
+    TakeOutSection(page, "endgroup", walk.GroupEnd);
+    TakeOutSection(page, "filler", walk.Filler);
+    TakeOutSection(page, "break", walk.Break);
+    step = 60;
+    const std::size_t blockStart = FindTag(page, "<starthost>", 0);
+    const std::size_t blockEnd =
+        blockStart == std::string::npos ? std::string::npos : FindTag(page, "</starthost>", blockStart);
+    if (blockEnd != std::string::npos) {
+      const std::string rowTemplate = page.substr(blockStart + 11, blockEnd - blockStart - 11);
+      std::string rows = HostRows(walk, rowTemplate, step);
+      step = 145;
+      page = page.substr(0, blockStart) + rows + page.substr(blockEnd + 12);
+      step = 150;
+      if (mode == TMode::Html) {
+        if (!request.Param("nosound").empty()) walk.Sound = false;
+        std::string sound;
+        if (walk.Sound && site.Monitor) {
+          std::string file;
+          {
+            std::shared_lock<std::shared_mutex> guard(site.Monitor->StateLock());
+            file = site.Monitor->Settings().HostDownSound;
+          }
+          sound = request.Client.IE ? "<bgsound src=\"" + file + "\" Loop=0>"
+                                    : "<embed Name=\"alertsnd\" src=\"" + file +
+                                          "\" width=0 height=0 autostart=true repeat=false hidden=true>";
+        }
+        ReplaceWhereFound(page, "%sound%", sound);
+      }
+    }
+    step = 200;
+    PagePassMode(page, request, site, mode, true);
+    ConditionalSections(page, request);
+    request.Status = "200";
+    request.ContentType = ContentTypeOf(ext);
+    request.Body = std::move(page);
+    request.LastModified = site.Monitor ? site.Monitor->Clock().Now() : Now();
+  } catch (const std::exception& e) {
+    request.Status = "500 " + std::string(e.what()) + " (" + ClassName(e) + ") (Step " + std::to_string(step) + ")";
+  } catch (...) {
+    request.Status = "500 Unknown exception (Step " + std::to_string(step) + ")";
+  }
+}
