@@ -126,6 +126,7 @@ void TAlertQueue::Remove(TEmailInfo& entry) {
   ReleaseClient(entry);
   const auto it = std::find_if(FQueue.begin(), FQueue.end(), [&](const auto& e) { return e.get() == &entry; });
   if (it != FQueue.end()) FQueue.erase(it);
+  FQueued.store(static_cast<int>(FQueue.size()));
 }
 
 bool TAlertQueue::QueuePluginEmail(std::int32_t hostID, const std::string& recipients, const std::string& subject,
@@ -183,6 +184,7 @@ void TAlertQueue::QueueAlert(const std::string& recipients, const std::string& s
     else if (wantTrace) entry->WaitingForTrace = true;
     else FillTraceVariables(*entry, "(Not Traced)", "(Not Traced)", "(Not Traced)");
     FQueue.push_back(std::move(entry));
+    FQueued.store(static_cast<int>(FQueue.size()));
     FMonitor.LogEvent(host, "Queued Alert to " + recipients + ", Subject: " + expandedSubject, TLogCategory::Mail);
   } catch (...) {
     // Queueing is called from the status evaluation, which must go on.
@@ -413,6 +415,7 @@ void TAlertQueue::CancelPendingEmail(const THost* host) {
 
 void TAlertQueue::FreePendingAlerts() {
   FQueue.clear();
+  FQueued.store(0);
   FReleased.clear();
 }
 

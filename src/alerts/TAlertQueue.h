@@ -9,6 +9,7 @@
 // Entries refer to host records. While one does, the host list retires the record
 // instead of freeing it (the queue registers the list's busy check); a record that is
 // no longer listed counts as no host for the row refreshes and log lines.
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -73,6 +74,8 @@ public:
                      const std::string& traceRoute);
 
   const std::vector<std::unique_ptr<TEmailInfo>>& Entries() const { return FQueue; }
+  // The number of entries, readable from any thread.
+  int QueuedCount() const { return FQueued.load(); }
 
   // The handlers of the SMTP client's events.
   void SmtpDone(TSmtpCli& client, TSmtpRequest request, int error);
@@ -107,6 +110,7 @@ private:
   TRelaySender FRelay;
   std::string FRelayHost;
   std::vector<std::unique_ptr<TEmailInfo>> FQueue;
+  std::atomic<int> FQueued{0};
   std::vector<std::unique_ptr<TSmtpCli>> FReleased;
   std::uint64_t FNextSerial = 1;
 };

@@ -192,7 +192,7 @@ bool TAlerts::MailRouteComplete() const {
          (FConfig.RelayEnabled && !FConfig.RelaySender.empty());
 }
 
-int TAlerts::QueuedAlerts() const { return FQueue ? static_cast<int>(FQueue->Entries().size()) : 0; }
+int TAlerts::QueuedAlerts() const { return FQueue ? FQueue->QueuedCount() : 0; }
 
 int TAlerts::QueuedAlertsBefore(TDateTime olderThan) const {
   if (!FQueue) return 0;

@@ -119,6 +119,7 @@ void TStatusEvaluation::UpdateHostStatus(const TTestResult& result) {
   THost* const host = F.Hosts.Items(F.Hosts.FindByID(result.HostID));
   // A host removed meanwhile has no row to refresh either.
   if (!host) return;
+  FResults.fetch_add(1, std::memory_order_relaxed);
   if (F.RunState.load() == rsRunning) {
     F.Trace("Start UpdateHostStatus " + host->IDText());
     TSteps steps;

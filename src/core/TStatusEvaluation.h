@@ -33,6 +33,8 @@ public:
 
   // Updates the host of the result; nothing for a host that is no longer listed.
   void UpdateHostStatus(const TTestResult& result);
+  // How many results the evaluation has taken; any thread.
+  std::uint64_t ResultCount() const { return FResults.load(std::memory_order_relaxed); }
 
   // The parents-up flags: of the dependants of a host whose status or testing changed
   // (and of the host itself), and of every record (a new or rebuilt list). Both give
@@ -68,4 +70,5 @@ private:
   // Errors met while the state lock is held are reported once it is released: a report
   // logs, and logging takes the lock.
   std::vector<std::pair<std::string, std::string>> FHeldFaults;
+  std::atomic<std::uint64_t> FResults{0};
 };

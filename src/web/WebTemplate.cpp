@@ -34,6 +34,7 @@
 #include "web/TWebRequest.h"
 #include "web/TWebSite.h"
 #include "web/WebCommands.h"
+#include "web/WebSections.h"
 
 namespace {
 
@@ -41,53 +42,6 @@ namespace {
 constexpr long MaxTemplateBytes = 4 * 1024 * 1024;
 constexpr std::size_t MaxHostLogLines = 15;
 constexpr std::size_t MaxPageLogLines = 50;
-
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return lower;
-}
-
-// Position of the tag at or after from, letter case ignored.
-std::size_t FindTag(const std::string& page, const std::string& lowerTag, std::size_t from) {
-  if (lowerTag.empty() || from >= page.size()) return std::string::npos;
-  auto it = std::search(page.begin() + static_cast<std::ptrdiff_t>(from), page.end(), lowerTag.begin(),
-                        lowerTag.end(), [](char a, char b) {
-                          if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
-                          return a == b;
-                        });
-  return it == page.end() ? std::string::npos : static_cast<std::size_t>(it - page.begin());
-}
-
-struct TSectionPlace {
-  std::size_t Start = 0;     // the start tag
-  std::size_t Content = 0;   // after the start tag
-  std::size_t End = 0;       // the matching end tag
-  std::size_t After = 0;     // after the end tag
-};
-
-// The first start tag of the name and its matching end tag; none when either is missing.
-std::optional<TSectionPlace> FindSection(const std::string& page, const std::string& name) {
-  const std::string open = "<" + Lower(name) + ">";
-  const std::string close = "</" + Lower(name) + ">";
-  const std::size_t start = FindTag(page, open, 0);
-  if (start == std::string::npos) return std::nullopt;
-  std::size_t at = start + open.size();
-  int depth = 1;
-  while (true) {
-    const std::size_t nextOpen = FindTag(page, open, at);
-    const std::size_t nextClose = FindTag(page, close, at);
-    if (nextClose == std::string::npos) return std::nullopt;
-    if (nextOpen != std::string::npos && nextOpen < nextClose) {
-      ++depth;
-      at = nextOpen + open.size();
-      continue;
-    }
-    if (--depth == 0) return TSectionPlace{start, start + open.size(), nextClose, nextClose + close.size()};
-    at = nextClose + close.size();
-  }
-}
 
 std::string ClassName(const std::exception& e) {
   int status = 0;
@@ -108,29 +62,7 @@ std::string HtmlOrJson(TMode mode, const std::string& value) {
 }
 
 void ReplaceWhereFound(std::string& page, const std::string& variable, const std::string& value) {
-  if (FindTag(page, variable, 0) != std::string::npos) page = ReplaceAll(variable, value, page, true);
-}
-
-void SetListedParams(std::string& page, TWebRequest& request, const char* section, bool onlyNew) {
-  std::string content;
-  while (TakeOutSection(page, section, content)) {
-    std::vector<std::string> pieces;
-    SplitList(HtmlDecode(content), pieces, ';', true, '"');
-    for (const std::string& piece : pieces) {
-      const std::size_t equals = piece.find('=');
-      if (equals == std::string::npos) continue;
-      const std::string name = piece.substr(0, equals);
-      if (onlyNew && request.HasParam(name)) continue;
-      request.SetParam(name, piece.substr(equals + 1));
-    }
-  }
-}
-
-void KeepOrDrop(std::string& page, const std::string& name, bool keep) {
-  if (keep)
-    UnwrapAllSections(page, name);
-  else
-    DropAllSections(page, name);
+  if (FindTagNoCase(page, variable, 0) != std::string::npos) page = ReplaceAll(variable, value, page, true);
 }
 
 struct TLogFields {
@@ -176,16 +108,16 @@ std::string VersionPageText() {
 
 void PagePassMode(std::string& page, TWebRequest& request, const TWebSite& site, TMode mode, bool withLog) {
   const TWebClientInfo& client = request.Client;
-  KeepOrDrop(page, "ie", client.IE);
-  KeepOrDrop(page, "notie", !client.IE);
-  KeepOrDrop(page, "mobile", client.Mobile);
-  KeepOrDrop(page, "notmobile", !client.Mobile);
+  KeepOrDropSections(page, "ie", client.IE);
+  KeepOrDropSections(page, "notie", !client.IE);
+  KeepOrDropSections(page, "mobile", client.Mobile);
+  KeepOrDropSections(page, "notmobile", !client.Mobile);
   const bool nosound = !request.Param("nosound").empty();
-  KeepOrDrop(page, "nosound", nosound);
-  KeepOrDrop(page, "sound", !nosound);
-  KeepOrDrop(page, "auth", client.AccessLevel >= WebAccessView);
-  KeepOrDrop(page, "nomanageauth", client.AccessLevel < WebAccessManage);
-  KeepOrDrop(page, "manageauth", client.AccessLevel >= WebAccessManage);
+  KeepOrDropSections(page, "nosound", nosound);
+  KeepOrDropSections(page, "sound", !nosound);
+  KeepOrDropSections(page, "auth", client.AccessLevel >= WebAccessView);
+  KeepOrDropSections(page, "nomanageauth", client.AccessLevel < WebAccessManage);
+  KeepOrDropSections(page, "manageauth", client.AccessLevel >= WebAccessManage);
 
   TMonitor* monitor = site.Monitor;
   const TDateTime now = monitor ? monitor->Clock().Now() : Now();
@@ -358,17 +290,17 @@ std::string HostRow(TRowWalk& walk, const std::string& rowTemplate, const THost&
     }
   }
   try {
-    KeepOrDrop(row, "error", !host.LastErrorText.empty());
+    KeepOrDropSections(row, "error", !host.LastErrorText.empty());
   } catch (...) {
   }
   try {
-    const bool cmd = FindTag(row, "<cmd", 0) != std::string::npos;
-    const bool nocmd = FindTag(row, "<nocmd", 0) != std::string::npos;
+    const bool cmd = FindTagNoCase(row, "<cmd", 0) != std::string::npos;
+    const bool nocmd = FindTagNoCase(row, "<nocmd", 0) != std::string::npos;
     for (int c = 0; (cmd || nocmd) && c < WebCommandCount; ++c) {
       const bool offered =
           CommandOffered(c, &host, walk.Request.PeerIsLocal, walk.Request.GroupFilter, monitor.Settings());
-      if (cmd) KeepOrDrop(row, "cmd" + std::to_string(c), offered);
-      if (nocmd) KeepOrDrop(row, "nocmd" + std::to_string(c), !offered);
+      if (cmd) KeepOrDropSections(row, "cmd" + std::to_string(c), offered);
+      if (nocmd) KeepOrDropSections(row, "nocmd" + std::to_string(c), !offered);
     }
   } catch (...) {
   }
@@ -458,7 +390,7 @@ std::string HostRows(TRowWalk& walk, const std::string& rowTemplate, int& step) 
 }
 
 const char* ContentTypeOf(const std::string& extension) {
-  const std::string ext = Lower(extension);
+  const std::string ext = LowerAscii(extension);
   if (ext == ".xml") return "text/xml";
   if (ext == ".txt") return "text/plain";
   if (ext == ".json") return "application/json";
@@ -482,85 +414,14 @@ bool ReadTemplate(const std::string& fileName, std::string& text) {
 
 }  // namespace
 
-std::string JsonEscape(std::string_view text) {
-  static const char Hex[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(text.size() + 8);
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (byte < 0x20 || byte >= 0x7F) {
-      out += "\\u00";
-      out += Hex[byte >> 4];
-      out += Hex[byte & 15];
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
-bool UnwrapSection(std::string& page, const std::string& name) {
-  const auto place = FindSection(page, name);
-  if (!place) return false;
-  page.erase(place->End, place->After - place->End);
-  page.erase(place->Start, place->Content - place->Start);
-  return true;
-}
-
-bool DropSection(std::string& page, const std::string& name) {
-  const auto place = FindSection(page, name);
-  if (!place) return false;
-  page.erase(place->Start, place->After - place->Start);
-  return true;
-}
-
-bool TakeOutSection(std::string& page, const std::string& name, std::string& content) {
-  const auto place = FindSection(page, name);
-  if (!place) return false;
-  content = page.substr(place->Content, place->End - place->Content);
-  page.erase(place->Start, place->After - place->Start);
-  return true;
-}
-
-void UnwrapAllSections(std::string& page, const std::string& name) {
-  while (UnwrapSection(page, name)) {
-  }
-}
-
-void DropAllSections(std::string& page, const std::string& name) {
-  while (DropSection(page, name)) {
-  }
-}
-
 void PagePass(std::string& page, TWebRequest& request, const TWebSite& site, bool html, bool withLog) {
   PagePassMode(page, request, site, html ? TMode::Html : TMode::Text, withLog);
-}
-
-void ConditionalSections(std::string& page, const TWebRequest& request) {
-  for (const std::string prefix : {"var-", "novar-"}) {
-    const std::string open = "<" + prefix;
-    std::size_t at = 0;
-    while ((at = FindTag(page, open, at)) != std::string::npos) {
-      const std::size_t close = page.find('>', at);
-      if (close == std::string::npos) break;
-      const std::string name = page.substr(at + open.size(), close - at - open.size());
-      if (name.find('<') != std::string::npos || !FindSection(page, prefix + name)) {
-        at = close + 1;
-        continue;
-      }
-      const bool filled = !request.Param(name).empty();
-      KeepOrDrop(page, prefix + name, prefix == "var-" ? filled : !filled);
-    }
-  }
 }
 
 void RenderTemplate(TWebRequest& request, const TWebSite& site, const std::string& name, const std::string& extension) {
   int step = 10;
   try {
-    const std::string ext = Lower(extension);
+    const std::string ext = LowerAscii(extension);
     const TMode mode = ext == ".txt" ? TMode::Text : ext == ".json" ? TMode::Json : TMode::Html;
     std::string page;
     if (!ReadTemplate(site.Folder + name + extension, page)) {
@@ -568,9 +429,9 @@ void RenderTemplate(TWebRequest& request, const TWebSite& site, const std::strin
       return;
     }
     step = 20;
-    SetListedParams(page, request, "vars", false);
+    SetListedParameters(page, request, "vars", false);
     step = 30;
-    SetListedParams(page, request, "defaults", true);
+    SetListedParameters(page, request, "defaults", true);
     step = 40;
     PagePassMode(page, request, site, mode, false);
     step = 50;
@@ -580,9 +441,9 @@ void RenderTemplate(TWebRequest& request, const TWebSite& site, const std::strin
     TakeOutSection(page, "filler", walk.Filler);
     TakeOutSection(page, "break", walk.Break);
     step = 60;
-    const std::size_t blockStart = FindTag(page, "<starthost>", 0);
+    const std::size_t blockStart = FindTagNoCase(page, "<starthost>", 0);
     const std::size_t blockEnd =
-        blockStart == std::string::npos ? std::string::npos : FindTag(page, "</starthost>", blockStart);
+        blockStart == std::string::npos ? std::string::npos : FindTagNoCase(page, "</starthost>", blockStart);
     if (blockEnd != std::string::npos) {
       const std::string rowTemplate = page.substr(blockStart + 11, blockEnd - blockStart - 11);
       std::string rows = HostRows(walk, rowTemplate, step);

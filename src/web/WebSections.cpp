@@ -1,0 +1,140 @@
+#include "web/WebSections.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "common/Fields.h"
+#include "common/TextCodec.h"
+#include "web/TWebRequest.h"
+#include "web/WebTemplate.h"
+
+std::string LowerAscii(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return lower;
+}
+
+std::size_t FindTagNoCase(const std::string& page, const std::string& lowerTag, std::size_t from) {
+  if (lowerTag.empty() || from >= page.size()) return std::string::npos;
+  auto it = std::search(page.begin() + static_cast<std::ptrdiff_t>(from), page.end(), lowerTag.begin(),
+                        lowerTag.end(), [](char a, char b) {
+                          if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+                          return a == b;
+                        });
+  return it == page.end() ? std::string::npos : static_cast<std::size_t>(it - page.begin());
+}
+
+std::optional<TSectionPlace> FindSection(const std::string& page, const std::string& name) {
+  const std::string open = "<" + LowerAscii(name) + ">";
+  const std::string close = "</" + LowerAscii(name) + ">";
+  const std::size_t start = FindTagNoCase(page, open, 0);
+  if (start == std::string::npos) return std::nullopt;
+  std::size_t at = start + open.size();
+  int depth = 1;
+  while (true) {
+    const std::size_t nextOpen = FindTagNoCase(page, open, at);
+    const std::size_t nextClose = FindTagNoCase(page, close, at);
+    if (nextClose == std::string::npos) return std::nullopt;
+    if (nextOpen != std::string::npos && nextOpen < nextClose) {
+      ++depth;
+      at = nextOpen + open.size();
+      continue;
+    }
+    if (--depth == 0) return TSectionPlace{start, start + open.size(), nextClose, nextClose + close.size()};
+    at = nextClose + close.size();
+  }
+}
+
+void SetListedParameters(std::string& page, TWebRequest& request, const char* section, bool onlyNew) {
+  std::string content;
+  while (TakeOutSection(page, section, content)) {
+    std::vector<std::string> pieces;
+    SplitList(HtmlDecode(content), pieces, ';', true, '"');
+    for (const std::string& piece : pieces) {
+      const std::size_t equals = piece.find('=');
+      if (equals == std::string::npos) continue;
+      const std::string name = piece.substr(0, equals);
+      if (onlyNew && request.HasParam(name)) continue;
+      request.SetParam(name, piece.substr(equals + 1));
+    }
+  }
+}
+
+void KeepOrDropSections(std::string& page, const std::string& name, bool keep) {
+  if (keep)
+    UnwrapAllSections(page, name);
+  else
+    DropAllSections(page, name);
+}
+
+std::string JsonEscape(std::string_view text) {
+  static const char Hex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(text.size() + 8);
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (byte < 0x20 || byte >= 0x7F) {
+      out += "\\u00";
+      out += Hex[byte >> 4];
+      out += Hex[byte & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+bool UnwrapSection(std::string& page, const std::string& name) {
+  const auto place = FindSection(page, name);
+  if (!place) return false;
+  page.erase(place->End, place->After - place->End);
+  page.erase(place->Start, place->Content - place->Start);
+  return true;
+}
+
+bool DropSection(std::string& page, const std::string& name) {
+  const auto place = FindSection(page, name);
+  if (!place) return false;
+  page.erase(place->Start, place->After - place->Start);
+  return true;
+}
+
+bool TakeOutSection(std::string& page, const std::string& name, std::string& content) {
+  const auto place = FindSection(page, name);
+  if (!place) return false;
+  content = page.substr(place->Content, place->End - place->Content);
+  page.erase(place->Start, place->After - place->Start);
+  return true;
+}
+
+void UnwrapAllSections(std::string& page, const std::string& name) {
+  while (UnwrapSection(page, name)) {
+  }
+}
+
+void DropAllSections(std::string& page, const std::string& name) {
+  while (DropSection(page, name)) {
+  }
+}
+
+void ConditionalSections(std::string& page, const TWebRequest& request) {
+  for (const std::string prefix : {"var-", "novar-"}) {
+    const std::string open = "<" + prefix;
+    std::size_t at = 0;
+    while ((at = FindTagNoCase(page, open, at)) != std::string::npos) {
+      const std::size_t close = page.find('>', at);
+      if (close == std::string::npos) break;
+      const std::string name = page.substr(at + open.size(), close - at - open.size());
+      if (name.find('<') != std::string::npos || !FindSection(page, prefix + name)) {
+        at = close + 1;
+        continue;
+      }
+      const bool filled = !request.Param(name).empty();
+      KeepOrDropSections(page, prefix + name, prefix == "var-" ? filled : !filled);
+    }
+  }
+}

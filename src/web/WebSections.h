@@ -1,0 +1,28 @@
+#pragma once
+// The section machinery of the page templates, apart from the monitor so that it can be
+// exercised on any text alone.
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+struct TWebRequest;
+
+std::string LowerAscii(std::string_view text);
+// Position of the tag (given in lower case) at or after from, letter case ignored.
+std::size_t FindTagNoCase(const std::string& page, const std::string& lowerTag, std::size_t from);
+
+struct TSectionPlace {
+  std::size_t Start = 0;    // the start tag
+  std::size_t Content = 0;  // after the start tag
+  std::size_t End = 0;      // the matching end tag
+  std::size_t After = 0;    // after the end tag
+};
+// The first start tag of the name and its matching end tag; none when either is missing.
+std::optional<TSectionPlace> FindSection(const std::string& page, const std::string& name);
+
+// The "vars" (onlyNew: "defaults") sections: each complete one taken out, its content
+// decoded and split at ";" outside double quotes, every piece with "=" setting the
+// parameter.
+void SetListedParameters(std::string& page, TWebRequest& request, const char* section, bool onlyNew);
+void KeepOrDropSections(std::string& page, const std::string& name, bool keep);
