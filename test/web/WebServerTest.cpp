@@ -11,6 +11,8 @@
 #include <utime.h>
 
 #include <QCoreApplication>
+#include <cstdlib>
+#include <filesystem>
 #include <atomic>
 #include <map>
 #include <memory>
@@ -28,6 +30,7 @@
 #include "core/THost.h"
 #include "hosttests/TQLHTTPDownload.h"
 #include "web/TWebServer.h"
+#include "web/WebStandardRoutes.h"
 
 namespace {
 
@@ -565,6 +568,55 @@ TEST_F(WebServerTest, StopReleasesARequestWaitingForTheMainThread) {
   EXPECT_FALSE(RanOnMainThread);
   QCoreApplication::processEvents();
   EXPECT_EQ(CommandThread, std::thread::id());  // the cancelled work never runs
+}
+
+TEST_F(WebServerTest, TheDefaultPagesThroughTheStandardRoutes) {
+  for (const auto& entry : std::filesystem::directory_iterator(testsupport::SourceDir() + "/webserver"))
+    std::filesystem::copy_file(entry.path(), Folder + entry.path().filename().string(),
+                               std::filesystem::copy_options::overwrite_existing);
+  {
+    std::unique_lock lock(M->StateLock());
+    for (const char* name : {"Router \"core\" \\ main", "Files\x01\tserver \xe9t\xe9"}) {
+      auto record = M->Hosts().NewRecord(FClock.Now());
+      record->DisplayName = name;
+      record->Address = "127.0.0.1";
+      M->Hosts().Add(std::move(record));
+    }
+  }
+  TWebSite site;
+  site.Monitor = M.get();
+  site.Folder = Folder;
+  Server = std::make_unique<TWebServer>(site, StandardWebRoutes());
+  ASSERT_TRUE(Server->Start(0));
+  Port = Server->Port();
+
+  const TReply index = Get("/");
+  EXPECT_EQ(index.StatusLine, "HTTP/1.0 200 OK");
+  EXPECT_EQ(index.Header("Content-Type"), "text/html");
+  EXPECT_NE(index.Body.find("Router"), std::string::npos);
+  EXPECT_EQ(Get("/corvale.css").Header("Content-Type"), "text/css");
+
+  const TReply json = Get("/status.json");
+  EXPECT_EQ(json.Header("Content-Type"), "application/json");
+  const std::string jsonFile = FRoot.Path() + "/status.json";
+  WriteWholeFile(jsonFile, json.Body);
+  EXPECT_EQ(std::system(("python3 -c 'import json,sys; d=json.load(open(sys.argv[1],encoding=\"utf-8\")); "
+                         "sys.exit(0 if len(d[\"hosts\"]) == 2 else 3)' " + jsonFile).c_str()),
+            0)
+      << json.Body;
+
+  const TReply metrics = Get("/metrics");
+  EXPECT_EQ(metrics.Header("Content-Type"), "text/plain; version=0.0.4");
+  EXPECT_NE(metrics.Body.find("corvale_host_status{"), std::string::npos);
+
+  const TReply icon = Get("/hosticon0.jpg");
+  EXPECT_EQ(icon.Header("Content-Type"), "image/jpeg");
+  ASSERT_GE(icon.Body.size(), 2u);
+  EXPECT_EQ(static_cast<unsigned char>(icon.Body[0]), 0xFF);
+  EXPECT_EQ(static_cast<unsigned char>(icon.Body[1]), 0xD8);
+  EXPECT_EQ(Get("/smallicon" + std::to_string(StatusIconCount()) + ".jpg").StatusLine, "HTTP/1.0 404 Not found");
+  EXPECT_EQ(Get("/smallicon" + std::to_string(StatusIconCount() - 1) + ".jpg").StatusLine, "HTTP/1.0 200 OK");
+  EXPECT_EQ(Get("/command?hostid=00000001&cmd=1").StatusLine, "HTTP/1.0 401 Authentication Required");
 }
 
 int FreePort() {
