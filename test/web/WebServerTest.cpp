@@ -283,6 +283,9 @@ TEST_F(WebServerTest, RoutesAndTheResponseFormat) {
             robots.HeaderLines.end());
   EXPECT_EQ(robots.Header("Content-Length"), "28");
   EXPECT_TRUE(robots.Header("Connection").empty());  // HTTP/1.0 closes without saying so
+  const std::vector<std::string> steps = M->StatusTrace().Lines();
+  EXPECT_TRUE(std::any_of(steps.begin(), steps.end(), [](const std::string& l) { return l.ends_with("WS SendResp"); }))
+      << "the server's steps reach the monitor's trace";
 
   EXPECT_EQ(Get("/").Body, "page index.html");
   EXPECT_EQ(Get("/INDEX.HTML").Body, "page index.html");
