@@ -18,6 +18,9 @@ PACKAGES=(
   # fuzz targets (scripts/run-fuzz.sh)
   clang
   xvfb xauth
+  # the web interface: a headless browser for its test, a load generator and a reference
+  # web server for its benchmark (both small)
+  chromium wrk nginx
 )
 
 missing=()

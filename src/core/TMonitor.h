@@ -33,6 +33,7 @@
 #include "core/TSettings.h"
 #include "core/TStartOptions.h"
 #include "core/TStatusTrace.h"
+#include "core/TWebServerControl.h"
 #include "hosttests/TTestContext.h"
 #include "platform/TInstanceLock.h"
 #include "platform/TRegistryStore.h"
@@ -189,6 +190,14 @@ public:
   // the monitor; nullptr returns to the empty set.
   void SetAlertChannels(TAlertChannels* channels);
   TAlertChannels& Alerts() { return *FAlerts; }
+  // The web server the monitor starts at start-up when the port setting is above 0 (not
+  // in removable mode) and stops at shutdown; the object must outlive the monitor's
+  // shutdown. nullptr: none.
+  void SetWebServer(TWebServerControl* server) { FWebServer = server ? server : &FNoWebServer; }
+  TWebServerControl& WebServer() { return *FWebServer; }
+  // After the settings changed: a changed port restarts the web server (or stops it, or
+  // starts it). Main thread.
+  void ApplyWebServerPort();
   const std::vector<TRunningTask>& RunningTests() const { return FRunning.Items(); }
   // Changed on the main thread under StateLock() held exclusively.
   TSettings& Settings() { return FSettings; }
@@ -330,6 +339,9 @@ private:
   std::unique_ptr<TScheduler> FScheduler;
   TAlertChannels FNoAlerts;
   TAlertChannels* FAlerts = &FNoAlerts;
+  TWebServerControl FNoWebServer;
+  TWebServerControl* FWebServer = &FNoWebServer;
+  int FWebServerPort = 0;  // the port the web server was started on, 0: not running
   TDateTime FStartTime = 0;
   std::string FStatusWarning;
   std::vector<std::string> FPartnerClasses;  // read at start-up from "NotifyApps"

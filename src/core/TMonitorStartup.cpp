@@ -3,7 +3,9 @@
 #include <malloc.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 #include "common/Clock.h"
 #include "common/Fields.h"
@@ -248,6 +250,25 @@ void TMonitor::LoadPlugins() {}
 void TMonitor::UnloadPlugins() {}
 void TMonitor::LoadEmailConfig() { FAlerts->LoadConfiguration(FDataFolder); }
 void TMonitor::LoadActions() {}
-void TMonitor::StartWebServer() {}
-void TMonitor::StopWebServer() {}
+void TMonitor::StartWebServer() {
+  const int port = FSettings.WebServerPort;
+  if (FRemovableMode || port <= 0) return;
+  if (FWebServer->Start(port)) FWebServerPort = port;
+}
+
+void TMonitor::StopWebServer() {
+  FWebServer->Stop();
+  FWebServerPort = 0;
+}
+
+void TMonitor::ApplyWebServerPort() {
+  const int wanted = FRemovableMode ? 0 : FSettings.WebServerPort;
+  if (wanted == FWebServerPort && (wanted == 0 || FWebServer->Running())) return;
+  if (FWebServer->Running()) {
+    StopWebServer();
+    // The old socket's port is given a moment before the new server binds.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  StartWebServer();
+}
 void TMonitor::FreePendingAlerts() { FAlerts->FreePendingAlerts(); }

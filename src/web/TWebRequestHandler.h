@@ -1,0 +1,43 @@
+#pragma once
+// Answers one request head on the web server's thread: parses it, checks the access
+// level, finds the group filter and routes it to a page, a file, an icon or a pseudo-page.
+// Reads the monitor's settings and host list under its state lock held shared.
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "web/ParseWebRequest.h"
+#include "web/TWebRequest.h"
+#include "web/TWebRoutes.h"
+#include "web/TWebSite.h"
+
+class TWebRequestHandler {
+public:
+  using TTraceHook = std::function<void(const std::string&)>;
+
+  TWebRequestHandler(const TWebSite& site, const TWebRoutes& routes, int port, TTraceHook trace);
+
+  // Fills request (client info, parameters, response slots) from head; peer is the
+  // client's address, clientCount the clients connected now. maxClients: above it every
+  // request is answered "500-13". Returns whether the client asked to close.
+  bool Handle(std::string_view head, const std::string& peer, int clientCount, int maxClients, TWebRequest& request);
+
+  // The "Host:" value assumed when a request has none.
+  std::string DefaultHost() const;
+
+private:
+  void Route(TWebRequest& request, const TWebTarget& target);
+  void ServeFile(TWebRequest& request, const std::string& fileName, const char* contentType, const char* loader);
+  bool ServeIcon(TWebRequest& request, const std::string& name);
+  // The name of the file in the folder that fileName names, letter case ignored; empty
+  // when there is none.
+  std::string FindFile(const std::string& fileName) const;
+  int GroupFilter(const TWebRequest& request, const std::string& folder) const;
+  static bool PeerIsLocal(const std::string& peer);
+  void Step(const char* step) const;
+
+  const TWebSite& FSite;
+  const TWebRoutes& FRoutes;
+  int FPort;
+  TTraceHook FTrace;
+};
