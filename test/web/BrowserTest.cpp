@@ -1,9 +1,13 @@
 // A real browser on the default pages: headless chromium loads the index page from the
 // web server of a monitor in this process and reads back the document it built.
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QStandardPaths>
 
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -59,17 +63,43 @@ protected:
 };
 
 TEST_F(BrowserTest, IndexPageShowsEveryHostStateInARealBrowser) {
+  // Two hosts get their state from real TCP tests: one port that listens, one closed.
+  std::uint16_t openPort = 0, closedPort = 0;
+  const int listener = testsupport::ListenOnLoopback(openPort, 8);
+  ASSERT_GE(listener, 0);
+  const int vanished = testsupport::ListenOnLoopback(closedPort, 1);
+  ASSERT_GE(vanished, 0);
+  ::close(vanished);
   {
     Add(";Servers & <Routers>", "", StatusUnknown);
-    Add("web <one>", "127.0.0.1", StatusOnline);
-    THost& closed = Add("closed port", "127.0.0.1:1", StatusOffline);
-    closed.LastErrorText = "Connection refused";
+    THost& web = Add("web <one>", "127.0.0.1", StatusUnknown);
+    web.TestKind = TestTCP;
+    web.Port = openPort;
+    THost& closed = Add("closed port", "127.0.0.1", StatusUnknown);
+    closed.TestKind = TestTCP;
+    closed.Port = closedPort;
     Add("slow mail", "127.0.0.2", StatusWarning);
     THost& parked = Add("parked box", "127.0.0.3", StatusOnline);
     parked.DisabledUntil = 1.0;
     THost& orphan = Add("behind the router", "127.0.0.4", StatusOffline);
     orphan.ParentsUp = false;
   }
+  M->TestHostNow(1);
+  M->TestHostNow(2);
+  const THost& web = *M->Hosts().Items(1);
+  const THost& closed = *M->Hosts().Items(2);
+  QElapsedTimer bound;
+  bound.start();
+  while (bound.elapsed() < 30000 && (web.Status == StatusUnknown || closed.Status == StatusUnknown || web.RunningTest ||
+                               closed.RunningTest))
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  ::close(listener);
+  std::string log;
+  for (const TLogLine& l : M->Log().Lines()) log += l.Text + "\n";
+  ASSERT_EQ(web.Status, StatusOnline) << web.LastErrorText << "\n" << log;
+  ASSERT_NE(closed.Status, StatusOnline);
+  ASSERT_NE(closed.Status, StatusUnknown);
+  ASSERT_FALSE(closed.LastErrorText.empty());
   StartServer();
 
   std::string errors;
@@ -80,13 +110,17 @@ TEST_F(BrowserTest, IndexPageShowsEveryHostStateInARealBrowser) {
   EXPECT_NE(dom.find("Servers &amp; &lt;Routers&gt;"), std::string::npos) << dom;
   EXPECT_NE(dom.find("web &lt;one&gt;"), std::string::npos) << dom;
   EXPECT_EQ(dom.find("&amp;lt;"), std::string::npos) << dom;
-  for (const char* text : {"closed port", "slow mail", "parked box", "behind the router", "Connection refused",
-                           "Online", "Offline", "Warning"})
+  for (const std::string& text : {std::string("closed port"), std::string("slow mail"), std::string("parked box"),
+                                  std::string("behind the router"), closed.LastErrorText, std::string("Online"),
+                                  std::string("Offline"), std::string("Warning")})
     EXPECT_NE(dom.find(text), std::string::npos) << text << "\n" << dom;
 
-  // Each state has its own generated LED: Online 2, Offline 0, Warning 4, disabled 14,
-  // Offline with its parents down 1.
-  for (const char* icon : {"hosticon2.jpg", "hosticon0.jpg", "hosticon4.jpg", "hosticon14.jpg", "hosticon1.jpg"})
+  // Each state has its own generated LED: Online 2, Warning 4, disabled 14, Offline with
+  // its parents down 1, and the closed port Offline 0 or, before its failures count up,
+  // Warning 4.
+  const std::string closedIcon = closed.Status == StatusOffline ? "hosticon0.jpg" : "hosticon4.jpg";
+  for (const std::string& icon : {std::string("hosticon2.jpg"), std::string("hosticon4.jpg"),
+                                  std::string("hosticon14.jpg"), std::string("hosticon1.jpg"), closedIcon})
     EXPECT_NE(dom.find(icon), std::string::npos) << icon << "\n" << dom;
 
   // A visitor who is not signed in as a manager gets no manage links.
