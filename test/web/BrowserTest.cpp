@@ -30,6 +30,14 @@ protected:
   void TearDown() override {
     if (Server) Server->Stop();
     Server.reset();
+    // The tests' workers and their queued results end with this monitor, not in the next
+    // test's event loop.
+    QElapsedTimer bound;
+    bound.start();
+    while (M && !M->RunningTests().empty() && bound.elapsed() < 30000)
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   }
 
   void StartServer() {
