@@ -16,6 +16,8 @@
 #include "platform/TTermSignals.h"
 #include "ui/TWindowEntryUi.h"
 #include "ui/TfrmCorvale.h"
+#include "web/TWebServer.h"
+#include "web/WebStandardRoutes.h"
 
 namespace {
 bool HasDisplay() {
@@ -40,6 +42,12 @@ int RunMonitor(QCoreApplication& app, const TStartOptions& options, TEntryUi& ui
   alerts = std::make_unique<TAlerts>(monitor);
   monitor.SetAlertChannels(alerts.get());
   monitor.SetRestartServiceAtExit(restartService);
+  // Made on the main thread, so host actions are handed to it; the monitor stops it at
+  // shutdown while the main thread still runs, and a waiting action is let go then.
+  TWebSite site;
+  site.Monitor = &monitor;
+  auto webServer = std::make_unique<TWebServer>(site, StandardWebRoutes());
+  monitor.SetWebServer(webServer.get());
   QObject::connect(&monitor, &TMonitor::ShutdownFinished, &app, &QCoreApplication::quit, Qt::QueuedConnection);
   TTermSignals termSignals;
   termSignals.Install();
@@ -67,7 +75,10 @@ int RunMonitor(QCoreApplication& app, const TStartOptions& options, TEntryUi& ui
   const bool restartAtExit = monitor.RestartServiceAtExit();
   const int exitCode = monitor.ExitCode();
   form.reset();
+  webServer->Stop();
+  monitor.SetWebServer(nullptr);
   monitorObject.reset();
+  webServer.reset();
   if (restartAtExit) RestartOwnService(services, ui);
   return exitCode;
 }

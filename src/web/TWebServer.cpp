@@ -144,6 +144,12 @@ private:
       socklen_t length = sizeof address;
       const int fd = ::accept4(FListener, reinterpret_cast<sockaddr*>(&address), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
       if (fd < 0) {
+        if (errno == EMFILE || errno == ENFILE) {
+          // Out of descriptors the listener would wake the loop without end: it rests
+          // until the next sweep has closed idle clients.
+          ::epoll_ctl(FEpoll, EPOLL_CTL_DEL, FListener, nullptr);
+          FListenerResting = true;
+        }
         if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) Error(errno, -1);
         return;
       }
@@ -297,6 +303,10 @@ private:
       if (FClients[i]->IdleSince(now)) Remove(i);
       else if (!FClients[i]->SendBuffer.empty()) Flush(i);
     }
+    if (FListenerResting) {
+      FListenerResting = false;
+      Watch(FListener, EPOLLIN, EPOLL_CTL_ADD);
+    }
   }
 
   void Remove(std::size_t index) {
@@ -315,6 +325,7 @@ private:
   TWebServer& S;
   int FListener;
   int FEpoll = -1;
+  bool FListenerResting = false;
   TWebRequestHandler FHandler;
   std::vector<std::unique_ptr<TWebClient>> FClients;
   TWebClient::TClock::time_point FLastSweep;

@@ -11,6 +11,8 @@
 #include <utime.h>
 
 #include <QCoreApplication>
+#include <cstdlib>
+#include <filesystem>
 #include <atomic>
 #include <map>
 #include <memory>
@@ -28,6 +30,7 @@
 #include "core/THost.h"
 #include "hosttests/TQLHTTPDownload.h"
 #include "web/TWebServer.h"
+#include "web/WebStandardRoutes.h"
 
 namespace {
 
@@ -280,6 +283,9 @@ TEST_F(WebServerTest, RoutesAndTheResponseFormat) {
             robots.HeaderLines.end());
   EXPECT_EQ(robots.Header("Content-Length"), "28");
   EXPECT_TRUE(robots.Header("Connection").empty());  // HTTP/1.0 closes without saying so
+  const std::vector<std::string> steps = M->StatusTrace().Lines();
+  EXPECT_TRUE(std::any_of(steps.begin(), steps.end(), [](const std::string& l) { return l.ends_with("WS SendResp"); }))
+      << "the server's steps reach the monitor's trace";
 
   EXPECT_EQ(Get("/").Body, "page index.html");
   EXPECT_EQ(Get("/INDEX.HTML").Body, "page index.html");
@@ -517,14 +523,17 @@ TEST_F(WebServerTest, IdleLimitsCutSlowAndSurplusClients) {
     EXPECT_TRUE(slow.ClosedByServer());
   }
 
-  // Beyond the busy count the answered client gets the short limit; beyond the maximum
-  // every request is answered "too busy".
-  std::vector<std::unique_ptr<TRawClient>> clients;
+  // Beyond the maximum every request is answered "too busy".
   limits.Idle = std::chrono::hours(1);
-  Server->Stop();
-  Server = std::make_unique<TWebServer>(Server->Site(), Routes(), limits);
-  ASSERT_TRUE(Server->Start(0));
-  Port = Server->Port();
+  limits.BusyIdle = std::chrono::hours(1);
+  const auto restart = [this, &limits] {
+    Server->Stop();
+    Server = std::make_unique<TWebServer>(Server->Site(), Routes(), limits);
+    ASSERT_TRUE(Server->Start(0));
+    Port = Server->Port();
+  };
+  restart();
+  std::vector<std::unique_ptr<TRawClient>> clients;
   for (int i = 0; i < 7; ++i) {
     clients.push_back(std::make_unique<TRawClient>(Port));
     clients.back()->Send("GET /robots.txt HTTP/1.1\r\n\r\n");
@@ -536,11 +545,42 @@ TEST_F(WebServerTest, IdleLimitsCutSlowAndSurplusClients) {
       EXPECT_EQ(reply.Body, "Error 500-13: Server too busy - try again later\r\nPage: /robots.txt\r\n");
     }
   }
-  EXPECT_TRUE(clients[6]->ClosedByServer());
+
+  // Beyond the busy count a client answered gets the short limit; the first keep theirs.
+  limits.BusyIdle = std::chrono::milliseconds(0);
+  restart();
+  clients.clear();
+  for (int i = 0; i < 5; ++i) {
+    clients.push_back(std::make_unique<TRawClient>(Port));
+    clients.back()->Send("GET /robots.txt HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(clients.back()->Read().StatusLine, "HTTP/1.1 200 OK") << i;
+  }
   EXPECT_TRUE(clients[3]->ClosedByServer());
-  // The first clients keep their long limit and stay served.
+  EXPECT_TRUE(clients[4]->ClosedByServer());
   clients[0]->Send("GET /robots.txt HTTP/1.1\r\n\r\n");
   EXPECT_EQ(clients[0]->Read().StatusLine, "HTTP/1.1 200 OK");
+}
+
+TEST_F(WebServerTest, TheHundredAndFirstClientIsTooBusy) {
+  StartServer();
+  std::vector<std::unique_ptr<TRawClient>> clients;
+  for (int i = 0; i < 100; ++i) {
+    clients.push_back(std::make_unique<TRawClient>(Port));
+    clients.back()->Send("GET /robots.txt HTTP/1.1\r\n\r\n");
+    ASSERT_EQ(clients.back()->Read().StatusLine, "HTTP/1.1 200 OK") << i;
+  }
+  TRawClient last(Port);
+  last.Send("GET /robots.txt HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(last.Read().StatusLine, "HTTP/1.1 500 Server too busy - try again later");
+  clients.pop_back();
+  // One fewer and the same connection is served again (the server may see the close
+  // only after this request, so it asks until it is).
+  std::string status;
+  for (int tries = 0; tries < 1000 && status != "HTTP/1.1 200 OK"; ++tries) {
+    last.Send("GET /robots.txt HTTP/1.1\r\n\r\n");
+    status = last.Read().StatusLine;
+  }
+  EXPECT_EQ(status, "HTTP/1.1 200 OK");
 }
 
 TEST_F(WebServerTest, StopReleasesARequestWaitingForTheMainThread) {
@@ -565,6 +605,55 @@ TEST_F(WebServerTest, StopReleasesARequestWaitingForTheMainThread) {
   EXPECT_FALSE(RanOnMainThread);
   QCoreApplication::processEvents();
   EXPECT_EQ(CommandThread, std::thread::id());  // the cancelled work never runs
+}
+
+TEST_F(WebServerTest, TheDefaultPagesThroughTheStandardRoutes) {
+  for (const auto& entry : std::filesystem::directory_iterator(testsupport::SourceDir() + "/webserver"))
+    std::filesystem::copy_file(entry.path(), Folder + entry.path().filename().string(),
+                               std::filesystem::copy_options::overwrite_existing);
+  {
+    std::unique_lock lock(M->StateLock());
+    for (const char* name : {"Router \"core\" \\ main", "Files\x01\tserver \xe9t\xe9"}) {
+      auto record = M->Hosts().NewRecord(FClock.Now());
+      record->DisplayName = name;
+      record->Address = "127.0.0.1";
+      M->Hosts().Add(std::move(record));
+    }
+  }
+  TWebSite site;
+  site.Monitor = M.get();
+  site.Folder = Folder;
+  Server = std::make_unique<TWebServer>(site, StandardWebRoutes());
+  ASSERT_TRUE(Server->Start(0));
+  Port = Server->Port();
+
+  const TReply index = Get("/");
+  EXPECT_EQ(index.StatusLine, "HTTP/1.0 200 OK");
+  EXPECT_EQ(index.Header("Content-Type"), "text/html");
+  EXPECT_NE(index.Body.find("Router"), std::string::npos);
+  EXPECT_EQ(Get("/corvale.css").Header("Content-Type"), "text/css");
+
+  const TReply json = Get("/status.json");
+  EXPECT_EQ(json.Header("Content-Type"), "application/json");
+  const std::string jsonFile = FRoot.Path() + "/status.json";
+  WriteWholeFile(jsonFile, json.Body);
+  EXPECT_EQ(std::system(("python3 -c 'import json,sys; d=json.load(open(sys.argv[1],encoding=\"utf-8\")); "
+                         "sys.exit(0 if len(d[\"hosts\"]) == 2 else 3)' " + jsonFile).c_str()),
+            0)
+      << json.Body;
+
+  const TReply metrics = Get("/metrics");
+  EXPECT_EQ(metrics.Header("Content-Type"), "text/plain; version=0.0.4");
+  EXPECT_NE(metrics.Body.find("corvale_host_status{"), std::string::npos);
+
+  const TReply icon = Get("/hosticon0.jpg");
+  EXPECT_EQ(icon.Header("Content-Type"), "image/jpeg");
+  ASSERT_GE(icon.Body.size(), 2u);
+  EXPECT_EQ(static_cast<unsigned char>(icon.Body[0]), 0xFF);
+  EXPECT_EQ(static_cast<unsigned char>(icon.Body[1]), 0xD8);
+  EXPECT_EQ(Get("/smallicon" + std::to_string(StatusIconCount()) + ".jpg").StatusLine, "HTTP/1.0 404 Not found");
+  EXPECT_EQ(Get("/smallicon" + std::to_string(StatusIconCount() - 1) + ".jpg").StatusLine, "HTTP/1.0 200 OK");
+  EXPECT_EQ(Get("/command?hostid=00000001&cmd=1").StatusLine, "HTTP/1.0 401 Authentication Required");
 }
 
 int FreePort() {
