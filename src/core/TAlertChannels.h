@@ -70,7 +70,8 @@ public:
   // Whether some e-mail route is complete: either outgoing server with its sender set,
   // or the relay switched on with a sender.
   virtual bool MailRouteComplete() const { return false; }
-  // The queued e-mail alerts (any thread), and how many of them were queued before olderThan.
+  // The queued e-mail alerts (any thread), and how many of them were queued before
+  // olderThan (main thread).
   virtual int QueuedAlerts() const { return 0; }
   virtual int QueuedAlertsBefore(TDateTime /*olderThan*/) const { return 0; }
   // Queues the kind's e-mail alert for the host with the configuration's templates.

@@ -30,20 +30,20 @@ std::optional<TSectionPlace> FindSection(const std::string& page, const std::str
   const std::string close = "</" + LowerAscii(name) + ">";
   const std::size_t start = FindTagNoCase(page, open, 0);
   if (start == std::string::npos) return std::nullopt;
-  std::size_t at = start + open.size();
+  // Each search goes on from where it stopped: a page of many start tags stays linear.
+  std::size_t nextOpen = FindTagNoCase(page, open, start + open.size());
+  std::size_t nextClose = FindTagNoCase(page, close, start + open.size());
   int depth = 1;
-  while (true) {
-    const std::size_t nextOpen = FindTagNoCase(page, open, at);
-    const std::size_t nextClose = FindTagNoCase(page, close, at);
-    if (nextClose == std::string::npos) return std::nullopt;
+  while (nextClose != std::string::npos) {
     if (nextOpen != std::string::npos && nextOpen < nextClose) {
       ++depth;
-      at = nextOpen + open.size();
+      nextOpen = FindTagNoCase(page, open, nextOpen + open.size());
       continue;
     }
     if (--depth == 0) return TSectionPlace{start, start + open.size(), nextClose, nextClose + close.size()};
-    at = nextClose + close.size();
+    nextClose = FindTagNoCase(page, close, nextClose + close.size());
   }
+  return std::nullopt;
 }
 
 void SetListedParameters(std::string& page, TWebRequest& request, const char* section, bool onlyNew) {

@@ -121,16 +121,17 @@ void PagePassMode(std::string& page, TWebRequest& request, const TWebSite& site,
 
   TMonitor* monitor = site.Monitor;
   const TDateTime now = monitor ? monitor->Clock().Now() : Now();
-  const bool use24 = monitor && monitor->Use24HourDate();
+  bool use24 = false;
   std::string warning;
   int hostCount = 0;
   std::vector<std::string> logLines;
   std::unordered_map<std::string, std::string> hostIDs;
   if (monitor) {
     std::shared_lock<std::shared_mutex> guard(monitor->StateLock());
+    use24 = monitor->Use24HourDate();
     warning = monitor->PublishedStatusWarning();
     hostCount = monitor->Hosts().Count();
-    if (withLog) {
+    if (withLog && (FindSection(page, "log") || page.find("%log%") != std::string::npos)) {
       const auto& lines = monitor->Log().Lines();
       for (auto it = lines.rbegin(); it != lines.rend() && logLines.size() < MaxPageLogLines; ++it)
         logLines.push_back(it->Text);

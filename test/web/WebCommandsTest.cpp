@@ -13,6 +13,8 @@
 #include <set>
 #include <thread>
 
+using namespace std::string_literals;
+
 #include "common/FileUtils.h"
 #include "common/TextFiles.h"
 #include "common/TextCodec.h"
@@ -390,6 +392,49 @@ TEST_F(WebCommandsTest, RemoteDesktopFilesFromTheDefaultOrAUtf16Template) {
   TWebRequest none;
   RdpRoute(none, Site, a.IDText());
   EXPECT_EQ(none.Status, "404");
+}
+
+}  // namespace
+
+namespace {
+
+using WebRdpFileTest = MonitorFixture;
+
+TEST_F(WebRdpFileTest, TheHostsOwnFileInTheDataFolderIsServedUnchanged) {
+  std::unique_ptr<TMonitor> monitor = NewMonitor();
+  bool finished = false;
+  QObject::connect(monitor.get(), &TMonitor::ShutdownFinished, [&] { finished = true; });
+  monitor->Startup();
+  ASSERT_EQ(monitor->DataFolder(), DataFolder());
+  const auto add = [&](const std::string& name) {
+    std::unique_ptr<THost> record = monitor->Hosts().NewRecord(FClock.Now());
+    record->DisplayName = name;
+    record->Address = "192.0.2.9";
+    return monitor->InsertHost(-1, std::move(record))->IDText();
+  };
+  const std::string desk = add("Desk");
+  const std::string climber = add("../escape");
+  const std::string own = "\xFF\xFEu\0s\0e\0r\0"s;
+  WriteWholeFile(DataFolder() + "Desk.rdp", own);
+  WriteWholeFile(FRoot.Path() + "/data/Quillmoor/escape.rdp", own);
+
+  TWebSite site;
+  site.Monitor = monitor.get();
+  site.Folder = FRoot.Path() + "/program/webserver/";
+  TWebRequest r;
+  RdpRoute(r, site, desk);
+  EXPECT_EQ(r.Status, "200");
+  EXPECT_EQ(r.ContentType, "application/octet-stream");
+  EXPECT_EQ(r.Body, own);
+  EXPECT_GT(r.LastModified, 0);
+  // A display name that leads out of the data folder names no file; no default.rdp either.
+  TWebRequest out;
+  RdpRoute(out, site, climber);
+  EXPECT_EQ(out.Status, "404");
+
+  monitor->Shutdown();
+  for (int i = 0; i < 500 && !finished; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  EXPECT_TRUE(finished);
 }
 
 }  // namespace

@@ -102,10 +102,12 @@ TEST_F(WebMetricsTest, EveryLineFollowsTheGrammarWhateverTheHostNames) {
     return std::string("(none)");
   };
   const std::string hostileUtf8 = "quote\" back\\slash\nnew line} caf\xC3\xA9 ,x=\"y\"";
-  for (const TSampleLine& s : samples)
-    if (s.Labels.count("host") && s.Labels.at("host") == hostileUtf8)
+  for (const TSampleLine& s : samples) {
+    if (s.Labels.count("host") && s.Labels.at("host") == hostileUtf8) {
       EXPECT_EQ(s.Labels, (std::map<std::string, std::string>{
                               {"host", hostileUtf8}, {"address", "10.0.0.1"}, {"group", "Rack \"A\"\\1"}, {"test", "HTTP"}}));
+    }
+  }
   EXPECT_EQ(value("corvale_host_status", hostileUtf8), "2");
   EXPECT_EQ(value("corvale_host_up", hostileUtf8), "0");
   EXPECT_EQ(value("corvale_host_failures_total", hostileUtf8), "7");
@@ -129,7 +131,9 @@ TEST_F(WebMetricsTest, EveryLineFollowsTheGrammarWhateverTheHostNames) {
 
   // A test started counts as running until its result comes.
   M.TestHost(IndexOf(unknown));
-  if (unknown.RunningTest) EXPECT_NE(MetricsText(site).find("\ncorvale_tests_running 1\n"), std::string::npos);
+  if (unknown.RunningTest) {
+    EXPECT_NE(MetricsText(site).find("\ncorvale_tests_running 1\n"), std::string::npos);
+  }
 }
 
 TEST(WebMetricsLabels, EscapesAndConvertsLatin1) {

@@ -152,7 +152,17 @@ TEST_F(WebTemplateTest, IconsSoundAndCommandsPerHost) {
   off.DisabledUntil = 1.0;
   THost& back = Add("back", "10.0.0.5", StatusOnline);
   back.HasBeenOffline = true;
+  THost& night = Add("night", "10.0.0.6", StatusOnline);
+  night.WindowStart = 0;
+  night.WindowEnd = 0.25;  // tested from midnight to six; the clock says 14:05
+  THost& mailOnly = Add("mail-window", "10.0.0.7", StatusOnline);
+  mailOnly.WindowStart = 0;
+  mailOnly.WindowEnd = 0.25;
+  mailOnly.EmailWindow = true;
+  mailOnly.ParentHasBeenOffline = true;
+  THost& odd = Add("odd", "10.0.0.8", 7);
   orphan.ParentsUp = false;
+  odd.ParentsUp = false;
 
   const TWebRequest icons = Render("<starthost>%icon%|%smallicon%|%largeicon%\n</starthost>");
   const std::string title = "\" align=\"absmiddle\" title=\"";
@@ -164,6 +174,14 @@ TEST_F(WebTemplateTest, IconsSoundAndCommandsPerHost) {
   EXPECT_NE(icons.Body.find("hosticon5.jpg" + title + "Warning\">"), std::string::npos) << "parents down: n + 1";
   EXPECT_NE(icons.Body.find("hosticon14.jpg"), std::string::npos) << "disabled";
   EXPECT_NE(icons.Body.find("hosticon6.jpg"), std::string::npos) << "has been offline";
+  const auto iconOf = [&](const THost& host) {
+    const TWebRequest one = Render("<starthost>%icon%</starthost>", ".html", {{"hostid", host.IDText()}});
+    return one.Body.substr(0, one.Body.find(".jpg"));
+  };
+  EXPECT_EQ(iconOf(night), "<img src=\"hosticon18");
+  EXPECT_EQ(iconOf(mailOnly), "<img src=\"hosticon8") << "the window limits only mail";
+  EXPECT_EQ(iconOf(odd), "<img src=\"hosticon17");
+  EXPECT_EQ(iconOf(off), "<img src=\"hosticon14");
 
   WritePage("hosticon2std.gif", "GIF89a");
   WritePage("hosticon2.gif", "GIF89a");
