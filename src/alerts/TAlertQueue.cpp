@@ -17,9 +17,6 @@
 #include "core/THostList.h"
 #include "core/TMonitor.h"
 
-const TDateTime CorvaleReleaseDate = EncodeDate(2026, 12, 1);
-const char* const CorvaleProductUrl = "https://corvale.example/";
-
 namespace {
 
 constexpr std::uint32_t DeliveryTimeoutMs = 120000;

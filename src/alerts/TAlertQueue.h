@@ -19,15 +19,12 @@
 #include "alerts/TEmailInfo.h"
 #include "alerts/TSmtpCli.h"
 #include "common/DateTime.h"
+#include "common/ProgramVersion.h"
 
 class TMonitor;
 class THost;
 class TEmailConfig;
 
-// The program's release date, shown in the mail header next to the version.
-extern const TDateTime CorvaleReleaseDate;
-// The product's web address in the mail header.
-extern const char* const CorvaleProductUrl;
 
 class TAlertQueue {
 public:

@@ -67,6 +67,16 @@ std::string HtmlEncode(std::string_view text) {
   return out;
 }
 
+std::string HtmlEncodeQuoted(std::string_view text) {
+  std::string out;
+  for (const char c : HtmlEncode(text)) {
+    if (c == '"') out.append("&quot;");
+    else if (c == '\'') out.append("&#39;");
+    else out.push_back(c);
+  }
+  return out;
+}
+
 std::string HtmlDecode(std::string_view text) {
   std::string out;
   out.reserve(text.size());

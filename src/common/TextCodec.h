@@ -8,6 +8,9 @@
 // "<", ">" and "&" as "&lt;", "&gt;", "&amp;"; 160..254 as their named Latin-1 entities;
 // control characters (below 32 and 127..159) as "&#" + decimal code + ";".
 std::string HtmlEncode(std::string_view text);
+// HtmlEncode with the quotes as "&quot;" and "&#39;" too: for text from outside that a
+// page may put inside an attribute value.
+std::string HtmlEncodeQuoted(std::string_view text);
 // Decodes "&lt;", "&gt;", "&amp;" and the named Latin-1 entities of 160..254 (names
 // compared exactly); every other "&" stays. Numeric references are left as they are.
 std::string HtmlDecode(std::string_view text);

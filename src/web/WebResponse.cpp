@@ -1,17 +1,9 @@
 #include "web/WebResponse.h"
 
-#include <cstdio>
-#include <cstdlib>
-
 #include "common/HttpDate.h"
+#include "common/ProgramVersion.h"
 
 namespace {
-
-std::string VersionNumber() {
-  char text[32];
-  std::snprintf(text, sizeof text, "%g", std::strtod(CORVALE_VERSION_TEXT, nullptr));
-  return text;
-}
 
 std::string MainType(const std::string& contentType) { return contentType.substr(0, contentType.find(';')); }
 
@@ -52,7 +44,7 @@ std::string BuildWebResponse(const TWebRequest& request, bool closeAsked, const 
   std::string out = std::string("HTTP/") + (request.Client.HTTP11 ? "1.1" : "1.0") + " " + code + " " + reason + "\r\n";
   out += extra;
   out += "Date: " + HttpDateText(now, true) + "\r\n";
-  out += "Server: QLM Corvale " + VersionNumber() + "\r\n";
+  out += "Server: QLM Corvale " + ProgramVersionNumber() + "\r\n";
   if (!contentType.empty()) {
     if (lastModified != 0) out += "Last-Modified: " + HttpDateText(lastModified, true) + "\r\n";
     const std::string type = MainType(contentType);

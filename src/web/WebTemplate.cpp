@@ -17,12 +17,12 @@
 #include <unordered_map>
 #include <vector>
 
-#include "alerts/TAlertQueue.h"
 #include "common/Clock.h"
 #include "common/ErrorText.h"
 #include "common/FileUtils.h"
 #include "common/Fields.h"
 #include "common/HttpDate.h"
+#include "common/ProgramVersion.h"
 #include "common/SystemInfo.h"
 #include "common/TextCodec.h"
 #include "common/TextUtils.h"
@@ -52,13 +52,16 @@ std::string ClassName(const std::exception& e) {
 
 enum class TMode { Text, Html, Json };
 
+// What a client sent (query values, headers) goes into a page as text: in HTML encoded,
+// quotes too since pages put such values into links, so that a crafted link cannot put
+// script into a page a signed-in manager opens; in plain text as it came.
 std::string Encoded(TMode mode, const std::string& value) {
-  return mode == TMode::Json ? JsonEscape(value) : value;
+  return mode == TMode::Json ? JsonEscape(value) : mode == TMode::Html ? HtmlEncodeQuoted(value) : value;
 }
 
 // Page variables that are HTML-encoded anywhere but in JSON, which has its own escaping.
 std::string HtmlOrJson(TMode mode, const std::string& value) {
-  return mode == TMode::Json ? JsonEscape(value) : HtmlEncode(value);
+  return mode == TMode::Json ? JsonEscape(value) : mode == TMode::Html ? HtmlEncodeQuoted(value) : HtmlEncode(value);
 }
 
 void ReplaceWhereFound(std::string& page, const std::string& variable, const std::string& value) {
@@ -101,9 +104,7 @@ void FillLogSection(std::string& page, TFill fill) {
 }
 
 std::string VersionPageText() {
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%g", std::atof(CORVALE_VERSION_TEXT));
-  return std::string(buffer) + " (" + FormatDateTime("dd-mmm-yyyy", CorvaleReleaseDate) + ")";
+  return ProgramVersionNumber() + " (" + FormatDateTime("dd-mmm-yyyy", CorvaleReleaseDate) + ")";
 }
 
 void PagePassMode(std::string& page, TWebRequest& request, const TWebSite& site, TMode mode, bool withLog) {
