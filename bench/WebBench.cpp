@@ -27,6 +27,7 @@
 #include "BenchMonitor.h"
 #include "common/Clock.h"
 #include "web/TWebServer.h"
+#include "web/WebTemplate.h"
 #include "web/WebStandardRoutes.h"
 
 namespace {
@@ -175,6 +176,31 @@ void BM_WebServer(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_WebServer)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+// The cost of one "index.html" of Hosts hosts on the server thread, without the network:
+// the template engine alone, as a viewer (no command links) and as a manager.
+void BM_IndexPageRender(benchmark::State& state) {
+  TClock clock;
+  benchmonitor::TBenchMonitor bench(clock, Hosts, 1.0);
+  TWebSite site;
+  site.Monitor = &bench.Monitor();
+  site.Folder = std::string(CORVALE_SOURCE_DIR) + "/webserver/";
+  site.ProgramStart = clock.Now();
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    TWebRequest request;
+    request.Client.Host = "127.0.0.1:8080";
+    request.Client.Path = "/index.html";
+    request.Client.Peer = "127.0.0.1";
+    request.Client.AccessLevel = static_cast<std::int32_t>(state.range(0));
+    RenderTemplate(request, site, "index", ".html");
+    bytes = request.Body.size();
+    benchmark::DoNotOptimize(request.Body.data());
+  }
+  state.counters["hosts"] = Hosts;
+  state.counters["page_kb"] = static_cast<double>(bytes) / 1024.0;
+}
+BENCHMARK(BM_IndexPageRender)->Arg(WebAccessView)->Arg(WebAccessManage)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <utility>
 
 namespace {
@@ -26,12 +27,6 @@ bool MatchesAt(std::string_view text, size_t at, std::string_view pattern, bool 
   for (size_t k = 0; k < pattern.size(); ++k)
     if (Fold(text[at + k], caseSensitive) != Fold(pattern[k], caseSensitive)) return false;
   return true;
-}
-
-std::string LowerCopy(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(LowerAscii(c));
-  return out;
 }
 
 // The 0-based offset a search starts at, or false when the pattern cannot fit there.
@@ -147,7 +142,51 @@ int FindTextSkipTable(std::string_view pattern, std::string_view text, int start
   return 0;
 }
 
+// Patterns that begin with a character without case ("%name%", "<tag>") are the common
+// ones over whole web pages: memchr jumps from one such character to the next, and the
+// second character is compared before the rest, since "<" begins every tag of a page.
+int FindTextByFirstChar(std::string_view pattern, std::string_view text, int start, bool caseSensitive) {
+  size_t from;
+  if (!SearchStart(pattern, text, start, from)) return 0;
+  const size_t last = text.size() - pattern.size();
+  const unsigned char second = pattern.size() > 1 ? Fold(pattern[1], caseSensitive) : 0;
+  for (size_t i = from; i <= last; ++i) {
+    const void* hit = std::memchr(text.data() + i, pattern[0], last - i + 1);
+    if (!hit) return 0;
+    i = static_cast<size_t>(static_cast<const char*>(hit) - text.data());
+    if (pattern.size() > 1 && Fold(text[i + 1], caseSensitive) != second) continue;
+    if (MatchesAt(text, i, pattern, caseSensitive)) return static_cast<int>(i + 1);
+  }
+  return 0;
+}
+
+namespace {
+
+bool HasCase(char c) { return LowerAscii(c) != UpperAscii(c); }
+
+bool IsAlnum(char c) {
+  const unsigned char u = LowerAscii(c);
+  return (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9');
+}
+
+}  // namespace
+
+std::vector<std::string> PercentNames(std::string_view text) {
+  std::vector<std::string> names;
+  for (size_t at = text.find('%'); at != std::string_view::npos; at = text.find('%', at + 1)) {
+    size_t end = at + 1;
+    while (end < text.size() && IsAlnum(text[end])) ++end;
+    if (end == at + 1 || end >= text.size() || text[end] != '%') continue;
+    std::string name(text.substr(at, end - at + 1));
+    for (char& c : name) c = static_cast<char>(LowerAscii(c));
+    if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(std::move(name));
+  }
+  return names;
+}
+
 int FindText(std::string_view pattern, std::string_view text, int start, bool caseSensitive) {
+  if (!pattern.empty() && (caseSensitive || !HasCase(pattern[0])))
+    return FindTextByFirstChar(pattern, text, start, caseSensitive);
   if (pattern.size() > 2 && text.size() > 254) return FindTextSkipTable(pattern, text, start, caseSensitive);
   return FindTextPlain(pattern, text, start, caseSensitive);
 }
@@ -163,12 +202,14 @@ int FindLast(std::string_view text, std::string_view pattern, int start) {
 std::string ReplaceAll(std::string_view pattern, std::string_view replacement, std::string_view text,
                        bool ignoreCase) {
   if (pattern.empty()) return std::string(text);
-  const std::string lowered = LowerCopy(text);
-  const std::string wanted = ignoreCase ? LowerCopy(pattern) : std::string(pattern);
+  // Searching a lower-cased copy for the pattern as given finds nothing when the pattern
+  // has capitals, and otherwise what a search without regard to case finds.
+  if (!ignoreCase && std::any_of(pattern.begin(), pattern.end(), [](char c) { return c >= 'A' && c <= 'Z'; }))
+    return std::string(text);
   std::string out;
   out.reserve(text.size());
   size_t pos = 0;
-  while (int found = FindText(wanted, lowered, static_cast<int>(pos) + 1, true)) {
+  while (int found = FindText(pattern, text, static_cast<int>(pos) + 1, false)) {
     size_t at = static_cast<size_t>(found) - 1;
     out.append(text.substr(pos, at - pos)).append(replacement);
     pos = at + pattern.size();

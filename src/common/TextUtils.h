@@ -41,13 +41,19 @@ std::string EnsurePrefix(std::string_view text, std::string_view prefix, bool em
 // --- Searching and replacing ------------------------------------------------------
 
 // Position of the first occurrence of pattern at or after start, 0 when none (an empty
-// pattern is never found). Without caseSensitive only A-Z/a-z compare equal. Long
-// searches (pattern over 2, text over 254 characters) use a skip table.
+// pattern is never found). Without caseSensitive only A-Z/a-z compare equal. A pattern
+// that begins with a character without case jumps between that character's occurrences;
+// other long searches (pattern over 2, text over 254 characters) use a skip table.
 int FindText(std::string_view pattern, std::string_view text, int start = 1, bool caseSensitive = true);
-// The two search paths FindText chooses between; both give the same answer for any
-// input, which the tests check.
+// The search paths FindText chooses between; all give the same answer for any input,
+// which the tests check.
 int FindTextPlain(std::string_view pattern, std::string_view text, int start, bool caseSensitive);
 int FindTextSkipTable(std::string_view pattern, std::string_view text, int start, bool caseSensitive);
+int FindTextByFirstChar(std::string_view pattern, std::string_view text, int start, bool caseSensitive);
+
+// The "%word%" names (letters and digits between two "%") the text holds, in lower case,
+// each once, in the order of their first appearance; "%a%b%" holds "%a%" and "%b%".
+std::vector<std::string> PercentNames(std::string_view text);
 
 // Position of the last occurrence that begins at or before start (0 or less: from the
 // end), case-sensitive; 0 when none.

@@ -1,10 +1,12 @@
 #include "core/MessageVariables.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
+#include <vector>
 
 #include "common/Clock.h"
 #include "common/ErrorText.h"
@@ -166,15 +168,35 @@ std::string SinceText(TDateTime since, TDateTime now) {
 // only when its variable is in the text as it stands when the variable's turn comes.
 class TExpansion {
 public:
-  TExpansion(std::string& text, bool html) : FText(text), FHtml(html) {}
+  TExpansion(std::string& text, bool html) : FText(text), FHtml(html), FNames(PercentNames(text)) {}
 
-  // value() gives the text, or none to leave the variable where it is.
+  // value() gives the text, or none to leave the variable where it is. The name is a
+  // "%word%" in lower case.
   template <class TValue>
   void Replace(std::string_view name, const TValue& value, bool encode = true) {
-    if (!FindText(name, FText, 1, false)) return;
+    if (std::find(FNames.begin(), FNames.end(), name) == FNames.end()) return;
     const std::optional<std::string> found = value();
     if (!found) return;
-    FText = ReplaceAll(name, FHtml && encode ? HtmlEncode(*found) : *found, FText, true);
+    const std::string inserted = FHtml && encode ? HtmlEncode(*found) : *found;
+    bool rescan = inserted.find('%') != std::string::npos;
+    const bool joins = std::all_of(inserted.begin(), inserted.end(), NameChar);
+    std::string out;
+    out.reserve(FText.size() + inserted.size());
+    std::size_t from = 0;
+    while (const int at = FindText(name, FText, static_cast<int>(from) + 1, false)) {
+      const std::size_t start = static_cast<std::size_t>(at) - 1;
+      out.append(FText, from, start - from);
+      from = start + name.size();
+      // A value of letters and digits alone between two such characters may make a name
+      // of its own with them, e.g. "%up" + "time" + "%".
+      if (joins && !out.empty() && (NameChar(out.back()) || out.back() == '%') && from < FText.size() &&
+          (NameChar(FText[from]) || FText[from] == '%'))
+        rescan = true;
+      out += inserted;
+    }
+    out.append(FText, from, std::string::npos);
+    FText = std::move(out);
+    if (rescan) FNames = PercentNames(FText);
   }
 
   // A date variable; in HTML mode after its GMT twin.
@@ -188,8 +210,15 @@ public:
   }
 
 private:
+  // The names are found once (a web page expands this for every host) and again only
+  // after a value that may have brought variables of its own: one holding a "%", or one
+  // that may have made a name with the text around it. Names a replacement took away may
+  // stay listed: their turn then replaces nothing.
+  static bool NameChar(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
+
   std::string& FText;
   bool FHtml;
+  std::vector<std::string> FNames;
 };
 
 void ExpandInto(std::string& text, const THost& host, bool html, const TVariableContext& context) {

@@ -117,15 +117,21 @@ int TWebRequestHandler::GroupFilter(const TWebRequest& request, const std::strin
 bool TWebRequestHandler::PeerIsLocal(const std::string& peer) {
   in_addr peerAddress{};
   if (inet_pton(AF_INET, peer.c_str(), &peerAddress) != 1) return peer == "::1";
-  std::vector<std::string> addresses, masks;
-  if (!LocalInterfaces(addresses, masks)) return false;
-  for (std::size_t i = 0; i < addresses.size() && i < masks.size(); ++i) {
-    in_addr address{}, mask{};
-    if (inet_pton(AF_INET, addresses[i].c_str(), &address) != 1 || inet_pton(AF_INET, masks[i].c_str(), &mask) != 1)
-      continue;
-    if ((address.s_addr & mask.s_addr) == (peerAddress.s_addr & mask.s_addr)) return true;
+  const double now = MillisecondClock();
+  if (FNetworksRead < 0 || now - FNetworksRead > 5000) {
+    FNetworksRead = now;
+    FNetworks.clear();
+    std::vector<std::string> addresses, masks;
+    if (LocalInterfaces(addresses, masks))
+      for (std::size_t i = 0; i < addresses.size() && i < masks.size(); ++i) {
+        in_addr address{}, mask{};
+        if (inet_pton(AF_INET, addresses[i].c_str(), &address) == 1 && inet_pton(AF_INET, masks[i].c_str(), &mask) == 1)
+          FNetworks.emplace_back(address.s_addr, mask.s_addr);
+      }
   }
-  return false;
+  return std::any_of(FNetworks.begin(), FNetworks.end(), [&](const auto& network) {
+    return (network.first & network.second) == (peerAddress.s_addr & network.second);
+  });
 }
 
 void TWebRequestHandler::Route(TWebRequest& request, const TWebTarget& target) {

@@ -2,9 +2,12 @@
 // Answers one request head on the web server's thread: parses it, checks the access
 // level, finds the group filter and routes it to a page, a file, an icon or a pseudo-page.
 // Reads the monitor's settings and host list under its state lock held shared.
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "web/ParseWebRequest.h"
 #include "web/TWebRequest.h"
@@ -33,11 +36,15 @@ private:
   // when there is none.
   std::string FindFile(const std::string& fileName) const;
   int GroupFilter(const TWebRequest& request, const std::string& folder) const;
-  static bool PeerIsLocal(const std::string& peer);
+  bool PeerIsLocal(const std::string& peer);
   void Step(const char* step) const;
 
   const TWebSite& FSite;
   const TWebRoutes& FRoutes;
   int FPort;
   TTraceHook FTrace;
+  // This computer's networks (address and mask), asked of the system at most every few
+  // seconds rather than for every request.
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> FNetworks;
+  double FNetworksRead = -1;  // MillisecondClock() of the last reading
 };

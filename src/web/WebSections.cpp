@@ -1,10 +1,11 @@
 #include "web/WebSections.h"
 
-#include <algorithm>
+#include <climits>
 #include <vector>
 
 #include "common/Fields.h"
 #include "common/TextCodec.h"
+#include "common/TextUtils.h"
 #include "web/TWebRequest.h"
 #include "web/WebTemplate.h"
 
@@ -16,13 +17,30 @@ std::string LowerAscii(std::string_view text) {
 }
 
 std::size_t FindTagNoCase(const std::string& page, const std::string& lowerTag, std::size_t from) {
-  if (lowerTag.empty() || from >= page.size()) return std::string::npos;
-  auto it = std::search(page.begin() + static_cast<std::ptrdiff_t>(from), page.end(), lowerTag.begin(),
-                        lowerTag.end(), [](char a, char b) {
-                          if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
-                          return a == b;
-                        });
-  return it == page.end() ? std::string::npos : static_cast<std::size_t>(it - page.begin());
+  if (lowerTag.empty() || from >= page.size() || page.size() > static_cast<std::size_t>(INT_MAX)) return std::string::npos;
+  const int found = FindText(lowerTag, page, static_cast<int>(from) + 1, false);
+  return found == 0 ? std::string::npos : static_cast<std::size_t>(found) - 1;
+}
+
+std::vector<bool> StartTagsPresent(const std::string& page, std::span<const std::string_view> names) {
+  std::vector<bool> present(names.size(), false);
+  std::size_t left = names.size();
+  for (std::size_t at = page.find('<'); at != std::string::npos && left > 0; at = page.find('<', at + 1))
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      const std::string_view name = names[i];
+      if (present[i] || page.size() - at - 1 <= name.size() || page[at + 1 + name.size()] != '>') continue;
+      bool same = true;
+      for (std::size_t k = 0; same && k < name.size(); ++k) {
+        char c = page[at + 1 + k];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        same = c == name[k];
+      }
+      if (same) {
+        present[i] = true;
+        --left;
+      }
+    }
+  return present;
 }
 
 std::optional<TSectionPlace> FindSection(const std::string& page, const std::string& name) {

@@ -109,16 +109,23 @@ std::string VersionPageText() {
 
 void PagePassMode(std::string& page, TWebRequest& request, const TWebSite& site, TMode mode, bool withLog) {
   const TWebClientInfo& client = request.Client;
-  KeepOrDropSections(page, "ie", client.IE);
-  KeepOrDropSections(page, "notie", !client.IE);
-  KeepOrDropSections(page, "mobile", client.Mobile);
-  KeepOrDropSections(page, "notmobile", !client.Mobile);
   const bool nosound = !request.Param("nosound").empty();
-  KeepOrDropSections(page, "nosound", nosound);
-  KeepOrDropSections(page, "sound", !nosound);
-  KeepOrDropSections(page, "auth", client.AccessLevel >= WebAccessView);
-  KeepOrDropSections(page, "nomanageauth", client.AccessLevel < WebAccessManage);
-  KeepOrDropSections(page, "manageauth", client.AccessLevel >= WebAccessManage);
+  // This pass also runs over the page with every host's row in it: only the sections the
+  // page has are looked for again, and dropping or unwrapping one never makes another.
+  static constexpr std::string_view Sections[] = {"ie",    "notie", "mobile",       "notmobile", "nosound",
+                                                  "sound", "auth",  "nomanageauth", "manageauth"};
+  const bool keep[] = {client.IE,
+                       !client.IE,
+                       client.Mobile,
+                       !client.Mobile,
+                       nosound,
+                       !nosound,
+                       client.AccessLevel >= WebAccessView,
+                       client.AccessLevel < WebAccessManage,
+                       client.AccessLevel >= WebAccessManage};
+  const std::vector<bool> present = StartTagsPresent(page, Sections);
+  for (std::size_t i = 0; i < std::size(Sections); ++i)
+    if (present[i]) KeepOrDropSections(page, std::string(Sections[i]), keep[i]);
 
   TMonitor* monitor = site.Monitor;
   const TDateTime now = monitor ? monitor->Clock().Now() : Now();
@@ -160,7 +167,12 @@ void PagePassMode(std::string& page, TWebRequest& request, const TWebSite& site,
       {"%url%", Encoded(mode, "http://" + client.Host + client.Path)},
       {"%page%", Encoded(mode, "http://" + client.Host + path)},
   };
-  for (const auto& [variable, value] : variables) ReplaceWhereFound(page, variable, value);
+  std::vector<std::string> names = PercentNames(page);
+  for (const auto& [variable, value] : variables) {
+    if (std::find(names.begin(), names.end(), variable) == names.end()) continue;
+    page = ReplaceAll(variable, value, page, true);
+    names = PercentNames(page);
+  }
 
   if (warning.empty()) {
     DropAllSections(page, "alert");
@@ -273,14 +285,15 @@ std::string ExpandRow(const std::string& text, const THost& host, TMode mode, co
 // One host's row; under the state lock held shared.
 std::string HostRow(TRowWalk& walk, const std::string& rowTemplate, const THost& host,
                     const TVariableContext& context, TMonitor& monitor) {
-  std::string row = ExpandRow(rowTemplate, host, walk.Mode, context);
+  std::string row = rowTemplate;
   const TDateTime now = context.Now;
-  if (walk.Mode == TMode::Html) {
+  // The icons go in before the row's variables, with "%status%" in their title, so that
+  // the row's own expansion fills that in too.
+  if (walk.Mode == TMode::Html && FindTagNoCase(row, "icon%", 0) != std::string::npos) {
     try {
       const int n = IconNumber(host, now);
       const std::string attribute = walk.Request.Client.IE ? "alt" : "title";
-      const std::string status = ExpandHostVariables("%status%", host, true, context);
-      const std::string tail = "\" align=\"absmiddle\" " + attribute + "=\"" + status + "\">";
+      const std::string tail = "\" align=\"absmiddle\" " + attribute + "=\"%status%\">";
       const std::string number = std::to_string(n);
       ReplaceWhereFound(row, "%icon%",
                         "<img src=\"hosticon" + number + (walk.IconFile(walk.StdIcon, n, "std.gif") ? "std.gif" : ".jpg") + tail);
@@ -291,18 +304,34 @@ std::string HostRow(TRowWalk& walk, const std::string& rowTemplate, const THost&
     } catch (...) {
     }
   }
+  row = ExpandRow(row, host, walk.Mode, context);
   try {
     KeepOrDropSections(row, "error", !host.LastErrorText.empty());
   } catch (...) {
   }
   try {
-    const bool cmd = FindTagNoCase(row, "<cmd", 0) != std::string::npos;
-    const bool nocmd = FindTagNoCase(row, "<nocmd", 0) != std::string::npos;
-    for (int c = 0; (cmd || nocmd) && c < WebCommandCount; ++c) {
+    // Which command sections the row holds, found in one walk: a search for each of the
+    // commands in every row is most of what a page of many hosts costs.
+    std::array<bool, WebCommandCount> cmd{}, nocmd{};
+    for (const auto& [tag, present] : {std::pair{"<cmd", &cmd}, std::pair{"<nocmd", &nocmd}}) {
+      const std::size_t length = std::char_traits<char>::length(tag);
+      for (std::size_t at = FindTagNoCase(row, tag, 0); at != std::string::npos;
+           at = FindTagNoCase(row, tag, at + length)) {
+        std::size_t end = at + length;
+        int number = 0;
+        while (end < row.size() && end < at + length + 3 && std::isdigit(static_cast<unsigned char>(row[end])))
+          number = number * 10 + (row[end++] - '0');
+        if (end > at + length && end < row.size() && row[end] == '>' && number < WebCommandCount)
+          (*present)[static_cast<std::size_t>(number)] = true;
+      }
+    }
+    for (int c = 0; c < WebCommandCount; ++c) {
+      const auto index = static_cast<std::size_t>(c);
+      if (!cmd[index] && !nocmd[index]) continue;
       const bool offered =
           CommandOffered(c, &host, walk.Request.PeerIsLocal, walk.Request.GroupFilter, monitor.Settings());
-      if (cmd) KeepOrDropSections(row, "cmd" + std::to_string(c), offered);
-      if (nocmd) KeepOrDropSections(row, "nocmd" + std::to_string(c), !offered);
+      if (cmd[index]) KeepOrDropSections(row, "cmd" + std::to_string(c), offered);
+      if (nocmd[index]) KeepOrDropSections(row, "nocmd" + std::to_string(c), !offered);
     }
   } catch (...) {
   }

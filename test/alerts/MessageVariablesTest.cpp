@@ -65,6 +65,10 @@ TEST_F(MessageVariablesTest, InsertedValuesMeetLaterVariablesOnly) {
   Host.Address = "%host%/%error%";
   Host.LastErrorText = "broken";
   EXPECT_EQ(Plain("%host% %error%"), "%host%/%error% broken");
+  // A value can also make a later variable with the text on both sides of it.
+  Host.DisplayName = "time";
+  EXPECT_EQ(Plain("%up%displayname%%"), Plain("%uptime%"));
+  EXPECT_EQ(Plain("[%displayname%]"), "[time]");
 }
 
 TEST_F(MessageVariablesTest, DateRuleInBothFormats) {

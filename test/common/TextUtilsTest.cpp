@@ -85,6 +85,10 @@ TEST(TextUtils, FindTextPathsAgreeOnRandomData) {
     ASSERT_EQ(FindTextSkipTable(pattern, text, start, caseSensitive), plain)
         << "pattern '" << pattern << "' start " << start << " in '" << text << "'";
     ASSERT_EQ(FindText(pattern, text, start, caseSensitive), plain);
+    const char first = pattern[0];
+    if (caseSensitive || !((first >= 'a' && first <= 'z') || (first >= 'A' && first <= 'Z'))) {
+      ASSERT_EQ(FindTextByFirstChar(pattern, text, start, caseSensitive), plain);
+    }
     if (caseSensitive) {
       size_t from = start < 1 ? 0 : static_cast<size_t>(start - 1);
       size_t expected = from <= text.size() ? text.find(pattern, from) : std::string::npos;
