@@ -18,8 +18,14 @@ launcher=()
 if command -v ccache >/dev/null; then
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 fi
-CC=clang CXX=clang++ cmake -S fuzz -B "$BUILD" -G Ninja "${launcher[@]}" >/dev/null
-cmake --build "$BUILD" -j "$(nproc)" >/dev/null
+mkdir -p "$BUILD"
+# The build's output is shown only when it fails, so that a broken target is not a silent exit.
+if ! { CC=clang CXX=clang++ cmake -S fuzz -B "$BUILD" -G Ninja "${launcher[@]}" &&
+       cmake --build "$BUILD" -j "$(nproc)"; } >"$BUILD/build.log" 2>&1; then
+  cat "$BUILD/build.log" >&2
+  echo "run-fuzz: building the fuzz targets failed" >&2
+  exit 1
+fi
 
 if [ -n "${FUZZ_TARGETS:-}" ]; then
   read -r -a names <<<"$FUZZ_TARGETS"

@@ -1,4 +1,4 @@
-// fuzz-sources: web/WebSections.cpp web/TWebRequest.cpp common/Fields.cpp common/TextCodec.cpp
+// fuzz-sources: web/WebSections.cpp web/TWebRequest.cpp common/Fields.cpp common/TextCodec.cpp common/TextUtils.cpp
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-// fuzz-sources: web/ParseWebRequest.cpp web/TWebRequest.cpp web/WebResponse.cpp common/Fields.cpp common/HttpDate.cpp common/DateTime.cpp common/TextCodec.cpp common/Base64.cpp common/TextUtils.cpp
+// fuzz-sources: web/ParseWebRequest.cpp web/TWebRequest.cpp web/WebResponse.cpp common/Fields.cpp common/HttpDate.cpp common/DateTime.cpp common/TextCodec.cpp common/Base64.cpp common/TextUtils.cpp common/ProgramVersion.cpp
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
