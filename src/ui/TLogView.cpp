@@ -5,7 +5,6 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QFileDialog>
-#include <QInputDialog>
 #include <QMenu>
 #include <QMessageBox>
 #include <QSaveFile>
@@ -21,17 +20,11 @@
 #include "core/TMonitor.h"
 #include "ui/TLogLineModel.h"
 #include "ui/TLogListView.h"
+#include "ui/TfrmQuickMsg.h"
 
 namespace {
 
 QString Latin1(const std::string& s) { return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size())); }
-
-std::string Trimmed(std::string_view s) {
-  const auto notBlank = [](char c) { return c != ' ' && c != '\t' && c != '\r' && c != '\n'; };
-  const auto first = std::find_if(s.begin(), s.end(), notBlank);
-  const auto last = std::find_if(s.rbegin(), s.rend(), notBlank).base();
-  return first < last ? std::string(first, last) : std::string();
-}
 
 }  // namespace
 
@@ -143,23 +136,13 @@ void TLogView::ExportClick() {
 }
 
 std::vector<std::string> TLogView::RecipientChoices(const THostList& hosts) {
-  std::vector<std::string> choices;
-  const auto add = [&choices](const std::string& list) {
-    std::size_t start = 0;
-    while (start <= list.size()) {
-      const std::size_t end = std::min(list.find(';', start), list.size());
-      std::string one = Trimmed(std::string_view(list).substr(start, end - start));
-      if (!one.empty() && std::find(choices.begin(), choices.end(), one) == choices.end())
-        choices.push_back(std::move(one));
-      start = end + 1;
-    }
-  };
-  for (int i = 0; i < hosts.Count(); ++i) {
-    const THost* host = hosts.Items(i);
-    if (!host) continue;
-    add(host->OfflineRecipients);
-    add(host->OnlineRecipients);
+  QStringList texts;
+  for (const auto& record : hosts.Records()) {
+    texts.append(Latin1(record->OfflineRecipients));
+    texts.append(Latin1(record->OnlineRecipients));
   }
+  std::vector<std::string> choices;
+  for (const QString& address : DistinctRecipients(texts)) choices.push_back(address.toLatin1().toStdString());
   return choices;
 }
 
@@ -186,26 +169,24 @@ bool TLogView::QueueMail(const TLogMail& mail, std::string* error) {
   return true;
 }
 
-bool TLogView::AskRecipient(TLogMail& mail) {
+bool TLogView::EditMail(TLogMail& mail) {
   QStringList choices;
   for (const std::string& r : mail.Recipients) choices.append(Latin1(r));
-  int current = static_cast<int>(choices.indexOf(Latin1(mail.Recipient)));
-  if (current < 0 && !mail.Recipient.empty()) {
-    choices.prepend(Latin1(mail.Recipient));
-    current = 0;
-  }
-  bool ok = false;
-  const QString recipient = QInputDialog::getItem(this, tr("Send Alert Message"), tr("Recipient:"), choices,
-                                                  std::max(0, current), true, &ok);
-  if (!ok) return false;
-  mail.Recipient = recipient.trimmed().toLatin1().toStdString();
+  QString body = Latin1(mail.Body);
+  body.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  TfrmQuickMsg dialog(choices, TQuickMessage{Latin1(mail.Recipient), Latin1(mail.Subject), body}, this);
+  if (dialog.exec() != QDialog::Accepted || !dialog.SendEnabled()) return false;
+  const TQuickMessage message = dialog.Message();
+  mail.Recipient = message.Recipient.trimmed().toLatin1().toStdString();
+  mail.Subject = message.Subject.toLatin1().toStdString();
+  mail.Body = QString(message.Body).replace(QStringLiteral("\n"), QStringLiteral("\r\n")).toLatin1().toStdString();
   return true;
 }
 
 void TLogView::SendClick() {
   if (!lbLog->selectionModel()->hasSelection()) return;
   TLogMail mail = MailForSelection();
-  if (!(FMailDialog ? FMailDialog(mail) : AskRecipient(mail))) return;
+  if (!(FMailDialog ? FMailDialog(mail) : EditMail(mail))) return;
   std::string error;
   if (!QueueMail(mail, &error)) QMessageBox::warning(this, tr("Send via Email"), Latin1(error));
 }

@@ -58,11 +58,12 @@ public:
   // when no mail can be queued.
   TLogMail MailForSelection() const;
   bool QueueMail(const TLogMail& mail, std::string* error = nullptr);
-  // Every distinct non-blank recipient of the hosts' offline and online lists.
+  // Every distinct non-blank recipient of the hosts' offline and online lists, in
+  // first-seen order.
   static std::vector<std::string> RecipientChoices(const THostList& hosts);
 
-  // The dialog that edits the message; true to send. The main window puts the
-  // hand-written message dialog here; unset, a plain question for the recipient.
+  // The dialog that edits the message; true to send. Unset: the hand-written message
+  // dialog "Send Alert Message" (TfrmQuickMsg).
   using TMailDialog = std::function<bool(TLogMail& mail)>;
   void SetMailDialog(TMailDialog dialog) { FMailDialog = std::move(dialog); }
 
@@ -74,7 +75,7 @@ public:
 private:
   void RebuildFilterList();
   void ShowMenu(const QPoint& at);
-  bool AskRecipient(TLogMail& mail);
+  bool EditMail(TLogMail& mail);
 
   TMonitor& FMonitor;
   TLogLineModel* FModel = nullptr;

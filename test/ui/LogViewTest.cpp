@@ -9,7 +9,10 @@
 #include <QImage>
 #include <QMenu>
 #include <QPainter>
+#include <QPushButton>
 #include <QStyleOptionViewItem>
+#include <QTimer>
+#include <QLineEdit>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -26,6 +29,7 @@
 #include "ui/TLogLineModel.h"
 #include "ui/TLogListView.h"
 #include "ui/TLogView.h"
+#include "ui/TfrmQuickMsg.h"
 
 namespace {
 
@@ -327,4 +331,22 @@ TEST_F(LogView, CopyExportAndMailTheSelection) {
   EXPECT_EQ(queued.HostID, -1);
   EXPECT_EQ(queued.Priority, 3);
   EXPECT_EQ(View->MailForSelection().Recipient, "boss@example.net");
+
+  // Without a hook the hand-written message dialog asks, preset with the last recipient.
+  View->SetMailDialog({});
+  QString shownSubject, shownRecipient;
+  QTimer::singleShot(0, [&] {
+    auto* dialog = qobject_cast<TfrmQuickMsg*>(QApplication::activeModalWidget());
+    if (!dialog) return;
+    shownSubject = dialog->tbSubj->text();
+    shownRecipient = dialog->cbRecipient->currentText();
+    dialog->cbRecipient->setEditText("ops@example.net");
+    dialog->btnSend->click();
+  });
+  View->SendClick();
+  EXPECT_EQ(shownRecipient, "boss@example.net");
+  EXPECT_EQ(shownSubject.toStdString(), mail.Subject);
+  ASSERT_EQ(queue.Entries().size(), 2u);
+  EXPECT_EQ(queue.Entries()[1]->Recipients, "ops@example.net");
+  EXPECT_EQ(queue.Entries()[1]->Body, mail.Body);
 }
