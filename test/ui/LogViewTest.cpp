@@ -118,6 +118,32 @@ TEST(LogLineModel, ParsesFieldsOfOddLines) {
   EXPECT_EQ(TLogListView::DetailsText("garbage"), "Time: \r\nHost: \r\nCategory: \r\n\r\ngarbage");
 }
 
+// The pane of one host: at most 250 lines; a selected line other than the last stays
+// selected as lines arrive and old ones leave, a selected last line follows the end.
+TEST(LogListView, KeepsOrFollowsTheSelection) {
+  TEventLog log;
+  TLogLineModel model(log, TLogLineModel::PaneLines);
+  for (int i = 0; i < 300; ++i) log.Append(Entry("h (1.1.1.1)", std::to_string(i), 'T'));
+  model.SetFixedHost("h (1.1.1.1)");
+  TLogListView view;
+  view.SetLogModel(&model);
+  ASSERT_EQ(model.rowCount(), 250);
+  ASSERT_EQ(view.SelectedLines(), std::vector<std::string>{Entry("h (1.1.1.1)", "299", 'T')});
+
+  log.Append(Entry("h (1.1.1.1)", "300", 'T'));
+  log.Append(Entry("other (2.2.2.2)", "x", 'E'));
+  model.Sync();
+  EXPECT_EQ(view.SelectedLines(), std::vector<std::string>{Entry("h (1.1.1.1)", "300", 'T')});
+  EXPECT_EQ(view.currentIndex().row(), 249);
+
+  view.setCurrentIndex(model.index(100));  // "151"
+  for (int i = 301; i < 311; ++i) log.Append(Entry("h (1.1.1.1)", std::to_string(i), 'T'));
+  model.Sync();
+  EXPECT_EQ(model.rowCount(), 250);
+  EXPECT_EQ(view.SelectedLines(), std::vector<std::string>{Entry("h (1.1.1.1)", "151", 'T')});
+  EXPECT_EQ(view.currentIndex().row(), 90);
+}
+
 class LogView : public MonitorFixture {
 protected:
   void SetUp() override {
