@@ -96,11 +96,7 @@ void TLogView::RebuildFilterList() {
   cbLogFilter->setCurrentIndex(std::max(0, at));
 }
 
-void TLogView::ShowMenu(const QPoint& at) {
-  const bool any = lbLog->selectionModel()->hasSelection();
-  for (QAction* a : {FCopy, FExport, FSend}) a->setEnabled(any);
-  pmLog->popup(lbLog->viewport()->mapToGlobal(at));
-}
+void TLogView::ShowMenu(const QPoint& at) { pmLog->popup(lbLog->viewport()->mapToGlobal(at)); }
 
 std::string TLogView::SelectionText(const char* lineBreak) const {
   std::string text;
