@@ -84,6 +84,14 @@ bool TLogView::ShowHost(const std::string& logLabel) {
   return true;
 }
 
+bool TLogView::ViewInLog(const std::string& logLabel) {
+  if (ShowHost(logLabel)) return true;
+  QMessageBox box(QMessageBox::Warning, QStringLiteral("Corvale"), QString::fromLatin1(HostNotInLog),
+                  QMessageBox::Cancel, this);
+  box.exec();
+  return false;
+}
+
 std::string TLogView::FilterHost() const { return FModel->HostFilter(); }
 
 void TLogView::RebuildFilterList() {

@@ -41,6 +41,10 @@ public:
   // changing nothing, when the log does not name the host (the caller warns "The
   // selected host does not appear in the log.").
   bool ShowHost(const std::string& logLabel);
+  // "View In Log..." as the host menu offers it: ShowHost, or when the log does not
+  // name the host the warning HostNotInLog (Cancel button) and false.
+  static constexpr const char* HostNotInLog = "The selected host does not appear in the log.";
+  bool ViewInLog(const std::string& logLabel);
   // The chosen filter's host; empty for "(All Hosts)".
   std::string FilterHost() const;
 
