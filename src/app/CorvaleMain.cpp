@@ -68,6 +68,8 @@ int RunMonitor(QCoreApplication& app, const TStartOptions& options, TEntryUi& ui
     if (restartService) RestartOwnService(services, ui);
     return exitCode;
   }
+  // The window's layout comes from the settings file the start-up has just read.
+  if (form) form->ApplySettings();
   if (form && !options.StartMinimized) form->show();
   app.exec();
 

@@ -1,11 +1,38 @@
 #pragma once
-// The main window. For now a plain window with the tray icon: closing it hides it to the
-// tray; it ends the program only with Shift held down or when another program asked.
+// The main window: the monitored hosts with their tool bar, the host information pane
+// and the host menu, the pages for the tools and the log, the tray icon with its menu
+// and status warnings, and the narrow ("mini") mode. It shows what the monitor holds
+// and calls the monitor's operations; it holds no monitoring state of its own.
+//
+// Closing the window hides it to the tray; it ends the program only with Shift held
+// down or when another program asked.
 #include <QMainWindow>
+#include <QPointer>
 
-class QSystemTrayIcon;
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "ui/TTypedKeys.h"
+#include "ui/TfrmQuickMsg.h"
+
+class QAction;
+class QListWidget;
 class QMenu;
+class QSplitter;
+class QSystemTrayIcon;
+class QTabWidget;
+class QToolButton;
+class QTimer;
+class TAlertQueue;
+class THost;
+class THostInfoPane;
+class THostItemDelegate;
+class THostTableModel;
 class TMonitor;
+class TPingListView;
+class TStatusImages;
+class TfrmCVLWait;
 
 class TfrmCorvale : public QMainWindow {
   Q_OBJECT
@@ -17,16 +44,131 @@ public:
   void ShowFromRequest();
   QSystemTrayIcon* TrayIcon() const { return FTray; }
 
+  // After the settings file was read: geometry, full width, column widths, view style,
+  // sound and information pane buttons. Before the settings are saved: the same back.
+  void ApplySettings();
+  void StoreSettings();
+
+  // The log page shows this widget instead of the plain list of lines (the window takes
+  // it over).
+  void SetLogWidget(QWidget* widget);
+  // The default double-click command chosen in the configuration (for this run only).
+  void SetDefaultDoubleClickCommand(const std::string& command) { FDefaultDoubleClick = command; }
+
+  // The host of the selected row (nullptr for none or a group row's record), and its
+  // index in the host list (-1 for none).
+  THost* SelectedHost() const;
+  int SelectedHostIndex() const;
+  void SelectHostIndex(int index);
+
+  // The host menu for the selected row, prepared as it shows.
+  void PreparePopup();
+  // The operations behind the buttons and the host menu; modifiers are the keys held
+  // when the command was given.
+  void btnResetClick(Qt::KeyboardModifiers modifiers);
+  void ResetHostStatusClick(Qt::KeyboardModifiers modifiers);
+  void ResetDependentHostsClick(Qt::KeyboardModifiers modifiers);
+  void DisableItemClick(int item);
+  void SetTesting(bool on);
+  void btnRefreshClick();
+  void CancelPendingEmailClick();
+  // Opens the quick message; the dialog is handed to prepare before it runs (tests fill
+  // it in and answer it).
+  void btnAlertClick();
+  void SetQuickMsgHook(std::function<void(TfrmQuickMsg&)> hook) { FQuickMsgHook = std::move(hook); }
+
+  // The status warning of this alert tick; true when a new balloon was shown.
+  bool StatusWarningTick();
+  // The whole text of the last warning and its question, as the balloon's click shows it.
+  QString StatusWarningMessage() const;
+  void PerformStatusAction();
+
+  // The narrow mode.
+  int MiniWidth() const;
+  int NormalWidth() const { return FNormalWidth; }
+  // The mini button was clicked (shift: fit all columns).
+  void qlsbMiniClick(bool shift);
+  // A column resize ended; with Shift the coupled columns take the width.
+  void ColumnResized(int column, int width, Qt::KeyboardModifiers modifiers);
+
+  // The widgets, for the tests and the screenshot.
+  QTabWidget* pcCorvale;
+  QWidget *tsPing, *tsRemote, *tsLocal, *tsLog;
+  QWidget* pnlPing;
+  QToolButton *sbActive, *sbWarning, *sbError, *sbHostInfo, *qlsbSound, *sbPing, *qlsbMini, *btnConfig, *btnReset,
+      *btnRefresh;
+  TPingListView* lvPing;
+  THostInfoPane* pcHostInfo;
+  QSplitter* splPing;
+  QListWidget* lbLog;
+  QMenu* pmActions;
+  QMenu* pmIcon = nullptr;
+  QMenu* mnuDisable;
+  QMenu* mnuViewAs;
+  QAction *mnuTestHost, *mnuResetHost, *mnuResetDependents, *mnuSimulate, *mnuViewInLog, *mnuSendEmail,
+      *mnuCancelEmail, *mnuVOnDown, *mnuAOnDown, *mnuVOnUp, *mnuAOnUp, *mnuPopupSound, *mnuPopupSep,
+      *mnuDisableHost, *mnuViewAsItem;
+  QList<QAction*> mnuDisableItems;
+  QList<QAction*> mnuViewStyles;
+  QAction *mnuOpen = nullptr, *mnuDisableTesting = nullptr, *mnuExit = nullptr;
+  THostTableModel& Model() const { return *FModel; }
+
+signals:
+  // The configuration dialog was asked for.
+  void ConfigurationRequested();
+  // "View In Log...": the log page is shown; the log view shows the host's lines.
+  void ViewInLogRequested(qint32 hostID);
+  void EverythingOkToggled();
+
 protected:
   void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+  void CreatePages();
+  void CreateToolBar();
+  void CreateHostMenu();
   void CreateTrayIcon();
   void ExitClick();
   void OnCloseRequested();
   void OnShutdownStarting();
+  void OnCurrentRowChanged();
+  void OnDisplayUpdated();
+  void OnHostsChanged(const QList<qint32>& ids);
+  void OnRowDoubleClicked(int row);
+  void OnPageChanged(int page);
+  void UpdateInfoPane();
+  void UpdateHostInfoButton();
+  void UpdateTestingControls(bool on);
+  void ApplyMiniLayout();
+  void SetWindowWidth(int width);
+  void ShowThreadList();
+  void ViewInLogClick();
+  void ToggleHostFlag(bool THost::*flag, const char* where);
+  TAlertQueue* MailQueue() const;
+  bool HostHasQueuedMail(const THost& host) const;
+  void AppendLogLines();
 
   TMonitor& FMonitor;
+  std::unique_ptr<TStatusImages> FImages;
+  THostTableModel* FModel = nullptr;
+  THostItemDelegate* FDelegate = nullptr;
   QSystemTrayIcon* FTray = nullptr;
-  QMenu* pmTray = nullptr;
+  QTimer* tmrStatus = nullptr;
+  QPointer<TfrmCVLWait> FThreadList;
+  QWidget* FLogWidget = nullptr;
+  qint64 FLogShownID = 0;
+  TTypedKeys FListKeys{30}, FWindowKeys{100};
+  std::string FDefaultDoubleClick;
+  TQuickMessage FLastQuickMsg;
+  std::function<void(TfrmQuickMsg&)> FQuickMsgHook;
+  QString FLastWarning;
+  int FLastWarningAction = 0;
+  int FLastWarningDay = -1;
+  int FNormalWidth = 0;
+  bool FMiniOnOtherPage = false;
+  bool FInResize = false;
+  bool FCouplingColumns = false;
 };

@@ -1,0 +1,94 @@
+// The main thread's longest stall with the main window showing the host list: a monitor
+// testing 1,000 and 10,000 loopback ping hosts every minute (all due at once after
+// start-up) with TfrmCorvale shown (offscreen unless a display is set), while a 1 ms
+// timer notes how late each of its ticks comes. Runs --wstall_seconds (60) per size.
+// Reports the lateness's maximum, 99th percentile and median, and the ticks over 50 ms.
+// Needs root or CAP_NET_RAW (or datagram ICMP sockets allowed).
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "BenchMonitor.h"
+#include "common/Clock.h"
+#include "platform/TEchoEngine.h"
+#include "ui/TfrmCorvale.h"
+
+namespace {
+
+int StallSeconds = 60;
+
+double Percentile(const std::vector<double>& sorted, double p) {
+  if (sorted.empty()) return 0;
+  const auto rank = static_cast<std::size_t>(p / 100.0 * static_cast<double>(sorted.size() - 1) + 0.5);
+  return sorted[std::min(rank, sorted.size() - 1)];
+}
+
+void BM_WindowStall(benchmark::State& state) {
+  const int hosts = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    TClock clock;
+    benchmonitor::TBenchMonitor bench(clock, hosts, 1.0);
+    TMonitor& m = bench.Monitor();
+    if (!m.EchoEngine().Valid()) {
+      state.SkipWithError(m.EchoEngine().InvalidReason().c_str());
+      return;
+    }
+    TfrmCorvale window(m);
+    window.resize(1100, 700);
+    window.show();
+
+    std::vector<double> lateness;
+    lateness.reserve(static_cast<std::size_t>(StallSeconds) * 1000);
+    QElapsedTimer since;
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    tick.setInterval(1);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+      lateness.push_back(std::max(0.0, static_cast<double>(since.nsecsElapsed()) / 1e6 - 1.0));
+      since.restart();
+    });
+    QEventLoop loop;
+    QTimer::singleShot(StallSeconds * 1000, &loop, &QEventLoop::quit);
+    since.start();
+    tick.start();
+    loop.exec();
+    tick.stop();
+
+    std::sort(lateness.begin(), lateness.end());
+    state.counters["hosts"] = hosts;
+    state.counters["ticks"] = static_cast<double>(lateness.size());
+    state.counters["max_ms"] = lateness.empty() ? 0 : lateness.back();
+    state.counters["p99_ms"] = Percentile(lateness, 99);
+    state.counters["p50_ms"] = Percentile(lateness, 50);
+    state.counters["over_50ms"] =
+        static_cast<double>(lateness.end() - std::upper_bound(lateness.begin(), lateness.end(), 50.0));
+    state.SetLabel(m.EchoEngine().Description());
+  }
+}
+BENCHMARK(BM_WindowStall)->Arg(1000)->Arg(10000)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int kept = 1;
+  for (int i = 1; i < argc; ++i) {
+    const char* name = "--wstall_seconds=";
+    if (std::strncmp(argv[i], name, std::strlen(name)) == 0)
+      StallSeconds = std::clamp(std::atoi(argv[i] + std::strlen(name)), 1, 86400);
+    else argv[kept++] = argv[i];
+  }
+  if (!std::getenv("DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  QApplication app(kept, argv);
+  benchmark::Initialize(&kept, argv);
+  if (benchmark::ReportUnrecognizedArguments(kept, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,255 @@
+#include <gtest/gtest.h>
+
+#include <QHeaderView>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QToolButton>
+#include <QTreeView>
+
+#include "alerts/TAlerts.h"
+#include "ui/THostTableModel.h"
+#include "ui/TPingListView.h"
+#include "ui/WindowFixture.h"
+
+namespace {
+class MainWindow : public WindowFixture {};
+}  // namespace
+
+TEST_F(MainWindow, GeometryViewStyleAndColumnsGoThroughTheSettingsFile) {
+  TSettings& s = M->Settings();
+  s.Width = 700;
+  s.Height = 420;
+  s.Left = 30;
+  s.Top = 40;
+  s.FullWidth = 910;
+  s.ViewStyle = 1;  // small icons
+  s.SetColumnWidth("Address", 111);
+  s.SetColumnWidth("Notes", 333);
+  s.HostInfoPane = false;
+  s.PlaySounds = false;
+  W->ApplySettings();
+  EXPECT_EQ(W->Model().ViewStyle(), THostTableModel::vsSmallIcon);
+  EXPECT_EQ(W->lvPing->Report()->columnWidth(THostTableModel::colAddress), 111);
+  EXPECT_FALSE(W->sbHostInfo->isChecked());
+  EXPECT_FALSE(W->qlsbSound->isChecked());
+
+  // Written back and read again from the file's text, nothing moves.
+  W->StoreSettings();
+  TSettings read;
+  read.LoadFromText(s.SaveToText());
+  EXPECT_EQ(read.Width, 700);
+  EXPECT_EQ(read.Height, 420);
+  EXPECT_EQ(read.Left, 30);
+  EXPECT_EQ(read.Top, 40);
+  EXPECT_EQ(read.FullWidth, 910);
+  EXPECT_EQ(read.ViewStyle, 1);
+  EXPECT_EQ(read.ColumnWidth("Address", 0), 111);
+  EXPECT_EQ(read.ColumnWidth("Notes", 0), 333);
+  EXPECT_EQ(read.ColumnWidth("Host", 0), THostTableModel::DefaultColumnWidth(THostTableModel::colHost));
+  EXPECT_FALSE(read.HostInfoPane);
+  EXPECT_FALSE(read.PlaySounds);
+}
+
+TEST_F(MainWindow, MiniModeNarrowsHidesAndComesBack) {
+  Add("Router", "127.0.0.1", StatusOnline);
+  W->resize(800, 480);
+  W->show();
+  Settle();
+  const int mini = W->MiniWidth();
+  ASSERT_GT(mini, THostTableModel::DefaultColumnWidth(THostTableModel::colHost));
+  EXPECT_EQ(W->NormalWidth(), 800);
+
+  W->qlsbMini->setChecked(true);
+  W->qlsbMiniClick(false);
+  Settle();
+  EXPECT_EQ(W->width(), mini);
+  EXPECT_EQ(W->qlsbMini->text(), ">>");
+  EXPECT_TRUE(W->btnRefresh->isHidden());
+  EXPECT_TRUE(W->btnConfig->isHidden());
+  EXPECT_TRUE(W->btnReset->isHidden());
+  EXPECT_FALSE(W->pcCorvale->isTabVisible(W->pcCorvale->indexOf(W->tsLog)));
+  EXPECT_EQ(W->NormalWidth(), 800) << "the narrow width is not the one to come back to";
+
+  // Another page shows at the normal width; back on the hosts page it is narrow again.
+  W->pcCorvale->setCurrentWidget(W->tsLog);
+  Settle();
+  EXPECT_EQ(W->width(), 800);
+  W->pcCorvale->setCurrentWidget(W->tsPing);
+  Settle();
+  EXPECT_EQ(W->width(), mini);
+
+  W->qlsbMini->setChecked(false);
+  W->qlsbMiniClick(false);
+  Settle();
+  EXPECT_EQ(W->width(), 800);
+  EXPECT_EQ(W->qlsbMini->text(), "<<");
+  EXPECT_FALSE(W->btnRefresh->isHidden());
+  EXPECT_TRUE(W->pcCorvale->isTabVisible(W->pcCorvale->indexOf(W->tsLog)));
+
+  // Between 385 pixels and the mini width only the configuration button goes.
+  W->resize(mini + 60, 480);
+  Settle();
+  EXPECT_TRUE(W->btnConfig->isHidden());
+  EXPECT_FALSE(W->btnRefresh->isHidden());
+  EXPECT_EQ(W->NormalWidth(), mini + 60);
+
+  // Shift: wide enough for every column, remembered, and the button released.
+  QTreeView* report = W->lvPing->Report();
+  int columns = 0;
+  for (int c = 0; c < THostTableModel::ColumnCount; ++c) columns += report->columnWidth(c);
+  W->qlsbMiniClick(true);
+  Settle();
+  EXPECT_FALSE(W->qlsbMini->isChecked());
+  EXPECT_EQ(W->NormalWidth(), columns + (mini - report->columnWidth(THostTableModel::colHost)));
+}
+
+TEST_F(MainWindow, ShiftResizeCouplesTheDateCountAndTimeColumns) {
+  QTreeView* report = W->lvPing->Report();
+  using M = THostTableModel;
+  report->setColumnWidth(M::colLastSuccess, 97);
+  W->ColumnResized(M::colLastSuccess, 97, Qt::ShiftModifier);
+  EXPECT_EQ(report->columnWidth(M::colLastCheck), 97);
+  EXPECT_EQ(report->columnWidth(M::colLastFailure), 97);
+  EXPECT_NE(report->columnWidth(M::colSuccesses), 97);
+  report->setColumnWidth(M::colDownTime, 66);
+  W->ColumnResized(M::colDownTime, 66, Qt::NoModifier);
+  EXPECT_NE(report->columnWidth(M::colUpTime), 66) << "without Shift each column keeps its own width";
+  W->ColumnResized(M::colFailures, 55, Qt::ShiftModifier);
+  EXPECT_EQ(report->columnWidth(M::colSuccesses), 55);
+}
+
+TEST_F(MainWindow, ResetAllHostsGoesAsDeepAsTheKeysHeld) {
+  THost& host = Add("Router", "127.0.0.1", StatusOffline);
+  auto dirty = [&] {
+    host.Status = StatusOffline;
+    host.Successes = 5;
+    host.Failures = 3;
+    host.LastErrorText = "Timed out";
+    host.HasBeenOffline = true;
+  };
+  dirty();
+  W->btnResetClick(Qt::NoModifier);
+  EXPECT_EQ(host.Status, StatusOffline);
+  EXPECT_EQ(host.LastErrorText, "");
+  EXPECT_FALSE(host.HasBeenOffline);
+  EXPECT_EQ(host.Successes, 5u);
+  dirty();
+  W->btnResetClick(Qt::ShiftModifier);
+  EXPECT_EQ(host.Status, StatusUnknown);
+  EXPECT_EQ(host.Successes, 5u);
+  dirty();
+  W->btnResetClick(Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_EQ(host.Status, StatusUnknown);
+  EXPECT_EQ(host.Successes, 0u);
+  EXPECT_EQ(host.Failures, 0u);
+  EXPECT_TRUE(HasLine(*M, "Reset All Hosts", 'I'));
+}
+
+TEST_F(MainWindow, DisableSubmenuChecksTheMatchingItemAndTheCheckedItemEnables) {
+  THost& host = Add("Router", "127.0.0.1", StatusOnline);
+  Add("Printer", "127.0.0.2", StatusOnline);
+  Settle();
+  W->SelectHostIndex(0);
+  ASSERT_EQ(W->SelectedHost(), &host);
+  W->PreparePopup();
+  for (QAction* item : W->mnuDisableItems) EXPECT_FALSE(item->isChecked());
+
+  W->DisableItemClick(2);  // "For 1 Hour"
+  EXPECT_NEAR(host.DisabledUntil, FClock.Now() + 1.0 / 24, 1e-6);
+  EXPECT_TRUE(HasLine(*M, "Host Disabled Until ", 'I'));
+  W->PreparePopup();
+  EXPECT_EQ(W->mnuDisableItems[2]->text(), "For 1 Hour");
+  EXPECT_TRUE(W->mnuDisableItems[2]->isChecked());
+  EXPECT_FALSE(W->mnuDisableItems[0]->isChecked());
+
+  W->DisableItemClick(2);
+  EXPECT_EQ(host.DisabledUntil, 0);
+  EXPECT_TRUE(HasLine(*M, "Host Testing Enabled", 'I'));
+
+  W->DisableItemClick(0);
+  EXPECT_EQ(host.DisabledUntil, 1.0);
+  W->PreparePopup();
+  EXPECT_TRUE(W->mnuDisableItems[0]->isChecked());
+  W->DisableItemClick(0);
+  EXPECT_EQ(host.DisabledUntil, 0);
+}
+
+TEST_F(MainWindow, HostMenuFollowsTheSelectedHost) {
+  THost& router = Add("Router", "127.0.0.1", StatusOnline);
+  THost& printer = Add("Printer", "127.0.0.2", StatusOnline);
+  printer.Parents = router.IDText();
+  M->Hosts().RecomputeAllAncestors();
+  Settle();
+  W->SelectHostIndex(-1);
+  W->PreparePopup();
+  EXPECT_FALSE(W->mnuResetHost->isEnabled());
+  EXPECT_FALSE(W->mnuSimulate->isChecked());
+  W->SelectHostIndex(0);
+  W->PreparePopup();
+  EXPECT_TRUE(W->mnuResetDependents->isVisible());
+  EXPECT_FALSE(W->mnuCancelEmail->isVisible());
+  EXPECT_FALSE(W->mnuSendEmail->isEnabled()) << "no mail route configured";
+  EXPECT_TRUE(W->mnuVOnDown->isChecked());
+  W->mnuVOnDown->trigger();
+  EXPECT_FALSE(router.AlertWindow);
+  W->SelectHostIndex(1);
+  W->PreparePopup();
+  EXPECT_FALSE(W->mnuResetDependents->isVisible());
+}
+
+TEST_F(MainWindow, QuickMessageIsQueuedAndRememberedAndCanBeCancelled) {
+  THost& router = Add("Router", "127.0.0.1", StatusOnline);
+  router.OfflineRecipients = "ops@example.test;noc@example.test";
+  QStringList offered;
+  W->SetQuickMsgHook([&](TfrmQuickMsg& dialog) {
+    for (int i = 0; i < dialog.cbRecipient->count(); ++i) offered.append(dialog.cbRecipient->itemText(i));
+    dialog.cbRecipient->setEditText("ops@example.test");
+    dialog.tbSubj->setText("Maintenance");
+    dialog.mmoBody->setPlainText("Tonight.");
+    dialog.btnSend->click();
+  });
+  W->btnAlertClick();
+  EXPECT_EQ(offered, (QStringList{"ops@example.test", "noc@example.test"}));
+  const auto& entries = A->Queue().Entries();
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0]->Recipients, "ops@example.test");
+  EXPECT_EQ(entries[0]->Subject, "Maintenance");
+  EXPECT_EQ(entries[0]->Priority, 3);
+  EXPECT_EQ(entries[0]->HostID, -1);
+
+  QString startSubject;
+  W->SetQuickMsgHook([&](TfrmQuickMsg& dialog) {
+    startSubject = dialog.tbSubj->text();
+    dialog.btnCancel->click();
+  });
+  W->btnAlertClick();
+  EXPECT_EQ(startSubject, "Maintenance");
+  EXPECT_EQ(A->Queue().Entries().size(), 1u) << "cancel sends nothing";
+
+  // Without a selected host every waiting message goes.
+  W->SelectHostIndex(-1);
+  W->CancelPendingEmailClick();
+  EXPECT_TRUE(A->Queue().Entries().empty());
+}
+
+TEST_F(MainWindow, StatusWarningShowsOnceAndItsActionTurnsTestingOn) {
+  Add("Router", "127.0.0.1", StatusOnline);
+  W->SetTesting(false);
+  EXPECT_FALSE(W->sbPing->isChecked());
+  EXPECT_TRUE(W->StatusWarningTick());
+  EXPECT_FALSE(W->StatusWarningTick()) << "the same text on the same day is not shown again";
+  EXPECT_TRUE(W->StatusWarningMessage().startsWith("Host testing has been disabled.\n\nYour hosts"));
+  EXPECT_TRUE(W->StatusWarningMessage().endsWith("\n\nWould you like to do this now?"));
+  FClock.Advance(24 * 3600 * 1000.0);
+  EXPECT_TRUE(W->StatusWarningTick()) << "a new day tells it again";
+  W->PerformStatusAction();
+  EXPECT_TRUE(M->TestingOn());
+  EXPECT_TRUE(W->sbPing->isChecked());
+  // Now the missing mail servers are the warning.
+  EXPECT_TRUE(W->StatusWarningTick());
+  EXPECT_TRUE(W->StatusWarningMessage().startsWith("Email servers have not been configured."));
+}
