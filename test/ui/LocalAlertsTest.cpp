@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QLabel>
 #include <QListWidget>
 #include <QPointer>
 #include <QToolButton>
@@ -188,7 +189,9 @@ TEST_F(LocalAlertsTest, WhichTransitionsRaiseTheWindowAndTheNotice) {
     Up(h);
     const std::vector<TfrmCVToaster*> notices = VisibleToasters();
     ASSERT_EQ(static_cast<int>(notices.size()), c.Notices);
-    if (c.Notices) EXPECT_EQ(notices[0]->lbAlert->text().toStdString(), std::string(c.Name) + " (192.0.2.10)");
+    if (c.Notices) {
+      EXPECT_EQ(notices[0]->lbAlert->text().toStdString(), std::string(c.Name) + " (192.0.2.10)");
+    }
     CloseToasters();
   }
 }
@@ -224,7 +227,9 @@ TEST_F(LocalAlertsTest, NoticeFadesOutAndFreesItself) {
   while (notice && notice->isVisible() && steps < 200) {
     notice->tmrFadeTimer();
     ++steps;
-    if (steps == 1) EXPECT_EQ(notice->Alpha(), 252);
+    if (steps == 1) {
+      EXPECT_EQ(notice->Alpha(), 252);
+    }
   }
   EXPECT_EQ(steps, 86);
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
