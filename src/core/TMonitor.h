@@ -234,6 +234,9 @@ public:
   // The record at index leaves the list (retired while a test, trace or queued alert
   // still refers to it); the views hear HostsAboutToBeRemoved first.
   void RemoveHost(int index);
+  // A group row's collapsed flag (its Status field: 0 expanded, 1 collapsed) flips; the
+  // views hear it as a change of that row. False for a host row or an index outside.
+  bool ToggleGroupCollapsed(int index);
 
   // The status warning: a headline, character 160 and the rest, with what the user may
   // do about it (1 the configuration dialog, 4 turn testing on); no text when all is

@@ -159,3 +159,14 @@ void TMonitor::RemoveHost(int index) {
   }
   FEvaluation->CheckAllParents();
 }
+
+bool TMonitor::ToggleGroupCollapsed(int index) {
+  THost* group = FHosts->Items(index);
+  if (!group || !group->IsGroup()) return false;
+  {
+    std::unique_lock<std::shared_mutex> guard(FStateLock);
+    group->Status = group->Status == 1 ? 0 : 1;
+  }
+  HostChanged(*group, "ToggleGroup");
+  return true;
+}

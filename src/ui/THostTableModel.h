@@ -19,6 +19,7 @@
 
 class THost;
 class TMonitor;
+class TStatusImages;
 
 class THostTableModel : public QAbstractItemModel {
   Q_OBJECT
@@ -103,6 +104,9 @@ public:
   static constexpr double NoNumberKey = 9999999999.0;
 
   TMonitor& Monitor() const { return FMonitor; }
+  // The pictures the "Host" column's decoration comes from (the list and small-icon
+  // views draw it); none: no decoration. Not owned.
+  void SetImages(const TStatusImages* images);
 
 signals:
   // The rows were rebuilt from the host list (after a change of the list, the filters,
@@ -119,7 +123,6 @@ private:
   std::vector<std::int32_t> WantedRows(const std::vector<std::int32_t>& leaving = {}) const;
   bool Passes(const THost& host) const;
   void SortRows(std::vector<std::int32_t>& rows) const;
-  bool Less(const THost& a, const THost& b) const;
   // Brings the shown rows to wanted with removes, a layout change and inserts.
   void ApplyRows(const std::vector<std::int32_t>& wanted);
   void ReindexFrom(int row);
@@ -133,4 +136,5 @@ private:
   Qt::SortOrder FSortOrder = Qt::AscendingOrder;
   bool FSortReversed = false;
   QCollator FCollator;
+  const TStatusImages* FImages = nullptr;
 };

@@ -9,6 +9,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include <jpeglib.h>
 
@@ -80,8 +81,9 @@ bool LedSample(int n, double x, double y, TShade& out) {
 
 // Each pixel averages 4 x 4 samples so the disc's edge is smooth. Pixels the LED does not
 // touch at all become noLed when it is given, else white.
-TBitmap24 DrawLed(int n, int size, std::optional<TRgb> noLed) {
+TBitmap24 DrawLed(int n, int size, std::optional<TRgb> noLed, std::vector<std::uint8_t>* coverage = nullptr) {
   TBitmap24 picture(size, size, kWhite);
+  if (coverage) coverage->assign(static_cast<size_t>(size) * static_cast<size_t>(size), 0);
   constexpr int kSub = 4;
   for (int py = 0; py < size; ++py) {
     for (int px = 0; px < size; ++px) {
@@ -97,6 +99,9 @@ TBitmap24 DrawLed(int n, int size, std::optional<TRgb> noLed) {
           sum = {sum.R + s.R, sum.G + s.G, sum.B + s.B};
         }
       }
+      if (coverage)
+        (*coverage)[static_cast<size_t>(py) * static_cast<size_t>(size) + static_cast<size_t>(px)] =
+            static_cast<std::uint8_t>((hits * 255 + kSub * kSub / 2) / (kSub * kSub));
       if (hits == 0 && noLed) {
         picture.SetPixel(px, py, *noLed);
         continue;
@@ -160,6 +165,14 @@ bool EncodeJpeg(const TBitmap24& picture, int quality, std::string& out, std::st
 }  // namespace
 
 int StatusIconCount() { return kIconCount; }
+
+TBitmap24 StatusIconPicture(int n, int size, std::vector<std::uint8_t>* coverage) {
+  if (n < 0 || n >= kIconCount || size <= 0) {
+    if (coverage) coverage->clear();
+    return {};
+  }
+  return DrawLed(n, size, std::nullopt, coverage);
+}
 
 std::optional<std::string> StatusIconJpeg(TIconKind kind, int n, std::string& error) {
   if (n < 0 || n >= kIconCount) return std::nullopt;
