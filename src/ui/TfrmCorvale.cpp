@@ -13,6 +13,7 @@
 #include <QSessionManager>
 #include <QShortcut>
 #include <QSplitter>
+#include <QStyle>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTimer>
@@ -84,6 +85,7 @@ TfrmCorvale::TfrmCorvale(TMonitor& monitor, QWidget* parent)
   setPalette(pal);
 
   FModel = new THostTableModel(FMonitor, this);
+  FModel->SetImages(FImages.get());
   FDelegate = new THostItemDelegate(*FImages, this);
   FDelegate->SetAlertQueued([this](const THost& host) { return HostHasQueuedMail(host); });
   CreatePages();
@@ -403,9 +405,16 @@ void TfrmCorvale::OnPageChanged(int) {
 }
 
 int TfrmCorvale::MiniWidth() const {
+  return ::MiniWidth(lvPing->Report()->columnWidth(THostTableModel::colHost), ListFrame());
+}
+
+int TfrmCorvale::ListFrame() const {
+  // From the margins and metrics rather than the widgets' current sizes, which are not
+  // laid out yet while the window is hidden or being resized.
+  const QMargins margins = tsPing->layout()->contentsMargins();
   QTreeView* report = lvPing->Report();
-  const int frame = width() - report->viewport()->width();
-  return ::MiniWidth(report->columnWidth(THostTableModel::colHost), frame > 0 ? frame : 0);
+  return margins.left() + margins.right() + 2 * report->frameWidth() +
+         report->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, report);
 }
 
 void TfrmCorvale::SetWindowWidth(int newWidth) {
@@ -418,9 +427,8 @@ void TfrmCorvale::qlsbMiniClick(bool shift) {
     QTreeView* report = lvPing->Report();
     int columns = 0;
     for (int c = 0; c < THostTableModel::ColumnCount; ++c) columns += report->columnWidth(c);
-    const int frame = width() - report->viewport()->width();
     qlsbMini->setChecked(false);
-    FNormalWidth = columns + frame;
+    FNormalWidth = columns + ListFrame();
   }
   const bool mini = qlsbMini->isChecked();
   const bool visible = isVisible();

@@ -86,6 +86,8 @@ public:
   // The narrow mode.
   int MiniWidth() const;
   int NormalWidth() const { return FNormalWidth; }
+  // The window's width around the host list.
+  int ListFrame() const;
   // The mini button was clicked (shift: fit all columns).
   void qlsbMiniClick(bool shift);
   // A column resize ended; with Shift the coupled columns take the width.

@@ -8,6 +8,8 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QToolButton>
+#include <QScrollBar>
+#include <QStyle>
 #include <QTreeView>
 
 #include "alerts/TAlerts.h"
@@ -21,7 +23,8 @@ class MainWindow : public WindowFixture {};
 
 TEST_F(MainWindow, GeometryViewStyleAndColumnsGoThroughTheSettingsFile) {
   TSettings& s = M->Settings();
-  s.Width = 700;
+  // A narrow window keeps the full width it comes back to.
+  s.Width = W->MiniWidth();
   s.Height = 420;
   s.Left = 30;
   s.Top = 40;
@@ -41,7 +44,8 @@ TEST_F(MainWindow, GeometryViewStyleAndColumnsGoThroughTheSettingsFile) {
   W->StoreSettings();
   TSettings read;
   read.LoadFromText(s.SaveToText());
-  EXPECT_EQ(read.Width, 700);
+  EXPECT_EQ(read.Width, W->MiniWidth());
+  EXPECT_TRUE(W->qlsbMini->isChecked());
   EXPECT_EQ(read.Height, 420);
   EXPECT_EQ(read.Left, 30);
   EXPECT_EQ(read.Top, 40);
@@ -60,6 +64,10 @@ TEST_F(MainWindow, MiniModeNarrowsHidesAndComesBack) {
   W->show();
   Settle();
   const int mini = W->MiniWidth();
+  // The frame is what the list leaves of the window's width, with room for the scroll bar.
+  QTreeView* list = W->lvPing->Report();
+  const int bar = list->verticalScrollBar()->isVisible() ? 0 : list->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+  EXPECT_EQ(W->ListFrame(), W->width() - list->viewport()->width() + bar);
   ASSERT_GT(mini, THostTableModel::DefaultColumnWidth(THostTableModel::colHost));
   EXPECT_EQ(W->NormalWidth(), 800);
 
@@ -104,7 +112,8 @@ TEST_F(MainWindow, MiniModeNarrowsHidesAndComesBack) {
   W->qlsbMiniClick(true);
   Settle();
   EXPECT_FALSE(W->qlsbMini->isChecked());
-  EXPECT_EQ(W->NormalWidth(), columns + (mini - report->columnWidth(THostTableModel::colHost)));
+  EXPECT_EQ(W->NormalWidth(), columns + W->ListFrame());
+  EXPECT_EQ(W->width(), columns + W->ListFrame());
 }
 
 TEST_F(MainWindow, ShiftResizeCouplesTheDateCountAndTimeColumns) {
