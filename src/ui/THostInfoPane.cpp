@@ -199,8 +199,11 @@ void THostInfoPane::FillHistory(const THost& host) {
 
 void THostInfoPane::FillLog() {
   if (FLogLabel.empty()) return;
-  // The selected line stays selected; without one the newest is shown.
-  const QString selected = lbHostLog->currentItem() ? lbHostLog->currentItem()->text() : QString();
+  // A line the user selected stays selected; otherwise the newest is shown (the newest
+  // line selected before follows on to the new newest).
+  const int current = lbHostLog->currentRow();
+  const QString selected =
+      current >= 0 && current < lbHostLog->count() - 1 ? lbHostLog->currentItem()->text() : QString();
   const std::string needle = "\t" + FLogLabel + "\t";
   std::vector<const std::string*> lines;
   const auto& all = FMonitor.Log().Lines();
@@ -218,8 +221,15 @@ void THostInfoPane::FillLog() {
   if (lbHostLog->currentItem()) lbHostLog->scrollToItem(lbHostLog->currentItem());
 }
 
-void THostInfoPane::LogLinesAdded() {
-  if (!FLogLabel.empty() && isVisible()) FillLog();
+void THostInfoPane::LogLinesAdded(const std::vector<TLogLine>& lines) {
+  if (FLogLabel.empty() || !isVisible()) return;
+  // The whole log is searched again only when one of the new lines is this host's.
+  const std::string needle = "\t" + FLogLabel + "\t";
+  for (const TLogLine& line : lines)
+    if (line.Text.find(needle) != std::string::npos) {
+      FillLog();
+      return;
+    }
 }
 
 void THostInfoPane::resizeEvent(QResizeEvent* event) {

@@ -4,7 +4,10 @@
 // taken on the main thread; it keeps no pointer to a record.
 #include <QTabWidget>
 
+#include <vector>
+
 #include "common/DateTime.h"
+#include "core/TEventLog.h"
 
 class QLabel;
 class QListWidget;
@@ -19,8 +22,8 @@ public:
 
   // Shows the host (nullptr: clears); a group row shows its name only.
   void ShowHost(const THost* host);
-  // The log tab takes the new lines of the shown host.
-  void LogLinesAdded();
+  // The log tab takes the new lines of the shown host (the log's newest lines).
+  void LogLinesAdded(const std::vector<TLogLine>& lines);
 
   // The texts of the summary for a host, as the labels show them.
   static QString PaneDate(TDateTime value, bool use24Hour);

@@ -97,7 +97,13 @@ TfrmCorvale::TfrmCorvale(TMonitor& monitor, QWidget* parent)
   connect(&FMonitor, &TMonitor::CloseRequested, this, &TfrmCorvale::OnCloseRequested);
   connect(&FMonitor, &TMonitor::ShutdownStarting, this, &TfrmCorvale::OnShutdownStarting);
   connect(&FMonitor, &TMonitor::TestingChanged, this, &TfrmCorvale::UpdateTestingControls);
-  connect(&FMonitor, &TMonitor::LogLineAdded, this, &TfrmCorvale::AppendLogLines);
+  // A burst of events (thousands of hosts answering after start-up) is shown once per
+  // turn of the event loop, not once per line.
+  connect(&FMonitor, &TMonitor::LogLineAdded, this, [this] {
+    if (FLogUpdateQueued) return;
+    FLogUpdateQueued = true;
+    QTimer::singleShot(0, this, &TfrmCorvale::AppendLogLines);
+  });
   connect(&FMonitor.Changes(), &THostChanges::HostsChanged, this, &TfrmCorvale::OnHostsChanged);
   connect(FModel, &THostTableModel::DisplayUpdated, this, &TfrmCorvale::OnDisplayUpdated);
   // The session manager's quit is the end of the session.
@@ -361,6 +367,7 @@ void TfrmCorvale::SetLogWidget(QWidget* widget) {
 }
 
 void TfrmCorvale::AppendLogLines() {
+  FLogUpdateQueued = false;
   const std::vector<TLogLine> lines = FMonitor.Log().LinesAfter(FLogShownID);
   for (const TLogLine& line : lines) {
     QString text = QString::fromLatin1(line.Text.data(), static_cast<int>(line.Text.size()));
@@ -373,7 +380,7 @@ void TfrmCorvale::AppendLogLines() {
   while (lbLog->count() > static_cast<int>(TEventLog::MaxLines)) delete lbLog->takeItem(0);
   if (!lines.empty()) {
     lbLog->scrollToBottom();
-    pcHostInfo->LogLinesAdded();
+    pcHostInfo->LogLinesAdded(lines);
   }
 }
 

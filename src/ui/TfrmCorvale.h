@@ -162,6 +162,7 @@ private:
   QPointer<TfrmCVLWait> FThreadList;
   QWidget* FLogWidget = nullptr;
   qint64 FLogShownID = 0;
+  bool FLogUpdateQueued = false;
   TTypedKeys FListKeys{30}, FWindowKeys{100};
   std::string FDefaultDoubleClick;
   TQuickMessage FLastQuickMsg;
