@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
+#include <QMetaMethod>
 #include <QScreen>
 #include <QSessionManager>
 #include <QShortcut>
@@ -194,6 +195,23 @@ void TfrmCorvale::CreatePages() {
   connect(lvPing->Report()->header(), &QHeaderView::sectionResized, this,
           [this](int column, int, int width) { ColumnResized(column, width, QGuiApplication::queryKeyboardModifiers()); });
   connect(splPing, &QSplitter::splitterMoved, this, &TfrmCorvale::UpdateHostInfoButton);
+  // The pane shows the selected host, so its address opens that host's menu.
+  connect(pcHostInfo, &THostInfoPane::AddressClicked, this, [this](const QString&, QPoint at) {
+    PreparePopup();
+    pmActions->popup(at);
+  });
+  connect(pcHostInfo, &THostInfoPane::MACClicked, this, [this](const QString& mac, QPoint at) {
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addAction(QStringLiteral("---MAC: ") + mac + QStringLiteral("---"))->setEnabled(false);
+    QAction* find = menu->addAction(QStringLiteral("Find Card Manufacturer..."), this,
+                                    [this, mac] { emit FindCardManufacturerRequested(mac); });
+    find->setEnabled(isSignalConnected(QMetaMethod::fromSignal(&TfrmCorvale::FindCardManufacturerRequested)));
+    QAction* wake = menu->addAction(QStringLiteral("Send Magic Wakeup Packet"), this,
+                                    [this, mac] { emit WakeupRequested(mac); });
+    wake->setEnabled(isSignalConnected(QMetaMethod::fromSignal(&TfrmCorvale::WakeupRequested)));
+    menu->popup(at);
+  });
   for (QWidget* view : {static_cast<QWidget*>(lvPing->Report()), static_cast<QWidget*>(lvPing->Icons())})
     view->installEventFilter(this);
 }

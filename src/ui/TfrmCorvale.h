@@ -121,6 +121,9 @@ signals:
   // "View In Log...": the log page is shown; the log view shows the host's lines.
   void ViewInLogRequested(qint32 hostID);
   void EverythingOkToggled();
+  // The MAC address menu of the information pane (the network tools answer them).
+  void FindCardManufacturerRequested(const QString& mac);
+  void WakeupRequested(const QString& mac);
 
 protected:
   void closeEvent(QCloseEvent* event) override;
