@@ -133,6 +133,8 @@ TfrmCorvale::TfrmCorvale(TMonitor& monitor, QWidget* parent)
 
 TfrmCorvale::~TfrmCorvale() {
   if (qApp) qApp->removeEventFilter(this);
+  // The pictures go before the child widgets that draw with them.
+  FModel->SetImages(nullptr);
 }
 
 void TfrmCorvale::CreatePages() {
