@@ -3,7 +3,9 @@
 // the sorted column, the health bar behind the "Host" caption with the status icon and
 // its overlays, the response graph of "Last/Avg Response", group rows in bold across the
 // row, and the large icon with its overlays in the icon view. Rows whose host is gone get
-// the default drawing.
+// the default drawing. A group row's caption reaches across the row only where the view
+// spans its first column (QTreeView::setFirstColumnSpanned); its other cells get the
+// panel colour alone.
 #include <QColor>
 #include <QStyledItemDelegate>
 

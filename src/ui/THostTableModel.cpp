@@ -88,7 +88,7 @@ Qt::ItemFlags THostTableModel::flags(const QModelIndex& index) const {
 QVariant THostTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount) return {};
   if (role == Qt::DisplayRole) return ColumnCaption(section);
-  if (role == Qt::TextAlignmentRole) return QVariant::fromValue(Columns[section].Align);
+  if (role == Qt::TextAlignmentRole) return static_cast<int>(Columns[section].Align);
   return {};
 }
 
@@ -99,7 +99,7 @@ QVariant THostTableModel::data(const QModelIndex& index, int role) const {
   switch (role) {
     case HostIndexRole: return HostIndexAt(row);
     case HostIDRole: return HostIDAt(row);
-    case Qt::TextAlignmentRole: return QVariant::fromValue(Columns[column].Align);
+    case Qt::TextAlignmentRole: return static_cast<int>(Columns[column].Align);
     default: break;
   }
   // A row whose host has gone since the last batch shows nothing rather than guessing.

@@ -95,6 +95,15 @@ TEST_F(HostItemPaintTest, PaintsBarTintAndOfflineRows) {
   M->Hosts().Items(1)->Status = StatusOffline;
   const QImage selected = paint(row, THostTableModel::colFailures, 80, QStyle::State_Enabled | QStyle::State_Selected);
   EXPECT_EQ(Of(selected.pixelColor(1, 1)), (Rgb{255, 0, 0}));
+  // The response graph: slots of 10 ms reach the top at the largest value (at least
+  // 10 ms) in blue blended with white; two empty slots leave a gap around x = 44.
+  THost& graphed = *M->Hosts().Items(1);
+  graphed.ResponseHistory.fill(10);
+  graphed.ResponseHistory[10] = graphed.ResponseHistory[11] = -1;
+  const QImage graph = paint(row, THostTableModel::colResponse, 80);
+  EXPECT_EQ(Of(graph.pixelColor(20, 0)), (Rgb{165, 165, 255}));
+  EXPECT_EQ(Of(graph.pixelColor(44, 0)), Of(graph.pixelColor(44, 1)));
+  EXPECT_EQ(Of(graph.pixelColor(20, 1)), Of(graph.pixelColor(44, 1)));
   // A row whose host is gone falls back to the default drawing without touching a record.
   const auto gone = M->Hosts().ExtractAll();
   paint(0, THostTableModel::colHost, 100);
