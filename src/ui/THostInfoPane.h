@@ -4,13 +4,12 @@
 // taken on the main thread; it keeps no pointer to a record.
 #include <QTabWidget>
 
-#include <vector>
-
 #include "common/DateTime.h"
-#include "core/TEventLog.h"
 
 class QLabel;
 class QListWidget;
+class TLogLineModel;
+class TLogListView;
 class THost;
 class TMonitor;
 class TStatusImages;
@@ -22,8 +21,6 @@ public:
 
   // Shows the host (nullptr: clears); a group row shows its name only.
   void ShowHost(const THost* host);
-  // The log tab takes the new lines of the shown host (the log's newest lines).
-  void LogLinesAdded(const std::vector<TLogLine>& lines);
 
   // The texts of the summary for a host, as the labels show them.
   static QString PaneDate(TDateTime value, bool use24Hour);
@@ -32,7 +29,7 @@ public:
   QLabel *lbHostName, *lbHostAddr, *lbIPAddr, *lbMAC, *lbLastCheck, *lbPrevCheck, *lbLastSuccess, *lbLastFail,
       *lbTestType, *lbTestInfo, *lbStats, *lbUpDown, *lbTestFreq, *lbTestError, *lbUpPct, *lbErr, *imgStatus;
   QListWidget* lvHistory;
-  QListWidget* lbHostLog;
+  TLogListView* lbHostLog;
 
 protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -45,10 +42,9 @@ signals:
 private:
   void ClearLabels();
   void FillHistory(const THost& host);
-  void FillLog();
   bool eventFilter(QObject* watched, QEvent* event) override;
 
   TMonitor& FMonitor;
   const TStatusImages& FImages;
-  std::string FLogLabel;  // the shown host's log label, empty for none
+  TLogLineModel* FLogLines;
 };

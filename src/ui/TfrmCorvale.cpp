@@ -36,6 +36,7 @@
 #include "ui/THostTableModel.h"
 #include "ui/TPingListView.h"
 #include "ui/TStatusImages.h"
+#include "ui/TLogView.h"
 #include "ui/TfrmCVLWait.h"
 
 namespace {
@@ -98,13 +99,6 @@ TfrmCorvale::TfrmCorvale(TMonitor& monitor, QWidget* parent)
   connect(&FMonitor, &TMonitor::CloseRequested, this, &TfrmCorvale::OnCloseRequested);
   connect(&FMonitor, &TMonitor::ShutdownStarting, this, &TfrmCorvale::OnShutdownStarting);
   connect(&FMonitor, &TMonitor::TestingChanged, this, &TfrmCorvale::UpdateTestingControls);
-  // A burst of events (thousands of hosts answering after start-up) is shown once per
-  // turn of the event loop, not once per line.
-  connect(&FMonitor, &TMonitor::LogLineAdded, this, [this] {
-    if (FLogUpdateQueued) return;
-    FLogUpdateQueued = true;
-    QTimer::singleShot(0, this, &TfrmCorvale::AppendLogLines);
-  });
   connect(&FMonitor.Changes(), &THostChanges::HostsChanged, this, &TfrmCorvale::OnHostsChanged);
   connect(FModel, &THostTableModel::DisplayUpdated, this, &TfrmCorvale::OnDisplayUpdated);
   // The session manager's quit is the end of the session.
@@ -128,7 +122,6 @@ TfrmCorvale::TfrmCorvale(TMonitor& monitor, QWidget* parent)
   if (!FMonitor.ServiceMode()) CreateTrayIcon();
   UpdateTestingControls(FMonitor.TestingOn());
   FModel->UpdateDisplay();
-  AppendLogLines();
 }
 
 TfrmCorvale::~TfrmCorvale() {
@@ -178,12 +171,10 @@ void TfrmCorvale::CreatePages() {
   pcCorvale->addTab(tsLocal, QStringLiteral("Local Tools"));
   tsLog = new QWidget;
   tsLog->setObjectName("tsLog");
-  lbLog = new QListWidget(tsLog);
-  lbLog->setObjectName("lbLog");
-  lbLog->setUniformItemSizes(true);
+  frmLog = new TLogView(FMonitor, tsLog);
   auto* logLayout = new QVBoxLayout(tsLog);
   logLayout->setContentsMargins(2, 2, 2, 2);
-  logLayout->addWidget(lbLog);
+  logLayout->addWidget(frmLog);
   pcCorvale->addTab(tsLog, QStringLiteral("Log"));
 
   connect(pcCorvale, &QTabWidget::currentChanged, this, &TfrmCorvale::OnPageChanged);
@@ -378,48 +369,15 @@ void TfrmCorvale::ColumnResized(int column, int width, Qt::KeyboardModifiers mod
 
 // ---- the log page
 
-void TfrmCorvale::SetLogWidget(QWidget* widget) {
-  if (!widget) return;
-  tsLog->layout()->replaceWidget(FLogWidget ? FLogWidget : lbLog, widget);
-  (FLogWidget ? FLogWidget : lbLog)->hide();
-  FLogWidget = widget;
-  widget->show();
-}
-
-void TfrmCorvale::AppendLogLines() {
-  FLogUpdateQueued = false;
-  const std::vector<TLogLine> lines = FMonitor.Log().LinesAfter(FLogShownID);
-  for (const TLogLine& line : lines) {
-    QString text = QString::fromLatin1(line.Text.data(), static_cast<int>(line.Text.size()));
-    text.replace(QChar('\t'), QStringLiteral("   "));
-    auto* item = new QListWidgetItem(text);
-    item->setData(Qt::UserRole, QVariant::fromValue<qint64>(line.ID));
-    lbLog->addItem(item);
-    FLogShownID = line.ID;
-  }
-  while (lbLog->count() > static_cast<int>(TEventLog::MaxLines)) delete lbLog->takeItem(0);
-  if (!lines.empty()) {
-    lbLog->scrollToBottom();
-    pcHostInfo->LogLinesAdded(lines);
-  }
-}
-
 void TfrmCorvale::ViewInLogClick() {
   const THost* host = SelectedHost();
-  if (!host) return;
-  pcCorvale->setCurrentWidget(tsLog);
-  const QString label = QStringLiteral("   ") + QString::fromLatin1(LogLabel(*host).c_str()) + QStringLiteral("   ");
-  for (int i = lbLog->count() - 1; i >= 0; --i)
-    if (lbLog->item(i)->text().contains(label)) {
-      lbLog->setCurrentRow(i);
-      break;
-    }
-  emit ViewInLogRequested(host->ID);
+  if (host && frmLog->ViewInLog(LogLabel(*host))) pcCorvale->setCurrentWidget(tsLog);
 }
 
 // ---- pages, keys, the narrow mode
 
 void TfrmCorvale::OnPageChanged(int) {
+  if (pcCorvale->currentWidget() == tsLog) frmLog->Refresh();
   if (pcCorvale->currentWidget() != tsPing) {
     if (qlsbMini->isChecked()) {
       FMiniOnOtherPage = true;

@@ -33,6 +33,7 @@ class TMonitor;
 class TPingListView;
 class TStatusImages;
 class TfrmCVLWait;
+class TLogView;
 
 class TfrmCorvale : public QMainWindow {
   Q_OBJECT
@@ -49,9 +50,6 @@ public:
   void ApplySettings();
   void StoreSettings();
 
-  // The log page shows this widget instead of the plain list of lines (the window takes
-  // it over).
-  void SetLogWidget(QWidget* widget);
   // The default double-click command chosen in the configuration (for this run only).
   void SetDefaultDoubleClickCommand(const std::string& command) { FDefaultDoubleClick = command; }
 
@@ -102,7 +100,7 @@ public:
   TPingListView* lvPing;
   THostInfoPane* pcHostInfo;
   QSplitter* splPing;
-  QListWidget* lbLog;
+  TLogView* frmLog;
   QMenu* pmActions;
   QMenu* pmIcon = nullptr;
   QMenu* mnuDisable;
@@ -118,8 +116,6 @@ public:
 signals:
   // The configuration dialog was asked for.
   void ConfigurationRequested();
-  // "View In Log...": the log page is shown; the log view shows the host's lines.
-  void ViewInLogRequested(qint32 hostID);
   void EverythingOkToggled();
   // The MAC address menu of the information pane (the network tools answer them).
   void FindCardManufacturerRequested(const QString& mac);
@@ -150,11 +146,14 @@ private:
   void ApplyMiniLayout();
   void SetWindowWidth(int width);
   void ShowThreadList();
+public:
+  // "View In Log...": the log page with the selected host's lines.
   void ViewInLogClick();
+
+private:
   void ToggleHostFlag(bool THost::*flag, const char* where);
   TAlertQueue* MailQueue() const;
   bool HostHasQueuedMail(const THost& host) const;
-  void AppendLogLines();
 
   TMonitor& FMonitor;
   std::unique_ptr<TStatusImages> FImages;
@@ -163,9 +162,6 @@ private:
   QSystemTrayIcon* FTray = nullptr;
   QTimer* tmrStatus = nullptr;
   QPointer<TfrmCVLWait> FThreadList;
-  QWidget* FLogWidget = nullptr;
-  qint64 FLogShownID = 0;
-  bool FLogUpdateQueued = false;
   TTypedKeys FListKeys{30}, FWindowKeys{100};
   std::string FDefaultDoubleClick;
   TQuickMessage FLastQuickMsg;

@@ -14,6 +14,7 @@
 
 #include "alerts/TAlerts.h"
 #include "ui/THostTableModel.h"
+#include "ui/TLogView.h"
 #include "ui/TPingListView.h"
 #include "ui/WindowFixture.h"
 
@@ -208,6 +209,13 @@ TEST_F(MainWindow, HostMenuFollowsTheSelectedHost) {
   W->SelectHostIndex(1);
   W->PreparePopup();
   EXPECT_FALSE(W->mnuResetDependents->isVisible());
+
+  // "View In Log..." shows the log page with the host's lines.
+  M->LogEvent(&printer, "Host is answering", TLogCategory::Okay);
+  Settle();
+  W->mnuViewInLog->trigger();
+  EXPECT_EQ(W->pcCorvale->currentWidget(), W->tsLog);
+  EXPECT_EQ(W->frmLog->FilterHost(), LogLabel(printer));
 }
 
 TEST_F(MainWindow, QuickMessageIsQueuedAndRememberedAndCanBeCancelled) {
