@@ -14,7 +14,9 @@
 #include "core/TStartOptions.h"
 #include "platform/TServiceControl.h"
 #include "platform/TTermSignals.h"
+#include "ui/TLocalAlerts.h"
 #include "ui/TWindowEntryUi.h"
+#include "ui/TfrmCVAlerts.h"
 #include "ui/TfrmCorvale.h"
 #include "web/TWebServer.h"
 #include "web/WebStandardRoutes.h"
@@ -39,7 +41,16 @@ int RunMonitor(QCoreApplication& app, const TStartOptions& options, TEntryUi& ui
   std::unique_ptr<TAlerts> alerts;
   auto monitorObject = std::make_unique<TMonitor>(options, clock, services);
   TMonitor& monitor = *monitorObject;
-  alerts = std::make_unique<TAlerts>(monitor);
+  // The desktop program alerts the person at the computer as well; without a display
+  // there is no one to hear or see it.
+  TLocalAlerts* localAlerts = nullptr;
+  if (withWindow) {
+    auto local = std::make_unique<TLocalAlerts>(monitor);
+    localAlerts = local.get();
+    alerts = std::move(local);
+  } else {
+    alerts = std::make_unique<TAlerts>(monitor);
+  }
   monitor.SetAlertChannels(alerts.get());
   monitor.SetRestartServiceAtExit(restartService);
   // Made on the main thread, so host actions are handed to it; the monitor stops it at
@@ -57,6 +68,12 @@ int RunMonitor(QCoreApplication& app, const TStartOptions& options, TEntryUi& ui
 
   std::unique_ptr<TfrmCorvale> form;
   if (withWindow) form = std::make_unique<TfrmCorvale>(monitor);
+  if (form && localAlerts)
+    QObject::connect(&localAlerts->AlertWindow(), &TfrmCVAlerts::RestoreRequested, form.get(),
+                     &TfrmCorvale::ShowFromRequest);
+  if (form && localAlerts)
+    QObject::connect(&localAlerts->AlertWindow(), &TfrmCVAlerts::HostMenuRequested, form.get(),
+                     &TfrmCorvale::PopupHostMenu);
   if (!monitor.Startup()) {
     // Another copy holds the data folder; it may have opened its window meanwhile.
     form.reset();

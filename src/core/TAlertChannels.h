@@ -79,7 +79,8 @@ public:
   virtual void QueueAlert(TAlertKind kind, const std::string& recipients, TDateTime windowStart, TDateTime windowEnd,
                           THost& host, int priority, int cancelStatus, bool wantTrace);
 
-  // Sounds; wait: return when the sound has finished. A missing file is skipped.
+  // Sounds; wait: sounds asked for afterwards follow when this one has finished. A
+  // missing file is skipped.
   virtual void PlaySound(const std::string& fileName, bool wait);
   // The alert window: add the host to the top of its list (once) and show it without
   // taking the focus; remove the host again, closing the window when its list empties.

@@ -244,6 +244,18 @@ void TMonitor::tmrFreeMemTimer() {
   malloc_trim(0);
 }
 
-void TMonitor::tmrEOKTimer() {}
+void TMonitor::tmrEOKTimer() {
+  const std::string sound = FEverythingOK.Tick(TEverythingOK::AllWell(*FHosts, FClock.Now()));
+  if (!sound.empty()) FAlerts->PlaySound(sound, false);
+}
+
+void TMonitor::ToggleEverythingOK() {
+  FEverythingOK.Reset();
+  if (tmrEOK.isActive() || ServiceMode()) {
+    tmrEOK.stop();
+    return;
+  }
+  tmrEOK.start();
+}
 
 void TMonitor::tmrPathPingsTimer() {}

@@ -24,6 +24,7 @@
 #include "core/TAlertChannels.h"
 #include "core/TEventLog.h"
 #include "core/TEventLogKeeper.h"
+#include "core/TEverythingOK.h"
 #include "core/THostChanges.h"
 #include "core/TRunningTests.h"
 #include "core/TScheduler.h"
@@ -259,6 +260,11 @@ public:
   void tmrEOKTimer();
   void tmrPathPingsTimer();
 
+  // The everything-OK sounds (the window's typed word "everythingok"): switches them on
+  // or off, starting the count over; never in service mode.
+  void ToggleEverythingOK();
+  bool EverythingOKOn() const { return tmrEOK.isActive(); }
+
 signals:
   void ShowRequested();      // the show request: restore and raise the window
   void CloseRequested();     // the window should close now (run state is 4)
@@ -367,5 +373,6 @@ private:
   std::vector<TConfigurationChangedHook> FConfigurationChangedHooks;
   std::string FProgramPath, FProgramFolder, FDataFolder, FHostsFileName, FSettingsFileName;
 
+  TEverythingOK FEverythingOK;
   QTimer tmrAlert, tmrAutoSave, tmrFreeMem, tmrEOK, tmrPathPings;
 };

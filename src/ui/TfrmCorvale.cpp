@@ -36,7 +36,9 @@
 #include "ui/THostTableModel.h"
 #include "ui/TPingListView.h"
 #include "ui/TStatusImages.h"
+#include "ui/TLocalAlerts.h"
 #include "ui/TLogView.h"
+#include "ui/TfrmCVAlerts.h"
 #include "ui/TfrmCVLWait.h"
 
 namespace {
@@ -90,6 +92,10 @@ TfrmCorvale::TfrmCorvale(TMonitor& monitor, QWidget* parent)
   FModel->SetImages(FImages.get());
   FDelegate = new THostItemDelegate(*FImages, this);
   FDelegate->SetAlertQueued([this](const THost& host) { return HostHasQueuedMail(host); });
+  FDelegate->SetInAlertWindow([this](const THost& host) {
+    auto* local = dynamic_cast<TLocalAlerts*>(&FMonitor.Alerts());
+    return local && local->AlertWindow().HostIDs().contains(host.ID);
+  });
   CreatePages();
   CreateHostMenu();
   resize(800, 500);
@@ -101,6 +107,7 @@ TfrmCorvale::TfrmCorvale(TMonitor& monitor, QWidget* parent)
   connect(&FMonitor, &TMonitor::TestingChanged, this, &TfrmCorvale::UpdateTestingControls);
   connect(&FMonitor.Changes(), &THostChanges::HostsChanged, this, &TfrmCorvale::OnHostsChanged);
   connect(FModel, &THostTableModel::DisplayUpdated, this, &TfrmCorvale::OnDisplayUpdated);
+  connect(this, &TfrmCorvale::EverythingOkToggled, &FMonitor, &TMonitor::ToggleEverythingOK);
   // The session manager's quit is the end of the session.
   if (qApp)
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) { FMonitor.EndSession(); });
@@ -306,6 +313,15 @@ THost* TfrmCorvale::SelectedHost() const {
 int TfrmCorvale::SelectedHostIndex() const {
   const THost* host = SelectedHost();
   return host ? FMonitor.Hosts().IndexOf(host) : -1;
+}
+
+void TfrmCorvale::PopupHostMenu(qint32 hostID, QPoint globalPos) {
+  // The menu acts on the selected row: the host becomes it when the list shows it.
+  const int row = FModel->RowOfHost(hostID);
+  if (row < 0) return;
+  lvPing->SetCurrentRow(row);
+  PreparePopup();
+  pmActions->popup(globalPos);
 }
 
 void TfrmCorvale::SelectHostIndex(int index) {

@@ -59,6 +59,9 @@ public:
   int SelectedHostIndex() const;
   void SelectHostIndex(int index);
 
+  // The host menu for a host listed elsewhere (the alert window); nothing when the host
+  // list does not show the host.
+  void PopupHostMenu(qint32 hostID, QPoint globalPos);
   // The host menu for the selected row, prepared as it shows.
   void PreparePopup();
   // The operations behind the buttons and the host menu; modifiers are the keys held
