@@ -212,8 +212,6 @@ void TfrmCorvale::CreatePages() {
     wake->setEnabled(isSignalConnected(QMetaMethod::fromSignal(&TfrmCorvale::WakeupRequested)));
     menu->popup(at);
   });
-  for (QWidget* view : {static_cast<QWidget*>(lvPing->Report()), static_cast<QWidget*>(lvPing->Icons())})
-    view->installEventFilter(this);
 }
 
 void TfrmCorvale::CreateToolBar() {
@@ -476,15 +474,17 @@ void TfrmCorvale::changeEvent(QEvent* event) {
 bool TfrmCorvale::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::KeyPress) {
     auto* widget = qobject_cast<QWidget*>(watched);
-    if (widget && widget->window() == this) {
+    // A key nobody takes travels up to the parents as the same event: it counts once,
+    // at the first widget it reached.
+    const bool again = event == FLastKeyEvent && FLastKeyTarget && widget && widget != FLastKeyTarget &&
+                       widget->isAncestorOf(FLastKeyTarget);
+    if (widget && widget->window() == this && !again) {
+      FLastKeyEvent = event;
+      FLastKeyTarget = widget;
       const QString text = static_cast<QKeyEvent*>(event)->text();
-      // Each key press reaches the filter once per object on its way; count it at the
-      // widget that has the focus only.
-      if (widget == QApplication::focusWidget() || (!QApplication::focusWidget() && widget == this)) {
-        if (FWindowKeys.Add(text, QStringLiteral("ThreadList"))) ShowThreadList();
-        const bool inList = widget == lvPing->Report() || widget == lvPing->Icons();
-        if (inList && FListKeys.Add(text, QStringLiteral("everythingok"))) emit EverythingOkToggled();
-      }
+      if (FWindowKeys.Add(text, QStringLiteral("ThreadList"))) ShowThreadList();
+      const bool inList = widget == lvPing->Report() || widget == lvPing->Icons();
+      if (inList && FListKeys.Add(text, QStringLiteral("everythingok"))) emit EverythingOkToggled();
     }
   }
   return QMainWindow::eventFilter(watched, event);

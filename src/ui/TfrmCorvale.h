@@ -166,6 +166,8 @@ private:
   QTimer* tmrStatus = nullptr;
   QPointer<TfrmCVLWait> FThreadList;
   TTypedKeys FListKeys{30}, FWindowKeys{100};
+  const QEvent* FLastKeyEvent = nullptr;
+  QPointer<QWidget> FLastKeyTarget;
   std::string FDefaultDoubleClick;
   TQuickMessage FLastQuickMsg;
   std::function<void(TfrmQuickMsg&)> FQuickMsgHook;

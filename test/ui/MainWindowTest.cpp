@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMenu>
@@ -269,4 +270,30 @@ TEST_F(MainWindow, StatusWarningShowsOnceAndItsActionTurnsTestingOn) {
   // Now the missing mail servers are the warning.
   EXPECT_TRUE(W->StatusWarningTick());
   EXPECT_TRUE(W->StatusWarningMessage().startsWith("Email servers have not been configured."));
+}
+
+TEST_F(MainWindow, TypedWordsInTheListAndAnywhereInTheWindow) {
+  W->show();
+  Settle();
+  QTreeView* list = W->lvPing->Report();
+  int toggled = 0;
+  QObject::connect(W.get(), &TfrmCorvale::EverythingOkToggled, [&] { ++toggled; });
+  auto type = [](QWidget* to, const QString& text) {
+    for (QChar c : text) {
+      QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+      QApplication::sendEvent(to, &press);
+    }
+  };
+  type(list, "xeverythingok");
+  EXPECT_EQ(toggled, 1);
+  // The word counts in the host list only.
+  type(W->sbActive, "everythingok");
+  EXPECT_EQ(toggled, 1);
+  // "ThreadList" opens the list of background work wherever it is typed, and closes it.
+  type(W->sbActive, "ThreadList");
+  QWidget* threads = W->findChild<QWidget*>("frmCVLWait");
+  ASSERT_NE(threads, nullptr);
+  EXPECT_TRUE(threads->isVisible());
+  type(list, "ThreadList");
+  EXPECT_FALSE(threads->isVisible());
 }
