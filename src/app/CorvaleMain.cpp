@@ -71,6 +71,9 @@ int RunMonitor(QCoreApplication& app, const TStartOptions& options, TEntryUi& ui
   if (form && localAlerts)
     QObject::connect(&localAlerts->AlertWindow(), &TfrmCVAlerts::RestoreRequested, form.get(),
                      &TfrmCorvale::ShowFromRequest);
+  if (form && localAlerts)
+    QObject::connect(&localAlerts->AlertWindow(), &TfrmCVAlerts::HostMenuRequested, form.get(),
+                     &TfrmCorvale::PopupHostMenu);
   if (!monitor.Startup()) {
     // Another copy holds the data folder; it may have opened its window meanwhile.
     form.reset();

@@ -13,11 +13,12 @@
 #include "core/THost.h"
 #include "core/TMonitor.h"
 #include "ui/THostTableModel.h"
+#include "ui/TLogLineModel.h"
+#include "ui/TLogListView.h"
 #include "ui/TStatusImages.h"
 
 namespace {
 constexpr int MaxHistoryEntries = 1000;
-constexpr int MaxLogLines = 250;
 constexpr int HistoryColumnWidth = 120;
 
 QString Latin1(const std::string& text) { return QString::fromLatin1(text.data(), static_cast<int>(text.size())); }
@@ -100,8 +101,12 @@ THostInfoPane::THostInfoPane(TMonitor& monitor, const TStatusImages& images, QWi
   lvHistory->setUniformItemSizes(true);
   addTab(lvHistory, QStringLiteral("Test History"));
 
-  lbHostLog = new QListWidget(this);
+  FLogLines = new TLogLineModel(FMonitor.Log(), TLogLineModel::PaneLines, this);
+  connect(&FMonitor, &TMonitor::LogLineAdded, FLogLines, &TLogLineModel::LineAdded);
+  connect(&FMonitor, &TMonitor::ShutdownStarting, FLogLines, &TLogLineModel::Clear);
+  lbHostLog = new TLogListView(this);
   lbHostLog->setObjectName("lbHostLog");
+  lbHostLog->SetLogModel(FLogLines);
   addTab(lbHostLog, QStringLiteral("Log"));
   ClearLabels();
 }
@@ -125,8 +130,8 @@ void THostInfoPane::ClearLabels() {
     l->clear();
   imgStatus->clear();
   lvHistory->clear();
-  lbHostLog->clear();
-  FLogLabel.clear();
+  // No host: a host field no line has (labels always hold " (").
+  FLogLines->SetFixedHost(" ");
 }
 
 void THostInfoPane::ShowHost(const THost* host) {
@@ -176,8 +181,8 @@ void THostInfoPane::ShowHost(const THost* host) {
   lbErr->setText(Latin1(host->LastErrorText));
   lbErr->setVisible(height() > 125);
   FillHistory(*host);
-  FLogLabel = LogLabel(*host);
-  FillLog();
+  FLogLines->SetFixedHost(LogLabel(*host));
+  lbHostLog->SelectLastLine();
 }
 
 void THostInfoPane::FillHistory(const THost& host) {
@@ -195,31 +200,6 @@ void THostInfoPane::FillHistory(const THost& host) {
                                          QStringLiteral(" (%1 ms)").arg(it->Response));
     lvHistory->addItem(item);
   }
-}
-
-void THostInfoPane::FillLog() {
-  if (FLogLabel.empty()) return;
-  // The selected line stays selected; without one the newest is shown.
-  const QString selected = lbHostLog->currentItem() ? lbHostLog->currentItem()->text() : QString();
-  const std::string needle = "\t" + FLogLabel + "\t";
-  std::vector<const std::string*> lines;
-  const auto& all = FMonitor.Log().Lines();
-  for (auto it = all.rbegin(); it != all.rend() && lines.size() < MaxLogLines; ++it)
-    if (it->Text.find(needle) != std::string::npos) lines.push_back(&it->Text);
-  lbHostLog->clear();
-  for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
-    QString text = Latin1(**it);
-    text.replace(QChar('\t'), QStringLiteral("  "));
-    lbHostLog->addItem(text);
-  }
-  QList<QListWidgetItem*> again = selected.isEmpty() ? QList<QListWidgetItem*>() : lbHostLog->findItems(selected, Qt::MatchExactly);
-  if (!again.isEmpty()) lbHostLog->setCurrentItem(again.back());
-  else if (lbHostLog->count() > 0) lbHostLog->setCurrentRow(lbHostLog->count() - 1);
-  if (lbHostLog->currentItem()) lbHostLog->scrollToItem(lbHostLog->currentItem());
-}
-
-void THostInfoPane::LogLinesAdded() {
-  if (!FLogLabel.empty() && isVisible()) FillLog();
 }
 
 void THostInfoPane::resizeEvent(QResizeEvent* event) {

@@ -8,6 +8,8 @@
 
 class QLabel;
 class QListWidget;
+class TLogLineModel;
+class TLogListView;
 class THost;
 class TMonitor;
 class TStatusImages;
@@ -19,8 +21,6 @@ public:
 
   // Shows the host (nullptr: clears); a group row shows its name only.
   void ShowHost(const THost* host);
-  // The log tab takes the new lines of the shown host.
-  void LogLinesAdded();
 
   // The texts of the summary for a host, as the labels show them.
   static QString PaneDate(TDateTime value, bool use24Hour);
@@ -29,7 +29,7 @@ public:
   QLabel *lbHostName, *lbHostAddr, *lbIPAddr, *lbMAC, *lbLastCheck, *lbPrevCheck, *lbLastSuccess, *lbLastFail,
       *lbTestType, *lbTestInfo, *lbStats, *lbUpDown, *lbTestFreq, *lbTestError, *lbUpPct, *lbErr, *imgStatus;
   QListWidget* lvHistory;
-  QListWidget* lbHostLog;
+  TLogListView* lbHostLog;
 
 protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -42,10 +42,9 @@ signals:
 private:
   void ClearLabels();
   void FillHistory(const THost& host);
-  void FillLog();
   bool eventFilter(QObject* watched, QEvent* event) override;
 
   TMonitor& FMonitor;
   const TStatusImages& FImages;
-  std::string FLogLabel;  // the shown host's log label, empty for none
+  TLogLineModel* FLogLines;
 };

@@ -9,10 +9,12 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
+#include <QMetaMethod>
 #include <QScreen>
 #include <QSessionManager>
 #include <QShortcut>
 #include <QSplitter>
+#include <QStyle>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTimer>
@@ -34,6 +36,9 @@
 #include "ui/THostTableModel.h"
 #include "ui/TPingListView.h"
 #include "ui/TStatusImages.h"
+#include "ui/TLocalAlerts.h"
+#include "ui/TLogView.h"
+#include "ui/TfrmCVAlerts.h"
 #include "ui/TfrmCVLWait.h"
 
 namespace {
@@ -84,8 +89,13 @@ TfrmCorvale::TfrmCorvale(TMonitor& monitor, QWidget* parent)
   setPalette(pal);
 
   FModel = new THostTableModel(FMonitor, this);
+  FModel->SetImages(FImages.get());
   FDelegate = new THostItemDelegate(*FImages, this);
   FDelegate->SetAlertQueued([this](const THost& host) { return HostHasQueuedMail(host); });
+  FDelegate->SetInAlertWindow([this](const THost& host) {
+    auto* local = dynamic_cast<TLocalAlerts*>(&FMonitor.Alerts());
+    return local && local->AlertWindow().HostIDs().contains(host.ID);
+  });
   CreatePages();
   CreateHostMenu();
   resize(800, 500);
@@ -95,9 +105,9 @@ TfrmCorvale::TfrmCorvale(TMonitor& monitor, QWidget* parent)
   connect(&FMonitor, &TMonitor::CloseRequested, this, &TfrmCorvale::OnCloseRequested);
   connect(&FMonitor, &TMonitor::ShutdownStarting, this, &TfrmCorvale::OnShutdownStarting);
   connect(&FMonitor, &TMonitor::TestingChanged, this, &TfrmCorvale::UpdateTestingControls);
-  connect(&FMonitor, &TMonitor::LogLineAdded, this, &TfrmCorvale::AppendLogLines);
   connect(&FMonitor.Changes(), &THostChanges::HostsChanged, this, &TfrmCorvale::OnHostsChanged);
   connect(FModel, &THostTableModel::DisplayUpdated, this, &TfrmCorvale::OnDisplayUpdated);
+  connect(this, &TfrmCorvale::EverythingOkToggled, &FMonitor, &TMonitor::ToggleEverythingOK);
   // The session manager's quit is the end of the session.
   if (qApp)
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) { FMonitor.EndSession(); });
@@ -119,11 +129,12 @@ TfrmCorvale::TfrmCorvale(TMonitor& monitor, QWidget* parent)
   if (!FMonitor.ServiceMode()) CreateTrayIcon();
   UpdateTestingControls(FMonitor.TestingOn());
   FModel->UpdateDisplay();
-  AppendLogLines();
 }
 
 TfrmCorvale::~TfrmCorvale() {
   if (qApp) qApp->removeEventFilter(this);
+  // The pictures go before the child widgets that draw with them.
+  FModel->SetImages(nullptr);
 }
 
 void TfrmCorvale::CreatePages() {
@@ -167,12 +178,10 @@ void TfrmCorvale::CreatePages() {
   pcCorvale->addTab(tsLocal, QStringLiteral("Local Tools"));
   tsLog = new QWidget;
   tsLog->setObjectName("tsLog");
-  lbLog = new QListWidget(tsLog);
-  lbLog->setObjectName("lbLog");
-  lbLog->setUniformItemSizes(true);
+  frmLog = new TLogView(FMonitor, tsLog);
   auto* logLayout = new QVBoxLayout(tsLog);
   logLayout->setContentsMargins(2, 2, 2, 2);
-  logLayout->addWidget(lbLog);
+  logLayout->addWidget(frmLog);
   pcCorvale->addTab(tsLog, QStringLiteral("Log"));
 
   connect(pcCorvale, &QTabWidget::currentChanged, this, &TfrmCorvale::OnPageChanged);
@@ -186,8 +195,23 @@ void TfrmCorvale::CreatePages() {
   connect(lvPing->Report()->header(), &QHeaderView::sectionResized, this,
           [this](int column, int, int width) { ColumnResized(column, width, QGuiApplication::queryKeyboardModifiers()); });
   connect(splPing, &QSplitter::splitterMoved, this, &TfrmCorvale::UpdateHostInfoButton);
-  for (QWidget* view : {static_cast<QWidget*>(lvPing->Report()), static_cast<QWidget*>(lvPing->Icons())})
-    view->installEventFilter(this);
+  // The pane shows the selected host, so its address opens that host's menu.
+  connect(pcHostInfo, &THostInfoPane::AddressClicked, this, [this](const QString&, QPoint at) {
+    PreparePopup();
+    pmActions->popup(at);
+  });
+  connect(pcHostInfo, &THostInfoPane::MACClicked, this, [this](const QString& mac, QPoint at) {
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addAction(QStringLiteral("---MAC: ") + mac + QStringLiteral("---"))->setEnabled(false);
+    QAction* find = menu->addAction(QStringLiteral("Find Card Manufacturer..."), this,
+                                    [this, mac] { emit FindCardManufacturerRequested(mac); });
+    find->setEnabled(isSignalConnected(QMetaMethod::fromSignal(&TfrmCorvale::FindCardManufacturerRequested)));
+    QAction* wake = menu->addAction(QStringLiteral("Send Magic Wakeup Packet"), this,
+                                    [this, mac] { emit WakeupRequested(mac); });
+    wake->setEnabled(isSignalConnected(QMetaMethod::fromSignal(&TfrmCorvale::WakeupRequested)));
+    menu->popup(at);
+  });
 }
 
 void TfrmCorvale::CreateToolBar() {
@@ -289,6 +313,15 @@ int TfrmCorvale::SelectedHostIndex() const {
   return host ? FMonitor.Hosts().IndexOf(host) : -1;
 }
 
+void TfrmCorvale::PopupHostMenu(qint32 hostID, QPoint globalPos) {
+  // The menu acts on the selected row: the host becomes it when the list shows it.
+  const int row = FModel->RowOfHost(hostID);
+  if (row < 0) return;
+  lvPing->SetCurrentRow(row);
+  PreparePopup();
+  pmActions->popup(globalPos);
+}
+
 void TfrmCorvale::SelectHostIndex(int index) {
   const THost* host = FMonitor.Hosts().Items(index);
   lvPing->SetCurrentRow(host ? FModel->RowOfHost(host->ID) : -1);
@@ -350,47 +383,15 @@ void TfrmCorvale::ColumnResized(int column, int width, Qt::KeyboardModifiers mod
 
 // ---- the log page
 
-void TfrmCorvale::SetLogWidget(QWidget* widget) {
-  if (!widget) return;
-  tsLog->layout()->replaceWidget(FLogWidget ? FLogWidget : lbLog, widget);
-  (FLogWidget ? FLogWidget : lbLog)->hide();
-  FLogWidget = widget;
-  widget->show();
-}
-
-void TfrmCorvale::AppendLogLines() {
-  const std::vector<TLogLine> lines = FMonitor.Log().LinesAfter(FLogShownID);
-  for (const TLogLine& line : lines) {
-    QString text = QString::fromLatin1(line.Text.data(), static_cast<int>(line.Text.size()));
-    text.replace(QChar('\t'), QStringLiteral("   "));
-    auto* item = new QListWidgetItem(text);
-    item->setData(Qt::UserRole, QVariant::fromValue<qint64>(line.ID));
-    lbLog->addItem(item);
-    FLogShownID = line.ID;
-  }
-  while (lbLog->count() > static_cast<int>(TEventLog::MaxLines)) delete lbLog->takeItem(0);
-  if (!lines.empty()) {
-    lbLog->scrollToBottom();
-    pcHostInfo->LogLinesAdded();
-  }
-}
-
 void TfrmCorvale::ViewInLogClick() {
   const THost* host = SelectedHost();
-  if (!host) return;
-  pcCorvale->setCurrentWidget(tsLog);
-  const QString label = QStringLiteral("   ") + QString::fromLatin1(LogLabel(*host).c_str()) + QStringLiteral("   ");
-  for (int i = lbLog->count() - 1; i >= 0; --i)
-    if (lbLog->item(i)->text().contains(label)) {
-      lbLog->setCurrentRow(i);
-      break;
-    }
-  emit ViewInLogRequested(host->ID);
+  if (host && frmLog->ViewInLog(LogLabel(*host))) pcCorvale->setCurrentWidget(tsLog);
 }
 
 // ---- pages, keys, the narrow mode
 
 void TfrmCorvale::OnPageChanged(int) {
+  if (pcCorvale->currentWidget() == tsLog) frmLog->Refresh();
   if (pcCorvale->currentWidget() != tsPing) {
     if (qlsbMini->isChecked()) {
       FMiniOnOtherPage = true;
@@ -403,9 +404,16 @@ void TfrmCorvale::OnPageChanged(int) {
 }
 
 int TfrmCorvale::MiniWidth() const {
+  return ::MiniWidth(lvPing->Report()->columnWidth(THostTableModel::colHost), ListFrame());
+}
+
+int TfrmCorvale::ListFrame() const {
+  // From the margins and metrics rather than the widgets' current sizes, which are not
+  // laid out yet while the window is hidden or being resized.
+  const QMargins margins = tsPing->layout()->contentsMargins();
   QTreeView* report = lvPing->Report();
-  const int frame = width() - report->viewport()->width();
-  return ::MiniWidth(report->columnWidth(THostTableModel::colHost), frame > 0 ? frame : 0);
+  return margins.left() + margins.right() + 2 * report->frameWidth() +
+         report->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, report);
 }
 
 void TfrmCorvale::SetWindowWidth(int newWidth) {
@@ -418,9 +426,8 @@ void TfrmCorvale::qlsbMiniClick(bool shift) {
     QTreeView* report = lvPing->Report();
     int columns = 0;
     for (int c = 0; c < THostTableModel::ColumnCount; ++c) columns += report->columnWidth(c);
-    const int frame = width() - report->viewport()->width();
     qlsbMini->setChecked(false);
-    FNormalWidth = columns + frame;
+    FNormalWidth = columns + ListFrame();
   }
   const bool mini = qlsbMini->isChecked();
   const bool visible = isVisible();
@@ -467,15 +474,17 @@ void TfrmCorvale::changeEvent(QEvent* event) {
 bool TfrmCorvale::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::KeyPress) {
     auto* widget = qobject_cast<QWidget*>(watched);
-    if (widget && widget->window() == this) {
+    // A key nobody takes travels up to the parents as the same event: it counts once,
+    // at the first widget it reached.
+    const bool again = event == FLastKeyEvent && FLastKeyTarget && widget && widget != FLastKeyTarget &&
+                       widget->isAncestorOf(FLastKeyTarget);
+    if (widget && widget->window() == this && !again) {
+      FLastKeyEvent = event;
+      FLastKeyTarget = widget;
       const QString text = static_cast<QKeyEvent*>(event)->text();
-      // Each key press reaches the filter once per object on its way; count it at the
-      // widget that has the focus only.
-      if (widget == QApplication::focusWidget() || (!QApplication::focusWidget() && widget == this)) {
-        if (FWindowKeys.Add(text, QStringLiteral("ThreadList"))) ShowThreadList();
-        const bool inList = widget == lvPing->Report() || widget == lvPing->Icons();
-        if (inList && FListKeys.Add(text, QStringLiteral("everythingok"))) emit EverythingOkToggled();
-      }
+      if (FWindowKeys.Add(text, QStringLiteral("ThreadList"))) ShowThreadList();
+      const bool inList = widget == lvPing->Report() || widget == lvPing->Icons();
+      if (inList && FListKeys.Add(text, QStringLiteral("everythingok"))) emit EverythingOkToggled();
     }
   }
   return QMainWindow::eventFilter(watched, event);

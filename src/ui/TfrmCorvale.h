@@ -33,6 +33,7 @@ class TMonitor;
 class TPingListView;
 class TStatusImages;
 class TfrmCVLWait;
+class TLogView;
 
 class TfrmCorvale : public QMainWindow {
   Q_OBJECT
@@ -49,9 +50,6 @@ public:
   void ApplySettings();
   void StoreSettings();
 
-  // The log page shows this widget instead of the plain list of lines (the window takes
-  // it over).
-  void SetLogWidget(QWidget* widget);
   // The default double-click command chosen in the configuration (for this run only).
   void SetDefaultDoubleClickCommand(const std::string& command) { FDefaultDoubleClick = command; }
 
@@ -61,6 +59,9 @@ public:
   int SelectedHostIndex() const;
   void SelectHostIndex(int index);
 
+  // The host menu for a host listed elsewhere (the alert window); nothing when the host
+  // list does not show the host.
+  void PopupHostMenu(qint32 hostID, QPoint globalPos);
   // The host menu for the selected row, prepared as it shows.
   void PreparePopup();
   // The operations behind the buttons and the host menu; modifiers are the keys held
@@ -86,6 +87,8 @@ public:
   // The narrow mode.
   int MiniWidth() const;
   int NormalWidth() const { return FNormalWidth; }
+  // The window's width around the host list.
+  int ListFrame() const;
   // The mini button was clicked (shift: fit all columns).
   void qlsbMiniClick(bool shift);
   // A column resize ended; with Shift the coupled columns take the width.
@@ -100,7 +103,7 @@ public:
   TPingListView* lvPing;
   THostInfoPane* pcHostInfo;
   QSplitter* splPing;
-  QListWidget* lbLog;
+  TLogView* frmLog;
   QMenu* pmActions;
   QMenu* pmIcon = nullptr;
   QMenu* mnuDisable;
@@ -116,9 +119,10 @@ public:
 signals:
   // The configuration dialog was asked for.
   void ConfigurationRequested();
-  // "View In Log...": the log page is shown; the log view shows the host's lines.
-  void ViewInLogRequested(qint32 hostID);
   void EverythingOkToggled();
+  // The MAC address menu of the information pane (the network tools answer them).
+  void FindCardManufacturerRequested(const QString& mac);
+  void WakeupRequested(const QString& mac);
 
 protected:
   void closeEvent(QCloseEvent* event) override;
@@ -145,11 +149,14 @@ private:
   void ApplyMiniLayout();
   void SetWindowWidth(int width);
   void ShowThreadList();
+public:
+  // "View In Log...": the log page with the selected host's lines.
   void ViewInLogClick();
+
+private:
   void ToggleHostFlag(bool THost::*flag, const char* where);
   TAlertQueue* MailQueue() const;
   bool HostHasQueuedMail(const THost& host) const;
-  void AppendLogLines();
 
   TMonitor& FMonitor;
   std::unique_ptr<TStatusImages> FImages;
@@ -158,9 +165,9 @@ private:
   QSystemTrayIcon* FTray = nullptr;
   QTimer* tmrStatus = nullptr;
   QPointer<TfrmCVLWait> FThreadList;
-  QWidget* FLogWidget = nullptr;
-  qint64 FLogShownID = 0;
   TTypedKeys FListKeys{30}, FWindowKeys{100};
+  const QEvent* FLastKeyEvent = nullptr;
+  QPointer<QWidget> FLastKeyTarget;
   std::string FDefaultDoubleClick;
   TQuickMessage FLastQuickMsg;
   std::function<void(TfrmQuickMsg&)> FQuickMsgHook;

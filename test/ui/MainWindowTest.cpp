@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMenu>
@@ -8,10 +9,13 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QToolButton>
+#include <QScrollBar>
+#include <QStyle>
 #include <QTreeView>
 
 #include "alerts/TAlerts.h"
 #include "ui/THostTableModel.h"
+#include "ui/TLogView.h"
 #include "ui/TPingListView.h"
 #include "ui/WindowFixture.h"
 
@@ -21,7 +25,8 @@ class MainWindow : public WindowFixture {};
 
 TEST_F(MainWindow, GeometryViewStyleAndColumnsGoThroughTheSettingsFile) {
   TSettings& s = M->Settings();
-  s.Width = 700;
+  // A narrow window keeps the full width it comes back to.
+  s.Width = W->MiniWidth();
   s.Height = 420;
   s.Left = 30;
   s.Top = 40;
@@ -41,7 +46,8 @@ TEST_F(MainWindow, GeometryViewStyleAndColumnsGoThroughTheSettingsFile) {
   W->StoreSettings();
   TSettings read;
   read.LoadFromText(s.SaveToText());
-  EXPECT_EQ(read.Width, 700);
+  EXPECT_EQ(read.Width, W->MiniWidth());
+  EXPECT_TRUE(W->qlsbMini->isChecked());
   EXPECT_EQ(read.Height, 420);
   EXPECT_EQ(read.Left, 30);
   EXPECT_EQ(read.Top, 40);
@@ -60,6 +66,10 @@ TEST_F(MainWindow, MiniModeNarrowsHidesAndComesBack) {
   W->show();
   Settle();
   const int mini = W->MiniWidth();
+  // The frame is what the list leaves of the window's width, with room for the scroll bar.
+  QTreeView* list = W->lvPing->Report();
+  const int bar = list->verticalScrollBar()->isVisible() ? 0 : list->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+  EXPECT_EQ(W->ListFrame(), W->width() - list->viewport()->width() + bar);
   ASSERT_GT(mini, THostTableModel::DefaultColumnWidth(THostTableModel::colHost));
   EXPECT_EQ(W->NormalWidth(), 800);
 
@@ -104,7 +114,8 @@ TEST_F(MainWindow, MiniModeNarrowsHidesAndComesBack) {
   W->qlsbMiniClick(true);
   Settle();
   EXPECT_FALSE(W->qlsbMini->isChecked());
-  EXPECT_EQ(W->NormalWidth(), columns + (mini - report->columnWidth(THostTableModel::colHost)));
+  EXPECT_EQ(W->NormalWidth(), columns + W->ListFrame());
+  EXPECT_EQ(W->width(), columns + W->ListFrame());
 }
 
 TEST_F(MainWindow, ShiftResizeCouplesTheDateCountAndTimeColumns) {
@@ -199,6 +210,13 @@ TEST_F(MainWindow, HostMenuFollowsTheSelectedHost) {
   W->SelectHostIndex(1);
   W->PreparePopup();
   EXPECT_FALSE(W->mnuResetDependents->isVisible());
+
+  // "View In Log..." shows the log page with the host's lines.
+  M->LogEvent(&printer, "Host is answering", TLogCategory::Okay);
+  Settle();
+  W->mnuViewInLog->trigger();
+  EXPECT_EQ(W->pcCorvale->currentWidget(), W->tsLog);
+  EXPECT_EQ(W->frmLog->FilterHost(), LogLabel(printer));
 }
 
 TEST_F(MainWindow, QuickMessageIsQueuedAndRememberedAndCanBeCancelled) {
@@ -252,4 +270,30 @@ TEST_F(MainWindow, StatusWarningShowsOnceAndItsActionTurnsTestingOn) {
   // Now the missing mail servers are the warning.
   EXPECT_TRUE(W->StatusWarningTick());
   EXPECT_TRUE(W->StatusWarningMessage().startsWith("Email servers have not been configured."));
+}
+
+TEST_F(MainWindow, TypedWordsInTheListAndAnywhereInTheWindow) {
+  W->show();
+  Settle();
+  QTreeView* list = W->lvPing->Report();
+  int toggled = 0;
+  QObject::connect(W.get(), &TfrmCorvale::EverythingOkToggled, [&] { ++toggled; });
+  auto type = [](QWidget* to, const QString& text) {
+    for (QChar c : text) {
+      QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+      QApplication::sendEvent(to, &press);
+    }
+  };
+  type(list, "xeverythingok");
+  EXPECT_EQ(toggled, 1);
+  // The word counts in the host list only.
+  type(W->sbActive, "everythingok");
+  EXPECT_EQ(toggled, 1);
+  // "ThreadList" opens the list of background work wherever it is typed, and closes it.
+  type(W->sbActive, "ThreadList");
+  QWidget* threads = W->findChild<QWidget*>("frmCVLWait");
+  ASSERT_NE(threads, nullptr);
+  EXPECT_TRUE(threads->isVisible());
+  type(list, "ThreadList");
+  EXPECT_FALSE(threads->isVisible());
 }
