@@ -12,6 +12,7 @@
 
 #include "common/Clock.h"
 #include "common/FileUtils.h"
+#include "core/THost.h"
 #include "core/THostList.h"
 #include "core/TMonitor.h"
 #include "platform/TServiceControl.h"
@@ -61,6 +62,18 @@ protected:
     TStartOptions options;
     options.ServiceMode = true;
     return std::make_unique<TMonitor>(options, FClock, FServices);
+  }
+
+  // A host put straight into the monitor's list with the given status, its parents up;
+  // nothing tests it unless a test asks.
+  THost& InsertTestHost(TMonitor& m, const std::string& name, const std::string& address, int status) {
+    auto record = m.Hosts().NewRecord(FClock.Now());
+    record->DisplayName = name;
+    record->Address = address;
+    THost* host = m.InsertHost(m.Hosts().Count(), std::move(record));
+    host->Status = status;
+    host->ParentsUp = true;
+    return *host;
   }
 
   static bool HasLine(TMonitor& m, const std::string& text, char category) {

@@ -25,14 +25,9 @@ protected:
   }
 
   THost& Add(const std::string& name, const std::string& address, int status) {
-    auto record = M->Hosts().NewRecord(FClock.Now());
-    record->DisplayName = name;
-    record->Address = address;
-    THost* host = M->InsertHost(M->Hosts().Count(), std::move(record));
-    host->Status = status;
-    host->ParentsUp = true;
+    THost& host = InsertTestHost(*M, name, address, status);
     M->Changes().Flush();
-    return *host;
+    return host;
   }
 
   void Settle() {

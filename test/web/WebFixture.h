@@ -25,18 +25,9 @@ protected:
   }
 
   THost& Add(const std::string& name, const std::string& address, int status) {
-    auto record = M->Hosts().NewRecord(FClock.Now());
-    record->DisplayName = name;
-    record->Address = address;
-    THost* host = M->InsertHost(M->Hosts().Count(), std::move(record));
-    host->Status = status;
-    host->ParentsUp = true;
-    if (!name.empty() && name[0] != ';') {
-      host->GroupNumber = GroupCounter;
-    } else {
-      host->GroupNumber = ++GroupCounter;
-    }
-    return *host;
+    THost& host = InsertTestHost(*M, name, address, status);
+    host.GroupNumber = !name.empty() && name[0] != ';' ? GroupCounter : ++GroupCounter;
+    return host;
   }
 
   void WritePage(const std::string& name, const std::string& text) {
