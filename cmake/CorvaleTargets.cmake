@@ -29,8 +29,13 @@ function(corvale_test_folder dir)
   add_executable(${target} ${srcs})
   target_include_directories(${target} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/src)
   target_link_libraries(${target} PRIVATE ${ARG_LIBS} corvale_testsupport GTest::gtest GTest::gmock)
+  set(env "CORVALE_BUILD_DIR=${CMAKE_BINARY_DIR};CORVALE_SOURCE_DIR=${CMAKE_SOURCE_DIR};QT_QPA_PLATFORM=offscreen")
+  if(CORVALE_SANITIZE)
+    # Leaks inside system libraries we only call (the display's session bus) are not ours.
+    list(APPEND env "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/test/lsan.supp:print_suppressions=0")
+  endif()
   gtest_discover_tests(${target}
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
-    PROPERTIES ENVIRONMENT "CORVALE_BUILD_DIR=${CMAKE_BINARY_DIR};CORVALE_SOURCE_DIR=${CMAKE_SOURCE_DIR};QT_QPA_PLATFORM=offscreen"
+    PROPERTIES ENVIRONMENT "${env}"
     DISCOVERY_TIMEOUT 30)
 endfunction()
