@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -108,6 +109,14 @@ TEST(MakeRem, CopiesIntoACorvaleFolderOnRemovableDrivesOnly) {
   EXPECT_FALSE(FileExists(f.Drives.File("usb/second/Corvale/Actions.cvl")));
   EXPECT_TRUE(FileExists(f.Drives.File("usb/second/Corvale/Hosts.cvlp")));
   EXPECT_TRUE(dialog.CopyTo(QString::fromLatin1(f.Drives.File("usb/second").c_str())));
+
+  // A relative folder is taken from the current directory, the whole path then checked.
+  const QString before = QDir::currentPath();
+  QDir::setCurrent(QString::fromLatin1(f.Drives.Path().c_str()));
+  f.Opened.clear();
+  EXPECT_TRUE(dialog.CopyTo(QStringLiteral("usb/relative")));
+  QDir::setCurrent(before);
+  EXPECT_EQ(f.Opened, std::vector<std::string>{f.Drives.File("usb/relative/Corvale")});
 }
 
 TEST(MakeRem, RefusesFixedDisksTheCurrentFolderAndReportsErrors) {
