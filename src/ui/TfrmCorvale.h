@@ -32,7 +32,7 @@ class THostTableModel;
 class TMonitor;
 class TPingListView;
 class TStatusImages;
-class TfrmCVLWait;
+class TfrmWaitShutdown;
 class TLogView;
 
 class TfrmCorvale : public QMainWindow {
@@ -164,7 +164,7 @@ private:
   THostItemDelegate* FDelegate = nullptr;
   QSystemTrayIcon* FTray = nullptr;
   QTimer* tmrStatus = nullptr;
-  QPointer<TfrmCVLWait> FThreadList;
+  QPointer<TfrmWaitShutdown> FThreadList;
   TTypedKeys FListKeys{30}, FWindowKeys{100};
   const QEvent* FLastKeyEvent = nullptr;
   QPointer<QWidget> FLastKeyTarget;
