@@ -61,7 +61,11 @@ TConfigHostsPage::TConfigHostsPage(THostList& working, TConfigHostsContext conte
   LoadEditor();
 }
 
-TConfigHostsPage::~TConfigHostsPage() = default;
+TConfigHostsPage::~TConfigHostsPage() {
+  // The children outlive this part of the page: what they signal while they go must not
+  // reach it.
+  for (QObject* child : findChildren<QObject*>()) child->disconnect(this);
+}
 
 void TConfigHostsPage::BuildList(QWidget* panel) {
   auto* layout = new QVBoxLayout(panel);
@@ -108,6 +112,12 @@ void TConfigHostsPage::BuildList(QWidget* panel) {
 }
 
 bool TConfigHostsPage::eventFilter(QObject* watched, QEvent* event) {
+  // Ctrl+A is the list's own, whatever shortcut the dialog around it has.
+  if (watched == lbHosts && event->type() == QEvent::ShortcutOverride &&
+      static_cast<QKeyEvent*>(event)->matches(QKeySequence::SelectAll)) {
+    event->accept();
+    return true;
+  }
   if (watched == lbHosts && event->type() == QEvent::KeyPress &&
       static_cast<QKeyEvent*>(event)->matches(QKeySequence::SelectAll)) {
     SelectAllHosts();

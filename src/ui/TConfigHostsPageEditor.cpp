@@ -394,7 +394,7 @@ void TConfigHostsPage::LoadEditor() {
       ShowMarkerItem(cbServices);
     } else {
       if (first.TestKind == TestService && KindOfBox() == TestService)
-        warnServices = !FetchServices(tbHostname->currentText());
+        warnServices = !FetchServices(ShowsMarker(tbHostname) ? Latin1(first.Address) : tbHostname->currentText());
       if (!first.Service.empty()) {
         int index = cbServices->findData(Latin1(first.Service), IDRole);
         if (index < 0) {
@@ -571,6 +571,8 @@ bool TConfigHostsPage::CommitEdits() {
     FBusy = true;
     LoadEditor();
     FBusy = false;
+  } else {
+    TakeSnapshot();
   }
   return true;
 }
