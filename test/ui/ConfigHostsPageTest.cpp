@@ -387,6 +387,11 @@ TEST_F(ConfigHostsPageTest, ListSelectionShortcutsAndReordering) {
   Page->lbHosts->insertItem(0, item);
   QApplication::processEvents();
   EXPECT_EQ(Names(), (std::vector<std::string>{"Other", "Web 1", ";Group", "Web 2"}));
+  // A drop inside the list moves the model's rows, as this does.
+  ASSERT_TRUE(Page->lbHosts->model()->moveRow(QModelIndex(), 0, QModelIndex(), 4));
+  QApplication::processEvents();
+  EXPECT_EQ(Names(), (std::vector<std::string>{"Web 1", ";Group", "Web 2", "Other"}));
+  EXPECT_EQ(Page->lbHosts->item(3)->text(), "Other (10.0.0.9)");
 }
 
 TEST_F(ConfigHostsPageTest, ServiceKindWithoutAListFallsBackToPing) {
