@@ -223,5 +223,8 @@ private:
   QFormLayout* FForm = nullptr;
   bool FLoading = false;
   bool FCommitting = false;
+  // The address refused last, while the event that led to it is still being handled:
+  // leaving the box and clicking another line refuse it once, not twice.
+  QString FRefusedAddress;
   bool FBusy = false;  // inside a list change of our own
 };

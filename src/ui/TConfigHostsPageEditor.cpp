@@ -15,6 +15,7 @@
 #include <QTabWidget>
 #include <QTime>
 #include <QTimeEdit>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -225,6 +226,8 @@ void TConfigHostsPage::BuildEditor(QWidget* panel) {
   ckbEmailDelay = new QCheckBox(tr("Only Send Email Between:"), advanced);
   dtpAfter = new QTimeEdit(advanced);
   dtpBefore = new QTimeEdit(advanced);
+  dtpAfter->setDisplayFormat("HH:mm");
+  dtpBefore->setDisplayFormat("HH:mm");
   auto* window = new QGridLayout;
   window->addWidget(ckbLimitHours, 0, 0);
   window->addWidget(ckbEmailDelay, 1, 0);
@@ -510,8 +513,12 @@ bool TConfigHostsPage::CommitEdits() {
   const bool addressMarker = ShowsMarker(tbHostname);
   if (!addressMarker && !address.isEmpty() && FContext.IsBroadcast &&
       FContext.IsBroadcast(ToLatin1(address))) {
-    FAsk.Message(this, TDialogAsk::TKind::Error, tr("Corvale"), tr("You may not select a broadcast address for a host."),
-                 QMessageBox::Cancel);
+    if (FRefusedAddress != address) {
+      FAsk.Message(this, TDialogAsk::TKind::Error, tr("Corvale"),
+                   tr("You may not select a broadcast address for a host."), QMessageBox::Cancel);
+      FRefusedAddress = address;
+      QTimer::singleShot(0, this, [this] { FRefusedAddress.clear(); });
+    }
     tbHostname->setFocus();
     FCommitting = false;
     return false;

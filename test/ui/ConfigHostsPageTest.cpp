@@ -153,9 +153,14 @@ TEST_F(ConfigHostsPageTest, CommitRefusesBroadcastAndFillsEmptyNames) {
   EXPECT_EQ(Ask.Asked().back().Kind, TDialogAsk::TKind::Error);
   EXPECT_EQ(router.Address, "10.0.0.7") << "nothing is committed";
   EXPECT_EQ(router.DisplayName, "Router");
-  // Selecting another line keeps the refused one selected, still unchanged.
+  // Selecting another line keeps the refused one selected, still unchanged; the click
+  // that left the box does not say it twice.
   Select({1});
   EXPECT_EQ(Page->EditedIDs(), std::vector<int32_t>{router.ID});
+  EXPECT_EQ(Ask.Asked().size(), 1u);
+  QApplication::processEvents();
+  EXPECT_FALSE(Page->CommitEdits());
+  EXPECT_EQ(Ask.Asked().size(), 2u) << "a later try is told again";
 
   // An empty name becomes the reverse name of the address, else the address.
   Page->tbHostname->setEditText("10.0.0.7");
