@@ -103,13 +103,15 @@ void TConfigHostsPage::UpdateDependencyStates() {
       loops = loops || (host != parent && WouldLoop(*host, *parent));
     }
     const Qt::CheckState state = StateOf(count, hosts.size());
+    const bool self = hosts.size() == 1 && hosts.front() == parent;
     item->setCheckState(state);
     // A tick that would close a loop is refused up front; a tick already there may be cleared.
     Qt::ItemFlags flags = Qt::ItemIsUserCheckable | Qt::ItemIsSelectable;
-    if (!loops || state != Qt::Unchecked) flags |= Qt::ItemIsEnabled;
+    if ((!loops && !self) || state != Qt::Unchecked) flags |= Qt::ItemIsEnabled;
     item->setFlags(flags);
-    item->setToolTip(loops ? tr("This host depends on a selected host already; it cannot also be its parent.")
-                           : QString());
+    item->setToolTip(self    ? tr("A host cannot depend on itself.")
+                     : loops ? tr("This host depends on a selected host already; it cannot also be its parent.")
+                             : QString());
   }
   for (int row = 0; row < ckbDependentHosts->count(); ++row) {
     QListWidgetItem* item = ckbDependentHosts->item(row);

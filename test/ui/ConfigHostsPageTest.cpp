@@ -19,6 +19,7 @@
 #include "ui/TDialogAsk.h"
 #include "ui/TTimeInterval.h"
 #include "ui/TfrmCheckList.h"
+#include "ui/TfrmHTTPSettings.h"
 #include "ui/TfrmMultServices.h"
 
 namespace {
@@ -330,7 +331,7 @@ TEST_F(ConfigHostsPageTest, DependencyTicksNeverMakeAHostItsOwnAncestor) {
   ASSERT_NE(cEntry, nullptr);
   EXPECT_FALSE(cEntry->flags() & Qt::ItemIsEnabled) << "C already depends on A";
   EXPECT_FALSE(cEntry->toolTip().isEmpty());
-  EXPECT_TRUE(Entry(Page->ckbOfflineHosts, a)->flags() & Qt::ItemIsEnabled) << "A for itself is skipped, not a loop";
+  EXPECT_FALSE(Entry(Page->ckbOfflineHosts, a)->flags() & Qt::ItemIsEnabled) << "A alone may not be its own parent";
   ASSERT_NE(Entry(Page->ckbDependentHosts, b), nullptr);
   EXPECT_EQ(Entry(Page->ckbDependentHosts, b)->checkState(), Qt::Checked);
   EXPECT_EQ(Entry(Page->ckbDependentHosts, c), nullptr) << "only direct dependants";
@@ -458,6 +459,43 @@ TEST_F(ConfigHostsPageTest, ServiceListAndAlertBoxes) {
   EXPECT_FALSE(host.EmailWindow);
   EXPECT_EQ(host.WindowStart, 0);
   EXPECT_EQ(host.WindowEnd, 0);
+}
+
+TEST_F(ConfigHostsPageTest, SubDialogsEditEverySelectedHost) {
+  THost& a = Add("Site A", "a.lan", TestHTTP);
+  THost& b = Add("Site B", "b.lan", TestHTTP);
+  a.HTTPTest.URL = "http://a.lan/";
+  Add("Mail", "mail.lan").OnlineRecipients = "boss@x.test";
+  Open();
+  Select({0, 1});
+  QStringList offered;
+  Ask.DialogAnswer = [&](QDialog& dialog) {
+    if (auto* settings = qobject_cast<TfrmHTTPSettings*>(&dialog)) {
+      EXPECT_EQ(settings->tbURL->text(), "http://a.lan/") << "the first host's request";
+      settings->tbURL->setText("http://shared.lan/health");
+      settings->accept();
+      return settings->result();
+    }
+    if (auto* list = qobject_cast<TfrmCheckList*>(&dialog)) {
+      for (int row = 0; row < list->List->count(); ++row) {
+        offered << list->List->item(row)->text();
+        list->List->item(row)->setCheckState(Qt::Checked);
+      }
+      return int(QDialog::Accepted);
+    }
+    return int(QDialog::Rejected);
+  };
+  EXPECT_FALSE(Page->btnSettings->isHidden()) << "the HTTP kind's controls only";
+  EXPECT_TRUE(Page->cbPort->isHidden());
+  Page->btnSettings->click();
+  EXPECT_EQ(a.HTTPTest.URL, "http://shared.lan/health");
+  EXPECT_EQ(b.HTTPTest.URL, "http://shared.lan/health");
+  EXPECT_EQ(Page->lbHosts->item(1)->text(), "Site B (b.lan@shared.lan/health");
+  Page->btnEmail->click();
+  EXPECT_EQ(offered, QStringList{"boss@x.test"}) << "recipients of other hosts are offered";
+  EXPECT_EQ(a.OfflineRecipients, "boss@x.test");
+  EXPECT_EQ(b.OfflineRecipients, "boss@x.test");
+  EXPECT_EQ(Page->tbEmail->text(), "boss@x.test") << "the same in both now";
 }
 
 TEST_F(ConfigHostsPageTest, ChoosersKeepArgumentsAndQuotePaths) {
