@@ -511,7 +511,9 @@ bool TConfigHostsPage::CommitEdits() {
 
   const QString address = tbHostname->currentText().trimmed();
   const bool addressMarker = ShowsMarker(tbHostname);
-  if (!addressMarker && !address.isEmpty() && FContext.IsBroadcast &&
+  // Only an address the user typed or chose is checked: the check may have to look the
+  // name up, and every click in the editor commits.
+  if (!addressMarker && !address.isEmpty() && changed(tbHostname) && FContext.IsBroadcast &&
       FContext.IsBroadcast(ToLatin1(address))) {
     if (FRefusedAddress != address) {
       FAsk.Message(this, TDialogAsk::TKind::Error, tr("Corvale"),

@@ -43,7 +43,10 @@ protected:
     context.Live = &Live;
     context.Now = [] { return 46000.5; };
     context.ReverseName = [this](const std::string& address) { return Reverse[address]; };
-    context.IsBroadcast = [](const std::string& address) { return address.ends_with(".255"); };
+    context.IsBroadcast = [this](const std::string& address) {
+      ++BroadcastChecks;
+      return address.ends_with(".255");
+    };
     context.ResolveName = [](const std::string& name) { return name == "gateway" ? "10.0.0.1" : ""; };
     Page = std::make_unique<TConfigHostsPage>(Working, context, Ask);
     Page->SelectHostIndex(index);
@@ -72,6 +75,7 @@ protected:
   THostList Live;
   TDialogAsk Ask;
   int Answer = QMessageBox::Yes;
+  int BroadcastChecks = 0;
   std::map<std::string, std::string> Reverse;
   std::unique_ptr<TConfigHostsPage> Page;
 };
@@ -137,6 +141,7 @@ TEST_F(ConfigHostsPageTest, SeveralHostsShowMarkersAndKeepWhatTheUserLeftAlone) 
   EXPECT_DOUBLE_EQ(a.TestInterval, 2.0);
   EXPECT_DOUBLE_EQ(b.TestInterval, 2.0);
   EXPECT_EQ(Page->lbHosts->item(0)->text(), "Alpha (10.0.0.1:8080)") << "lines show the new host labels";
+  EXPECT_EQ(BroadcastChecks, 0) << "an address left alone is not looked up on every commit";
 }
 
 TEST_F(ConfigHostsPageTest, CommitRefusesBroadcastAndFillsEmptyNames) {
