@@ -56,6 +56,8 @@ std::string CleanGroupName(const std::string& name);
 class TConfigHostsPage : public QWidget {
   Q_OBJECT
 public:
+  // Fills the list; nothing is selected (and the editor stays disabled) until
+  // SelectHostIndex.
   TConfigHostsPage(THostList& working, TConfigHostsContext context, TDialogAsk& ask,
                    QWidget* parent = nullptr);
   ~TConfigHostsPage() override;
