@@ -20,6 +20,7 @@
 #include "ui/TTimeInterval.h"
 #include "ui/TfrmCheckList.h"
 #include "ui/TfrmHTTPSettings.h"
+#include "ui/TfrmList.h"
 #include "ui/TfrmMultServices.h"
 
 namespace {
@@ -41,6 +42,7 @@ protected:
   void Open(int index = 0) {
     TConfigHostsContext context;
     context.Live = &Live;
+    context.Sources = Sources;
     context.Now = [] { return 46000.5; };
     context.ReverseName = [this](const std::string& address) { return Reverse[address]; };
     context.IsBroadcast = [this](const std::string& address) {
@@ -76,6 +78,7 @@ protected:
   TDialogAsk Ask;
   int Answer = QMessageBox::Yes;
   int BroadcastChecks = 0;
+  TMultServicesSources Sources;
   std::map<std::string, std::string> Reverse;
   std::unique_ptr<TConfigHostsPage> Page;
 };
@@ -281,11 +284,25 @@ TEST_F(ConfigHostsPageTest, GroupsAreCleanedAndInsertedAtTheCurrentLine) {
 
 TEST_F(ConfigHostsPageTest, AddHostMakesOneRecordPerChosenTest) {
   Add("Existing", "10.0.0.1");
+  Sources.Services = [](const std::string&, std::vector<std::string>& list, int&) {
+    list = {"Spooler|Print Spooler|4"};
+    return true;
+  };
+  Sources.Shares = [](const std::string&, std::vector<std::string>& list, int&) {
+    list = {"public"};
+    return true;
+  };
   Open();
   Page->AddComputerNames({"MAILSRV", "FILESRV"});
   Ask.DialogAnswer = [](QDialog& dialog) {
+    if (auto* selector = qobject_cast<TfrmList*>(&dialog)) {
+      for (int i = 0; i < selector->List->count(); ++i) selector->List->item(i)->setCheckState(Qt::Checked);
+      return int(QDialog::Accepted);
+    }
     auto* add = qobject_cast<TfrmMultServices*>(&dialog);
     if (!add) return int(QDialog::Rejected);
+    add->btnServices->click();
+    add->btnShare->click();
     EXPECT_GE(add->cbHost->findText("MAILSRV"), 0) << "the computer names are offered";
     add->tbDispName->setText("Mail");
     add->cbHost->setEditText("mail.lan");
@@ -300,15 +317,20 @@ TEST_F(ConfigHostsPageTest, AddHostMakesOneRecordPerChosenTest) {
   };
   Page->AddHost();
   EXPECT_EQ(Names(), (std::vector<std::string>{"Existing", ";Mail", "Mail (Ping)", "Mail (Secure Web)", "Mail (SMTP Mail)",
-                                               "Mail (8080)", "Mail (25)", "Mail (HTTP Content)"}));
+                                               "Mail (8080)", "Mail (25)", "Mail (Spooler)", "Mail (public)",
+                                               "Mail (HTTP Content)"}));
   EXPECT_EQ(Working.Items(3)->Port, 443);
   EXPECT_EQ(Working.Items(3)->TestKind, TestTCP);
   EXPECT_EQ(Working.Items(5)->Port, 8080);
-  EXPECT_EQ(Working.Items(7)->TestKind, TestHTTP);
-  EXPECT_EQ(Working.Items(7)->HTTPTest.URL, "http://mail.lan/owa");
-  for (int i = 2; i < 8; ++i) EXPECT_EQ(Working.Items(i)->Address, "mail.lan");
+  EXPECT_EQ(Working.Items(7)->TestKind, TestService);
+  EXPECT_EQ(Working.Items(7)->Service, "Spooler|Print Spooler");
+  EXPECT_EQ(Working.Items(8)->TestKind, TestShare);
+  EXPECT_EQ(Working.Items(8)->SharePath, "public");
+  EXPECT_EQ(Working.Items(9)->TestKind, TestHTTP);
+  EXPECT_EQ(Working.Items(9)->HTTPTest.URL, "http://mail.lan/owa");
+  for (int i = 2; i < 10; ++i) EXPECT_EQ(Working.Items(i)->Address, "mail.lan");
   EXPECT_DOUBLE_EQ(Working.Items(2)->TestInterval, 1.0) << "defaults of a new record";
-  EXPECT_EQ(Page->EditedIDs().size(), 6u) << "the new lines are selected";
+  EXPECT_EQ(Page->EditedIDs().size(), 8u) << "the new lines are selected";
 
   // Without a display name the host box names them.
   Ask.DialogAnswer = [](QDialog& dialog) {
