@@ -3,6 +3,8 @@
 #include <QString>
 #include <Qt>
 
+#include "ui/Latin1Text.h"
+
 #include <string>
 #include <string_view>
 
@@ -10,10 +12,6 @@
 constexpr int IDRole = Qt::UserRole;
 constexpr int MarkerRole = Qt::UserRole + 1;
 
-inline QString Latin1(std::string_view text) {
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-inline std::string ToLatin1(const QString& text) { return text.toLatin1().toStdString(); }
 
 // A ";"-delimited list as the record keeps it: no delimiter at either end.
 inline std::string CleanDelimited(std::string list) {

@@ -224,7 +224,7 @@ void TConfigHostsPage::ListDoubleClicked(QListWidgetItem* item) {
     const auto name = FAsk.Text(this, tr("Rename Group"), tr("Enter the new name for the group"),
                                 Latin1(record->DisplayName.substr(1)));
     if (!name) return;
-    record->DisplayName = ";" + CleanGroupName(ToLatin1(*name));
+    record->DisplayName = ";" + CleanGroupName(Latin1(*name));
     item->setText(LineText(*record));
     return;
   }
@@ -326,8 +326,8 @@ void TConfigHostsPage::AddHost() {
   FOpenMultServices = nullptr;
   if (result != QDialog::Accepted) return;
 
-  const std::string address = ToLatin1(dialog.cbHost->currentText().trimmed());
-  std::string name = ToLatin1(dialog.tbDispName->text().trimmed());
+  const std::string address = Latin1(dialog.cbHost->currentText().trimmed());
+  std::string name = Latin1(dialog.tbDispName->text().trimmed());
   if (name.empty()) name = address;
   std::vector<std::unique_ptr<THost>> records;
   if (dialog.cbGroup->isChecked()) records.push_back(NewHost(";" + CleanGroupName(name), {}));
@@ -343,7 +343,7 @@ void TConfigHostsPage::AddHost() {
     QString caption = box->text();
     const int server = caption.indexOf("Server");
     if (server >= 0) caption.truncate(server);
-    addTCP(ToLatin1(caption.trimmed()), box->property("port").toInt());
+    addTCP(Latin1(caption.trimmed()), box->property("port").toInt());
   }
   for (const QString& piece : dialog.tbPorts->text().split(',')) {
     bool ok = false;
@@ -352,23 +352,23 @@ void TConfigHostsPage::AddHost() {
     if (ok && port >= 1 && port <= 65535) addTCP(std::to_string(port), port);
   }
   for (const QString& service : dialog.Services()) {
-    const std::string entry = ToLatin1(service);
+    const std::string entry = Latin1(service);
     auto record = NewHost(name + " (" + entry.substr(0, entry.find('|')) + ")", address);
     record->TestKind = TestService;
     record->Service = entry;
     records.push_back(std::move(record));
   }
   for (const QString& share : dialog.Shares()) {
-    auto record = NewHost(name + " (" + ToLatin1(share) + ")", address);
+    auto record = NewHost(name + " (" + Latin1(share) + ")", address);
     record->TestKind = TestShare;
-    record->SharePath = ToLatin1(share);
+    record->SharePath = Latin1(share);
     records.push_back(std::move(record));
   }
   const QString url = dialog.tbURL->text().trimmed();
   if (dialog.ckbWeb->isChecked() && !url.isEmpty()) {
     auto record = NewHost(name + " (HTTP Content)", address);
     record->TestKind = TestHTTP;
-    record->HTTPTest.URL = ToLatin1(url);
+    record->HTTPTest.URL = Latin1(url);
     records.push_back(std::move(record));
   }
   {
@@ -404,7 +404,7 @@ void TConfigHostsPage::CopyHostMultiple() {
   if (FAsk.Run(dialog) != QDialog::Accepted) return;
   std::vector<std::unique_ptr<THost>> records;
   for (const QString& line : dialog.TickedEntries()) {
-    const std::string address = ToLatin1(line.trimmed());
+    const std::string address = Latin1(line.trimmed());
     if (address.empty()) continue;
     auto copy = std::make_unique<THost>();
     FWorking.CopyRecord(*source, *copy, false, NowTime());
@@ -425,7 +425,7 @@ void TConfigHostsPage::AddGroup() {
   int position = current < 0 ? lbHosts->count() : current;
   if (current >= 0 && current == lbHosts->count() - 1) position = current + 1;
   std::vector<std::unique_ptr<THost>> records;
-  records.push_back(NewHost(";" + CleanGroupName(ToLatin1(*name)), {}));
+  records.push_back(NewHost(";" + CleanGroupName(Latin1(*name)), {}));
   InsertRecords(std::move(records), position);
 }
 

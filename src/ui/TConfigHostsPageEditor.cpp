@@ -465,7 +465,7 @@ bool TConfigHostsPage::FetchServices(const QString& address) {
   std::vector<std::string> entries;
   if (!FServiceLists.count(address) || FServiceLists[address].empty()) {
     int error = 0;
-    if (!FContext.Sources.Services || !FContext.Sources.Services(ToLatin1(address), entries, error)) entries.clear();
+    if (!FContext.Sources.Services || !FContext.Sources.Services(Latin1(address), entries, error)) entries.clear();
     FServiceLists[address] = entries;
   }
   entries = FServiceLists[address];
@@ -514,7 +514,7 @@ bool TConfigHostsPage::CommitEdits() {
   // Only an address the user typed or chose is checked: the check may have to look the
   // name up, and every click in the editor commits.
   if (!addressMarker && !address.isEmpty() && changed(tbHostname) && FContext.IsBroadcast &&
-      FContext.IsBroadcast(ToLatin1(address))) {
+      FContext.IsBroadcast(Latin1(address))) {
     if (FRefusedAddress != address) {
       FAsk.Message(this, TDialogAsk::TKind::Error, tr("Corvale"),
                    tr("You may not select a broadcast address for a host."), QMessageBox::Cancel);
@@ -530,20 +530,20 @@ bool TConfigHostsPage::CommitEdits() {
   for (THost* host : hosts) {
     for (const TTextField& field : FTextFields) {
       if (!changed(field.Widget)) continue;
-      const std::string value = ToLatin1(ValueOf(field.Widget).trimmed());
+      const std::string value = Latin1(ValueOf(field.Widget).trimmed());
       if (field.Member == &THost::Address) {
         if (value != host->Address) host->CurrentIP.clear();
         host->Address = value;
       } else {
-        host->*field.Member = ToLatin1(ValueOf(field.Widget));
+        host->*field.Member = Latin1(ValueOf(field.Widget));
       }
     }
     if (tbDispName->text().trimmed().isEmpty()) {
-      const std::string target = addressMarker ? host->Address : ToLatin1(address);
+      const std::string target = addressMarker ? host->Address : Latin1(address);
       const std::string reverse = target.empty() || !FContext.ReverseName ? std::string() : FContext.ReverseName(target);
       host->DisplayName = reverse.empty() ? target : reverse;
     } else if (changed(tbDispName)) {
-      host->DisplayName = ToLatin1(tbDispName->text());
+      host->DisplayName = Latin1(tbDispName->text());
     }
     for (auto [interval, member] : {std::pair{tiInterval, &THost::TestInterval}, std::pair{tiError, &THost::ErrorAfter}}) {
       if (!changed(interval)) continue;
@@ -555,7 +555,7 @@ bool TConfigHostsPage::CommitEdits() {
       const int port = cbPort->currentText().trimmed().section(' ', 0, 0).toInt();
       if (port >= 1) host->Port = port;
     }
-    if (changed(cbServices) && cbServices->currentIndex() >= 0) host->Service = ToLatin1(ValueOf(cbServices));
+    if (changed(cbServices) && cbServices->currentIndex() >= 0) host->Service = Latin1(ValueOf(cbServices));
     for (const TBoolField& field : FBoolFields)
       if (changed(field.Box)) host->*field.Member = field.Box->checkState() == Qt::Checked;
     const bool windowChanged = changed(ckbLimitHours) || changed(ckbEmailDelay) || changed(dtpAfter) ||
@@ -605,7 +605,7 @@ void TConfigHostsPage::LimitBoxesChanged() {
 
 void TConfigHostsPage::ResolveDisplayName() {
   if (!CommitEdits()) return;
-  const std::string name = ToLatin1(tbDispName->text().trimmed());
+  const std::string name = Latin1(tbDispName->text().trimmed());
   const std::string address = FContext.ResolveName ? FContext.ResolveName(name) : std::string();
   if (address.empty()) {
     FAsk.Message(this, TDialogAsk::TKind::Warning, tr("Corvale"),

@@ -1,5 +1,7 @@
 #include "ui/THostInfoPane.h"
 
+#include "ui/Latin1Text.h"
+
 #include <QEvent>
 #include <QGridLayout>
 #include <QLabel>
@@ -21,7 +23,6 @@ namespace {
 constexpr int MaxHistoryEntries = 1000;
 constexpr int HistoryColumnWidth = 120;
 
-QString Latin1(const std::string& text) { return QString::fromLatin1(text.data(), static_cast<int>(text.size())); }
 
 QLabel* NewLabel(QWidget* parent, const char* name) {
   auto* label = new QLabel(parent);

@@ -1,5 +1,7 @@
 #include "ui/THostTableModel.h"
 
+#include "ui/Latin1Text.h"
+
 #include <QFont>
 
 #include <algorithm>
@@ -32,10 +34,6 @@ const TColumnInfo Columns[THostTableModel::ColumnCount] = {
     {"Failures", -1, Centre},     {"Notes", 200, Left},       {"Last/Avg Response", 80, Centre},
     {"Up Time", 100, Centre},     {"Down Time", 100, Centre}, {"Up %", -1, Centre},
 };
-
-QString Latin1(const std::string& text) {
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 // Control characters and blanks at both ends go, as the notes column always did.
 std::string TrimBlanks(const std::string& text) {

@@ -1,5 +1,7 @@
 #include "ui/TLogView.h"
 
+#include "ui/Latin1Text.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -24,7 +26,6 @@
 
 namespace {
 
-QString Latin1(const std::string& s) { return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size())); }
 
 }  // namespace
 

@@ -18,31 +18,20 @@
 #include <QVBoxLayout>
 
 #include "core/HTTPSettingsRules.h"
+#include "ui/Latin1Text.h"
 #include "ui/TDialogAsk.h"
+#include "ui/TURLBoxCheck.h"
 #include "ui/TVarsMenu.h"
 #include "ui/TfrmCheckList.h"
-
-namespace {
-QString L1(const std::string& text) { return QString::fromLatin1(text); }
-std::string L1(const QString& text) { return text.toLatin1().toStdString(); }
-
-// Whether the focus really leaves the URL box for another control of the dialog: not
-// when another window or a pop-up menu takes it for a while, and not for Cancel, which
-// throws the URL away.
-bool LeavesURLBox(Qt::FocusReason reason, const QWidget* cancel) {
-  if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason) return false;
-  return !cancel->hasFocus();
-}
-}  // namespace
 
 TfrmHTTPSettings::TfrmHTTPSettings(const THTTPReq& request, bool pageChangeTab, QStringList knownRecipients,
                                    TDialogAsk& ask, QWidget* parent)
     : QDialog(parent), RecipientEditor(EditRecipientList), FRequest(request), FKnownRecipients(std::move(knownRecipients)), FAsk(ask) {
   setWindowTitle(tr("HTTP Settings"));
 
-  tbURL = new QLineEdit(L1(request.URL));
-  tbUsername = new QLineEdit(L1(request.UserName));
-  tbPassword = new QLineEdit(L1(request.Password));
+  tbURL = new QLineEdit(Latin1(request.URL));
+  tbUsername = new QLineEdit(Latin1(request.UserName));
+  tbPassword = new QLineEdit(Latin1(request.Password));
   tbPassword->setEchoMode(QLineEdit::Password);
   auto* top = new QFormLayout;
   top->addRow(tr("HTTP URL:"), tbURL);
@@ -60,7 +49,7 @@ TfrmHTTPSettings::TfrmHTTPSettings(const THTTPReq& request, bool pageChangeTab, 
   btnAdd->setAutoDefault(false);
   lbVars = new QListWidget;
   for (const std::string& entry : SplitHTTPVariables(request.Variables))
-    if (!entry.empty()) lbVars->addItem(L1(entry));
+    if (!entry.empty()) lbVars->addItem(Latin1(entry));
   btnDelete = new QPushButton(tr("Delete"));
   btnDelete->setAutoDefault(false);
   auto* method = new QHBoxLayout;
@@ -82,9 +71,9 @@ TfrmHTTPSettings::TfrmHTTPSettings(const THTTPReq& request, bool pageChangeTab, 
   cbChange = new QComboBox;
   cbChange->setEditable(true);
   cbChange->setInsertPolicy(QComboBox::NoInsert);
-  for (const std::string& entry : ChangeThresholdEntries()) cbChange->addItem(L1(entry));
-  cbChange->setEditText(L1(ChangeThresholdText(request.ChangeThreshold)));
-  cbAlertTo = new QLineEdit(L1(request.ChangeRecipients));
+  for (const std::string& entry : ChangeThresholdEntries()) cbChange->addItem(Latin1(entry));
+  cbChange->setEditText(Latin1(ChangeThresholdText(request.ChangeThreshold)));
+  cbAlertTo = new QLineEdit(Latin1(request.ChangeRecipients));
   btnHostDown = new QPushButton(tr("..."));
   btnHostDown->setAutoDefault(false);
   auto* recipients = new QHBoxLayout;
@@ -112,7 +101,7 @@ TfrmHTTPSettings::TfrmHTTPSettings(const THTTPReq& request, bool pageChangeTab, 
   pmVars->Attach(tbName);
   pmVars->Attach(tbValue);
 
-  tbURL->installEventFilter(this);
+  FURLCheck = new TURLBoxCheck(tbURL, btnCancel, FAsk);
   tbValue->installEventFilter(this);
   connect(tbName, &QLineEdit::textChanged, this, &TfrmHTTPSettings::UpdateAdd);
   connect(tbValue, &QLineEdit::textChanged, this, &TfrmHTTPSettings::UpdateAdd);
@@ -125,21 +114,10 @@ TfrmHTTPSettings::TfrmHTTPSettings(const THTTPReq& request, bool pageChangeTab, 
   UpdateAdd();
 }
 
-bool TfrmHTTPSettings::CheckURL() {
-  if (HTTPURLAccepted(L1(tbURL->text()))) return true;
-  if (FWarning) return false;
-  FWarning = true;
-  FAsk.Message(this, TDialogAsk::TKind::Warning, windowTitle(), QString::fromLatin1(HTTPURLWarning));
-  FWarning = false;
-  // Back into the box once the focus change that left it has finished.
-  QTimer::singleShot(0, tbURL, [edit = tbURL] { edit->setFocus(); });
-  return false;
-}
+bool TfrmHTTPSettings::CheckURL() { return FURLCheck->Check(); }
 
 bool TfrmHTTPSettings::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == tbURL && event->type() == QEvent::FocusOut) {
-    if (LeavesURLBox(static_cast<QFocusEvent*>(event)->reason(), btnCancel) && !FWarning) CheckURL();
-  } else if (watched == tbValue && event->type() == QEvent::KeyPress) {
+  if (watched == tbValue && event->type() == QEvent::KeyPress) {
     const int key = static_cast<QKeyEvent*>(event)->key();
     if ((key == Qt::Key_Return || key == Qt::Key_Enter) && btnAdd->isEnabled()) {
       // Enter adds the entry instead of closing the dialog.
@@ -151,16 +129,16 @@ bool TfrmHTTPSettings::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TfrmHTTPSettings::UpdateAdd() {
-  btnAdd->setEnabled(CanAddHTTPVariable(L1(tbName->text()), L1(tbValue->text())));
+  btnAdd->setEnabled(CanAddHTTPVariable(Latin1(tbName->text()), Latin1(tbValue->text())));
 }
 
 void TfrmHTTPSettings::AddVariable() {
   if (!btnAdd->isEnabled()) return;
   std::vector<std::string> entries;
-  for (int i = 0; i < lbVars->count(); ++i) entries.push_back(L1(lbVars->item(i)->text()));
-  SetHTTPVariable(entries, L1(tbName->text()), L1(tbValue->text()));
+  for (int i = 0; i < lbVars->count(); ++i) entries.push_back(Latin1(lbVars->item(i)->text()));
+  SetHTTPVariable(entries, Latin1(tbName->text()), Latin1(tbValue->text()));
   lbVars->clear();
-  for (const std::string& entry : entries) lbVars->addItem(L1(entry));
+  for (const std::string& entry : entries) lbVars->addItem(Latin1(entry));
   tbName->clear();
   tbValue->clear();
   tbName->setFocus();
@@ -169,9 +147,9 @@ void TfrmHTTPSettings::AddVariable() {
 void TfrmHTTPSettings::LoadVariable() {
   const QListWidgetItem* item = lbVars->currentItem();
   if (!item) return;
-  const std::string entry = L1(item->text());
-  tbName->setText(L1(HTTPVariableName(entry)));
-  tbValue->setText(L1(HTTPVariableValue(entry)));
+  const std::string entry = Latin1(item->text());
+  tbName->setText(Latin1(HTTPVariableName(entry)));
+  tbValue->setText(Latin1(HTTPVariableValue(entry)));
 }
 
 void TfrmHTTPSettings::DeleteVariable() { delete lbVars->currentItem(); }
@@ -187,15 +165,15 @@ void TfrmHTTPSettings::EditRecipients() {
 void TfrmHTTPSettings::accept() {
   // OK with a URL of another scheme would store what leaving the box refuses.
   if (!CheckURL()) return;
-  FRequest.URL = L1(tbURL->text());
-  FRequest.UserName = L1(tbUsername->text());
-  FRequest.Password = L1(tbPassword->text());
+  FRequest.URL = Latin1(tbURL->text());
+  FRequest.UserName = Latin1(tbUsername->text());
+  FRequest.Password = Latin1(tbPassword->text());
   FRequest.Post = rbPost->isChecked();
   std::vector<std::string> entries;
-  for (int i = 0; i < lbVars->count(); ++i) entries.push_back(L1(lbVars->item(i)->text()));
+  for (int i = 0; i < lbVars->count(); ++i) entries.push_back(Latin1(lbVars->item(i)->text()));
   FRequest.Variables = JoinHTTPVariables(entries);
-  FRequest.ChangeThreshold = ParseChangeThreshold(L1(cbChange->currentText()));
-  FRequest.ChangeRecipients = L1(cbAlertTo->text());
+  FRequest.ChangeThreshold = ParseChangeThreshold(Latin1(cbChange->currentText()));
+  FRequest.ChangeRecipients = Latin1(cbAlertTo->text());
   FRequest.Edited = 1;
   QDialog::accept();
 }

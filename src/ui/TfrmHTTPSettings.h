@@ -17,6 +17,7 @@ class QPushButton;
 class QRadioButton;
 class QTabWidget;
 class TDialogAsk;
+class TURLBoxCheck;
 class TVarsMenu;
 
 class TfrmHTTPSettings : public QDialog {
@@ -72,7 +73,7 @@ private:
   THTTPReq FRequest;
   QStringList FKnownRecipients;
   TDialogAsk& FAsk;
-  bool FWarning = false;
+  TURLBoxCheck* FURLCheck = nullptr;
 };
 
 // Opens "HTTP Settings" for the request; true on OK (request changed, edited flag set).

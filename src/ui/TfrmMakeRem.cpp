@@ -1,5 +1,7 @@
 #include "ui/TfrmMakeRem.h"
 
+#include "ui/Latin1Text.h"
+
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
@@ -23,7 +25,6 @@ constexpr int DriveOptical = 5;
 
 const QString Caption = QStringLiteral("Copy to Removable Drive");
 
-QString Latin1(const std::string& text) { return QString::fromLatin1(text.c_str()); }
 
 // Paths compared as the system would find them: the same folder written differently
 // (a trailing "/", "..", a link) is the same folder.

@@ -20,21 +20,13 @@
 
 #include "common/ErrorText.h"
 #include "core/HTTPSettingsRules.h"
+#include "ui/Latin1Text.h"
 #include "ui/TDialogAsk.h"
+#include "ui/TURLBoxCheck.h"
 #include "ui/TfrmList.h"
 
 namespace {
 
-QString L1(const std::string& text) { return QString::fromLatin1(text); }
-std::string L1(const QString& text) { return text.toLatin1().toStdString(); }
-
-// Whether the focus really leaves the URL box for another control of the dialog: not
-// when another window or a pop-up menu takes it for a while, and not for Cancel, which
-// throws the URL away.
-bool LeavesURLBox(Qt::FocusReason reason, const QWidget* cancel) {
-  if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason) return false;
-  return !cancel->hasFocus();
-}
 
 // The busy cursor while a list is read, restored however the reading ends.
 class TBusyCursor {
@@ -54,7 +46,7 @@ struct TServiceEntry {
 };
 
 TServiceEntry ReadServiceEntry(const std::string& line) {
-  const QStringList parts = L1(line).split('|');
+  const QStringList parts = Latin1(line).split('|');
   TServiceEntry entry;
   entry.Name = parts.value(0);
   entry.DisplayName = parts.size() > 1 ? parts.value(1) : entry.Name;
@@ -162,7 +154,7 @@ TfrmMultServices::TfrmMultServices(TMultServicesSources sources, TDialogAsk& ask
   connect(btnShare, &QPushButton::clicked, this, &TfrmMultServices::SelectShares);
   connect(buttons, &QDialogButtonBox::accepted, this, &TfrmMultServices::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &TfrmMultServices::reject);
-  tbURL->installEventFilter(this);
+  FURLCheck = new TURLBoxCheck(tbURL, btnCancel, FAsk);
   UpdateOK();
 }
 
@@ -189,22 +181,7 @@ void TfrmMultServices::UpdateOK() { btnOK->setEnabled(!cbHost->currentText().isE
 
 QString TfrmMultServices::Computer() const { return cbHost->currentText().trimmed(); }
 
-bool TfrmMultServices::CheckURL() {
-  if (HTTPURLAccepted(L1(tbURL->text()))) return true;
-  if (FWarning) return false;
-  FWarning = true;
-  FAsk.Message(this, TDialogAsk::TKind::Warning, windowTitle(), QString::fromLatin1(HTTPURLWarning));
-  FWarning = false;
-  QTimer::singleShot(0, tbURL, [edit = tbURL] { edit->setFocus(); });
-  return false;
-}
-
-bool TfrmMultServices::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == tbURL && event->type() == QEvent::FocusOut &&
-      LeavesURLBox(static_cast<QFocusEvent*>(event)->reason(), btnCancel) && !FWarning)
-    CheckURL();
-  return QDialog::eventFilter(watched, event);
-}
+bool TfrmMultServices::CheckURL() { return FURLCheck->Check(); }
 
 void TfrmMultServices::accept() {
   if (cbHost->currentText().isEmpty()) return;
@@ -220,11 +197,11 @@ void TfrmMultServices::SelectServices() {
   bool listed = false;
   {
     TBusyCursor busy;
-    listed = FSources.Services(L1(Computer()), list, error);
+    listed = FSources.Services(Latin1(Computer()), list, error);
   }
   if (!listed) {
     FAsk.Message(this, TDialogAsk::TKind::Error, windowTitle(),
-                 tr("The list of services could not be retrieved: ") + L1(ErrorText(error)));
+                 tr("The list of services could not be retrieved: ") + Latin1(ErrorText(error)));
     return;
   }
   std::vector<TServiceEntry> services;
@@ -257,16 +234,16 @@ void TfrmMultServices::SelectShares() {
   bool listed = false;
   {
     TBusyCursor busy;
-    listed = FSources.Shares(L1(Computer()), list, error);
+    listed = FSources.Shares(Latin1(Computer()), list, error);
   }
   if (!listed) {
     FAsk.Message(this, TDialogAsk::TKind::Error, windowTitle(),
-                 tr("The list of shares could not be retrieved: ") + L1(ErrorText(error)));
+                 tr("The list of shares could not be retrieved: ") + Latin1(ErrorText(error)));
     return;
   }
   QStringList shares;
   for (const std::string& share : list)
-    if (!share.empty() && !shares.contains(L1(share))) shares.append(L1(share));
+    if (!share.empty() && !shares.contains(Latin1(share))) shares.append(Latin1(share));
   shares.sort(Qt::CaseInsensitive);
 
   TfrmList selector(this, tr("Tick the shares to test."));

@@ -14,6 +14,7 @@ class QComboBox;
 class QLineEdit;
 class QPushButton;
 class TDialogAsk;
+class TURLBoxCheck;
 
 struct TMultServicesSources {
   // Lists a computer's services (entries "name|display name|state") or shares; false
@@ -58,9 +59,6 @@ public:
 
   void accept() override;
 
-protected:
-  bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
   void TestBoxClicked();
   void UpdateOK();
@@ -72,5 +70,5 @@ private:
   QStringList FServices;
   QStringList FShares;
   int FTickedCount = 0;
-  bool FWarning = false;
+  TURLBoxCheck* FURLCheck = nullptr;
 };
