@@ -9,6 +9,7 @@
 #include "common/Clock.h"
 #include "core/TMonitor.h"
 #include "ui/TStatusImages.h"
+#include "ui/TfrmCorvaleConfig.h"
 #include "ui/TfrmCorvale.h"
 
 namespace {
@@ -85,6 +86,7 @@ QString TfrmCorvale::StatusWarningMessage() const {
 }
 
 void TfrmCorvale::PerformStatusAction() {
-  if (FLastWarningAction == 1) emit ConfigurationRequested();
+  // The warning that asks for this is about the mail servers.
+  if (FLastWarningAction == 1) ShowConfiguration(TfrmCorvaleConfig::pgEmail);
   else if (FLastWarningAction == 4) SetTesting(true);
 }
