@@ -52,6 +52,14 @@ void TAlerts::LoadConfiguration(const std::string& dataFolder) {
   tmrAlert.start();
 }
 
+bool TAlerts::SaveConfiguration(const std::string& dataFolder) {
+  const std::string fileName = dataFolder + EmailConfigFileName;
+  std::string error;
+  if (FConfig.SaveToFile(fileName, error)) return true;
+  FMonitor.LogEvent(nullptr, "Unable to save the e-mail settings to " + fileName + ": " + error, TLogCategory::Error);
+  return false;
+}
+
 void TAlerts::AlertTimer() {
   if (FMonitor.Settings().RelayServer != FAppliedRelayServer) ApplyRelaySetting();
   FQueue->tmrAlertTimer();

@@ -27,6 +27,8 @@ public:
   // Reads "EmailConfig.cvl" of the data folder; a file of another kind or one that
   // cannot be read is logged and leaves the settings empty (or as far as read).
   void LoadConfiguration(const std::string& dataFolder) override;
+  // Writes "EmailConfig.cvl" into the data folder; an error is logged ("E").
+  bool SaveConfiguration(const std::string& dataFolder) override;
   // The dispatch pass of the queue, every 5 s from LoadConfiguration to FreePendingAlerts.
   void AlertTimer();
   void FreePendingAlerts() override;

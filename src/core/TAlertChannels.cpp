@@ -115,6 +115,8 @@ bool TAlertChannels::TakeNotification(const TBackgroundTask* task) {
 
 void TAlertChannels::LoadConfiguration(const std::string&) {}
 
+bool TAlertChannels::SaveConfiguration(const std::string&) { return true; }
+
 void TAlertChannels::FreePendingAlerts() {}
 
 bool TAlertChannels::HasTemplate(TAlertKind) const { return false; }

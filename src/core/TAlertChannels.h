@@ -58,6 +58,9 @@ public:
   // the data folder, and from then on the channels' own dispatch. Shutdown: the pending
   // alerts are dropped and the dispatch ends.
   virtual void LoadConfiguration(const std::string& dataFolder);
+  // After the configuration dialog's OK: the e-mail configuration into the data folder;
+  // false when it could not be written (logged).
+  virtual bool SaveConfiguration(const std::string& dataFolder);
   virtual void FreePendingAlerts();
 
   // E-mail: whether the configuration has the template of an alert kind (its subject;

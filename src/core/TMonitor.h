@@ -25,6 +25,7 @@
 #include "core/TEventLog.h"
 #include "core/TEventLogKeeper.h"
 #include "core/TEverythingOK.h"
+#include "core/THostList.h"
 #include "core/THostChanges.h"
 #include "core/TRunningTests.h"
 #include "core/TScheduler.h"
@@ -120,6 +121,13 @@ public:
   bool LoadConfiguration(const std::string& fileName);
   bool SaveConfiguration(const std::string& fileName);
   bool SaveHostsFile(const std::string& fileName, std::string* errorText = nullptr);
+  // OK of the configuration dialog: the host list becomes the records given, in order
+  // (full copies with their IDs). The old records leave it (retired while busy, freed
+  // otherwise; nothing waits for a test); group numbers, local-subnet flags and zero
+  // baseline times (now) are set, parents rechecked, the views hear Rebuilt and the
+  // configuration hooks are called; then the hosts file is saved and the change logged.
+  // False when the hosts file could not be saved (the list stands all the same).
+  bool ApplyConfiguration(THostList::TRecords records);
   // Plug-in tests as the hosts file names them: the index of the loaded plug-in test
   // with an identifier (-1 when none) and the identifier of an index. Set by the
   // plug-in host.
@@ -151,6 +159,10 @@ public:
   bool LoadAtLogin() const { return FLoadAtLogin; }
   bool LoadMinimized() const { return FLoadMinimized; }
   bool OtherProgramAtLogin() const { return FOtherProgramAtLogin; }
+  // The login start-up entry from the configuration dialog: state 0 removes it, 1 writes
+  // it for this program ("/minimize" when minimized), 2 leaves it alone; never in
+  // removable mode. Errors are logged ("E"). LoadAtLogin()/LoadMinimized() follow.
+  void SetLoginStartup(int state, bool minimized);
 
   int RunState() const { return FRunState.load(); }
   // When the program started (set at the beginning of Startup; the making of the monitor

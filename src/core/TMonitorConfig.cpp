@@ -96,3 +96,5 @@ bool TMonitor::SaveConfiguration(const std::string& fileName) {
   LogEvent(nullptr, "Configuration file saved: " + fileName, TLogCategory::Configuration);
   return true;
 }
+
+bool TMonitor::ApplyConfiguration(THostList::TRecords) { return false; }

@@ -272,3 +272,5 @@ void TMonitor::ApplyWebServerPort() {
   StartWebServer();
 }
 void TMonitor::FreePendingAlerts() { FAlerts->FreePendingAlerts(); }
+
+void TMonitor::SetLoginStartup(int, bool) {}
