@@ -130,10 +130,17 @@ TfrmCorvaleConfig::~TfrmCorvaleConfig() {
 }
 
 void TfrmCorvaleConfig::StartComputerList() {
-  FComputerList = new TComputerListThread(FContext.Lister ? FContext.Lister : ListNetworkComputersLister(), this);
+  TComputerListThread::TLister lister = FContext.Lister;
+  if (!lister) {
+    // Browsing fails on networks without the service; that is worth one line in the log.
+    TMonitor* monitor = &FMonitor;
+    lister = TComputerListThread::ListNetworkComputersLister(
+        [monitor](const std::string& error) { monitor->ReportFault("ListNetworkComputers", error); });
+  }
+  FComputerList = new TComputerListThread(std::move(lister), this);
   connect(FComputerList, &TComputerListThread::NamesFound, this,
           [this](const QStringList& names) { Hosts->AddComputerNames(names); });
-  FComputerList->start(QThread::LowestPriority);
+  FComputerList->Begin();
 }
 
 std::string TfrmCorvaleConfig::DefaultDoubleClick() const { return cbDblClick->currentText().trimmed().toLatin1().toStdString(); }

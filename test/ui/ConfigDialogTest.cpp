@@ -1,0 +1,217 @@
+// The configuration dialog over a started monitor: every global control shown from and
+// stored into the settings and the e-mail configuration, the enabling rules, OK and
+// Cancel through the main window, the hosts file after OK, and a new user's first run.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTimer>
+
+#include <fstream>
+#include <sstream>
+
+#include "common/FileUtils.h"
+#include "common/NetText.h"
+#include "core/THostList.h"
+#include "platform/LoginStartup.h"
+#include "ui/ConfigFixture.h"
+
+namespace {
+
+using ConfigGlobals = ConfigFixture;
+
+TEST_F(ConfigGlobals, EveryControlShowsItsSettingAndOkStoresTheChange) {
+  {
+    TSettings& s = M->Settings();
+    s.MaxPingThreads = 31, s.NumPings = 3, s.PingTimeout = 1200, s.MaxTCPThreads = 7, s.MaxServiceThreads = 8;
+    s.MaxShareThreads = 9, s.TCPConnectTimeout = 4000, s.HTTPTimeout = 45, s.CertExpiryDays = 0;
+    s.HostDownSound = "/sounds/down.wav", s.HostUpSound = "", s.SysLogServer = "log.example:514";
+    s.OfflineAlertsAtStartup = true, s.Use24HourDate = 1, s.FailFreqAdj = false, s.TestHostServices = false;
+    s.WebServerPort = 8080, s.WebServerPassword = "view\xE9", s.WebAdminPassword = "manage", s.WebRestarts = true;
+    s.SmtpTls = TSettings::TSmtpTls::Required, s.RelayServer = "relay.example:8443";
+    TEmailConfig& e = A->EmailConfig();
+    e.PrimaryServer = "smtp1.example:587", e.PrimarySender = "Mon <mon@example.com>", e.PrimaryUser = "u1";
+    e.PrimaryPassword = "p1", e.SecondaryServer = "smtp2.example", e.SecondarySender = "b@example.com";
+    e.SecondaryUser = "u2", e.SecondaryPassword = "p2", e.RelayEnabled = true, e.RelaySender = "r@example.com";
+    e.OfflineSubject = "Down %host%", e.OfflineBody = "line 1\r\nline 2\r\n\r\n";
+    e.OnlineSubject = "Up", e.OnlineBody = "";
+    e.PageChangeSubject = "", e.PageChangeBody = "changed\r\n";
+  }
+  auto d = Open(TfrmCorvaleConfig::pgEmail);
+  EXPECT_EQ(d->windowTitle(), "Corvale Configuration");
+  EXPECT_EQ(d->pcConfig->currentWidget(), d->tsEmail);
+  const std::vector<std::pair<QString, QString>> shown = {
+      {d->tbSMTP1->text(), "smtp1.example:587"}, {d->tbFrom1->text(), "Mon <mon@example.com>"},
+      {d->tbUser1->text(), "u1"}, {d->tbPass1->text(), "p1"}, {d->tbSMTP2->text(), "smtp2.example"},
+      {d->tbFrom2->text(), "b@example.com"}, {d->tbUser2->text(), "u2"}, {d->tbPass2->text(), "p2"},
+      {d->tbQLMFrom->text(), "r@example.com"}, {d->tbRelayServer->text(), "relay.example:8443"},
+      {d->cbSmtpTls->currentText(), "Required"}, {d->tbSubject->text(), "Down %host%"},
+      {d->mmoMessage->toPlainText(), "line 1\nline 2\n"}, {d->tbSubject2->text(), "Up"},
+      {d->mmoMessage2->toPlainText(), ""}, {d->tbHTTPChangeSubj->text(), ""},
+      {d->mmoHTTPChangeBody->toPlainText(), "changed"},
+      // Both empty: the defaults.
+      {d->tbIPChangeSubj->text(), "IP Change: %displayname%"},
+      {d->mmoIPChangeBody->toPlainText(), "Host: %url%\nDate: %lastsuccess%\nNew IP: %ip%\nOld IP: %oldip%"},
+      {d->cbOfflineSound->currentText(), "/sounds/down.wav"}, {d->cbOnlineSound->currentText(), ""},
+      {d->tbSYSLOG->text(), "log.example:514"}, {d->cbWebPort->currentText(), "8080"},
+      {d->tbWebPW->text(), QString::fromLatin1("view\xE9")}, {d->tbWebManagePW->text(), "manage"},
+      {d->cbDblClick->currentText(), "ssh %host%"}};
+  for (std::size_t i = 0; i < shown.size(); ++i) EXPECT_EQ(shown[i].first, shown[i].second) << "item " << i;
+  EXPECT_TRUE(d->ckbEmailQLM->isChecked());
+  EXPECT_TRUE(d->ckbWebServer->isChecked() && d->ckbWebRestarts->isChecked());
+  EXPECT_TRUE(d->ckbAlertDownAtStartup->isChecked() && d->ckb24Hour->isChecked());
+  EXPECT_FALSE(d->ckbFreqFailAdj->isChecked() || d->ckbTestSvc->isChecked());
+  EXPECT_EQ(d->tbPass1->echoMode(), QLineEdit::Password);
+  EXPECT_EQ(d->tbWebManagePW->echoMode(), QLineEdit::Password);
+  const std::vector<std::pair<QSpinBox*, int>> spins = {
+      {d->seMaxPing, 31}, {d->sePingsPerTest, 3}, {d->sePingTimeout, 1200}, {d->seMaxTCP, 7}, {d->seMaxService, 8},
+      {d->seMaxShare, 9}, {d->seTCPConnectTimeout, 4000}, {d->seHTTPTimeout, 45}, {d->seCertExpiryDays, 0}};
+  for (auto [spin, value] : spins) EXPECT_EQ(spin->value(), value) << spin->objectName().toStdString();
+
+  // Unchanged, OK stores the very bytes it showed (an empty body stays empty).
+  for (auto [spin, value] : spins) spin->setValue(value + 1);
+  d->tbSMTP1->setText("mail.example");
+  d->tbPass2->setText("secret two");
+  d->cbSmtpTls->setCurrentText("Off");
+  d->ckbEmailQLM->setChecked(false);
+  d->mmoMessage2->setPlainText("now up\nsince %lastsuccess%");
+  d->cbOnlineSound->setCurrentText("Okay.wav");
+  d->tbSYSLOG->clear();
+  d->ckbWebServer->setChecked(false);
+  d->ckb24Hour->setChecked(false);
+  d->ckbTestSvc->setChecked(true);
+  d->cbDblClick->setCurrentText("xterm -e ping %host%");
+  ASSERT_TRUE(d->StoreAndClose());
+  EXPECT_EQ(d->result(), QDialog::Accepted);
+  const TSettings& s = M->Settings();
+  EXPECT_EQ(std::vector<int>({s.MaxPingThreads, s.NumPings, s.PingTimeout, s.MaxTCPThreads, s.MaxServiceThreads,
+                              s.MaxShareThreads, s.TCPConnectTimeout, s.HTTPTimeout, s.CertExpiryDays}),
+            std::vector<int>({32, 4, 1201, 8, 9, 10, 4001, 46, 1}));
+  EXPECT_EQ(s.HostDownSound, "/sounds/down.wav");
+  EXPECT_EQ(s.HostUpSound, "Okay.wav");
+  EXPECT_EQ(s.SysLogServer, "");
+  EXPECT_EQ(s.WebServerPort, 0) << "the box cleared means no web server";
+  EXPECT_EQ(s.WebServerPassword, "view\xE9");
+  EXPECT_TRUE(s.WebRestarts && s.OfflineAlertsAtStartup && s.TestHostServices);
+  EXPECT_EQ(s.Use24HourDate, 0);
+  EXPECT_FALSE(s.FailFreqAdj);
+  EXPECT_EQ(s.SmtpTls, TSettings::TSmtpTls::Off);
+  EXPECT_EQ(s.RelayServer, "relay.example:8443");
+  const TEmailConfig& e = A->EmailConfig();
+  EXPECT_EQ(e.PrimaryServer, "mail.example");
+  EXPECT_EQ(e.PrimarySender, "Mon <mon@example.com>");
+  EXPECT_EQ(e.SecondaryPassword, "secret two");
+  EXPECT_FALSE(e.RelayEnabled);
+  EXPECT_EQ(e.RelaySender, "r@example.com");
+  EXPECT_EQ(e.OfflineBody, "line 1\r\nline 2\r\n\r\n");
+  EXPECT_EQ(e.OnlineBody, "now up\r\nsince %lastsuccess%\r\n");
+  EXPECT_EQ(e.PageChangeSubject, "");
+  EXPECT_EQ(e.PageChangeBody, "changed\r\n");
+  EXPECT_EQ(e.IPChangeSubject, "IP Change: %displayname%");
+  EXPECT_EQ(e.IPChangeBody, TfrmCorvaleConfig::DefaultIPChangeBody);
+  EXPECT_EQ(d->DefaultDoubleClick(), "xterm -e ping %host%");
+}
+
+TEST_F(ConfigGlobals, EnablingRulesAndSenderTints) {
+  auto d = Open();
+  const QColor window = QPalette().color(QPalette::Base);
+  const QColor invalid((window.red() + 255) / 2, window.green() / 2, window.blue() / 2);
+  auto tinted = [&](QLineEdit* e) {
+    const QColor c = e->palette().color(QPalette::Base);
+    EXPECT_TRUE(c == window || std::abs(c.red() - invalid.red()) <= 1) << e->objectName().toStdString();
+    return c != window;
+  };
+  struct TRow {
+    const char *Smtp1, *From1, *Smtp2, *From2;
+    bool Relay;
+    const char* RelayFrom;
+    bool SecondEnabled, From1Tinted, From2Tinted, RelayFromEnabled, RelayFromTinted;
+  };
+  const TRow rows[] = {
+      {"", "", "", "", false, "", false, false, false, false, true},
+      {"smtp", "", "", "", false, "a@b.example", false, true, false, false, false},
+      {"smtp", "a@b.example", "", "bad", false, "", true, false, false, false, true},
+      {"smtp", "a@b.example", "s2", "bad", true, "x", true, false, true, true, true},
+      {"smtp", "Name <a@b.example>", "s2", "c@d.example", true, "r@b.example", true, false, false, true, false},
+      {"", "a@b.example", "s2", "c@d.example", false, "", false, false, false, false, true},
+      {"  ", "a@b.example", "", "", false, "", false, false, false, false, true},
+  };
+  int n = 0;
+  for (const TRow& r : rows) {
+    SCOPED_TRACE(n++);
+    d->tbSMTP1->setText(r.Smtp1);
+    d->tbFrom1->setText(r.From1);
+    d->tbSMTP2->setText(r.Smtp2);
+    d->tbFrom2->setText(r.From2);
+    d->ckbEmailQLM->setChecked(r.Relay);
+    d->tbQLMFrom->setText(r.RelayFrom);
+    for (QWidget* w : std::initializer_list<QWidget*>{d->tbSMTP2, d->tbUser2, d->tbPass2, d->tbFrom2, d->lblSMTP2,
+                                                      d->lblFrom2})
+      EXPECT_EQ(w->isEnabled(), r.SecondEnabled) << w->objectName().toStdString();
+    EXPECT_EQ(tinted(d->tbFrom1), r.From1Tinted);
+    EXPECT_EQ(tinted(d->tbFrom2), r.From2Tinted);
+    EXPECT_EQ(d->tbQLMFrom->isEnabled(), r.RelayFromEnabled);
+    EXPECT_EQ(tinted(d->tbQLMFrom), r.RelayFromTinted);
+  }
+  // The web controls follow their box; "Load minimized" only while the login start is
+  // ticked (not grey); the service boxes say why they are off.
+  for (bool on : {true, false, true}) {
+    d->ckbWebServer->setChecked(on);
+    for (QWidget* w : std::initializer_list<QWidget*>{d->cbWebPort, d->tbWebPW, d->tbWebManagePW, d->ckbWebRestarts})
+      EXPECT_EQ(w->isEnabled(), on);
+  }
+  for (auto [state, enabled] : {std::pair{Qt::Checked, true}, {Qt::PartiallyChecked, false}, {Qt::Unchecked, false}}) {
+    d->ckbLoadStartup->setCheckState(state);
+    EXPECT_EQ(d->ckbStartupMinimize->isEnabled(), enabled);
+  }
+  EXPECT_FALSE(d->ckbInstService->isEnabled() || d->ckbStartServ->isEnabled());
+  EXPECT_EQ(d->ckbInstService->toolTip(), "The service program is not installed.");
+  // The hint line tells what is under the mouse.
+  QEvent enter(QEvent::Enter);
+  QCoreApplication::sendEvent(d->ckbStartServ, &enter);
+  EXPECT_EQ(d->lbHint->text(), "The service program is not installed.");
+  QCoreApplication::sendEvent(d->sePingTimeout, &enter);
+  EXPECT_EQ(d->lbHint->text(), "Ping timeout (ms)");
+}
+
+TEST_F(ConfigGlobals, AWebPortThatIsNoPortRefusesOkAndTheLoginEntryFollowsTheBox) {
+  auto d = Open();
+  d->ckbWebServer->setChecked(true);
+  for (const char* bad : {"", "http", "0", "65536", "-80"}) {
+    d->cbWebPort->setCurrentText(bad);
+    EXPECT_FALSE(d->StoreAndClose()) << bad;
+    EXPECT_EQ(Ask.Asked().back().Text, "The web server port must be a number from 1 to 65535.");
+    EXPECT_EQ(d->pcConfig->currentWidget(), d->tsPreferences);
+  }
+  EXPECT_EQ(M->Settings().WebServerPort, 0) << "nothing was stored";
+  d->cbWebPort->setCurrentText(" 7464 ");
+  d->ckbLoadStartup->setCheckState(Qt::Checked);
+  d->ckbStartupMinimize->setChecked(true);
+  ASSERT_TRUE(d->StoreAndClose());
+  EXPECT_EQ(M->Settings().WebServerPort, 7464);
+  EXPECT_EQ(ReadLoginStartup(), "\"" + M->ProgramPath() + "\" /minimize");
+  EXPECT_TRUE(M->LoadAtLogin() && M->LoadMinimized());
+
+  // Grey leaves another program's entry alone; cleared removes it.
+  std::string error;
+  ASSERT_TRUE(WriteLoginStartup("\"/opt/other/prog\"", error)) << error;
+  auto grey = Open();
+  grey->ckbLoadStartup->setCheckState(Qt::PartiallyChecked);
+  ASSERT_TRUE(grey->StoreAndClose());
+  EXPECT_EQ(ReadLoginStartup(), "\"/opt/other/prog\"");
+  auto cleared = Open();
+  cleared->ckbLoadStartup->setCheckState(Qt::Unchecked);
+  ASSERT_TRUE(cleared->StoreAndClose());
+  EXPECT_EQ(ReadLoginStartup(), "");
+  EXPECT_FALSE(M->LoadAtLogin());
+}
+
+}  // namespace
