@@ -39,7 +39,7 @@
 #include "ui/TLocalAlerts.h"
 #include "ui/TLogView.h"
 #include "ui/TfrmCVAlerts.h"
-#include "ui/TfrmCVLWait.h"
+#include "ui/TfrmWaitShutdown.h"
 
 namespace {
 const QColor WindowColour(207, 207, 255);
@@ -498,22 +498,17 @@ void TfrmCorvale::ShowThreadList() {
     return;
   }
   if (!FThreadList) {
-    FThreadList = new TfrmCVLWait(this);
+    FThreadList = new TfrmWaitShutdown(
+        [this] {
+          std::vector<std::string> names;
+          for (const TRunningTask& task : FMonitor.RunningTests()) names.push_back(task.Name);
+          return names;
+        },
+        this);
     FThreadList->setAttribute(Qt::WA_DeleteOnClose);
   }
-  QStringList names;
-  constexpr int MaxShown = 40;
-  const auto& running = FMonitor.RunningTests();
-  for (const TRunningTask& task : running) {
-    if (names.size() == MaxShown) {
-      names.append(QStringLiteral("... and %1 more").arg(static_cast<int>(running.size()) - MaxShown));
-      break;
-    }
-    names.append(QString::fromLatin1(task.Name.c_str()));
-  }
-  if (names.isEmpty()) names.append(QStringLiteral("No background tasks are running."));
-  FThreadList->ShowText(names.join(QChar('\n')));
-  FThreadList->adjustSize();
+  FThreadList->show();
+  FThreadList->raise();
 }
 
 // ---- showing and closing

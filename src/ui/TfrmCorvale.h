@@ -33,8 +33,8 @@ class THostTableModel;
 class TMonitor;
 class TPingListView;
 class TStatusImages;
-class TfrmCVLWait;
 class TfrmCorvaleConfig;
+class TfrmWaitShutdown;
 struct TConfigDialogContext;
 class TLogView;
 
@@ -184,7 +184,7 @@ private:
   THostItemDelegate* FDelegate = nullptr;
   QSystemTrayIcon* FTray = nullptr;
   QTimer* tmrStatus = nullptr;
-  QPointer<TfrmCVLWait> FThreadList;
+  QPointer<TfrmWaitShutdown> FThreadList;
   TTypedKeys FListKeys{30}, FWindowKeys{100};
   const QEvent* FLastKeyEvent = nullptr;
   QPointer<QWidget> FLastKeyTarget;

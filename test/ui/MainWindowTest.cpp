@@ -291,7 +291,7 @@ TEST_F(MainWindow, TypedWordsInTheListAndAnywhereInTheWindow) {
   EXPECT_EQ(toggled, 1);
   // "ThreadList" opens the list of background work wherever it is typed, and closes it.
   type(W->sbActive, "ThreadList");
-  QWidget* threads = W->findChild<QWidget*>("frmCVLWait");
+  QWidget* threads = W->findChild<QWidget*>("frmWaitShutdown");
   ASSERT_NE(threads, nullptr);
   EXPECT_TRUE(threads->isVisible());
   type(list, "ThreadList");
