@@ -4,6 +4,7 @@
 #include "ui/TfrmCorvaleConfig.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QEvent>
 #include <QHBoxLayout>

@@ -137,12 +137,12 @@ TEST_F(ConfigGlobals, EnablingRulesAndSenderTints) {
   };
   const TRow rows[] = {
       {"", "", "", "", false, "", false, false, false, false, true},
-      {"smtp", "", "", "", false, "a@b.example", false, true, false, false, false},
-      {"smtp", "a@b.example", "", "bad", false, "", true, false, false, false, true},
-      {"smtp", "a@b.example", "s2", "bad", true, "x", true, false, true, true, true},
-      {"smtp", "Name <a@b.example>", "s2", "c@d.example", true, "r@b.example", true, false, false, true, false},
-      {"", "a@b.example", "s2", "c@d.example", false, "", false, false, false, false, true},
-      {"  ", "a@b.example", "", "", false, "", false, false, false, false, true},
+      {"smtp", "", "", "", false, "a@b.com", false, true, false, false, false},
+      {"smtp", "a@b.com", "", "bad", false, "", true, false, false, false, true},
+      {"smtp", "a@b.com", "s2", "bad", true, "x", true, false, true, true, true},
+      {"smtp", "Name <a@b.com>", "s2", "c@d.com", true, "r@b.com", true, false, false, true, false},
+      {"", "a@b.com", "s2", "c@d.com", false, "", false, false, false, false, true},
+      {"  ", "a@b.com", "", "", false, "", false, false, false, false, true},
   };
   int n = 0;
   for (const TRow& r : rows) {

@@ -17,6 +17,11 @@ protected:
     QObject::connect(M.get(), &TMonitor::ShutdownFinished, [this] { FFinished = true; });
     Started = M->Startup();
     W->SetConfigurationHook([this](TConfigDialogContext& c) { Prepare(c); });
+    // No box may wait for a click: every message is answered with its first button.
+    for (TDialogAsk* ask : {&Ask, &W->Ask()})
+      ask->MessageAnswer = [](TDialogAsk::TKind kind, const QString&, const QString&) {
+        return kind == TDialogAsk::TKind::Question ? QMessageBox::Yes : QMessageBox::Ok;
+      };
   }
   ~ConfigFixture() override {
     if (!Started) return;
