@@ -20,6 +20,7 @@
 #include "core/HTTPSettingsRules.h"
 #include "ui/TDialogAsk.h"
 #include "ui/TVarsMenu.h"
+#include "ui/TfrmCheckList.h"
 
 namespace {
 QString L1(const std::string& text) { return QString::fromLatin1(text); }
@@ -28,7 +29,7 @@ std::string L1(const QString& text) { return text.toLatin1().toStdString(); }
 
 TfrmHTTPSettings::TfrmHTTPSettings(const THTTPReq& request, bool pageChangeTab, QStringList knownRecipients,
                                    TDialogAsk& ask, QWidget* parent)
-    : QDialog(parent), FRequest(request), FKnownRecipients(std::move(knownRecipients)), FAsk(ask) {
+    : QDialog(parent), RecipientEditor(EditRecipientList), FRequest(request), FKnownRecipients(std::move(knownRecipients)), FAsk(ask) {
   setWindowTitle(tr("HTTP Settings"));
 
   tbURL = new QLineEdit(L1(request.URL));

@@ -51,8 +51,8 @@ public:
   QPushButton* btnCancel;
   TVarsMenu* pmVars;
 
-  // The recipient list editor behind btnHostDown: the new box text, nothing when
-  // cancelled.
+  // The recipient list editor behind btnHostDown (EditRecipientList): the new box
+  // text, nothing when cancelled.
   std::function<std::optional<QString>(QWidget* owner, TDialogAsk& ask, const QString& recipients,
                                        const QStringList& others)>
       RecipientEditor;

@@ -98,7 +98,9 @@ bool TfrmMakeRem::Fail(const QString& text) {
   return false;
 }
 
-bool TfrmMakeRem::CopyTo(const QString& chosenFolder) {
+bool TfrmMakeRem::CopyTo(const QString& chosenText) {
+  // A relative folder would land wherever the program happens to run from.
+  const QString chosenFolder = chosenText.trimmed().isEmpty() ? QString() : QFileInfo(chosenText.trimmed()).absoluteFilePath();
   const QString target = TargetFolder(chosenFolder);
   const int driveType = FSource.DriveType ? FSource.DriveType(target.toLatin1().toStdString()) : -1;
   const QString current = Comparable(Latin1(FSource.CurrentFolder));

@@ -20,7 +20,7 @@ class TDialogAsk;
 struct TPortableCopySource {
   std::string ProgramPath;                         // the program file
   std::string CurrentFolder;                       // the target must differ from it
-  std::string OfflineSoundPath, OnlineSoundPath;   // the two global sound files
+  std::string OfflineSoundPath, OnlineSoundPath;   // the two global sound files, full paths; empty: none
   std::string ActionsFile, RdpFile;                // empty or missing: its box is disabled
   // Each writes its file under the name given; false with the error text. Unset: the
   // box is disabled.
