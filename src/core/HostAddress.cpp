@@ -1,13 +1,20 @@
 #include "core/HostAddress.h"
 
+#include "common/NetText.h"
+#include "core/THost.h"
 #include "platform/NameLookup.h"
 #include "platform/NetInterfaces.h"
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <optional>
+#include <system_error>
+#include <thread>
+#include <unordered_map>
 
 namespace {
 
@@ -84,4 +91,43 @@ bool IsLocalAddress(const std::string& address, const std::vector<std::string>& 
   for (const auto& local : addresses)
     if (Octets(local) == target) return true;
   return false;
+}
+
+void SetLocalSubnetFlags(const std::vector<THost*>& hosts, const std::function<bool(const std::string&)>& localSubnet) {
+  // Name lookups at once.
+  constexpr size_t MaxLookupThreads = 16;
+  std::vector<std::string> addresses, masks;
+  if (!localSubnet) LocalInterfaces(addresses, masks);
+  // Called from several threads at once for names.
+  const auto localSubnetOf = [&](const std::string& address) noexcept {
+    try {
+      return localSubnet ? localSubnet(address) : OnLocalSubnet(address, addresses, masks);
+    } catch (const std::exception&) {
+      return false;
+    }
+  };
+  std::unordered_map<std::string, size_t> slots;
+  std::vector<char> flags;
+  std::vector<std::pair<size_t, const std::string*>> names;
+  for (const THost* h : hosts) {
+    const auto [at, added] = slots.try_emplace(h->Address, flags.size());
+    if (!added) continue;
+    flags.push_back(0);
+    if (IsValidIPv4(h->Address)) flags.back() = localSubnetOf(h->Address);
+    else names.emplace_back(at->second, &at->first);
+  }
+  std::atomic<size_t> next{0};
+  const auto lookUp = [&] {
+    for (size_t i; (i = next++) < names.size();) flags[names[i].first] = localSubnetOf(*names[i].second);
+  };
+  std::vector<std::thread> helpers;
+  helpers.reserve(MaxLookupThreads);
+  try {
+    while (helpers.size() + 1 < std::min(names.size(), MaxLookupThreads)) helpers.emplace_back(lookUp);
+  } catch (const std::system_error&) {
+    // Fewer helpers only make it slower.
+  }
+  lookUp();
+  for (std::thread& helper : helpers) helper.join();
+  for (THost* h : hosts) h->LocalSubnet = flags[slots.at(h->Address)] != 0;
 }

@@ -4,8 +4,11 @@
 // answers false when it cannot be resolved or the interface list cannot be read.
 // The overloads with interface lists take the addresses and netmasks (dotted texts,
 // matching order) instead of asking the system, for callers that hold them already.
+#include <functional>
 #include <string>
 #include <vector>
+
+class THost;
 
 bool OnLocalSubnet(const std::string& address);
 bool OnLocalSubnet(const std::string& address, const std::vector<std::string>& addresses,
@@ -20,3 +23,9 @@ bool IsBroadcastAddress(const std::string& address, const std::vector<std::strin
 // The address is one of this computer's own interface addresses.
 bool IsLocalAddress(const std::string& address);
 bool IsLocalAddress(const std::string& address, const std::vector<std::string>& addresses);
+
+// Sets the local-subnet flag of each host, asking once per distinct address; names (not
+// dotted addresses) are looked up several at a time, as each may wait for a name server.
+// localSubnet none: OnLocalSubnet against the interface list, read once.
+void SetLocalSubnetFlags(const std::vector<THost*>& hosts,
+                         const std::function<bool(const std::string& address)>& localSubnet = {});

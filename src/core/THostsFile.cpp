@@ -6,15 +6,12 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <limits>
 #include <random>
-#include <system_error>
-#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -32,14 +29,11 @@
 #include "core/THost.h"
 #include "core/THostList.h"
 #include "core/TSettings.h"
-#include "platform/NetInterfaces.h"
 #include "platform/SysErrors.h"
 
 namespace {
 
 constexpr int HTTPLineFields = 7;
-// Name lookups of the local-subnet flags at once.
-constexpr size_t MaxLookupThreads = 16;
 constexpr double ErrorAfterMargin = 0.18333333333333333;  // 11 seconds, in minutes
 
 
@@ -137,7 +131,6 @@ class THostsLoader {
 public:
   THostsLoader(const std::string& fileName, THostList& list, const THostsLoadOptions& options, int fd)
       : FFileName(fileName), FList(list), FOptions(options), FReader(fd) {
-    if (!FOptions.LocalSubnet) LocalInterfaces(FAddresses, FMasks);
   }
 
   void Run() {
@@ -180,49 +173,14 @@ public:
     }
   }
 
-  // The local-subnet flag of every host read, one lookup per distinct address. A name
-  // may wait for a name server, so names are looked up several at a time.
-  void SetLocalSubnetFlags() {
-    std::unordered_map<std::string, size_t> slots;
-    std::vector<char> flags;
-    std::vector<std::pair<size_t, const std::string*>> names;
-    for (const THost* h : FHostsRead) {
-      const auto [at, added] = slots.try_emplace(h->Address, flags.size());
-      if (!added) continue;
-      flags.push_back(0);
-      if (IsValidIPv4(h->Address)) flags.back() = LocalSubnetOf(h->Address);
-      else names.emplace_back(at->second, &at->first);
-    }
-    std::atomic<size_t> next{0};
-    const auto lookUp = [&] {
-      for (size_t i; (i = next++) < names.size();) flags[names[i].first] = LocalSubnetOf(*names[i].second);
-    };
-    std::vector<std::thread> helpers;
-    helpers.reserve(MaxLookupThreads);
-    try {
-      while (helpers.size() + 1 < std::min(names.size(), MaxLookupThreads)) helpers.emplace_back(lookUp);
-    } catch (const std::system_error&) {
-      // Fewer helpers only make it slower.
-    }
-    lookUp();
-    for (std::thread& helper : helpers) helper.join();
-    for (THost* h : FHostsRead) h->LocalSubnet = flags[slots.at(h->Address)] != 0;
-  }
+  // One lookup per distinct address, names several at a time.
+  void SetLocalSubnetFlags() { ::SetLocalSubnetFlags(FHostsRead, FOptions.LocalSubnet); }
 
   bool Complete() const { return FComplete; }
   bool UnknownTests() const { return FUnknownTests; }
 
 private:
   static bool IsComment(char c) { return c == '!' || c == '#' || c == '\'' || c == '/'; }
-
-  // Called from several threads at once for names.
-  bool LocalSubnetOf(const std::string& address) const noexcept {
-    try {
-      return FOptions.LocalSubnet ? FOptions.LocalSubnet(address) : OnLocalSubnet(address, FAddresses, FMasks);
-    } catch (const std::exception&) {
-      return false;
-    }
-  }
 
   void Log(const THost* host, const std::string& message, TLogCategory category) const {
     if (FOptions.Log) FOptions.Log(host, message, category);
@@ -409,7 +367,6 @@ private:
   const THostsLoadOptions& FOptions;
   TLineReader FReader;
   TFieldSplitter FFields;  // of the record line being read
-  std::vector<std::string> FAddresses, FMasks;
   std::vector<THost*> FHostsRead;  // host records, not group rows; owned by the list
   int32_t FGroupCounter = 0;
   bool FComplete = true;

@@ -1,11 +1,13 @@
 // Loading and saving the host list as the current configuration.
 #include <chrono>
+#include <unordered_set>
 
 #include "common/Clock.h"
 #include "common/FileUtils.h"
+#include "common/SystemInfo.h"
+#include "core/HostAddress.h"
 #include "core/QuietWait.h"
 #include "core/THostList.h"
-#include "hosttests/TBackgroundTask.h"
 #include "core/THostsFile.h"
 #include "core/TMonitor.h"
 #include "hosttests/TBackgroundTask.h"
@@ -97,4 +99,56 @@ bool TMonitor::SaveConfiguration(const std::string& fileName) {
   return true;
 }
 
-bool TMonitor::ApplyConfiguration(THostList::TRecords) { return false; }
+bool TMonitor::ApplyConfiguration(THostList::TRecords records) {
+  const TDateTime now = FClock.Now();
+  std::erase(records, nullptr);
+  std::vector<THost*> hosts;
+  int32_t group = 0;
+  for (auto& record : records) {
+    // A copy may carry the running test of the record it was copied from; that test's
+    // result belongs to the old record, which it still finds among the retired hosts.
+    record->RunningTest.reset();
+    record->RunningTrace.reset();
+    if (record->IsGroup()) ++group;
+    else hosts.push_back(record.get());
+    record->GroupNumber = group;
+    if (record->BaselineTime == 0) record->BaselineTime = now;
+  }
+  // Two records with one ID would share every result and alert meant for either.
+  std::unordered_set<int32_t> ids;
+  for (auto& record : records) {
+    if (ids.insert(record->ID).second) continue;
+    int32_t id;
+    do id = FHosts->NewID();
+    while (ids.count(id) != 0);
+    ids.insert(id);
+    LogEvent(nullptr, "The host ID of \"" + record->DisplayName + "\" was taken by another host and was renewed",
+             TLogCategory::Warning);
+    record->ID = id;
+  }
+  // Names may wait for a name server: looked up before the state lock is taken.
+  SetLocalSubnetFlags(hosts);
+
+  {
+    std::unique_lock<std::shared_mutex> guard(FStateLock);
+    THostList::TRecords previous = FHosts->ExtractAll();
+    for (auto& record : records) FHosts->Add(std::move(record));
+    FHosts->RecomputeAllAncestors();
+    // A busy record waits among the retired hosts for its test, trace or alert; nothing
+    // here waits for a test to end.
+    for (auto& record : previous) FHosts->RetireOrFree(std::move(record));
+  }
+  FEvaluation->CheckAllParents();
+  FChanges->Rebuilt();
+  for (const auto& hook : FConfigurationChangedHooks) {
+    try {
+      hook(FHostsFileName, FHosts->Count());
+    } catch (...) {
+      ReportCurrentException("configuration hook");
+    }
+  }
+
+  const bool saved = SaveConfiguration(FHostsFileName);
+  LogEvent(nullptr, LocalUserName() + " modified configuration file", TLogCategory::Configuration);
+  return saved;
+}

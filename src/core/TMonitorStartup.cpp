@@ -16,11 +16,11 @@
 #include "core/THostsFile.h"
 #include "core/TMonitor.h"
 #include "platform/DriveTypes.h"
+#include "platform/LoginStartup.h"
 #include "platform/TEchoEngine.h"
 #include "platform/TWindowChannel.h"
 
 namespace {
-const char* const RunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char* const LastStatusKey = "Software\\Quillmoor\\Corvale\\LastStatus";
 const char* const NotifyAppsKey = "Software\\Quillmoor\\Corvale\\NotifyApps";
 const char* const DataSubFolder = "Quillmoor\\Corvale\\";
@@ -203,7 +203,11 @@ void TMonitor::FindHostsFileName() {
 }
 
 void TMonitor::ReadLoginStartup() {
-  const std::string entry = ReadRegText(FRegistry, HKEY_CURRENT_USER, RunKey, "Corvale", "");
+  std::string error;
+  const std::string entry = ::ReadLoginStartup(&error);
+  if (!error.empty())
+    LogEvent(nullptr, "Unable to read the login start-up entry " + LoginStartupFileName() + ": " + error,
+             TLogCategory::Error);
   const std::string program = GetField(entry, ' ', 1, '"');
   FLoadAtLogin = !program.empty() && Lower(program) == Lower(FProgramPath);
   FOtherProgramAtLogin = !program.empty() && !FLoadAtLogin;
@@ -273,4 +277,23 @@ void TMonitor::ApplyWebServerPort() {
 }
 void TMonitor::FreePendingAlerts() { FAlerts->FreePendingAlerts(); }
 
-void TMonitor::SetLoginStartup(int, bool) {}
+void TMonitor::SetLoginStartup(int state, bool minimized) {
+  // Removable media run on someone else's computer, whose login they must not change.
+  if (FRemovableMode || (state != 0 && state != 1)) return;
+  std::string error;
+  if (state == 0) {
+    if (!DeleteLoginStartup(error)) {
+      LogEvent(nullptr, "Unable to remove the login start-up entry: " + error, TLogCategory::Error);
+      return;
+    }
+    FLoadAtLogin = FLoadMinimized = FOtherProgramAtLogin = false;
+    return;
+  }
+  if (!WriteLoginStartup("\"" + FProgramPath + "\"" + (minimized ? " /minimize" : ""), error)) {
+    LogEvent(nullptr, "Unable to write the login start-up entry: " + error, TLogCategory::Error);
+    return;
+  }
+  FLoadAtLogin = true;
+  FLoadMinimized = minimized;
+  FOtherProgramAtLogin = false;
+}

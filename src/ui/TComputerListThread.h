@@ -12,27 +12,30 @@
 class TComputerListThread : public QThread {
   Q_OBJECT
 public:
-  // Fills names; returns early when stop turns true.
+  // Fills names; returns early when stop turns true. A failure is thrown (its what()
+  // goes to ListingFailed).
   using TLister = std::function<void(std::vector<std::string>& names, const std::atomic<bool>& stop)>;
-  // The network browse (ListNetworkComputers); failures are given to report.
-  static TLister ListNetworkComputersLister(std::function<void(const std::string& error)> report = {});
+  // The network browse (ListNetworkComputers).
+  static TLister ListNetworkComputersLister();
 
   explicit TComputerListThread(TLister lister = ListNetworkComputersLister(), QObject* parent = nullptr);
-  // Stops and waits.
+  // start() begins the search, which lowers its own priority to the lowest. The
+  // destructor stops and waits.
   ~TComputerListThread() override;
   TComputerListThread(const TComputerListThread&) = delete;
   TComputerListThread& operator=(const TComputerListThread&) = delete;
 
-  // Starts the search at the lowest priority.
-  void Begin();
   // Sets the stop flag and waits for the end; NamesFound is not emitted after it.
   void Stop();
   // The names the lister found, as NamesFound handed them over: sorted, "\\" removed.
   static QStringList CleanNames(const std::vector<std::string>& names);
 
 signals:
-  // Main thread; not after Stop().
+  // Main thread; neither after Stop().
   void NamesFound(const QStringList& names);
+  // The lister failed; a network without SMB browsing fails this way too, so the
+  // receiver decides how loudly to tell it.
+  void ListingFailed(const QString& error);
 
 protected:
   void run() override;

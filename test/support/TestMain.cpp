@@ -3,8 +3,11 @@
 #include <QCoreApplication>
 #include <gtest/gtest.h>
 
+#include "support/TestSupport.h"
+
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
+  const testsupport::TPrivateConfigHome configHome;
   return RUN_ALL_TESTS();
 }

@@ -45,6 +45,18 @@ private:
   bool FHadOld;
 };
 
+// XDG_CONFIG_HOME pointed at a private folder for the whole test program and every
+// program it starts: what the program writes below it (the login start-up entry, the
+// user's registry folder) never reaches the user's own ~/.config.
+class TPrivateConfigHome {
+public:
+  TPrivateConfigHome() : FEnv("XDG_CONFIG_HOME", FDir.Path()) {}
+  const std::string& Path() const { return FDir.Path(); }
+private:
+  TTempDir FDir;
+  TScopedEnv FEnv;
+};
+
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 
