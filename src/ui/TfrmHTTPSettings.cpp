@@ -25,6 +25,14 @@
 namespace {
 QString L1(const std::string& text) { return QString::fromLatin1(text); }
 std::string L1(const QString& text) { return text.toLatin1().toStdString(); }
+
+// Whether the focus really leaves the URL box for another control of the dialog: not
+// when another window or a pop-up menu takes it for a while, and not for Cancel, which
+// throws the URL away.
+bool LeavesURLBox(Qt::FocusReason reason, const QWidget* cancel) {
+  if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason) return false;
+  return !cancel->hasFocus();
+}
 }  // namespace
 
 TfrmHTTPSettings::TfrmHTTPSettings(const THTTPReq& request, bool pageChangeTab, QStringList knownRecipients,
@@ -130,8 +138,7 @@ bool TfrmHTTPSettings::CheckURL() {
 
 bool TfrmHTTPSettings::eventFilter(QObject* watched, QEvent* event) {
   if (watched == tbURL && event->type() == QEvent::FocusOut) {
-    // Cancel throws the URL away, so leaving for it needs no warning.
-    if (!btnCancel->hasFocus() && !FWarning) CheckURL();
+    if (LeavesURLBox(static_cast<QFocusEvent*>(event)->reason(), btnCancel) && !FWarning) CheckURL();
   } else if (watched == tbValue && event->type() == QEvent::KeyPress) {
     const int key = static_cast<QKeyEvent*>(event)->key();
     if ((key == Qt::Key_Return || key == Qt::Key_Enter) && btnAdd->isEnabled()) {

@@ -28,6 +28,14 @@ namespace {
 QString L1(const std::string& text) { return QString::fromLatin1(text); }
 std::string L1(const QString& text) { return text.toLatin1().toStdString(); }
 
+// Whether the focus really leaves the URL box for another control of the dialog: not
+// when another window or a pop-up menu takes it for a while, and not for Cancel, which
+// throws the URL away.
+bool LeavesURLBox(Qt::FocusReason reason, const QWidget* cancel) {
+  if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason) return false;
+  return !cancel->hasFocus();
+}
+
 // The busy cursor while a list is read, restored however the reading ends.
 class TBusyCursor {
 public:
@@ -192,7 +200,9 @@ bool TfrmMultServices::CheckURL() {
 }
 
 bool TfrmMultServices::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == tbURL && event->type() == QEvent::FocusOut && !btnCancel->hasFocus() && !FWarning) CheckURL();
+  if (watched == tbURL && event->type() == QEvent::FocusOut &&
+      LeavesURLBox(static_cast<QFocusEvent*>(event)->reason(), btnCancel) && !FWarning)
+    CheckURL();
   return QDialog::eventFilter(watched, event);
 }
 

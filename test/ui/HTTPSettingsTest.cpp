@@ -132,6 +132,15 @@ TEST(HTTPSettings, LeavingTheURLBoxWarnsOfOtherSchemes) {
       EXPECT_EQ(ask.Asked().back().Text, "URLs must begin with \"http:\".");
     }
   }
+  // Another window or a pop-up menu taking the focus for a while is no leaving.
+  const size_t warned = ask.Asked().size();
+  dialog.tbURL->setText("ftp://x");
+  for (Qt::FocusReason reason : {Qt::ActiveWindowFocusReason, Qt::PopupFocusReason}) {
+    QFocusEvent away(QEvent::FocusOut, reason);
+    QApplication::sendEvent(dialog.tbURL, &away);
+  }
+  EXPECT_EQ(ask.Asked().size(), warned);
+
   // OK does not take a URL that leaving the box refuses.
   dialog.tbURL->setText("ftp://x");
   dialog.btnOK->click();
