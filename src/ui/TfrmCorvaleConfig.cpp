@@ -131,17 +131,16 @@ TfrmCorvaleConfig::~TfrmCorvaleConfig() {
 }
 
 void TfrmCorvaleConfig::StartComputerList() {
-  TComputerListThread::TLister lister = FContext.Lister;
-  if (!lister) {
-    // Browsing fails on networks without the service; that is worth one line in the log.
-    TMonitor* monitor = &FMonitor;
-    lister = TComputerListThread::ListNetworkComputersLister(
-        [monitor](const std::string& error) { monitor->ReportFault("ListNetworkComputers", error); });
-  }
-  FComputerList = new TComputerListThread(std::move(lister), this);
+  FComputerList = new TComputerListThread(
+      FContext.Lister ? FContext.Lister : TComputerListThread::ListNetworkComputersLister(), this);
   connect(FComputerList, &TComputerListThread::NamesFound, this,
           [this](const QStringList& names) { Hosts->AddComputerNames(names); });
-  FComputerList->Begin();
+  // Browsing fails on networks without the service; that is worth one line in the log,
+  // not a message box.
+  connect(FComputerList, &TComputerListThread::ListingFailed, this, [this](const QString& error) {
+    FMonitor.ReportFault("ListNetworkComputers", error.toLatin1().toStdString());
+  });
+  FComputerList->start();
 }
 
 std::string TfrmCorvaleConfig::DefaultDoubleClick() const { return cbDblClick->currentText().trimmed().toLatin1().toStdString(); }
