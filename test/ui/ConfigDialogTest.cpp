@@ -14,13 +14,16 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTimer>
+#include <QToolButton>
 
 #include <fstream>
 #include <sstream>
 
 #include "common/FileUtils.h"
 #include "common/NetText.h"
+#include "common/SystemInfo.h"
 #include "core/THostList.h"
+#include "core/THostsFile.h"
 #include "platform/LoginStartup.h"
 #include "ui/ConfigFixture.h"
 
@@ -212,6 +215,160 @@ TEST_F(ConfigGlobals, AWebPortThatIsNoPortRefusesOkAndTheLoginEntryFollowsTheBox
   ASSERT_TRUE(cleared->StoreAndClose());
   EXPECT_EQ(ReadLoginStartup(), "");
   EXPECT_FALSE(M->LoadAtLogin());
+}
+
+}  // namespace
+
+namespace {
+
+class ConfigWindow : public ConfigFixture {
+protected:
+  static std::string Bytes(const std::string& file) {
+    std::string text;
+    ReadWholeFile(file, text);
+    return text;
+  }
+  // The host list as the hosts file would hold it now.
+  std::string ListBytes() {
+    const std::string file = FRoot.Path() + "/snapshot.cvlh";
+    SaveHosts(file, M->Hosts());
+    return Bytes(file);
+  }
+  static std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+  // The dialog the window opens, handed to the test's function; its result is the
+  // dialog's own after the function clicked OK or Cancel.
+  void OnDialog(std::function<void(TfrmCorvaleConfig&)> walk) {
+    W->Ask().DialogAnswer = [this, walk](QDialog& dialog) {
+      auto* d = dynamic_cast<TfrmCorvaleConfig*>(&dialog);
+      if (!d) return Sub ? Sub(dialog) : int(QDialog::Rejected);
+      ++Opened;
+      OpenedOn = d->pcConfig->currentIndex();
+      TimerWhileOpen = M->Scheduler().TimerAllowed();
+      walk(*d);
+      return d->result();
+    };
+  }
+  std::function<int(QDialog&)> Sub;  // the dialogs the configuration dialog opens
+  int Opened = 0, OpenedOn = -1;
+  bool TimerWhileOpen = true;
+};
+
+TEST_F(ConfigWindow, CancelLeavesMemoryAndDiskAsTheyWere) {
+  Add("Router", "127.0.0.1", StatusOnline);
+  Add("Switch", "127.0.0.2", StatusOffline).OfflineRecipients = "ops@example.com";
+  A->EmailConfig().PrimaryServer = "smtp.example.com";
+  ASSERT_TRUE(M->SaveConfiguration(M->HostsFileName()));
+  ASSERT_TRUE(M->SaveSettings());
+  ASSERT_TRUE(A->SaveConfiguration(M->DataFolder()));
+  const std::string emailFile = M->DataFolder() + EmailConfigFileName;
+  const std::string hosts = Bytes(M->HostsFileName()), settings = Bytes(M->SettingsFileName()),
+                    email = Bytes(emailFile), list = ListBytes();
+  const THost* first = M->Hosts().Items(0);
+  W->SetDefaultDoubleClickCommand("ssh %host%");
+  OnDialog([](TfrmCorvaleConfig& d) {
+    d.Hosts->tbDispName->setText("Renamed");
+    EXPECT_TRUE(d.Hosts->CommitEdits());
+    d.Hosts->RemoveSelected();
+    d.seMaxPing->setValue(3);
+    d.tbSMTP1->setText("other.example.com");
+    d.ckbLoadStartup->setCheckState(Qt::Checked);
+    d.ckbWebServer->setChecked(true);
+    d.cbDblClick->setCurrentText("telnet %host%");
+    d.btnCancel->click();
+  });
+  EXPECT_FALSE(W->ShowConfiguration(TfrmCorvaleConfig::pgHosts));
+  EXPECT_EQ(Opened, 1);
+  EXPECT_EQ(Bytes(M->HostsFileName()), hosts);
+  EXPECT_EQ(Bytes(M->SettingsFileName()), settings);
+  EXPECT_EQ(Bytes(emailFile), email);
+  EXPECT_EQ(ListBytes(), list);
+  EXPECT_EQ(M->Hosts().Items(0), first) << "the live records are the same objects";
+  EXPECT_EQ(M->Settings().MaxPingThreads, 25);
+  EXPECT_EQ(M->Settings().WebServerPort, 0);
+  EXPECT_EQ(A->EmailConfig().PrimaryServer, "smtp.example.com");
+  EXPECT_EQ(ReadLoginStartup(), "");
+  EXPECT_EQ(W->DefaultDoubleClickCommand(), "ssh %host%");
+  EXPECT_TRUE(M->Scheduler().TimerAllowed());
+}
+
+TEST_F(ConfigWindow, OkWithAThousandHostsRewritesOnlyTheEditedHost) {
+  M->SetTestingOn(false);  // a thousand hosts are never tested here
+  for (int i = 0; i < 1000; ++i) {
+    THost& h = InsertTestHost(*M, "Host " + std::to_string(i), "127.0." + std::to_string(i / 250) + "." +
+                                                                   std::to_string(i % 250 + 1), StatusOnline);
+    h.Successes = static_cast<unsigned>(i);
+    if (i % 10 == 0) h.Parents = M->Hosts().Items(0)->IDText();
+  }
+  // Loaded from its own file, the list carries what a load computes.
+  ASSERT_TRUE(M->SaveConfiguration(M->HostsFileName()));
+  ASSERT_TRUE(M->LoadConfiguration(M->HostsFileName()));
+  ASSERT_TRUE(M->SaveConfiguration(M->HostsFileName()));
+  const std::vector<std::string> before = Lines(Bytes(M->HostsFileName()));
+  Settle();
+  W->SelectHostIndex(500);
+  OnDialog([](TfrmCorvaleConfig& d) {
+    ASSERT_EQ(d.Hosts->EditedIDs().size(), 1u);
+    EXPECT_EQ(d.Hosts->tbDispName->text(), "Host 500");
+    d.Hosts->tbDispName->setText("Edited host");
+    d.btnOk->click();
+  });
+  ASSERT_TRUE(W->ShowConfiguration(TfrmCorvaleConfig::pgHosts));
+  const std::vector<std::string> after = Lines(Bytes(M->HostsFileName()));
+  ASSERT_EQ(after.size(), before.size());
+  std::vector<std::size_t> changed;
+  for (std::size_t i = 0; i < before.size(); ++i)
+    if (before[i] != after[i]) changed.push_back(i);
+  ASSERT_EQ(changed.size(), 1u);
+  EXPECT_NE(after[changed[0]].find("Edited host"), std::string::npos);
+  EXPECT_EQ(M->Hosts().Items(500)->DisplayName, "Edited host");
+  EXPECT_TRUE(HasLine(*M, LocalUserName() + " modified configuration file", 'C'));
+}
+
+TEST_F(ConfigWindow, ButtonBalloonAndFirstStartOpenTheRightPage) {
+  Add("Router", "127.0.0.1", StatusOnline);
+  THost& selected = Add("Switch", "127.0.0.2", StatusOnline);
+  Settle();
+  W->SelectHostIndex(1);
+  std::vector<std::int32_t> edited;
+  QStringList computers;
+  OnDialog([&](TfrmCorvaleConfig& d) {
+    edited = d.Hosts->EditedIDs();
+    // The computer list arrives through the event loop.
+    WaitFor([&] { return d.Hosts->tbHostname->findText("ZULU") >= 0; });
+    for (int i = 0; i < d.Hosts->tbHostname->count(); ++i) computers << d.Hosts->tbHostname->itemText(i);
+    EXPECT_FALSE(W->ShowConfiguration(0)) << "one dialog at a time";
+    d.btnCancel->click();
+  });
+  W->btnConfig->click();
+  for (int i = 0; i < 50 && Opened == 0; ++i) QCoreApplication::processEvents();
+  EXPECT_EQ(Opened, 1);
+  EXPECT_EQ(OpenedOn, TfrmCorvaleConfig::pgHosts);
+  EXPECT_FALSE(TimerWhileOpen) << "no test starts while the dialog is open";
+  EXPECT_TRUE(M->Scheduler().TimerAllowed());
+  EXPECT_EQ(edited, std::vector<std::int32_t>{selected.ID});
+  EXPECT_TRUE(computers.contains("ZULU") && computers.contains("ALPHA")) << computers.join(",").toStdString();
+
+  // The mail-server warning's action opens the e-mail page.
+  EXPECT_TRUE(W->StatusWarningTick());
+  ASSERT_TRUE(W->StatusWarningMessage().startsWith("Email servers have not been configured."));
+  W->PerformStatusAction();
+  EXPECT_EQ(Opened, 2);
+  EXPECT_EQ(OpenedOn, TfrmCorvaleConfig::pgEmail);
+
+  // Only a missing hosts file opens it at start-up.
+  ASSERT_TRUE(M->SaveConfiguration(M->HostsFileName()));
+  EXPECT_FALSE(W->ConfigureWhenNoHostsFile());
+  std::remove(M->HostsFileName().c_str());
+  EXPECT_TRUE(W->ConfigureWhenNoHostsFile());
+  EXPECT_EQ(Opened, 2) << "not before the event loop runs";
+  for (int i = 0; i < 50 && Opened == 2; ++i) QCoreApplication::processEvents();
+  EXPECT_EQ(Opened, 3);
+  EXPECT_EQ(OpenedOn, TfrmCorvaleConfig::pgHosts);
 }
 
 }  // namespace

@@ -3,6 +3,10 @@
 // entry goes to a private config folder, the network's computers are a fixed list and
 // name lookups answer from a table, so no test reaches beyond this process.
 #include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <functional>
 
 #include <map>
 #include <memory>
@@ -53,6 +57,20 @@ protected:
     c.DefaultDoubleClick = "ssh %host%";
     Prepare(c);
     return std::make_unique<TfrmCorvaleConfig>(std::move(c), hostIndex, page);
+  }
+
+  // Runs an event loop (a modal dialog's, as the program would) until done() or about
+  // ten seconds have passed; whether done() became true.
+  static bool WaitFor(const std::function<bool()>& done) {
+    QEventLoop loop;
+    QTimer poll;
+    int rounds = 0;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+      if (done() || ++rounds > 1000) loop.quit();
+    });
+    poll.start(10);
+    loop.exec();
+    return done();
   }
 
   testsupport::TScopedEnv FEnvConfig;
