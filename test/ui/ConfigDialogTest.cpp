@@ -9,10 +9,12 @@
 #include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <QTcpServer>
 #include <QTimer>
 #include <QToolButton>
 
@@ -25,7 +27,10 @@
 #include "core/THostList.h"
 #include "core/THostsFile.h"
 #include "platform/LoginStartup.h"
+#include "support/THttpTestServer.h"
+#include "support/TTestCertificates.h"
 #include "ui/ConfigFixture.h"
+#include "ui/TfrmHTTPSettings.h"
 
 namespace {
 
@@ -369,6 +374,134 @@ TEST_F(ConfigWindow, ButtonBalloonAndFirstStartOpenTheRightPage) {
   for (int i = 0; i < 50 && Opened == 2; ++i) QCoreApplication::processEvents();
   EXPECT_EQ(Opened, 3);
   EXPECT_EQ(OpenedOn, TfrmCorvaleConfig::pgHosts);
+}
+
+}  // namespace
+
+namespace {
+
+// Selects the line of a host in the page's list by its display name.
+void SelectLine(TConfigHostsPage& page, const QString& name) {
+  const auto found = page.lbHosts->findItems(name, Qt::MatchStartsWith);
+  ASSERT_EQ(found.size(), 1) << name.toStdString();
+  page.lbHosts->clearSelection();
+  page.lbHosts->setCurrentItem(found.front());
+  found.front()->setSelected(true);
+}
+
+TEST_F(ConfigWindow, ANewUsersFirstRunFromEmptyFolderToTestedHosts) {
+  if (!testsupport::TTestCertificates::Available()) GTEST_SKIP() << "the openssl command is not installed";
+  testsupport::TTestCertificates certs;
+  ASSERT_TRUE(certs.Ok()) << certs.Error();
+  testsupport::TScopedEnv trust("SSL_CERT_FILE", certs.CAFile());
+  testsupport::TScopedEnv noDir("SSL_CERT_DIR", FRoot.Path() + "/no-certs");
+  const auto cert = certs.Server("127.0.0.1");
+  ASSERT_TRUE(cert.Ok()) << certs.Error();
+  testsupport::THttpTestServer web([](testsupport::THttpConnection& c) {
+    c.Send("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 13\r\nConnection: close\r\n\r\n<p>hello</p>\n");
+  });
+  ASSERT_TRUE(web.StartTls(cert.CertFile, cert.KeyFile));
+  QTcpServer listening;
+  ASSERT_TRUE(listening.listen(QHostAddress::LocalHost));
+  const QString port = QString::number(listening.serverPort());
+
+  ASSERT_FALSE(FileExists(M->HostsFileName())) << "an empty data folder";
+  W->Ask().TextAnswer = [](const QString& caption, const QString&) -> std::optional<QString> {
+    if (caption == "New Group") return QStringLiteral("Servers");
+    return std::nullopt;
+  };
+  Sub = [&](QDialog& dialog) {
+    auto* http = dynamic_cast<TfrmHTTPSettings*>(&dialog);
+    if (!http) return int(QDialog::Rejected);
+    http->tbURL->setText(QString::fromStdString(web.Url("/")));
+    http->btnOK->click();
+    return http->result();
+  };
+  OnDialog([&](TfrmCorvaleConfig& d) {
+    TConfigHostsPage& page = *d.Hosts;
+    page.AddGroup();
+    page.AddSingleHost();
+    page.tbDispName->setText("Loopback");
+    page.tbHostname->setEditText("127.0.0.1");
+    page.ckbDependable->setChecked(true);
+    page.tbEmail->setText("ops@example.com");
+    ASSERT_TRUE(page.CommitEdits());
+    page.AddSingleHost();
+    page.tbDispName->setText("Listener");
+    page.tbHostname->setEditText("127.0.0.1");
+    page.cbService->setCurrentText("TCP Connect");
+    page.cbPort->setEditText(port);
+    ASSERT_TRUE(page.CommitEdits());
+    page.AddSingleHost();
+    page.tbDispName->setText("Secure site");
+    page.tbHostname->setEditText("127.0.0.1");
+    page.cbService->setCurrentText("HTTP Server");
+    ASSERT_TRUE(page.CommitEdits());
+    page.btnSettings->click();
+    ASSERT_TRUE(page.CommitEdits());
+    // The site is not tested while the loopback host is down.
+    SelectLine(page, "Secure site");
+    const auto parent = page.ckbOfflineHosts->findItems("Loopback", Qt::MatchStartsWith);
+    ASSERT_EQ(parent.size(), 1);
+    parent.front()->setCheckState(Qt::Checked);
+    ASSERT_TRUE(page.CommitEdits());
+    d.tbSMTP1->setText("127.0.0.1:2525");
+    d.tbFrom1->setText("monitor@example.com");
+    d.tbSubject->setText("Down: %displayname% at %lastfail%");
+    d.seMaxTCP->setValue(4);
+    d.btnOk->click();
+  });
+  ASSERT_TRUE(W->ConfigureWhenNoHostsFile());
+  ASSERT_TRUE(WaitFor([&] { return Opened == 1 && !W->ConfigurationOpen(); }));
+  ASSERT_TRUE(FileExists(M->HostsFileName()));
+  ASSERT_EQ(M->Hosts().Count(), 4);
+  EXPECT_EQ(M->Hosts().Items(0)->DisplayName, ";Servers");
+  const THost& ping = *M->Hosts().Items(1);
+  const THost& tcp = *M->Hosts().Items(2);
+  const THost& https = *M->Hosts().Items(3);
+  EXPECT_EQ(tcp.TestKind, TestTCP);
+  EXPECT_EQ(tcp.Port, listening.serverPort());
+  EXPECT_EQ(https.TestKind, TestHTTP);
+  EXPECT_EQ(https.Parents, ping.IDText());
+
+  // Testing was on before the dialog: all three are tested without anyone asking.
+  EXPECT_TRUE(M->TestingOn());
+  const bool tested = WaitFor([&] {
+    return ping.Status == StatusOnline && tcp.Status == StatusOnline && https.Status == StatusOnline;
+  });
+  EXPECT_TRUE(tested) << ping.Status << " " << tcp.Status << " " << https.Status << " " << https.LastErrorText;
+
+  // A fresh monitor on the same folder finds what the user made.
+  struct TSaved {
+    std::string Name, Address, Parents, Url, Recipients;
+    int Kind, Port;
+    bool operator==(const TSaved&) const = default;
+  };
+  auto saved = [](TMonitor& m) {
+    std::vector<TSaved> list;
+    for (const auto& h : m.Hosts().Records())
+      list.push_back({h->DisplayName, h->Address, h->Parents, h->HTTPTest.URL, h->OfflineRecipients, h->TestKind, h->Port});
+    return list;
+  };
+  const std::vector<TSaved> made = saved(*M);
+  M->Shutdown();
+  ASSERT_TRUE(WaitFor([&] { return FFinished; }));
+  // The data folder is locked until the monitor is gone.
+  W.reset();
+  M->SetAlertChannels(nullptr);
+  M.reset();
+  A.reset();
+  M = NewMonitor();
+  A = std::make_unique<TAlerts>(*M);
+  M->SetAlertChannels(A.get());
+  FFinished = false;
+  QObject::connect(M.get(), &TMonitor::ShutdownFinished, [this] { FFinished = true; });
+  ASSERT_TRUE(M->Startup()) << M->StartRefusal();
+  M->SetTestingOn(false);
+  EXPECT_TRUE(saved(*M) == made);
+  EXPECT_EQ(M->Settings().MaxTCPThreads, 4);
+  EXPECT_EQ(A->EmailConfig().PrimaryServer, "127.0.0.1:2525");
+  EXPECT_EQ(A->EmailConfig().OfflineSubject, "Down: %displayname% at %lastfail%");
 }
 
 }  // namespace
