@@ -16,6 +16,7 @@
 #include <QTabWidget>
 #include <QTcpServer>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QToolButton>
 
 #include <fstream>
@@ -31,6 +32,7 @@
 #include "support/TTestCertificates.h"
 #include "ui/ConfigFixture.h"
 #include "ui/TfrmHTTPSettings.h"
+#include "ui/TfrmMakeRem.h"
 
 namespace {
 
@@ -502,6 +504,55 @@ TEST_F(ConfigWindow, ANewUsersFirstRunFromEmptyFolderToTestedHosts) {
   EXPECT_EQ(M->Settings().MaxTCPThreads, 4);
   EXPECT_EQ(A->EmailConfig().PrimaryServer, "127.0.0.1:2525");
   EXPECT_EQ(A->EmailConfig().OfflineSubject, "Down: %displayname% at %lastfail%");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ConfigGlobals, PortableCopyCarriesWhatTheDialogShowsAndStoresNothing) {
+  Add("Router", "127.0.0.1", StatusOnline);
+  const std::string down = FRoot.Path() + "/down.wav", up = FRoot.Path() + "/up.wav";
+  ASSERT_TRUE(WriteWholeFile(down, "RIFFdown") && WriteWholeFile(up, "RIFFup"));
+  auto d = Open(TfrmCorvaleConfig::pgInfo);
+  EXPECT_EQ(d->pcConfig->currentWidget(), d->tsInfo);
+  ASSERT_EQ(d->lvPlugins->columnCount(), 3);
+  EXPECT_EQ(d->lvPlugins->headerItem()->text(2), "Tests");
+  EXPECT_FALSE(d->btnPluginSettings->isEnabled()) << "no plug-ins are loaded";
+  d->Hosts->tbDispName->setText("Router in the copy");
+  d->tbSMTP1->setText("copy.example.com");
+  d->seMaxPing->setValue(7);
+  d->cbOfflineSound->setCurrentText(QString::fromStdString(down));
+  d->cbOnlineSound->setCurrentText(QString::fromStdString(up));
+  const QString target = QString::fromStdString(FRoot.Path() + "/stick");
+  bool copied = false;
+  Ask.DialogAnswer = [&](QDialog& dialog) {
+    auto* rem = dynamic_cast<TfrmMakeRem*>(&dialog);
+    if (!rem) return int(QDialog::Rejected);
+    rem->ckbEmail->setChecked(true);
+    rem->ckbHosts->setChecked(true);
+    rem->ckbPrefs->setChecked(true);
+    copied = rem->CopyTo(target);
+    return int(QDialog::Accepted);
+  };
+  d->btnMakeRem->click();
+  ASSERT_TRUE(copied) << (Ask.Asked().empty() ? "" : Ask.Asked().back().Text.toStdString());
+  const std::string folder = target.toStdString() + "/Corvale/";
+  TEmailConfig email;
+  std::string error;
+  EXPECT_EQ(email.LoadFromFile(folder + EmailConfigFileName, error), TEmailConfig::TLoadResult::Loaded) << error;
+  EXPECT_EQ(email.PrimaryServer, "copy.example.com");
+  EXPECT_EQ(email.OfflineSubject, TfrmCorvaleConfig::DefaultOfflineSubject);
+  std::string prefs, hosts;
+  ASSERT_TRUE(ReadWholeFile(folder + "Hosts.cvlp", prefs));
+  EXPECT_NE(prefs.find("MaxPingThreads=7\r\n"), std::string::npos);
+  ASSERT_TRUE(ReadWholeFile(folder + "Hosts.cvlh", hosts));
+  EXPECT_NE(hosts.find("Router in the copy"), std::string::npos) << "the working list, with the pending edit";
+  EXPECT_EQ(OpenedFolder, folder.substr(0, folder.size() - 1));
+  // Until OK, the monitor keeps its own.
+  EXPECT_EQ(M->Settings().MaxPingThreads, 25);
+  EXPECT_EQ(A->EmailConfig().PrimaryServer, "");
+  EXPECT_EQ(M->Hosts().Items(0)->DisplayName, "Router");
 }
 
 }  // namespace
