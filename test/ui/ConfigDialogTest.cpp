@@ -5,6 +5,8 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QImage>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QLabel>
@@ -19,6 +21,7 @@
 #include <QTreeWidget>
 #include <QToolButton>
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -31,6 +34,7 @@
 #include "support/THttpTestServer.h"
 #include "support/TTestCertificates.h"
 #include "ui/ConfigFixture.h"
+#include "ui/XvfbRun.h"
 #include "ui/TfrmHTTPSettings.h"
 #include "ui/TfrmMakeRem.h"
 
@@ -553,6 +557,85 @@ TEST_F(ConfigGlobals, PortableCopyCarriesWhatTheDialogShowsAndStoresNothing) {
   EXPECT_EQ(M->Settings().MaxPingThreads, 25);
   EXPECT_EQ(A->EmailConfig().PrimaryServer, "");
   EXPECT_EQ(M->Hosts().Items(0)->DisplayName, "Router");
+}
+
+}  // namespace
+
+namespace {
+
+QString ScreenshotFolder() {
+  const char* build = std::getenv("CORVALE_BUILD_DIR");
+  return QString::fromLocal8Bit(build ? build : ".") + "/screenshots/";
+}
+
+const char* const ConfigShots[] = {"config-hosts.png", "config-email.png", "config-preferences.png", "config-info.png",
+                                   "add-host.png", "http-settings.png"};
+
+bool SaveShot(QWidget& widget, const char* name) {
+  widget.show();
+  widget.raise();
+  for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+  const QImage shot = widget.grab().toImage();
+  return !shot.isNull() && shot.save(ScreenshotFolder() + name, "PNG");
+}
+
+using ConfigScreenshot = ConfigFixture;
+
+TEST_F(ConfigScreenshot, EveryPageAndTheDialogsOfTheHostsPage) {
+  if (!std::getenv(ScreenshotChildFlag)) GTEST_SKIP() << "runs in the child process of ConfigDialogOnXvfb";
+  Add(";Core network", "", 0);
+  Add("Gateway", "127.0.0.1", StatusOnline).Dependable = true;
+  THost& dns = Add("DNS server", "127.0.0.2", StatusOnline);
+  dns.TestKind = TestTCP;
+  dns.Port = 53;
+  dns.OfflineRecipients = "ops@example.com";
+  Add(";Web", "", 0);
+  Add("Intranet", "127.0.0.3", StatusWarning).TestKind = TestHTTP;
+  A->EmailConfig().PrimaryServer = "smtp.example.com:587";
+  A->EmailConfig().PrimarySender = "monitor@example";
+  QDir().mkpath(ScreenshotFolder());
+  auto d = Open(TfrmCorvaleConfig::pgHosts, 2);
+  d->resize(820, 640);
+  const int pages[] = {TfrmCorvaleConfig::pgHosts, TfrmCorvaleConfig::pgEmail, TfrmCorvaleConfig::pgPreferences,
+                       TfrmCorvaleConfig::pgInfo};
+  for (int i = 0; i < 4; ++i) {
+    d->pcConfig->setCurrentIndex(pages[i]);
+    ASSERT_TRUE(SaveShot(*d, ConfigShots[i])) << ConfigShots[i];
+  }
+  d->pcConfig->setCurrentIndex(TfrmCorvaleConfig::pgHosts);
+  // The sub-dialogs are photographed instead of run.
+  Ask.DialogAnswer = [&](QDialog& dialog) {
+    const char* name = dynamic_cast<TfrmHTTPSettings*>(&dialog) ? ConfigShots[5] : ConfigShots[4];
+    EXPECT_TRUE(SaveShot(dialog, name)) << name;
+    return int(QDialog::Rejected);
+  };
+  d->Hosts->AddHost();
+  SelectLine(*d->Hosts, "Intranet");
+  d->Hosts->btnSettings->click();
+  d->reject();
+}
+
+TEST(ScreenshotRun, ConfigDialogOnXvfb) {
+  if (std::getenv(ScreenshotChildFlag)) GTEST_SKIP() << "the child only takes the pictures";
+  for (const char* name : ConfigShots) QFile::remove(ScreenshotFolder() + name);
+  const TXvfbRun run = RunOnXvfb("ConfigScreenshot.EveryPageAndTheDialogsOfTheHostsPage");
+  if (!run.SkipReason.empty()) GTEST_SKIP() << run.SkipReason;
+  ASSERT_TRUE(run.Failure.empty()) << run.Failure << "\n" << run.Output;
+  ASSERT_EQ(run.ExitCode, 0) << run.Output;
+  for (const char* name : ConfigShots) {
+    const QImage shot(ScreenshotFolder() + name);
+    EXPECT_FALSE(shot.isNull()) << name;
+    EXPECT_GE(shot.width(), 200) << name;
+  }
+  // The invalid sender of the e-mail page is tinted: clearly reddish pixels.
+  const QImage email(ScreenshotFolder() + ConfigShots[1]);
+  int reddish = 0;
+  for (int y = 0; y < email.height(); y += 2)
+    for (int x = 0; x < email.width(); x += 2) {
+      const QColor c = email.pixelColor(x, y);
+      if (c.red() > 200 && c.green() < 150 && c.blue() < 150) ++reddish;
+    }
+  EXPECT_GT(reddish, 50);
 }
 
 }  // namespace
