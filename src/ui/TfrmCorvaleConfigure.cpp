@@ -2,6 +2,8 @@
 // and after OK the monitor takes the working list and the settings and saves them.
 #include <QTimer>
 
+#include <memory>
+
 #include "alerts/TAlerts.h"
 #include "common/FileUtils.h"
 #include "core/THostList.h"
@@ -29,7 +31,7 @@ bool TfrmCorvale::ShowConfiguration(int page) {
     TfrmCorvaleConfig dialog(std::move(context), SelectedHostIndex(), page, this);
     if (FAsk.Run(dialog) == QDialog::Accepted) {
       FDefaultDoubleClick = dialog.DefaultDoubleClick();
-      auto* wait = new TfrmCVLWait(this);
+      const std::unique_ptr<TfrmCVLWait> wait = std::make_unique<TfrmCVLWait>(this);
       wait->ShowText(QStringLiteral("One moment... Waiting for Background Tasks to Finish..."));
       const bool saved = FMonitor.ApplyConfiguration(dialog.Working().ExtractAll());
       if (!saved)
@@ -41,7 +43,6 @@ bool TfrmCorvale::ShowConfiguration(int page) {
         FAsk.Message(this, TDialogAsk::TKind::Error, windowTitle(),
                      QStringLiteral("The e-mail configuration could not be saved; see the log for the reason."));
       FMonitor.ApplyWebServerPort();
-      delete wait;
       applied = true;
     }
   } catch (...) {

@@ -35,11 +35,11 @@ void TfrmCorvale::CreateTrayIcon() {
   connect(FTray, &QSystemTrayIcon::messageClicked, this, [this] {
     ShowFromRequest();
     if (FLastWarningAction == 0) {
-      QMessageBox::warning(this, windowTitle(), StatusWarningMessage());
+      FAsk.Message(this, TDialogAsk::TKind::Warning, windowTitle(), StatusWarningMessage());
       return;
     }
-    if (QMessageBox::warning(this, windowTitle(), StatusWarningMessage(), QMessageBox::Yes | QMessageBox::No) ==
-        QMessageBox::Yes)
+    if (FAsk.Message(this, TDialogAsk::TKind::Warning, windowTitle(), StatusWarningMessage(),
+                     QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes)
       PerformStatusAction();
   });
   connect(&FMonitor, &TMonitor::TrayHintChanged, this, [this] {
