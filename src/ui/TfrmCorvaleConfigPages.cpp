@@ -197,7 +197,9 @@ void TfrmCorvaleConfig::CreatePreferencesPage() {
   for (QCheckBox* box : {ckb24Hour, ckbFreqFailAdj, ckbAlertDownAtStartup, ckbTestSvc}) g->addWidget(box);
   cbDblClick = NewCombo(general, "cbDblClick",
                         QStringLiteral("Command run when a host without a double-click command of its own is "
-                                       "double-clicked (this run only)"));
+                                       "double-clicked (this run only); right-click to insert a variable"));
+  // Created with the e-mail page, which comes first.
+  pmVars->Attach(cbDblClick);
   auto* dbl = new QFormLayout;
   dbl->addRow(QStringLiteral("Default Host Double-Click Action:"), cbDblClick);
   g->addLayout(dbl);

@@ -36,6 +36,7 @@
 #include "ui/ConfigFixture.h"
 #include "ui/XvfbRun.h"
 #include "ui/TfrmHTTPSettings.h"
+#include "ui/TVarsMenu.h"
 #include "ui/TfrmMakeRem.h"
 
 namespace {
@@ -194,6 +195,14 @@ TEST_F(ConfigGlobals, EnablingRulesAndSenderTints) {
   EXPECT_EQ(d->lbHint->text(), "The service program is not installed.");
   QCoreApplication::sendEvent(d->sePingTimeout, &enter);
   EXPECT_EQ(d->lbHint->text(), "Ping timeout (ms)");
+  // The alert texts and the double-click command take variables from the right-click menu.
+  for (QWidget* w : std::initializer_list<QWidget*>{d->tbSubject, d->mmoMessage, d->tbSubject2, d->mmoMessage2,
+                                                    d->tbHTTPChangeSubj, d->mmoHTTPChangeBody, d->tbIPChangeSubj,
+                                                    d->mmoIPChangeBody, d->cbDblClick->lineEdit()})
+    EXPECT_EQ(w->contextMenuPolicy(), Qt::CustomContextMenu) << w->objectName().toStdString();
+  d->tbSubject2->clear();
+  d->pmVars->InsertVariable(d->tbSubject2, "%uptime%");
+  EXPECT_EQ(d->tbSubject2->text(), "%uptime%");
 }
 
 TEST_F(ConfigGlobals, AWebPortThatIsNoPortRefusesOkAndTheLoginEntryFollowsTheBox) {
