@@ -88,6 +88,8 @@ int RunMonitor(QCoreApplication& app, const TStartOptions& options, TEntryUi& ui
   // The window's layout comes from the settings file the start-up has just read.
   if (form) form->ApplySettings();
   if (form && !options.StartMinimized) form->show();
+  // A first start has no hosts to show: the user is taken to where they are added.
+  if (form) form->ConfigureWhenNoHostsFile();
   app.exec();
 
   if (monitor.RunState() != rsClosed) ui.ShowPrematureClose(PrematureCloseText(monitor));

@@ -108,6 +108,8 @@ TfrmCorvale::TfrmCorvale(TMonitor& monitor, QWidget* parent)
   connect(&FMonitor.Changes(), &THostChanges::HostsChanged, this, &TfrmCorvale::OnHostsChanged);
   connect(FModel, &THostTableModel::DisplayUpdated, this, &TfrmCorvale::OnDisplayUpdated);
   connect(this, &TfrmCorvale::EverythingOkToggled, &FMonitor, &TMonitor::ToggleEverythingOK);
+  // Queued: the dialog runs its own loop, which should not run inside the click.
+  connect(this, &TfrmCorvale::ConfigurationRequested, this, [this] { ShowConfiguration(0); }, Qt::QueuedConnection);
   // The session manager's quit is the end of the session.
   if (qApp)
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) { FMonitor.EndSession(); });

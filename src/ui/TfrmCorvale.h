@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "ui/TDialogAsk.h"
 #include "ui/TTypedKeys.h"
 #include "ui/TfrmQuickMsg.h"
 
@@ -32,7 +33,9 @@ class THostTableModel;
 class TMonitor;
 class TPingListView;
 class TStatusImages;
+class TfrmCorvaleConfig;
 class TfrmWaitShutdown;
+struct TConfigDialogContext;
 class TLogView;
 
 class TfrmCorvale : public QMainWindow {
@@ -52,6 +55,23 @@ public:
 
   // The default double-click command chosen in the configuration (for this run only).
   void SetDefaultDoubleClickCommand(const std::string& command) { FDefaultDoubleClick = command; }
+  const std::string& DefaultDoubleClickCommand() const { return FDefaultDoubleClick; }
+
+  // The configuration dialog on the page given (TfrmCorvaleConfig::TPage), with the
+  // selected host. Testing pauses while it is open; after OK the monitor takes the
+  // dialog's host list and settings, saves them and the display is rebuilt. True after
+  // OK; false after Cancel or while the dialog is already open.
+  bool ShowConfiguration(int page);
+  bool ConfigurationOpen() const { return FConfigOpen; }
+  // Start-up without a hosts file: the dialog opens once the event loop runs. True
+  // when it was queued.
+  bool ConfigureWhenNoHostsFile();
+  // The questions and dialogs of the window (the configuration dialog runs through its
+  // Run); tests answer them.
+  TDialogAsk& Ask() { return FAsk; }
+  // Called with the configuration dialog's context before the dialog is made (tests
+  // give fake name lookups and computer listers).
+  void SetConfigurationHook(std::function<void(TConfigDialogContext&)> hook) { FConfigHook = std::move(hook); }
 
   // The host of the selected row (nullptr for none or a group row's record), and its
   // index in the host list (-1 for none).
@@ -169,6 +189,9 @@ private:
   const QEvent* FLastKeyEvent = nullptr;
   QPointer<QWidget> FLastKeyTarget;
   std::string FDefaultDoubleClick;
+  TDialogAsk FAsk;
+  std::function<void(TConfigDialogContext&)> FConfigHook;
+  bool FConfigOpen = false;
   TQuickMessage FLastQuickMsg;
   std::function<void(TfrmQuickMsg&)> FQuickMsgHook;
   QString FLastWarning;

@@ -9,6 +9,7 @@
 #include "common/Clock.h"
 #include "core/TMonitor.h"
 #include "ui/TStatusImages.h"
+#include "ui/TfrmCorvaleConfig.h"
 #include "ui/TfrmCorvale.h"
 
 namespace {
@@ -34,11 +35,11 @@ void TfrmCorvale::CreateTrayIcon() {
   connect(FTray, &QSystemTrayIcon::messageClicked, this, [this] {
     ShowFromRequest();
     if (FLastWarningAction == 0) {
-      QMessageBox::warning(this, windowTitle(), StatusWarningMessage());
+      FAsk.Message(this, TDialogAsk::TKind::Warning, windowTitle(), StatusWarningMessage());
       return;
     }
-    if (QMessageBox::warning(this, windowTitle(), StatusWarningMessage(), QMessageBox::Yes | QMessageBox::No) ==
-        QMessageBox::Yes)
+    if (FAsk.Message(this, TDialogAsk::TKind::Warning, windowTitle(), StatusWarningMessage(),
+                     QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes)
       PerformStatusAction();
   });
   connect(&FMonitor, &TMonitor::TrayHintChanged, this, [this] {
@@ -85,6 +86,7 @@ QString TfrmCorvale::StatusWarningMessage() const {
 }
 
 void TfrmCorvale::PerformStatusAction() {
-  if (FLastWarningAction == 1) emit ConfigurationRequested();
+  // The warning that asks for this is about the mail servers.
+  if (FLastWarningAction == 1) ShowConfiguration(TfrmCorvaleConfig::pgEmail);
   else if (FLastWarningAction == 4) SetTesting(true);
 }

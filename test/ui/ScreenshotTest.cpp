@@ -16,9 +16,10 @@
 
 #include "ui/TPingListView.h"
 #include "ui/WindowFixture.h"
+#include "ui/XvfbRun.h"
 
 namespace {
-const char* const ChildFlag = "CORVALE_SCREENSHOT_CHILD";
+const char* const ChildFlag = ScreenshotChildFlag;
 
 QString ScreenshotFile() {
   const char* build = std::getenv("CORVALE_BUILD_DIR");
@@ -81,34 +82,12 @@ TEST_F(Screenshot, MainWindowWithHostsInEveryState) {
 
 TEST(ScreenshotRun, MainWindowOnXvfb) {
   if (std::getenv(ChildFlag)) GTEST_SKIP() << "the child only takes the picture";
-  const QString xvfb = QStandardPaths::findExecutable("Xvfb");
-  if (xvfb.isEmpty()) GTEST_SKIP() << "Xvfb is not installed; no screenshot of the main window";
-  // A display number nobody uses: its lock file is missing.
-  int display = 94;
-  while (display < 200 && QFile::exists(QString("/tmp/.X%1-lock").arg(display))) ++display;
-  QProcess server;
-  server.start(xvfb, {QString(":%1").arg(display), "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
-  ASSERT_TRUE(server.waitForStarted(5000));
-  // Ready when its socket exists.
-  const QString socket = QString("/tmp/.X11-unix/X%1").arg(display);
-  for (int i = 0; i < 100 && !QFile::exists(socket); ++i) QThread::msleep(50);
-  ASSERT_TRUE(QFile::exists(socket)) << "Xvfb did not start";
   QFile::remove(ScreenshotFile());
-
-  QProcess child;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert(ChildFlag, "1");
-  env.insert("QT_QPA_PLATFORM", "xcb");
-  env.insert("DISPLAY", QString(":%1").arg(display));
-  child.setProcessEnvironment(env);
-  child.setProcessChannelMode(QProcess::MergedChannels);
-  child.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=Screenshot.MainWindowWithHostsInEveryState"});
-  const bool finished = child.waitForFinished(120000);
-  const QByteArray output = child.readAll();
-  server.terminate();
-  server.waitForFinished(5000);
-  ASSERT_TRUE(finished) << output.toStdString();
-  ASSERT_EQ(child.exitCode(), 0) << output.toStdString();
+  const TXvfbRun run = RunOnXvfb("Screenshot.MainWindowWithHostsInEveryState");
+  if (!run.SkipReason.empty()) GTEST_SKIP() << run.SkipReason;
+  ASSERT_TRUE(run.Failure.empty()) << run.Failure << "\n" << run.Output;
+  ASSERT_EQ(run.ExitCode, 0) << run.Output;
+  const QByteArray output = QByteArray::fromStdString(run.Output);
 
   const QImage shot(ScreenshotFile());
   ASSERT_FALSE(shot.isNull()) << output.toStdString();
