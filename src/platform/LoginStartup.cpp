@@ -26,7 +26,7 @@ std::string HomeFolder() {
 }
 
 std::string ConfigFolder() {
-  // The base directory specification ignores relative paths in the variable.
+  // A relative path in the variable is not a configuration home: ignore it, as desktops do.
   if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && config[0] == '/') return config;
   const std::string home = HomeFolder();
   return home.empty() ? std::string() : home + "/.config";
