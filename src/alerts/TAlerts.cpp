@@ -6,6 +6,11 @@
 #include "common/NetText.h"
 #include "common/SystemInfo.h"
 #include "core/MessageVariables.h"
+#include "core/TAlertRoutes.h"
+#include "core/TCommandLineRoute.h"
+#include "core/TMailAlertRoute.h"
+#include "core/TNotificationRoute.h"
+#include "core/TPageChangeMailRoute.h"
 #include "core/THost.h"
 #include "core/THostList.h"
 #include "core/TMonitor.h"
@@ -30,6 +35,15 @@ TAlerts::TAlerts(TMonitor& monitor)
 }
 
 TAlerts::~TAlerts() = default;
+
+void TAlerts::AddRoutes(TAlertRoutes& routes, const TAlertContext& context) {
+  routes.Add(std::make_unique<TMailAlertRoute>(*this, context));
+  routes.Add(std::make_unique<TCommandLineRoute>(
+      [this](const std::string& command, THost& host) { return RunCommandLine(command, host); }, context));
+  routes.Add(std::make_unique<TNotificationRoute>(
+      [this](THost& host, bool offline) { return StartHttpNotification(host, offline); }));
+  routes.Add(std::make_unique<TPageChangeMailRoute>(*this));
+}
 
 void TAlerts::LoadConfiguration(const std::string& dataFolder) {
   const std::string fileName = dataFolder + EmailConfigFileName;
@@ -128,13 +142,17 @@ std::shared_ptr<TBackgroundTask> TAlerts::StartHttpNotification(THost& host, boo
   options.CertExpiryDays = 0;   // nor does it judge the server's certificate's age
   options.TimeoutMs = FMonitor.Settings().HTTPTimeoutMs();
   const std::string name = (offline ? "HTTP Down Alert " : "HTTP Up Alert ") + host.DisplayName;
-  return THTTPThread::Create(
+  std::shared_ptr<TBackgroundTask> task = THTTPThread::Create(
       FMonitor.Tests(), name, request, HTTPKindNotification, host.ID, host.ID,
       [this](THTTPThread& thread, const THTTPReq& sent, const std::string&, std::int32_t hostID, std::int64_t,
              std::int32_t, float, bool success, const std::string& resultText, std::int32_t) {
         NotificationDone(thread, sent, hostID, success, resultText);
       },
       options);
+  if (!task) return nullptr;
+  std::erase_if(FNotificationThreads, [](const std::shared_ptr<TBackgroundTask>& t) { return !t->IsAlive(); });
+  FNotificationThreads.push_back(task);
+  return task;
 }
 
 void TAlerts::NotificationDone(THTTPThread& thread, const THTTPReq& request, std::int32_t hostID, bool success,
@@ -142,7 +160,10 @@ void TAlerts::NotificationDone(THTTPThread& thread, const THTTPReq& request, std
   try {
     FMonitor.Running().Remove(&thread);
     const THost* host = FMonitor.Hosts().Items(FMonitor.Hosts().FindByID(hostID));
-    if (!host || !TakeNotification(&thread)) return;
+    const auto it = std::find_if(FNotificationThreads.begin(), FNotificationThreads.end(),
+                                 [&thread](const std::shared_ptr<TBackgroundTask>& t) { return t.get() == &thread; });
+    if (!host || it == FNotificationThreads.end()) return;
+    FNotificationThreads.erase(it);
     FMonitor.LogEvent(host,
                       success ? "HTTP Notification Sent Using: " + request.URL
                               : "HTTP Notification Failed, URL: " + request.URL + ", Error: " + resultText,

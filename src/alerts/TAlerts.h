@@ -1,28 +1,34 @@
 #pragma once
-// The monitor's alert channels: the e-mail configuration, its templates and the alert
-// queue with its relay route, command lines and HTTP notifications. Channels not built
-// here yet keep the base class's behaviour (nothing happens).
+// The monitor's alert side: the e-mail configuration, its templates and the alert queue
+// with its relay route, command lines and HTTP notifications, and the routes that use
+// them (mail, page-change mail, command lines, HTTP notifications).
 // The object must outlive the monitor it serves (see TMonitor::SetAlertChannels) and
 // touches it only while the monitor calls it or its timer runs.
 #include <QTimer>
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "alerts/TAlertQueue.h"
 #include "alerts/TCommandRunner.h"
 #include "alerts/TEmailConfig.h"
 #include "alerts/TRelayMail.h"
 #include "core/TAlertChannels.h"
+#include "core/TAlertMail.h"
 
 class TMonitor;
 class THTTPThread;
 struct THTTPReq;
 
-class TAlerts : public TAlertChannels {
+class TAlerts : public TAlertChannels, public TAlertMail {
 public:
   explicit TAlerts(TMonitor& monitor);
   ~TAlerts() override;
+
+  // The mail route, the command-line route, the HTTP notification route and the
+  // page-change mail, in that order.
+  void AddRoutes(TAlertRoutes& routes, const TAlertContext& context) override;
 
   // Reads "EmailConfig.cvl" of the data folder; a file of another kind or one that
   // cannot be read is logged and leaves the settings empty (or as far as read).
@@ -46,11 +52,10 @@ public:
 
   // Command lines: the host's offline and online commands here; the host actions and
   // the double-click reach the same runner through Commands().
-  bool RunsCommandLines() const override { return true; }
   bool RunCommandLine(const std::string& command, THost& host) override;
   // The host's offline (online: false) notification request, its form fields expanded
   // for the host now, sent by a retrieval worker; its end is logged for the host.
-  std::shared_ptr<TBackgroundTask> StartHttpNotification(THost& host, bool offline) override;
+  std::shared_ptr<TBackgroundTask> StartHttpNotification(THost& host, bool offline);
   // The form fields of a request (items divided by character 255), each expanded for
   // the host.
   std::string ExpandRequestVariables(const std::string& variables, const THost& host);
@@ -75,5 +80,7 @@ private:
   TCommandRunner FCommands;
   TRelayMail FRelayMail;
   std::string FAppliedRelayServer;
+  // The notifications sent and not yet ended.
+  std::vector<std::shared_ptr<TBackgroundTask>> FNotificationThreads;
   QTimer tmrAlert;
 };

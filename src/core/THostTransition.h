@@ -1,6 +1,6 @@
 #pragma once
 // What the status evaluation decided about one host after a result, for whoever
-// subscribed (the alert channels): the host went Offline, came back Online, answers
+// subscribed (the alert routes): the host went Offline, came back Online, answers
 // again after warnings, changed its address, or a result was counted at all. Delivered
 // on the main thread after the host record holds the whole result.
 #include <cstdint>

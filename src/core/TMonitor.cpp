@@ -8,6 +8,7 @@
 #include "common/Clock.h"
 #include "core/THost.h"
 #include "core/THostList.h"
+#include "core/THostNameLookups.h"
 #include "core/MessageVariables.h"
 #include "platform/TEchoEngine.h"
 #include "platform/TServiceControl.h"
@@ -33,9 +34,10 @@ TMonitor::TMonitor(const TStartOptions& options, TClock& clock, TServiceControl&
   FEvents->SetFaultHook(FaultHook());
   const TMonitorParts parts{*FHosts, FClock, FSettings, FStateLock, *FEvents, FRunning, *FChanges, FRunState,
                             trace, FaultHook()};
-  FEvaluation = std::make_unique<TStatusEvaluation>(parts, [this] { return VariableContext(); });
+  FEvaluation = std::make_unique<TStatusEvaluation>(parts, *FTests, [this] { return VariableContext(); });
   FScheduler = std::make_unique<TScheduler>(parts, *FTests, *FEvaluation,
                                             [this](THost& host) { return FAlerts->StartPeriodicTrace(host); });
+  FNameLookups = std::make_unique<THostNameLookups>(parts, *FTests);
   connect(FScheduler.get(), &TScheduler::TrayHintChanged, this, &TMonitor::TrayHintChanged);
   connect(FScheduler.get(), &TScheduler::TestingChanged, this, &TMonitor::TestingChanged);
   connect(FScheduler.get(), &TScheduler::TestingChanged, this, [this] { PublishStatusWarning(); });
@@ -151,13 +153,15 @@ void TMonitor::EndSession() {
 }
 
 void TMonitor::SetAlertChannels(TAlertChannels* channels) {
-  FEvaluation->RemoveSubscriber(FAlerts);
+  FRoutes.Clear();
   FAlerts = channels ? channels : &FNoAlerts;
-  FAlerts->Attach(TAlertContext{FEvents.get(), &FSettings, &FClock, ServiceMode()});
-  FEvaluation->AddSubscriber(FAlerts);
+  FAlerts->AddRoutes(FRoutes, TAlertContext{FEvents.get(), &FSettings, &FClock, ServiceMode()});
+  FEvaluation->AddSubscriber(&FRoutes);
 }
 
 void TMonitor::HostChanged(const THost& host, const char* where) { FChanges->Changed(host.ID, where); }
+
+void TMonitor::LookUpDisplayAddresses() { FNameLookups->LookUpMissingAddresses(); }
 
 TVariableContext TMonitor::VariableContext() {
   TVariableContext context;

@@ -2,7 +2,7 @@
 // The main monitor object: owns the host list and retired hosts, the state lock, the
 // status trace, the run state and the files of the data folder, wires its parts together
 // (the event-log keeper, the scheduler, the status evaluation, the change notices and
-// the alert channels that subscribe to the evaluation), runs start-up and shutdown, and
+// the alert side whose routes subscribe to the evaluation), runs start-up and shutdown, and
 // answers the window messages of the class "TfrmCorvale". It runs with or without a
 // display; the desktop window shows it and calls its operations.
 //
@@ -22,6 +22,7 @@
 #include "core/MessageVariables.h"
 #include "core/RunState.h"
 #include "core/TAlertChannels.h"
+#include "core/TAlertRoutes.h"
 #include "core/TEventLog.h"
 #include "core/TEventLogKeeper.h"
 #include "core/TEverythingOK.h"
@@ -49,6 +50,7 @@ class TPingThread;
 class TTCPThread;
 class TServiceControl;
 class TWindowChannel;
+class THostNameLookups;
 
 
 // Window messages of the class "TfrmCorvale".
@@ -198,11 +200,12 @@ public:
   // the calling thread's network namespace), the slots, the pool.
   TTestContext& Tests() { return *FTests; }
   TEchoEngine& EchoEngine() { return *FEcho; }
-  // The alert channels, which subscribe to the status evaluation's transitions; the
-  // monitor starts with the empty set (TAlertChannels itself). The object must outlive
-  // the monitor; nullptr returns to the empty set.
+  // The alert side, whose routes subscribe to the status evaluation's transitions; the
+  // monitor starts with none (TAlertChannels itself). The object must outlive the
+  // monitor; nullptr returns to none. Its routes replace the routes of the one before.
   void SetAlertChannels(TAlertChannels* channels);
   TAlertChannels& Alerts() { return *FAlerts; }
+  TAlertRoutes& AlertRoutes() { return FRoutes; }
   // The web server the monitor starts at start-up when the port setting is above 0 (not
   // in removable mode) and stops at shutdown; the object must outlive the monitor's
   // shutdown. nullptr: none.
@@ -212,7 +215,7 @@ public:
   // starts it). Main thread.
   void ApplyWebServerPort();
   const std::vector<TRunningTask>& RunningTests() const { return FRunning.Items(); }
-  // Changed on the main thread under StateLock() held exclusively.
+  // Changed on the main thread under StateLock() held exclusively: see UpdateSettings.
   TSettings& Settings() { return FSettings; }
   const TSettings& Settings() const { return FSettings; }
   bool Use24HourDate() const { return FSettings.Use24HourDate == 1; }
@@ -221,26 +224,43 @@ public:
   bool TestingOn() const { return FScheduler->TestingOn(); }
   void SetTestingOn(bool on) { FScheduler->SetTestingOn(on); }
   void TestHost(int index) { FScheduler->TestHost(index); }
-  void TestHostNow(int index) { FScheduler->TestHostNow(index); }
-  void RefreshAllHosts() { FScheduler->RefreshAllHosts(); }
+  void TestHostNow(int index, const std::string& by = {}) { FScheduler->TestHostNow(index, by); }
+  // by: who asked, appended to the event's text (" by remote user ..."); empty for the
+  // person at the window.
+  void RefreshAllHosts(const std::string& by = {}) { FScheduler->RefreshAllHosts(by); }
   const std::string& TrayHint() const { return FScheduler->TrayHint(); }
   int ProbesInFlight() const { return FScheduler->ProbesInFlight(); }
   int PeriodicTracesRunning() const { return FScheduler->PeriodicTracesRunning(); }
   void UpdateHostStatus(const TTestResult& result) { FEvaluation->UpdateHostStatus(result); }
   // The host's row must be shown again (batched, see THostChanges).
   void HostChanged(const THost& host, const char* where);
+  // After the window rebuilt its list: the background name lookups of the hosts with an
+  // address but no current IP (see THostNameLookups).
+  void LookUpDisplayAddresses();
+  THostNameLookups& NameLookups() { return *FNameLookups; }
 
-  // Host operations (TMonitorHostOps.cpp). checked: the menu item matching the host's
-  // state carries the check mark, so choosing it enables the host again.
+  // Host operations (TMonitorHostOps.cpp), the only way the window and the web server
+  // change the monitor's state: each takes the state lock itself and tells the views.
+  // by: who asked, as above. checked: the menu item matching the host's state carries
+  // the check mark, so choosing it enables the host again.
+  // The settings as change leaves them (the window's switches, its layout, the
+  // configuration dialog's OK).
+  void UpdateSettings(const std::function<void(TSettings&)>& change);
+  // The record at index as change leaves it (a switch of the host menu); its row is
+  // shown again. False for an index outside the list.
+  bool UpdateHost(int index, const std::function<void(THost&)>& change, const char* where);
   void DisableHost(int index, bool checked);
   void DisableHostFor(int index, int minutes, bool checked);
   // Depth 0 flags and error text, 1 also status and trace (a new baseline), 2 also the
   // statistics and history.
   void ResetHost(THost& record, int depth);
-  void ResetHostStatus(int index, int depth);
-  void ResetAllHosts(int depth);
+  // A reset host is tested at once unless it is disabled.
+  void ResetHostStatus(int index, int depth, const std::string& by = {});
+  void ResetAllHosts(int depth, const std::string& by = {});
   void ResetDependentHosts(int index, int depth);
-  void SimulateHostFailure(int index);
+  // Starts a failure simulation of five minutes (the host goes Offline at once), or ends
+  // the one running and tests the host.
+  void SimulateHostFailure(int index, const std::string& by = {});
   // A record joins the host list at index (an index outside the list appends); the
   // views hear HostsAdded. Returns the listed record.
   THost* InsertHost(int index, std::unique_ptr<THost> record);
@@ -358,8 +378,10 @@ private:
   std::unique_ptr<TEchoEngine> FEcho;
   std::unique_ptr<TStatusEvaluation> FEvaluation;
   std::unique_ptr<TScheduler> FScheduler;
+  std::unique_ptr<THostNameLookups> FNameLookups;
   TAlertChannels FNoAlerts;
   TAlertChannels* FAlerts = &FNoAlerts;
+  TAlertRoutes FRoutes;
   TWebServerControl FNoWebServer;
   TWebServerControl* FWebServer = &FNoWebServer;
   int FWebServerPort = 0;  // the port the web server was started on, 0: not running

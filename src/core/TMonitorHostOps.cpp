@@ -11,6 +11,22 @@ namespace {
 constexpr double SimulationDays = 5.0 / MinsPerDay;
 }  // namespace
 
+void TMonitor::UpdateSettings(const std::function<void(TSettings&)>& change) {
+  std::unique_lock<std::shared_mutex> guard(FStateLock);
+  change(FSettings);
+}
+
+bool TMonitor::UpdateHost(int index, const std::function<void(THost&)>& change, const char* where) {
+  THost* host = FHosts->Items(index);
+  if (!host) return false;
+  {
+    std::unique_lock<std::shared_mutex> guard(FStateLock);
+    change(*host);
+  }
+  HostChanged(*host, where);
+  return true;
+}
+
 void TMonitor::DisableHost(int index, bool checked) {
   THost* host = FHosts->Items(index);
   if (!host) return;
@@ -75,17 +91,20 @@ void TMonitor::ResetHost(THost& record, int depth) {
   if (depth >= 1) FEvaluation->CheckDependants(record);
 }
 
-void TMonitor::ResetHostStatus(int index, int depth) {
+void TMonitor::ResetHostStatus(int index, int depth, const std::string& by) {
   THost* host = FHosts->Items(index);
   if (!host) return;
   ResetHost(*host, depth);
   HostChanged(*host, "ResetHostStatus1");
   if (!host->IsDisabled(FClock.Now())) TestHost(index);
-  LogEvent(host, "Host Status Reset", TLogCategory::Test);
+  LogEvent(host, "Host Status Reset" + by, TLogCategory::Test);
 }
 
-void TMonitor::ResetAllHosts(int depth) {
-  LogEvent(nullptr, "Reset All Hosts", TLogCategory::Information);
+void TMonitor::ResetAllHosts(int depth, const std::string& by) {
+  if (by.empty())
+    LogEvent(nullptr, "Reset All Hosts", TLogCategory::Information);
+  else
+    LogEvent(nullptr, "Reset all hosts" + by, TLogCategory::Test);
   for (int index = 0; index < FHosts->Count(); ++index) {
     THost& host = *FHosts->Items(index);
     if (host.IsGroup()) continue;
@@ -111,7 +130,7 @@ void TMonitor::ResetDependentHosts(int index, int depth) {
     if (THost& record = *FHosts->Items(i); ListHasItem(record.Ancestors, idText, ';')) reset(i, record, message);
 }
 
-void TMonitor::SimulateHostFailure(int index) {
+void TMonitor::SimulateHostFailure(int index, const std::string& by) {
   THost* host = FHosts->Items(index);
   if (!host) return;
   if (host->SimulatedFailureUntil != 0) {
@@ -119,11 +138,11 @@ void TMonitor::SimulateHostFailure(int index) {
       std::unique_lock<std::shared_mutex> guard(FStateLock);
       host->SimulatedFailureUntil = 0;
     }
-    LogEvent(host, "Host Failure Simulation Ended", TLogCategory::Test);
+    LogEvent(host, "Host Failure Simulation Ended" + by, TLogCategory::Test);
     TestHost(index);
     return;
   }
-  LogEvent(host, "Simulated Host Failure", TLogCategory::Test);
+  LogEvent(host, "Simulated Host Failure" + by, TLogCategory::Test);
   {
     std::unique_lock<std::shared_mutex> guard(FStateLock);
     host->SimulatedFailureUntil = FClock.Now() + SimulationDays;

@@ -339,15 +339,15 @@ void TScheduler::TestHost(int index) {
   }
 }
 
-void TScheduler::TestHostNow(int index) {
+void TScheduler::TestHostNow(int index, const std::string& by) {
   const THost* host = F.Hosts.Items(index);
   if (!host) return;
-  F.Events.LogEvent(host, "Manual test", TLogCategory::Test);
+  F.Events.LogEvent(host, "Manual test" + by, TLogCategory::Test);
   TestHost(index);
 }
 
-void TScheduler::RefreshAllHosts() {
-  F.Events.LogEvent(nullptr, "Refresh All Hosts", TLogCategory::Test);
+void TScheduler::RefreshAllHosts(const std::string& by) {
+  F.Events.LogEvent(nullptr, by.empty() ? std::string("Refresh All Hosts") : "Refresh all hosts" + by, TLogCategory::Test);
   const TDateTime now = F.Clock.Now();
   for (int index = 0; index < F.Hosts.Count(); ++index)
     if (!F.Hosts.Items(index)->IsDisabled(now)) TestHost(index);

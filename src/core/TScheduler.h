@@ -57,8 +57,8 @@ public:
   // Starts a test of the host now unless one runs; nothing for an index outside the list.
   void TestHost(int index);
   // The host command "Test Host Status": logs "Manual test", then TestHost.
-  void TestHostNow(int index);
-  void RefreshAllHosts();
+  void TestHostNow(int index, const std::string& by = {});
+  void RefreshAllHosts(const std::string& by = {});
   // The data folder, whose "HTTPPages" keeps the pages of the HTTP tests.
   void SetDataFolder(const std::string& folder) { FDataFolder = folder; }
 

@@ -14,9 +14,8 @@
 #include "core/RunState.h"
 #include "core/TRunningTests.h"
 #include "core/TSettings.h"
-#include "platform/NameLookup.h"
 #include "hosttests/TBackgroundTask.h"
-#include "platform/ArpTable.h"
+#include "hosttests/TTestContext.h"
 
 namespace {
 
@@ -91,8 +90,11 @@ bool NoAddress(const std::string& ip) { return ip.empty() || ip == "-" || ip == 
 
 }  // namespace
 
-TStatusEvaluation::TStatusEvaluation(TMonitorParts parts, std::function<TVariableContext()> variables)
-    : F(std::move(parts)), FVariables(std::move(variables)) {}
+TStatusEvaluation::TStatusEvaluation(TMonitorParts parts, TTestContext& tests,
+                                     std::function<TVariableContext()> variables)
+    : F(std::move(parts)), FTests(tests), FVariables(std::move(variables)) {}
+
+TStatusEvaluation::~TStatusEvaluation() = default;
 
 void TStatusEvaluation::AddSubscriber(TTransitionSubscriber* subscriber) {
   if (subscriber && std::find(FSubscribers.begin(), FSubscribers.end(), subscriber) == FSubscribers.end())
@@ -116,9 +118,75 @@ bool TStatusEvaluation::FailureIsFinal(const THost& host, bool forced, bool simu
 }
 
 void TStatusEvaluation::UpdateHostStatus(const TTestResult& result) {
+  if (const auto waiting = FWaiting.find(result.HostID); waiting != FWaiting.end()) {
+    waiting->second.push_back(result);
+    return;
+  }
+  TakeResult(result, nullptr);
+}
+
+TAddressLookup TStatusEvaluation::LookupFor(const TTestResult& result, const THost& host) const {
+  TAddressLookup lookup;
+  const TDateTime now = F.Clock.Now();
+  const bool simulated = host.SimulatedFailureUntil != 0 && now < host.SimulatedFailureUntil;
+  const bool success = result.Success && !simulated;
+  const bool counted =
+      simulated || (FTestingOn && !host.IsDisabled(now) && !host.IsGroup() && F.Hosts.ParentsUp(host, now));
+  if (!counted) return lookup;
+  if (success && host.LocalSubnet && !result.NewIP.empty() && result.NewIP != "0.0.0.0" && result.NewIP != host.CurrentIP)
+    lookup.Neighbour = result.NewIP;
+  // The address a host-down trace would follow.
+  if (!success && host.Status != StatusOffline && !host.RunningTrace && host.CurrentIP.empty() &&
+      FailureIsFinal(host, result.ForcedOffline, simulated, simulated ? std::string("Simulated Failure") : result.ErrorText))
+    lookup.Name = host.Address;
+  return lookup;
+}
+
+void TStatusEvaluation::StartLookup(const TTestResult& result, TAddressLookup question) {
+  const std::int32_t hostID = result.HostID;
+  FWaiting[hostID].push_back(result);
+  F.Trace("Address lookup " + std::to_string(hostID));
+  TTestContext& tests = FTests;
+  const std::weak_ptr<int> alive = FAlive;
+  tests.RunInPool([&tests, alive, hostID, this, question = std::move(question)]() mutable {
+    question.Run();
+    tests.PostCompletion(tests.Completions.Name, [alive, hostID, this, answer = std::move(question)] {
+      if (alive.lock()) LookupAnswered(hostID, answer);
+    });
+  });
+}
+
+void TStatusEvaluation::LookupAnswered(std::int32_t hostID, const TAddressLookup& answer) {
+  const auto waiting = FWaiting.find(hostID);
+  if (waiting == FWaiting.end()) return;
+  std::deque<TTestResult> results = std::move(waiting->second);
+  FWaiting.erase(waiting);
+  const TTestResult first = results.front();
+  results.pop_front();
+  TakeResult(first, &answer);
+  while (!results.empty()) {
+    // A later result may need a lookup of its own: the rest wait behind it.
+    if (const auto again = FWaiting.find(hostID); again != FWaiting.end()) {
+      again->second.insert(again->second.end(), results.begin(), results.end());
+      return;
+    }
+    const TTestResult next = results.front();
+    results.pop_front();
+    TakeResult(next, nullptr);
+  }
+}
+
+void TStatusEvaluation::TakeResult(const TTestResult& result, const TAddressLookup* answer) {
   THost* const host = F.Hosts.Items(F.Hosts.FindByID(result.HostID));
   // A host removed meanwhile has no row to refresh either.
   if (!host) return;
+  if (!answer && F.RunState.load() == rsRunning) {
+    TAddressLookup question = LookupFor(result, *host);
+    if (!question.Neighbour.empty() || !(question.Name.empty() || TAddressLookup::IsDotted(question.Name))) {
+      StartLookup(result, std::move(question));
+      return;
+    }
+  }
   FResults.fetch_add(1, std::memory_order_relaxed);
   if (F.RunState.load() == rsRunning) {
     F.Trace("Start UpdateHostStatus " + host->IDText());
@@ -135,20 +203,20 @@ void TStatusEvaluation::UpdateHostStatus(const TTestResult& result) {
       const std::string& detail = simulated ? std::string() : result.EchoDetail;
       counted = simulated || (FTestingOn && !host->IsDisabled(now) && !host->IsGroup() && F.Hosts.ParentsUp(*host, now));
 
-      // What needs the network or the system is asked before the record is locked.
-      std::string newAddress, mac, resolved;
+      // The answers of the lookup asked before, as far as the record still asks the same.
+      TAddressLookup lookup = LookupFor(result, *host);
+      if (answer && answer->Neighbour == lookup.Neighbour) lookup.Mac = answer->Mac;
+      if (answer && answer->Name == lookup.Name) lookup.Resolved = answer->Resolved;
+      if (lookup.Resolved.empty() && TAddressLookup::IsDotted(lookup.Name)) lookup.Resolved = lookup.Name;
+      std::string newAddress, mac;
       if (counted && success && !result.NewIP.empty() && result.NewIP != "0.0.0.0" && result.NewIP != host->CurrentIP) {
         newAddress = result.NewIP;
         if (host->LocalSubnet) {
-          mac = MacText(ArpLookup(newAddress));
-          if (mac == "00:00:00:00:00:00") mac = host->MACAddress;
+          mac = lookup.Mac;
+          if (mac.empty() || mac == "00:00:00:00:00:00") mac = host->MACAddress;
         }
       }
-      if (counted && !success && host->Status != StatusOffline && !host->RunningTrace && host->CurrentIP.empty() &&
-          FailureIsFinal(*host, result.ForcedOffline, simulated, error)) {
-        std::uint32_t address = 0;
-        if (!Resolve(host->Address, address, resolved)) resolved.clear();
-      }
+      const std::string& resolved = lookup.Resolved;
 
       TWriteLock guard(F.StateLock);
       if (simulationOver) host->SimulatedFailureUntil = 0;

@@ -1,18 +1,25 @@
 #pragma once
 // The status evaluation: what one test result does to its host (status, statistics,
 // address, error text, the failure and recovery events) and to the hosts that depend on
-// it, and the transitions it hands to its subscribers (the alert channels). The record
+// it, and the transitions it hands to its subscribers (the alert routes). The record
 // takes the whole result in one exclusive section of the state lock, so a reader on
 // another thread sees the host before or after the result, never in between; events are
-// logged and transitions delivered after that section. Main thread only.
+// logged and transitions delivered after that section. What only the network or the
+// system can tell (the address of a name, the MAC address of a neighbour) is asked on
+// the pool before the result is taken; the host's later results wait behind it, so
+// they are still taken in order. Main thread only.
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <memory>
 #include <shared_mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "core/MessageVariables.h"
+#include "core/TAddressLookup.h"
 #include "core/TEventLog.h"
 #include "core/THostTransition.h"
 #include "core/TMonitorParts.h"
@@ -20,19 +27,25 @@
 #include "platform/FaultReport.h"
 
 class THost;
+class TTestContext;
 
 class TStatusEvaluation {
 public:
-  // variables: the message variables' view of the monitor at this moment.
-  TStatusEvaluation(TMonitorParts parts, std::function<TVariableContext()> variables);
+  // variables: the message variables' view of the monitor at this moment; tests: the
+  // pool the address lookups run on.
+  TStatusEvaluation(TMonitorParts parts, TTestContext& tests, std::function<TVariableContext()> variables);
+  ~TStatusEvaluation();
 
   // Results are ignored while testing is off (the main window's testing button).
   void SetTestingOn(bool on) { FTestingOn = on; }
   void AddSubscriber(TTransitionSubscriber* subscriber);
   void RemoveSubscriber(TTransitionSubscriber* subscriber);
 
-  // Updates the host of the result; nothing for a host that is no longer listed.
+  // Updates the host of the result; nothing for a host that is no longer listed. A
+  // result that needs an address lookup is taken when the answer is back.
   void UpdateHostStatus(const TTestResult& result);
+  // Hosts whose results wait for an address lookup.
+  int LookupsWaiting() const { return static_cast<int>(FWaiting.size()); }
   // How many results the evaluation has taken; any thread.
   std::uint64_t ResultCount() const { return FResults.load(std::memory_order_relaxed); }
 
@@ -52,6 +65,12 @@ private:
   };
   using TSteps = std::vector<TStep>;
 
+  // The lookup the result needs before the record can take it (nothing asked when none).
+  TAddressLookup LookupFor(const TTestResult& result, const THost& host) const;
+  // answer: the lookup asked for this result, answered; null when none was asked.
+  void TakeResult(const TTestResult& result, const TAddressLookup* answer);
+  void StartLookup(const TTestResult& result, TAddressLookup question);
+  void LookupAnswered(std::int32_t hostID, const TAddressLookup& answer);
   void HostFailed(THost& host, bool forced, bool simulated, std::int32_t responseTime, const std::string& errorText,
                   const std::string& echoDetail, const std::string& resolvedIP, TSteps& steps);
   void HostSucceeded(THost& host, std::int32_t responseTime, const std::string& remark, TSteps& steps);
@@ -64,6 +83,7 @@ private:
   bool CheckParentsOf(THost& record);
 
   TMonitorParts F;
+  TTestContext& FTests;
   std::function<TVariableContext()> FVariables;
   bool FTestingOn = true;
   std::vector<TTransitionSubscriber*> FSubscribers;
@@ -71,4 +91,8 @@ private:
   // logs, and logging takes the lock.
   std::vector<std::pair<std::string, std::string>> FHeldFaults;
   std::atomic<std::uint64_t> FResults{0};
+  // By host: the result whose lookup runs, then the results that came after it.
+  std::unordered_map<std::int32_t, std::deque<TTestResult>> FWaiting;
+  // Answers that come back after the evaluation has gone find it expired.
+  std::shared_ptr<int> FAlive = std::make_shared<int>(0);
 };

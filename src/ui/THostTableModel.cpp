@@ -402,6 +402,7 @@ void THostTableModel::ApplyRows(const std::vector<std::int32_t>& wanted) {
 }
 
 void THostTableModel::UpdateDisplay() {
+  FMonitor.LookUpDisplayAddresses();
   ApplyRows(WantedRows());
   emit DisplayUpdated();
 }
@@ -457,13 +458,17 @@ void THostTableModel::OnHostsChanged(const QList<qint32>& ids) {
   if (first >= 0) emit dataChanged(index(first, 0), index(last, ColumnCount - 1));
 }
 
-void THostTableModel::OnHostsAdded(const QList<qint32>&) { ApplyRows(WantedRows()); }
+void THostTableModel::OnHostsAdded(const QList<qint32>&) {
+  FMonitor.LookUpDisplayAddresses();
+  ApplyRows(WantedRows());
+}
 
 void THostTableModel::OnHostsAboutToBeRemoved(const QList<qint32>& ids) {
   ApplyRows(WantedRows(std::vector<std::int32_t>(ids.begin(), ids.end())));
 }
 
 void THostTableModel::OnHostListRebuilt() {
+  FMonitor.LookUpDisplayAddresses();
   beginResetModel();
   FRows = WantedRows();
   FRowOf.clear();

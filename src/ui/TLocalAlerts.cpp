@@ -1,5 +1,6 @@
 #include "ui/TLocalAlerts.h"
 
+#include "core/TAlertRoutes.h"
 #include "core/THost.h"
 #include "core/TMonitor.h"
 #include "ui/TAlertSound.h"
@@ -12,6 +13,11 @@ TLocalAlerts::TLocalAlerts(TMonitor& monitor)
           monitor, [this](const std::string& fileName, bool async) { PlaySound(fileName, !async); })) {}
 
 TLocalAlerts::~TLocalAlerts() = default;
+
+void TLocalAlerts::AddRoutes(TAlertRoutes& routes, const TAlertContext& context) {
+  routes.Add(std::make_unique<TLocalAlertRoute>(*this, context));
+  TAlerts::AddRoutes(routes, context);
+}
 
 void TLocalAlerts::PlaySound(const std::string& fileName, bool wait) { FSound->PlayAlertSound(fileName, !wait); }
 

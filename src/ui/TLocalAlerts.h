@@ -1,20 +1,24 @@
 #pragma once
-// The alert channels of the desktop program: everything the e-mail side does, plus the
-// alerts for the person at the computer (sounds, the alert window, the online notice).
-// The alert rules stay in TAlertChannels; this class only carries them out. The program
-// without a display keeps TAlerts, where these operations do nothing.
+// The alert side of the desktop program: everything the e-mail side does, plus the
+// route to the person at the computer (sounds, the alert window, the online notice),
+// whose rule is TLocalAlertRoute's; this class only carries it out. The program without
+// a display keeps TAlerts, which has no such route.
 #include <memory>
 #include <string>
 
 #include "alerts/TAlerts.h"
+#include "core/TLocalAlertRoute.h"
 
 class TAlertSound;
 class TfrmCVAlerts;
 
-class TLocalAlerts : public TAlerts {
+class TLocalAlerts : public TAlerts, public TLocalAlertRoute::TOutput {
 public:
   explicit TLocalAlerts(TMonitor& monitor);
   ~TLocalAlerts() override;
+
+  // The route to the person at the computer first, then the e-mail side's routes.
+  void AddRoutes(TAlertRoutes& routes, const TAlertContext& context) override;
 
   // wait: sounds asked for afterwards follow this one (see TAlertSound).
   void PlaySound(const std::string& fileName, bool wait) override;

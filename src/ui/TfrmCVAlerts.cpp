@@ -8,7 +8,6 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include <mutex>
 #include <utility>
 
 #include "core/THost.h"
@@ -147,14 +146,14 @@ void TfrmCVAlerts::lbHostsDblClick() {
 }
 
 void TfrmCVAlerts::sbSoundClick() {
-  std::unique_lock lock(FMonitor.StateLock());
-  FMonitor.Settings().PlayRepetitiveSounds = sbSound->isChecked();
+  const bool on = sbSound->isChecked();
+  FMonitor.UpdateSettings([on](TSettings& s) { s.PlayRepetitiveSounds = on; });
 }
 
 void TfrmCVAlerts::sbOnTopClick() {
   // Recorded only: the window stays on top either way.
-  std::unique_lock lock(FMonitor.StateLock());
-  FMonitor.Settings().AlertsOnTop = sbOnTop->isChecked();
+  const bool on = sbOnTop->isChecked();
+  FMonitor.UpdateSettings([on](TSettings& s) { s.AlertsOnTop = on; });
 }
 
 void TfrmCVAlerts::showEvent(QShowEvent* event) {

@@ -24,8 +24,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <mutex>
-#include <shared_mutex>
 
 #include "common/Clock.h"
 #include "core/THostList.h"
@@ -251,10 +249,8 @@ void TfrmCorvale::CreateToolBar() {
   };
   for (QToolButton* b : {sbActive, sbWarning, sbError}) connect(b, &QToolButton::toggled, this, filters);
   connect(sbHostInfo, &QToolButton::toggled, this, &TfrmCorvale::UpdateInfoPane);
-  connect(qlsbSound, &QToolButton::toggled, this, [this](bool on) {
-    std::unique_lock<std::shared_mutex> guard(FMonitor.StateLock());
-    FMonitor.Settings().PlaySounds = on;
-  });
+  connect(qlsbSound, &QToolButton::toggled, this,
+          [this](bool on) { FMonitor.UpdateSettings([on](TSettings& s) { s.PlaySounds = on; }); });
   connect(sbPing, &QToolButton::clicked, this, [this](bool on) { SetTesting(on); });
   connect(qlsbMini, &QToolButton::clicked, this, [this] {
     qlsbMiniClick(QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ShiftModifier));
@@ -288,19 +284,19 @@ void TfrmCorvale::ApplySettings() {
 
 void TfrmCorvale::StoreSettings() {
   const QRect g = isMaximized() || isMinimized() ? normalGeometry() : geometry();
-  std::unique_lock<std::shared_mutex> guard(FMonitor.StateLock());
-  TSettings& s = FMonitor.Settings();
-  QTreeView* report = lvPing->Report();
-  for (int c = 0; c < THostTableModel::ColumnCount; ++c)
-    s.SetColumnWidth(THostTableModel::ColumnCaption(c).toLatin1().toStdString(), report->columnWidth(c));
-  s.ViewStyle = SettingOfStyle(FModel->ViewStyle());
-  s.Width = g.width();
-  s.Height = g.height();
-  s.Left = x();
-  s.Top = y();
-  s.FullWidth = FNormalWidth;
-  s.HostInfoPane = sbHostInfo->isChecked();
-  s.PlaySounds = qlsbSound->isChecked();
+  FMonitor.UpdateSettings([&](TSettings& s) {
+    QTreeView* report = lvPing->Report();
+    for (int c = 0; c < THostTableModel::ColumnCount; ++c)
+      s.SetColumnWidth(THostTableModel::ColumnCaption(c).toLatin1().toStdString(), report->columnWidth(c));
+    s.ViewStyle = SettingOfStyle(FModel->ViewStyle());
+    s.Width = g.width();
+    s.Height = g.height();
+    s.Left = x();
+    s.Top = y();
+    s.FullWidth = FNormalWidth;
+    s.HostInfoPane = sbHostInfo->isChecked();
+    s.PlaySounds = qlsbSound->isChecked();
+  });
 }
 
 // ---- the host list and the information pane

@@ -15,8 +15,6 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-#include <mutex>
-#include <shared_mutex>
 
 #include "alerts/TAlerts.h"
 #include "common/Clock.h"
@@ -155,12 +153,9 @@ bool TfrmCorvaleConfig::StoreAndClose() {
 }
 
 void TfrmCorvaleConfig::StoreGlobals() {
-  {
-    // Other threads (the web server, the workers' parameters) read the settings under
-    // the lock held shared.
-    std::unique_lock lock(FMonitor.StateLock());
-    StoreSettings(FMonitor.Settings());
-  }
+  // Other threads (the web server, the workers' parameters) read the settings under
+  // the lock held shared.
+  FMonitor.UpdateSettings([this](TSettings& settings) { StoreSettings(settings); });
   if (FContext.Alerts) StoreEmail(FContext.Alerts->EmailConfig());
 }
 

@@ -2,8 +2,6 @@
 #include <QGuiApplication>
 #include <QMenu>
 
-#include <mutex>
-#include <shared_mutex>
 
 #include "alerts/TAlerts.h"
 #include "common/Clock.h"
@@ -131,13 +129,7 @@ void TfrmCorvale::DisableItemClick(int item) {
 }
 
 void TfrmCorvale::ToggleHostFlag(bool THost::*flag, const char* where) {
-  THost* host = SelectedHost();
-  if (!host) return;
-  {
-    std::unique_lock<std::shared_mutex> guard(FMonitor.StateLock());
-    host->*flag = !(host->*flag);
-  }
-  FMonitor.HostChanged(*host, where);
+  FMonitor.UpdateHost(SelectedHostIndex(), [flag](THost& host) { host.*flag = !(host.*flag); }, where);
 }
 
 void TfrmCorvale::SetTesting(bool on) {

@@ -34,7 +34,6 @@ namespace {
 constexpr const char* PageTitle = "Corvale Host Actions";
 // Templates and remote-desktop files are small; anything larger is not ours.
 constexpr std::uintmax_t MaxFileSize = 1 << 20;
-constexpr double SimulationDays = 5.0 / MinsPerDay;
 
 const char* const DefaultRdpLines[] = {
     "screen mode id:i:2",          "desktopwidth:i:800",          "desktopheight:i:600",
@@ -293,21 +292,13 @@ void RunWebAction(const TWebSite& site, int command, std::int32_t hostID, const 
   TMonitor& m = *site.Monitor;
   THostList& hosts = m.Hosts();
   const std::string by = " by remote user " + user + "@" + peer;
-  const TDateTime now = m.Clock().Now();
+  // The same operations as the window's, so a web user's action does what the same
+  // action does there (a reset host is tested; a second simulation ends the first).
   if (hostID == 0) {
-    if (command == 0) {
-      m.LogEvent(nullptr, "Refresh all hosts" + by, TLogCategory::Test);
-      for (int i = 0; i < hosts.Count(); ++i)
-        if (!hosts.Items(i)->IsDisabled(now)) m.TestHost(i);
-    } else if (command >= 1 && command <= 3) {
-      m.LogEvent(nullptr, "Reset all hosts" + by, TLogCategory::Test);
-      // A group row keeps its collapsed flag where a host keeps its status.
-      for (int i = 0; i < hosts.Count(); ++i)
-        if (THost& record = *hosts.Items(i); !record.IsGroup()) {
-          m.ResetHost(record, command - 1);
-          m.HostChanged(record, "WebAction");
-        }
-    }
+    if (command == 0)
+      m.RefreshAllHosts(by);
+    else if (command >= 1 && command <= 3)
+      m.ResetAllHosts(command - 1, by);
     return;
   }
   const int index = hosts.FindByID(hostID);
@@ -316,17 +307,10 @@ void RunWebAction(const TWebSite& site, int command, std::int32_t hostID, const 
   const bool refresh = command >= 1 && command <= 5;
   if (refresh) m.Trace("WebAction - Host Start " + std::to_string(index));
   switch (command) {
-    case 0:
-      m.LogEvent(&host, "Manual test" + by, TLogCategory::Test);
-      m.TestHost(index);
-      break;
+    case 0: m.TestHostNow(index, by); break;
     case 1:
     case 2:
-    case 3:
-      m.LogEvent(&host, "Host Status Reset" + by, TLogCategory::Test);
-      m.ResetHost(host, command - 1);
-      if (!host.IsDisabled(now)) m.TestHost(index);
-      break;
+    case 3: m.ResetHostStatus(index, command - 1, by); break;
     case 4:
       m.LogEvent(&host, "Host Disabled" + by, TLogCategory::Information);
       m.DisableHost(index, false);
@@ -335,17 +319,7 @@ void RunWebAction(const TWebSite& site, int command, std::int32_t hostID, const 
       m.LogEvent(&host, "Host Enabled" + by, TLogCategory::Information);
       m.DisableHost(index, true);
       break;
-    case 6: {
-      m.LogEvent(&host, "Simulated Host Failure" + by, TLogCategory::Test);
-      {
-        std::unique_lock<std::shared_mutex> guard(m.StateLock());
-        host.SimulatedFailureUntil = now + SimulationDays;
-      }
-      TTestResult result;
-      result.HostID = host.ID;
-      m.UpdateHostStatus(result);
-      break;
-    }
+    case 6: m.SimulateHostFailure(index, by); break;
     case 9:
       if (const std::optional<TMacAddress> mac = ParseMacAddress(host.MACAddress)) {
         std::string error;

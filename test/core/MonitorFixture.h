@@ -14,6 +14,7 @@
 #include "common/FileUtils.h"
 #include "core/THost.h"
 #include "core/THostList.h"
+#include "core/THostNameLookups.h"
 #include "core/TMonitor.h"
 #include "platform/TServiceControl.h"
 #include "support/TestSupport.h"
@@ -61,7 +62,11 @@ protected:
   std::unique_ptr<TMonitor> NewMonitor() {
     TStartOptions options;
     options.ServiceMode = true;
-    return std::make_unique<TMonitor>(options, FClock, FServices);
+    auto monitor = std::make_unique<TMonitor>(options, FClock, FServices);
+    // The names tests give their hosts are not looked up for the list: a name server is
+    // no loopback peer. A test of the lookups gives them a way of its own.
+    monitor->NameLookups().SetStart({});
+    return monitor;
   }
 
   // A host put straight into the monitor's list with the given status, its parents up;

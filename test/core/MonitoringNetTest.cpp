@@ -106,7 +106,8 @@ protected:
     for (;;) {
       bool busy = false;
       for (const auto& record : M->Hosts().Records()) busy = busy || record->RunningTest != nullptr;
-      if (!busy) return true;
+      // A result may still wait for the address of its host.
+      if (!busy && M->Evaluation().LookupsWaiting() == 0) return true;
       if (std::chrono::steady_clock::now() > deadline) return false;
       QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     }

@@ -1,6 +1,7 @@
 #pragma once
-// Alert channels that record what the monitor asks of them, in order, instead of
-// alerting anyone.
+// An alert side that records what its routes and the monitor ask of it, in order,
+// instead of alerting anyone. It registers every route the program has, with the
+// routes' own rules.
 #include <algorithm>
 #include <map>
 #include <memory>
@@ -8,6 +9,15 @@
 #include <vector>
 
 #include "core/TAlertChannels.h"
+#include "core/TAlertMail.h"
+#include "core/TAlertRoutes.h"
+#include "core/TCommandLineRoute.h"
+#include "core/THostDownTraceRoute.h"
+#include "core/THostUpdateRoute.h"
+#include "core/TLocalAlertRoute.h"
+#include "core/TMailAlertRoute.h"
+#include "core/TNotificationRoute.h"
+#include "core/TPageChangeMailRoute.h"
 #include "core/THost.h"
 #include "hosttests/TBackgroundTask.h"
 
@@ -27,8 +37,19 @@ struct TQueuedAlert {
   bool operator==(const TQueuedAlert&) const = default;
 };
 
-class TRecordingAlerts : public TAlertChannels {
+class TRecordingAlerts : public TAlertChannels, public TAlertMail, public TLocalAlertRoute::TOutput {
 public:
+  void AddRoutes(TAlertRoutes& routes, const TAlertContext& context) override {
+    routes.Add(std::make_unique<THostDownTraceRoute>([this](THost& host) { return StartHostDownTrace(host); }));
+    routes.Add(std::make_unique<TLocalAlertRoute>(*this, context));
+    routes.Add(std::make_unique<TMailAlertRoute>(*this, context));
+    routes.Add(std::make_unique<TCommandLineRoute>(
+        [this](const std::string& command, THost& host) { return RunCommandLine(command, host); }, context));
+    routes.Add(std::make_unique<TNotificationRoute>(
+        [this](THost& host, bool offline) { return StartHttpNotification(host, offline); }));
+    routes.Add(std::make_unique<TPageChangeMailRoute>(*this));
+    routes.Add(std::make_unique<THostUpdateRoute>([this](THost& host) { SendHostUpdate(host); }));
+  }
   // One line per action: "PlaySound Error.wav wait", "AddToAlertWindow web",
   // "StartHttpNotification web offline", "QueueAlert <subject>", ... (host by display name).
   std::vector<std::string> Calls;
@@ -83,21 +104,20 @@ public:
   void AddToAlertWindow(THost& host) override { Calls.push_back("AddToAlertWindow " + host.DisplayName); }
   void RemoveFromAlertWindow(THost& host) override { Calls.push_back("RemoveFromAlertWindow " + host.DisplayName); }
   void ShowOnlinePopup(const std::string& hostLabel) override { Calls.push_back("ShowOnlinePopup " + hostLabel); }
-  bool RunsCommandLines() const override { return true; }
   bool RunCommandLine(const std::string& command, THost& host) override {
     Calls.push_back("RunCommandLine " + ExpandHostVariables(command, host));
     return CommandsStart;
   }
-  std::shared_ptr<TBackgroundTask> StartHttpNotification(THost& host, bool offline) override {
+  std::shared_ptr<TBackgroundTask> StartHttpNotification(THost& host, bool offline) {
     return Start("StartHttpNotification " + host.DisplayName + (offline ? " offline" : " online"));
   }
-  std::shared_ptr<TBackgroundTask> StartHostDownTrace(THost& host) override {
+  virtual std::shared_ptr<TBackgroundTask> StartHostDownTrace(THost& host) {
     return Start("StartHostDownTrace " + host.DisplayName);
   }
   std::shared_ptr<TBackgroundTask> StartPeriodicTrace(THost& host) override {
     return Start("StartPeriodicTrace " + host.DisplayName);
   }
-  void SendHostUpdate(THost& host) override { Calls.push_back("SendHostUpdate " + host.DisplayName); }
+  virtual void SendHostUpdate(THost& host) { Calls.push_back("SendHostUpdate " + host.DisplayName); }
 
 private:
   std::shared_ptr<TBackgroundTask> Start(const std::string& line) {

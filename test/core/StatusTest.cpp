@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 
 #include <algorithm>
+#include <chrono>
 #include <stdexcept>
 #include <atomic>
 #include <random>
@@ -347,10 +348,19 @@ TEST_F(StatusTest, LocalSubnetHostTakesItsMacFromTheNeighbourTable) {
   ASSERT_TRUE(inside.Entered());
   THost& host = Add("printer", "192.0.2.99");
   host.LocalSubnet = true;
+  // The neighbour table is asked on the pool; the result is taken when it answers.
+  const auto answered = [this] {
+    for (int i = 0; i < 500 && M->Evaluation().LookupsWaiting() > 0; ++i) {
+      QCoreApplication::processEvents();
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  };
   Result(host, true, {}, "192.0.2.99");
+  answered();
   EXPECT_EQ(host.MACAddress, "02:00:00:00:00:63");
   // Nobody answers for the new address: the MAC address stays as it was.
   Result(host, true, {}, "192.0.2.77");
+  answered();
   EXPECT_EQ(host.CurrentIP, "192.0.2.77");
   EXPECT_EQ(host.MACAddress, "02:00:00:00:00:63");
 }

@@ -252,6 +252,34 @@ TEST_F(WebCommandsTest, ResetAndSimulatedFailureGoThroughTheMonitor) {
   EXPECT_NE(a.LastErrorText.find("Simulated Failure"), std::string::npos);
 }
 
+// The web's actions are the window's: a reset of all hosts tests them, and a simulated
+// failure takes the host Offline at once and, asked again, ends.
+TEST_F(WebCommandsTest, ResetAllTestsTheHostsAndSimulatedFailureTogglesLikeTheWindows) {
+  THost& a = Add("Alpha");
+  THost& off = Add("Off");
+  off.DisabledUntil = 1.0;
+  EXPECT_EQ(Lines(Command({{"command", "2"}, {"hostid", "0"}})),
+            std::vector<std::string>{"\"Reset\" is being performed on all hosts"});
+  EXPECT_TRUE(Checked(a));
+  EXPECT_FALSE(Checked(off));
+  EXPECT_EQ(a.BaselineTime, FClock.Now());
+  ASSERT_TRUE(RunUntil([&] { return !a.RunningTest; }));
+  EXPECT_EQ(a.Status, StatusOnline);
+
+  Advance(10);
+  Command({{"command", "6"}, {"hostid", a.IDText()}});
+  // Answered ten seconds ago, yet Offline: the simulation is final at once.
+  EXPECT_EQ(a.Status, StatusOffline);
+  EXPECT_NE(a.SimulatedFailureUntil, 0);
+  Advance(10);
+  Command({{"command", "6"}, {"hostid", a.IDText()}});
+  EXPECT_EQ(a.SimulatedFailureUntil, 0);
+  EXPECT_TRUE(HasLine(M, "Host Failure Simulation Ended by remote user admin@127.0.0.1", 'T'));
+  EXPECT_TRUE(Checked(a));
+  ASSERT_TRUE(RunUntil([&] { return !a.RunningTest; }));
+  EXPECT_EQ(a.Status, StatusOnline);
+}
+
 TEST_F(WebCommandsTest, RestartAsksForConfirmationThenUsesTheRemoteHook) {
   if (!OnLocalSubnet("127.0.0.1")) GTEST_SKIP() << "loopback is not listed as a local subnet here";
   M.Settings().WebRestarts = true;
