@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "common/Clock.h"
+#include "common/NetText.h"
 #include "core/TEventLogKeeper.h"
 #include "core/THostChanges.h"
 #include "core/THostList.h"
@@ -88,6 +89,9 @@ std::string PercentText(float change) {
 
 bool NoAddress(const std::string& ip) { return ip.empty() || ip == "-" || ip == "0.0.0.0"; }
 
+// A loopback address never has a neighbour entry: its answer is at hand.
+bool AsksNeighbourTable(const std::string& address) { return !address.empty() && ParseIPv4(address)[0] != 127; }
+
 }  // namespace
 
 TStatusEvaluation::TStatusEvaluation(TMonitorParts parts, TTestContext& tests,
@@ -148,12 +152,18 @@ void TStatusEvaluation::StartLookup(const TTestResult& result, TAddressLookup qu
   F.Trace("Address lookup " + std::to_string(hostID));
   TTestContext& tests = FTests;
   const std::weak_ptr<int> alive = FAlive;
-  tests.RunInPool([&tests, alive, hostID, this, question = std::move(question)]() mutable {
-    question.Run();
-    tests.PostCompletion(tests.Completions.Name, [alive, hostID, this, answer = std::move(question)] {
-      if (alive.lock()) LookupAnswered(hostID, answer);
+  try {
+    tests.RunInPool([&tests, alive, hostID, this, question]() mutable {
+      question.Run();
+      tests.PostCompletion(tests.Completions.Name, [alive, hostID, this, answer = std::move(question)] {
+        if (alive.lock()) LookupAnswered(hostID, answer);
+      });
     });
-  });
+  } catch (...) {
+    // Without the pool the result is taken as if nothing answered, not held for ever.
+    ReportFault(F.Faults, "Address lookup", CurrentExceptionText());
+    LookupAnswered(hostID, question);
+  }
 }
 
 void TStatusEvaluation::LookupAnswered(std::int32_t hostID, const TAddressLookup& answer) {
@@ -182,7 +192,7 @@ void TStatusEvaluation::TakeResult(const TTestResult& result, const TAddressLook
   if (!host) return;
   if (!answer && F.RunState.load() == rsRunning) {
     TAddressLookup question = LookupFor(result, *host);
-    if (!question.Neighbour.empty() || !(question.Name.empty() || TAddressLookup::IsDotted(question.Name))) {
+    if (AsksNeighbourTable(question.Neighbour) || !(question.Name.empty() || TAddressLookup::IsDotted(question.Name))) {
       StartLookup(result, std::move(question));
       return;
     }

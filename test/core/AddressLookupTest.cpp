@@ -79,7 +79,14 @@ TEST_F(AddressLookupTest, DottedAddressesAndKnownAddressesAreTakenAtOnce) {
   Result(dotted, false, true);
   Result(known, false, true);
   Result(warned, false);
+  // Loopback has no neighbour entries: nothing to ask for a local host's new address.
+  THost& local = Add("local", "127.0.0.5");
+  local.LocalSubnet = true;
+  local.MACAddress = "02:00:00:00:00:05";
+  M.UpdateHostStatus(TTestResult{local.ID, true, false, 1, "127.0.0.5", {}, {}});
   EXPECT_EQ(M.Evaluation().LookupsWaiting(), 0);
+  EXPECT_EQ(local.CurrentIP, "127.0.0.5");
+  EXPECT_EQ(local.MACAddress, "02:00:00:00:00:05");
   EXPECT_EQ(dotted.Status, StatusOffline);
   EXPECT_EQ(dotted.CurrentIP, "127.0.0.1");
   EXPECT_EQ(known.Status, StatusOffline);

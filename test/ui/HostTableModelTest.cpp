@@ -9,6 +9,8 @@
 
 #include "core/MonitorFixture.h"
 #include "core/THost.h"
+#include "core/THostNameLookups.h"
+#include "hosttests/TBackgroundTask.h"
 #include "ui/THostTableModel.h"
 
 namespace {
@@ -366,6 +368,44 @@ TEST_F(HostModelTest, AddRemoveAndRebuildKeepTheIdTable) {
   EXPECT_EQ(model.HostAt(0), nullptr);
   EXPECT_EQ(model.HostIndexAt(0), -1);
   EXPECT_FALSE(model.index(0, 0).data().isValid());
+}
+
+}  // namespace
+
+namespace {
+
+// Work in flight until the test answers.
+class TPendingLookup : public TBackgroundTask {
+public:
+  TPendingLookup() : TBackgroundTask("lookup") {}
+  bool IsAlive() const override { return !Terminated(); }
+};
+
+// The list asks the names of hosts that have an address but no current IP when hosts
+// come or the list is rebuilt, once per address while a lookup runs; the answer is
+// shown beside the name.
+TEST_F(HostModelTest, RebuildLooksUpNamesWithoutCurrentIPAndShowsTheAnswer) {
+  std::vector<std::string> asked;
+  std::vector<THostNameLookups::TDone> answers;
+  M->NameLookups().SetStart([&](const std::string& name, THostNameLookups::TDone done) {
+    asked.push_back(name);
+    answers.push_back(std::move(done));
+    return std::make_shared<TPendingLookup>();
+  });
+  THost& known = Add("known", StatusOnline);
+  known.CurrentIP = "192.0.2.4";
+  THostTableModel model(*M);
+  THost& web = Add("web", StatusOnline);
+  EXPECT_EQ(asked, std::vector<std::string>{"web.test"});
+  model.SetFilters({true, false, false});
+  EXPECT_EQ(asked.size(), 1u);
+
+  answers[0]("web.test", "192.0.2.7");
+  M->Changes().Flush();
+  EXPECT_EQ(web.CurrentIP, "192.0.2.7");
+  EXPECT_EQ(model.index(model.RowOfHost(web.ID), M_::colAddress).data().toString().toStdString(),
+            "web.test [192.0.2.7]");
+  for (const TRunningTask& t : M->RunningTests()) t.Task->Terminate();
 }
 
 }  // namespace
