@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QProcess>
 
 #include <cstring>
 
@@ -48,6 +49,8 @@ class PartnerWindowsTest : public MonitorFixture {
 protected:
   PartnerWindowsTest() : M(NewMonitor()) {
     M->Startup();
+    // Only the results a test hands over count.
+    M->Scheduler().AllowTimer(false);
     M->Partners().SetTimes({1000, 2000, 50});
   }
 
@@ -66,8 +69,6 @@ protected:
     record->DisplayName = name;
     record->Address = "127.0.0.1";
     record->TestKind = kind;
-    // Checked just now, so the scheduler leaves it alone: only the results a test hands
-    // over count.
     record->LastCheck = FClock.Now();
     record->TestInterval = 60;
     return *M->Hosts().Add(std::move(record));
@@ -243,6 +244,35 @@ TEST_F(PartnerWindowsTest, PartnerThatNeverReadsHoldsOneBoundedQueueAndNoThreads
   EXPECT_TRUE(hasError("Error Updating Host Information for window 987654321 : "));
   EXPECT_EQ(SenderEntries(), 1);
   EXPECT_EQ(M->Partners().Subscribers().size(), 1u);
+}
+
+// The partner program admins run from scripts/, as a real process.
+TEST_F(PartnerWindowsTest, ScriptPartnerSubscribesPrintsUpdatesAndCancelsOnStop) {
+  THost& host = Add("Alpha", TestPing);
+  Add("Beta", TestPing);
+  const QString script = QString::fromUtf8(CORVALE_SOURCE_DIR "/scripts/corvale-partner.py");
+  QProcess list;
+  list.start("python3", {script, "--list"});
+  RunUntil([&] { return list.state() == QProcess::NotRunning; });
+  EXPECT_EQ(list.exitCode(), 0) << list.readAllStandardError().toStdString();
+  EXPECT_EQ(list.readAllStandardOutput().toStdString(), "Alpha\tUnknown\nBeta\tUnknown\n");
+
+  QProcess follower;
+  follower.start("python3", {script});
+  RunUntil([&] { return M->Partners().Subscribers().size() == 1; });
+  ASSERT_EQ(M->Partners().Subscribers().size(), 1u) << follower.readAllStandardError().toStdString();
+  M->UpdateHostStatus(TTestResult{host.ID, false, false, 0, {}, "Request timed out.", {}});
+  std::string out;
+  RunUntil([&] {
+    out += follower.readAllStandardOutput().toStdString();
+    return out.find('\n') != std::string::npos;
+  });
+  EXPECT_EQ(out, "Alpha\tWarning\t2:05p Request timed out.\n");
+  follower.terminate();
+  RunUntil([&] { return follower.state() == QProcess::NotRunning; });
+  EXPECT_EQ(follower.exitCode(), 0);
+  EXPECT_TRUE(M->Partners().Subscribers().empty());
+  EXPECT_TRUE(HasLine(*M, "Host Update Notification Canceled By Corvale partner (scripts/corvale-partner.py)", 'Z'));
 }
 
 }  // namespace
