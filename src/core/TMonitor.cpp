@@ -10,6 +10,7 @@
 #include "core/THostList.h"
 #include "core/THostNameLookups.h"
 #include "core/MessageVariables.h"
+#include "core/TPartnerWindows.h"
 #include "platform/TEchoEngine.h"
 #include "platform/TServiceControl.h"
 #include "platform/TWindowChannel.h"
@@ -42,6 +43,10 @@ TMonitor::TMonitor(const TStartOptions& options, TClock& clock, TServiceControl&
   connect(FScheduler.get(), &TScheduler::TestingChanged, this, &TMonitor::TestingChanged);
   connect(FScheduler.get(), &TScheduler::TestingChanged, this, [this] { PublishStatusWarning(); });
   SetAlertChannels(nullptr);
+  FPartners = std::make_unique<TPartnerWindows>(TPartnerWindows::TContext{
+      FHosts.get(), &FClock, FEvents.get(), &FRunning, FTests.get(), FaultHook(), [this] { return WindowHandle(); },
+      [this] { return FDiagnosticMode; }});
+  FEvaluation->AddSubscriber(FPartners.get());
   FHosts->SetFaultHook(FaultHook());
   FTests->SetFaultHook(FaultHook());
   FEcho->SetFaultHook(FaultHook());
@@ -66,6 +71,9 @@ TMonitor::~TMonitor() {
   // records without waiting on the event loop.
   StopTimers();
   FWindow.reset();
+  // Its senders report through the test context, which must outlive it.
+  FEvaluation->RemoveSubscriber(FPartners.get());
+  FPartners.reset();
   // The engine ends its pending requests as it closes; tests that go on from there must
   // find no engine rather than a dying one.
   FTests->SetEcho(nullptr);
@@ -89,6 +97,10 @@ std::intptr_t TMonitor::WndProc(std::uint32_t msg, std::uintptr_t wParam, std::i
         LogEvent(nullptr, "Corvale closed by " + GetWindowText(wParam), TLogCategory::Information);
       RequestClose();
       return 0;
+    case WM_CORVALE_HOSTLIST: return FPartners->SendHostList(wParam, lParam != 0);
+    case WM_CORVALE_HOST: return FPartners->SendHost(wParam, lParam);
+    case WM_CORVALE_SUBSCRIBE: return FPartners->Subscribe(wParam);
+    case WM_CORVALE_UNSUBSCRIBE: return FPartners->Unsubscribe(wParam);
     case winmsg::WM_ENDSESSION:
       // wParam non-zero: the session really ends.
       if (wParam != 0) EndSession();

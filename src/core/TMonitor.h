@@ -48,6 +48,7 @@ class TBackgroundTask;
 class TEchoEngine;
 class TPingThread;
 class TTCPThread;
+class TPartnerWindows;
 class TServiceControl;
 class TWindowChannel;
 class THostNameLookups;
@@ -56,6 +57,10 @@ class THostNameLookups;
 // Window messages of the class "TfrmCorvale".
 constexpr std::uint32_t WM_CORVALE_CLOSE = 3022;
 constexpr std::uint32_t WM_CORVALE_SHOW = 3023;
+constexpr std::uint32_t WM_CORVALE_HOSTLIST = 3024;
+constexpr std::uint32_t WM_CORVALE_HOST = 3025;
+constexpr std::uint32_t WM_CORVALE_SUBSCRIBE = 3026;
+constexpr std::uint32_t WM_CORVALE_UNSUBSCRIBE = 3027;
 constexpr std::uint32_t WM_CORVALE_STARTED = 7461;
 constexpr std::uint32_t WM_CORVALE_STOPPED = 7462;
 constexpr std::intptr_t CorvaleStartedParam = 6437;
@@ -193,6 +198,8 @@ public:
   // Which hosts changed, added, left; the list rebuilt (for the views).
   THostChanges& Changes() { return *FChanges; }
   TRunningTests& Running() { return FRunning; }
+  // The programs that follow the hosts through window messages 3024 to 3027.
+  TPartnerWindows& Partners() { return *FPartners; }
   TStatusTrace& StatusTrace() { return *FTrace; }
   std::shared_mutex& StateLock() { return FStateLock; }
   TCompletionCounters& Completions();
@@ -379,6 +386,7 @@ private:
   std::unique_ptr<TStatusEvaluation> FEvaluation;
   std::unique_ptr<TScheduler> FScheduler;
   std::unique_ptr<THostNameLookups> FNameLookups;
+  std::unique_ptr<TPartnerWindows> FPartners;
   TAlertChannels FNoAlerts;
   TAlertChannels* FAlerts = &FNoAlerts;
   TAlertRoutes FRoutes;

@@ -10,6 +10,7 @@
 #include "core/THostList.h"
 #include "core/THostsFile.h"
 #include "core/TMonitor.h"
+#include "core/TPartnerWindows.h"
 #include "hosttests/TBackgroundTask.h"
 
 namespace {
@@ -147,6 +148,7 @@ bool TMonitor::ApplyConfiguration(THostList::TRecords records) {
       ReportCurrentException("configuration hook");
     }
   }
+  FPartners->SendHostListToSubscribers();
 
   const bool saved = SaveConfiguration(FHostsFileName);
   LogEvent(nullptr, LocalUserName() + " modified configuration file", TLogCategory::Configuration);

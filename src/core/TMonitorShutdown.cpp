@@ -7,6 +7,7 @@
 #include "core/QuietWait.h"
 #include "core/THostList.h"
 #include "core/TMonitor.h"
+#include "core/TPartnerWindows.h"
 #include "platform/TWindowChannel.h"
 
 namespace {
@@ -42,7 +43,10 @@ void TMonitor::Shutdown() {
     FRunState.store(rsShuttingDown);
   });
   // 4.
-  if (!FRemovableMode) step("partners", [this] { NotifyPartnersStopped(); });
+  step("partners", [this] {
+    FPartners->Stop();
+    if (!FRemovableMode) NotifyPartnersStopped();
+  });
   // 5.
   step("threads", [this] {
     TerminateRunningTests();
