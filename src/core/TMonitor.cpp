@@ -10,6 +10,7 @@
 #include "core/THostList.h"
 #include "core/THostNameLookups.h"
 #include "core/MessageVariables.h"
+#include "core/THostUpdateRoute.h"
 #include "core/TPartnerWindows.h"
 #include "platform/TEchoEngine.h"
 #include "platform/TServiceControl.h"
@@ -42,11 +43,10 @@ TMonitor::TMonitor(const TStartOptions& options, TClock& clock, TServiceControl&
   connect(FScheduler.get(), &TScheduler::TrayHintChanged, this, &TMonitor::TrayHintChanged);
   connect(FScheduler.get(), &TScheduler::TestingChanged, this, &TMonitor::TestingChanged);
   connect(FScheduler.get(), &TScheduler::TestingChanged, this, [this] { PublishStatusWarning(); });
-  SetAlertChannels(nullptr);
   FPartners = std::make_unique<TPartnerWindows>(TPartnerWindows::TContext{
       FHosts.get(), &FClock, FEvents.get(), &FRunning, FTests.get(), FaultHook(), [this] { return WindowHandle(); },
       [this] { return FDiagnosticMode; }});
-  FEvaluation->AddSubscriber(FPartners.get());
+  SetAlertChannels(nullptr);
   FHosts->SetFaultHook(FaultHook());
   FTests->SetFaultHook(FaultHook());
   FEcho->SetFaultHook(FaultHook());
@@ -71,8 +71,9 @@ TMonitor::~TMonitor() {
   // records without waiting on the event loop.
   StopTimers();
   FWindow.reset();
-  // Its senders report through the test context, which must outlive it.
-  FEvaluation->RemoveSubscriber(FPartners.get());
+  // Its senders report through the test context, which must outlive it; the routes
+  // reach it no more.
+  FRoutes.Clear();
   FPartners.reset();
   // The engine ends its pending requests as it closes; tests that go on from there must
   // find no engine rather than a dying one.
@@ -168,6 +169,9 @@ void TMonitor::SetAlertChannels(TAlertChannels* channels) {
   FRoutes.Clear();
   FAlerts = channels ? channels : &FNoAlerts;
   FAlerts->AddRoutes(FRoutes, TAlertContext{FEvents.get(), &FSettings, &FClock, ServiceMode()});
+  // Last, as other programs learn of a result once everything it raised is done.
+  if (FPartners)
+    FRoutes.Add(std::make_unique<THostUpdateRoute>([this](THost& host) { FPartners->SendHostUpdate(host); }));
   FEvaluation->AddSubscriber(&FRoutes);
 }
 

@@ -78,8 +78,8 @@ void TPartnerWindows::SendHostListToSubscribers() {
   for (std::uintptr_t window : std::vector(FSubscribers)) SendHostList(window, false);
 }
 
-void TPartnerWindows::HostTransition(const THostTransition& transition, THost& host, TTransitionWork&) {
-  if (transition.Kind != TTransitionKind::ResultCounted || FSubscribers.empty() || FStopped) return;
+void TPartnerWindows::SendHostUpdate(const THost& host) {
+  if (FSubscribers.empty() || FStopped) return;
   const int index = C.Hosts->FindByID(host.ID);
   // A retired record's result belongs to no row a partner could know.
   if (index < 0 || C.Hosts->Items(index) != &host) return;

@@ -13,17 +13,17 @@
 #include <vector>
 
 #include "core/PartnerRecords.h"
-#include "core/THostTransition.h"
 #include "core/TPartnerSender.h"
 #include "platform/FaultReport.h"
 
 class TClock;
+class THost;
 class TEventLogKeeper;
 class THostList;
 class TRunningTests;
 class TTestContext;
 
-class TPartnerWindows : public TTransitionSubscriber {
+class TPartnerWindows {
 public:
   struct TContext {
     const THostList* Hosts = nullptr;
@@ -37,7 +37,7 @@ public:
   };
 
   explicit TPartnerWindows(TContext context);
-  ~TPartnerWindows() override;
+  ~TPartnerWindows();
   TPartnerWindows(const TPartnerWindows&) = delete;
   TPartnerWindows& operator=(const TPartnerWindows&) = delete;
 
@@ -55,8 +55,8 @@ public:
   // After the configuration dialog's OK: the host list without group rows to every
   // subscriber.
   void SendHostListToSubscribers();
-  // A counted result sends the host to every subscriber.
-  void HostTransition(const THostTransition& transition, THost& host, TTransitionWork& work) override;
+  // After every counted result (the host-update route): the host to every subscriber.
+  void SendHostUpdate(const THost& host);
 
   // Shutdown: nothing more is queued; running senders end after their current try.
   void Stop();
