@@ -14,6 +14,11 @@
 #include "web/TWebRoutes.h"
 #include "web/TWebSite.h"
 
+// Why a host action must be refused as asked for by another site (the browser's
+// Sec-Fetch-Site, an Origin or Referer naming another host than the request's); empty
+// when it may go ahead.
+std::string CrossSiteRefusal(const TWebClientInfo& client);
+
 class TWebRequestHandler {
 public:
   using TTraceHook = std::function<void(const std::string&)>;

@@ -122,9 +122,18 @@ TEST_F(DefaultPagesTest, StatusJsonIsValidForAnyHostName) {
                QStringList{"-c",
                            "import json,sys\n"
                            "d=json.load(open(sys.argv[1],encoding='ascii'))\n"
+                           "import re\n"
+                           "iso=re.compile(r'^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d[+-]\\d\\d:\\d\\d$')\n"
+                           "assert iso.match(d['generatedTime']), d['generatedTime']\n"
+                           "assert all(type(d['counts'][k]) is int for k in ('online','warning','offline','unknown'))\n"
                            "for h in d['hosts']:\n"
                            "  assert set(h)=={'id','name','address','group','status','statusText','lastCheck',"
-                           "'lastSuccess','responseMs','upPercent','error'}, h\n"
+                           "'lastSuccess','responseMs','upPercent','error','lastResponseMs','upPercentValue',"
+                           "'lastCheckTime','lastSuccessTime','lastFailureTime','downSinceTime'}, h\n"
+                           "  assert h['lastResponseMs'] is None or type(h['lastResponseMs']) is int, h\n"
+                           "  assert h['upPercentValue'] is None or type(h['upPercentValue']) in (int,float), h\n"
+                           "  for k in ('lastCheckTime','lastSuccessTime','lastFailureTime','downSinceTime'):\n"
+                           "    assert h[k] is None or iso.match(h[k]), h\n"
                            "  assert h['address']!='10.9.9.9' or '%' in h['name'] or h['error']==h['name']+'\"err', h\n"
                            "  print(h['name'].encode('latin-1').hex(), h['status'], h['group'].encode('latin-1').hex())\n",
                            QString::fromStdString(file)});
