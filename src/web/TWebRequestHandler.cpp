@@ -254,14 +254,32 @@ void TWebRequestHandler::ServeFile(TWebRequest& request, const std::string& file
     request.Status = "304";
     return;
   }
-  std::string body;
-  if (!ReadWholeFile(path, body)) {
-    request.Status = "500 " + ErrnoText(errno) + " (" + loader + ")";
-    return;
+  // Small files are kept while their size and time stay: a stylesheet asked for with
+  // every page is read from the disk once.
+  TKeptFile& kept = FFiles[found];
+  if (kept.Size != info.st_size || kept.ModifiedNs != info.st_mtim.tv_sec * 1000000000LL + info.st_mtim.tv_nsec ||
+      info.st_size > MaxKeptFileBytes) {
+    std::string body;
+    if (!ReadWholeFile(path, body)) {
+      FFiles.erase(found);
+      request.Status = "500 " + ErrnoText(errno) + " (" + loader + ")";
+      return;
+    }
+    if (info.st_size > MaxKeptFileBytes || FFiles.size() > MaxKeptFiles) {
+      FFiles.erase(found);
+      request.Status = "200";
+      request.ContentType = contentType;
+      request.Body = std::move(body);
+      request.LastModified = modified;
+      return;
+    }
+    kept.Content = std::move(body);
+    kept.Size = info.st_size;
+    kept.ModifiedNs = info.st_mtim.tv_sec * 1000000000LL + info.st_mtim.tv_nsec;
   }
   request.Status = "200";
   request.ContentType = contentType;
-  request.Body = std::move(body);
+  request.Body = kept.Content;
   request.LastModified = modified;
 }
 

@@ -27,6 +27,7 @@ public:
     std::string Key;
     std::unordered_map<std::int32_t, TRow> Rows;
     TClock::time_point Used;
+    std::size_t Size = 0;  // of all rows the last time, to reserve as much
   };
 
   // Any thread: the rows of these hosts, or of all hosts, must be made again.

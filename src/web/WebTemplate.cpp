@@ -158,10 +158,17 @@ TMonitorFacts ReadFacts(const TWebSite& site, bool withLog) {
   }
   if (withLog) {
     const auto& lines = monitor->Log().Lines();
-    for (auto it = lines.rbegin(); it != lines.rend() && facts.LogLines.size() < MaxPageLogLines; ++it)
+    std::unordered_map<std::string, std::string> wanted;
+    for (auto it = lines.rbegin(); it != lines.rend() && facts.LogLines.size() < MaxPageLogLines; ++it) {
       facts.LogLines.push_back(it->Text);
-    for (const auto& record : monitor->Hosts().Records())
-      if (record && !record->IsGroup()) facts.HostIDs.emplace(LogLabel(*record), record->IDText());
+      wanted.emplace(SplitLogLine(it->Text).Label, std::string());
+    }
+    // Only the labels of those lines: a page of many hosts and few events stays quick.
+    for (const auto& record : monitor->Hosts().Records()) {
+      if (!record || record->IsGroup()) continue;
+      const std::string label = LogLabel(*record);
+      if (wanted.count(label)) facts.HostIDs.emplace(label, record->IDText());
+    }
   }
   return facts;
 }
@@ -489,13 +496,18 @@ private:
   const TLogFields* FLine = nullptr;
 };
 
-bool PassesFilters(const TWebRequest& request, const THost& host) {
-  const std::string status = request.Param("hoststatus");
-  if (!status.empty() && status != std::to_string(host.Status)) return false;
-  const std::string id = request.Param("hostid");
-  if (!id.empty() && id != host.IDText()) return false;
-  return request.GroupFilter == 0 || request.GroupFilter == host.GroupNumber;
-}
+// The request's host filters, read once for the walk.
+struct THostFilter {
+  std::string Status, ID;
+  std::int32_t Group = 0;
+  explicit THostFilter(const TWebRequest& request)
+      : Status(request.Param("hoststatus")), ID(request.Param("hostid")), Group(request.GroupFilter) {}
+  bool Passes(const THost& host) const {
+    if (!Status.empty() && Status != std::to_string(host.Status)) return false;
+    if (!ID.empty() && ID != host.IDText()) return false;
+    return Group == 0 || Group == host.GroupNumber;
+  }
+};
 
 int BreakEvery(const TWebRequest& request) {
   const std::string text = request.Param("breakevery");
@@ -531,6 +543,7 @@ std::string HostRows(TRowWalk& walk, const TRowPlan& plan, const TRowPlan& group
   std::string rows;
   TMonitor* monitor = walk.Site.Monitor;
   if (!monitor) return rows;
+
   const int breakEvery = BreakEvery(walk.Request);
   const auto now = TWebRowCache::TClock::now();
   TWebRowCache::TSlot* slot = nullptr;
@@ -539,10 +552,13 @@ std::string HostRows(TRowWalk& walk, const TRowPlan& plan, const TRowPlan& group
     const std::string key = std::to_string(static_cast<int>(walk.Mode)) + (r.Client.IE ? "I" : "-") +
                             (r.PeerIsLocal ? "L" : "-") + std::to_string(r.GroupFilter) + "|" + plan.Key();
     slot = &walk.Site.RowCache->Slot(key, now);
+    rows.reserve(slot->Size + slot->Size / 8);
   }
   const auto life = RowLife(plan);
   // Problems first: one walk per rank, without the group rows.
   const bool problemsFirst = !walk.Request.Param("problemsfirst").empty();
+  const THostFilter filter(walk.Request);
+  const TFaultHook faults = monitor->FaultHook();
   int count = 0;
   bool groupOpen = false, rowWritten = false;
   std::string pendingEnd;
@@ -552,14 +568,21 @@ std::string HostRows(TRowWalk& walk, const TRowPlan& plan, const TRowPlan& group
       std::shared_lock<std::shared_mutex> guard(monitor->StateLock());
       if (index >= monitor->Hosts().Count()) break;
       const THost* host = monitor->Hosts().Items(index);
-      if (!host || !PassesFilters(walk.Request, *host)) continue;
+      if (!host || !filter.Passes(*host)) continue;
       if (problemsFirst && (host->IsGroup() || ProblemRank(*host) != rank)) continue;
-      TVariableContext context = monitor->VariableContext();
-      context.Faults = monitor->FaultHook();
+      // Made only for a row that is made: a page of kept rows needs none.
+      std::optional<TVariableContext> made;
+      const auto context = [&]() -> const TVariableContext& {
+        if (!made) {
+          made = monitor->VariableContext();
+          made->Faults = faults;
+        }
+        return *made;
+      };
       if (host->IsGroup()) {
         step = 80;
         if (groupOpen) rows += pendingEnd;
-        THostRowValues values(walk, *host, context, *monitor);
+        THostRowValues values(walk, *host, context(), *monitor);
         groupStart.Render(rows, values);
         pendingEnd.clear();
         groupEnd.Render(pendingEnd, values);
@@ -577,9 +600,9 @@ std::string HostRows(TRowWalk& walk, const TRowPlan& plan, const TRowPlan& group
         walk.Sound = walk.Sound || kept->Sound;
       } else {
         TWebRowCache::TRow row;
-        THostRowValues values(walk, *host, context, *monitor);
+        THostRowValues values(walk, *host, context(), *monitor);
         plan.Render(row.Text, values);
-        row.Sound = host->Status == StatusOffline && host->GlobalOfflineSound && !host->IsDisabled(context.Now);
+        row.Sound = host->Status == StatusOffline && host->GlobalOfflineSound && !host->IsDisabled(context().Now);
         walk.Sound = walk.Sound || row.Sound;
         rows += row.Text;
         if (slot) {
@@ -598,6 +621,7 @@ std::string HostRows(TRowWalk& walk, const TRowPlan& plan, const TRowPlan& group
     rows += RepeatText(breakEvery - count % breakEvery, walk.Filler);
     rows += walk.Break;
   }
+  if (slot) slot->Size = rows.size();
   return rows;
 }
 
@@ -695,7 +719,21 @@ void RenderTemplate(TWebRequest& request, const TWebSite& site, const std::strin
     }
     step = 200;
     PageLog(page, values, mode, facts);
-    page = fill(page);
+    // The rows go in last and once, beside the filled text around them.
+    const std::size_t place = page.find(RowsPlace);
+    if (place != std::string::npos && values.Exact.count(RowsPlace)) {
+      std::string rows = std::move(values.Exact[RowsPlace]);
+      values.Exact.erase(RowsPlace);
+      const std::string before = fill(page.substr(0, place));
+      const std::string after = fill(page.substr(place + RowsPlace.size()));
+      page.clear();
+      page.reserve(before.size() + rows.size() + after.size());
+      page += before;
+      page += rows;
+      page += after;
+    } else {
+      page = fill(page);
+    }
     request.Status = "200";
     request.ContentType = ContentTypeOf(ext);
     request.Body = std::move(page);
