@@ -137,7 +137,9 @@ TEST_F(DefaultPagesTest, EveryLinkOfferedCanWork) {
   Site.RemoteShutdown = [](const std::string&, const std::string&, const std::string&, const std::string&, bool) {
     return 0;
   };
-  if (CommandOffered(10, Offline, true, 0, M->Settings())) EXPECT_TRUE(restartOffered());
+  if (CommandOffered(10, Offline, true, 0, M->Settings())) {
+    EXPECT_TRUE(restartOffered());
+  }
 
   Offline->Uptime = 1;
   const TWebRequest info = Page("hostinfo.html", WebAccessView, {{"hostid", Offline->IDText()}});

@@ -217,8 +217,9 @@ TEST_F(WebHardeningTest, HostActionsAskedForByAnotherSiteAreRefused) {
   for (const auto& c : cases) {
     const TReply reply = Get("/command?command=4&hostid=0", manager + "Host: " + own + "\r\n" + c.Headers);
     EXPECT_EQ(reply.StatusLine, c.Status) << c.Headers;
-    if (std::string(c.Status).find("403") != std::string::npos)
+    if (std::string(c.Status).find("403") != std::string::npos) {
       EXPECT_NE(reply.Body.find("another site"), std::string::npos) << reply.Body;
+    }
   }
 }
 
