@@ -14,7 +14,12 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <fcntl.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
 
 #include <algorithm>
 #include <chrono>
@@ -26,6 +31,7 @@
 
 #include "BenchMonitor.h"
 #include "common/Clock.h"
+#include "web/TWebRowCache.h"
 #include "web/TWebServer.h"
 #include "web/WebTemplate.h"
 #include "web/WebStandardRoutes.h"
@@ -177,6 +183,138 @@ void BM_WebServer(benchmark::State& state) {
 }
 BENCHMARK(BM_WebServer)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
+// A loopback client socket from the address given, non-blocking once connected.
+int ConnectFrom(int port, const char* from, int receiveBuffer = 0) {
+  const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (receiveBuffer > 0) ::setsockopt(s, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+  sockaddr_in source{};
+  source.sin_family = AF_INET;
+  ::inet_pton(AF_INET, from, &source.sin_addr);
+  ::bind(s, reinterpret_cast<sockaddr*>(&source), sizeof source);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    ::close(s);
+    return -1;
+  }
+  ::fcntl(s, F_SETFL, ::fcntl(s, F_GETFL) | O_NONBLOCK);
+  return s;
+}
+
+double ResidentMB() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("VmRSS:", 0) == 0) return std::stod(line.substr(6)) / 1024.0;
+  return 0;
+}
+
+// The web server under attack while a browser-like client loads "index.html" every
+// 200 ms on a connection of its own: 100 clients (each from its own loopback address)
+// that send their request head a byte every 500 ms and come back when closed, and one
+// client that pipelines 10,000 requests for the page and never reads. The browser's page
+// latency and the process's resident memory over the run.
+void BM_WebUnderAttack(benchmark::State& state) {
+  for (auto _ : state) {
+    TClock clock;
+    benchmonitor::TBenchMonitor bench(clock, Hosts, 1.0);
+    TMonitor& m = bench.Monitor();
+    TWebSite site;
+    site.Monitor = &m;
+    site.Folder = std::string(CORVALE_SOURCE_DIR) + "/webserver/";
+    site.ProgramStart = clock.Now();
+    TWebServer server(site, StandardWebRoutes());
+    if (!server.Start(FreeLoopbackPort())) {
+      state.SkipWithError(server.StartError().c_str());
+      return;
+    }
+    const int port = server.Port();
+    Fetch(port, "/index.html");
+    const double rssBefore = ResidentMB();
+    std::atomic<bool> stop{false};
+    std::atomic<double> rssPeak{rssBefore};
+
+    std::thread slow([&] {
+      std::vector<int> sockets(100, -1);
+      std::vector<std::string> addresses;
+      for (int i = 0; i < 100; ++i) addresses.push_back("127.0.1." + std::to_string(i + 1));
+      while (!stop) {
+        for (int i = 0; i < 100; ++i) {
+          if (sockets[i] < 0) sockets[i] = ConnectFrom(port, addresses[i].c_str());
+          if (sockets[i] < 0) continue;
+          char sink[256];
+          if (::recv(sockets[i], sink, sizeof sink, 0) == 0 ||
+              ::send(sockets[i], "G", 1, MSG_NOSIGNAL) < 0) {
+            ::close(sockets[i]);
+            sockets[i] = -1;
+          }
+        }
+        for (int t = 0; t < 10 && !stop; ++t) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      }
+      for (const int s : sockets)
+        if (s >= 0) ::close(s);
+    });
+    std::thread pipeline([&] {
+      std::string burst;
+      for (int i = 0; i < 10000; ++i) burst += "GET /index.html HTTP/1.1\r\nHost: x\r\n\r\n";
+      const int s = ConnectFrom(port, "127.0.2.1", 4096);
+      std::size_t sent = 0;
+      while (!stop && s >= 0) {
+        if (sent < burst.size()) {
+          const ssize_t n = ::send(s, burst.data() + sent, burst.size() - sent, MSG_NOSIGNAL);
+          if (n > 0) sent += static_cast<std::size_t>(n);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+      if (s >= 0) ::close(s);
+    });
+
+    std::vector<double> latencies;
+    int failures = 0;
+    std::thread browser([&] {
+      std::this_thread::sleep_for(std::chrono::seconds(1));
+      const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(Seconds);
+      while (std::chrono::steady_clock::now() < end) {
+        const auto start = std::chrono::steady_clock::now();
+        const std::string body = Fetch(port, "/index.html");
+        const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        if (body.find("</html>") == std::string::npos) ++failures;
+        else latencies.push_back(ms);
+        rssPeak = std::max(rssPeak.load(), ResidentMB());
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      }
+      stop = true;
+    });
+    // The main thread goes on serving the monitor (its timers, the change batches).
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      if (stop) loop.quit();
+    });
+    poll.start(50);
+    loop.exec();
+    browser.join();
+    slow.join();
+    pipeline.join();
+    server.Stop();
+    std::sort(latencies.begin(), latencies.end());
+    const auto at = [&](double q) {
+      return latencies.empty() ? 0.0 : latencies[std::min(latencies.size() - 1, static_cast<std::size_t>(q * latencies.size()))];
+    };
+    state.counters["hosts"] = Hosts;
+    state.counters["pages"] = static_cast<double>(latencies.size());
+    state.counters["failed_pages"] = failures;
+    state.counters["page_p50_ms"] = at(0.5);
+    state.counters["page_p99_ms"] = at(0.99);
+    state.counters["page_max_ms"] = latencies.empty() ? 0 : latencies.back();
+    state.counters["rss_before_mb"] = rssBefore;
+    state.counters["rss_growth_mb"] = rssPeak - rssBefore;
+  }
+}
+BENCHMARK(BM_WebUnderAttack)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
 // The cost of one "index.html" of Hosts hosts on the server thread, without the network:
 // the template engine alone, as a viewer (no command links) and as a manager.
 void BM_IndexPageRender(benchmark::State& state) {
@@ -195,12 +333,36 @@ void BM_IndexPageRender(benchmark::State& state) {
     request.Client.AccessLevel = static_cast<std::int32_t>(state.range(0));
     RenderTemplate(request, site, "index", ".html");
     bytes = request.Body.size();
+    if (request.Status != "200") state.SkipWithError(request.Status.c_str());
     benchmark::DoNotOptimize(request.Body.data());
   }
   state.counters["hosts"] = Hosts;
   state.counters["page_kb"] = static_cast<double>(bytes) / 1024.0;
 }
 BENCHMARK(BM_IndexPageRender)->Arg(WebAccessView)->Arg(WebAccessManage)->Unit(benchmark::kMillisecond);
+
+// The same page with the rows kept between pages, as the web server keeps them: the cost
+// when no host changed.
+void BM_IndexPageKeptRows(benchmark::State& state) {
+  TClock clock;
+  benchmonitor::TBenchMonitor bench(clock, Hosts, 1.0);
+  TWebSite site;
+  site.Monitor = &bench.Monitor();
+  site.Folder = std::string(CORVALE_SOURCE_DIR) + "/webserver/";
+  site.ProgramStart = clock.Now();
+  site.RowCache = std::make_shared<TWebRowCache>();
+  for (auto _ : state) {
+    TWebRequest request;
+    request.Client.Host = "127.0.0.1:8080";
+    request.Client.Path = "/index.html";
+    request.Client.Peer = "127.0.0.1";
+    request.Client.AccessLevel = static_cast<std::int32_t>(state.range(0));
+    RenderTemplate(request, site, "index", ".html");
+    benchmark::DoNotOptimize(request.Body.data());
+  }
+  state.counters["hosts"] = Hosts;
+}
+BENCHMARK(BM_IndexPageKeptRows)->Arg(WebAccessView)->Arg(WebAccessManage)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

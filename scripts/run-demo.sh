@@ -45,8 +45,20 @@ if ! (exec 3<>/dev/tcp/127.0.0.1/8080) 2>/dev/null; then
   done
 fi
 
+# The web interface is on in the demo (port 8091 unless the settings say otherwise), so
+# that the page can be seen at once, also on a server without a display.
+SETTINGS="$CORVALE_DATA_DIR/Quillmoor/Corvale/hosts.cvlp"
+if ! grep -qi '^WebServerPort=' "$SETTINGS" 2>/dev/null; then
+  printf 'WebServerPort=%s\r\n' "${DEMO_WEB_PORT:-8091}" >>"$SETTINGS"
+  chmod 600 "$SETTINGS"
+fi
+WEB_PORT=$(grep -i -m 1 '^WebServerPort=' "$SETTINGS" | cut -d= -f2 | tr -d '\r ')
+
 "$BUILD_DIR"/src/corvale --version
 echo "Data folder: $CORVALE_DATA_DIR/Quillmoor/Corvale"
+if [ -n "$WEB_PORT" ] && [ "$WEB_PORT" != "0" ]; then
+  echo "Web interface: http://127.0.0.1:$WEB_PORT/ (status.json and /metrics beside it)"
+fi
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   "$BUILD_DIR"/src/corvale "$@"
 else

@@ -221,82 +221,147 @@ private:
   std::vector<std::string> FNames;
 };
 
-void ExpandInto(std::string& text, const THost& host, bool html, const TVariableContext& context) {
-  const TDateTime now = context.Now;
-  TExpansion x(text, html);
-  const auto number = [](auto value) { return [value] { return std::to_string(value); }; };
-  const auto onlyFor = [&host](int32_t kind, auto value) {
-    return [&host, kind, value]() -> std::string { return host.TestKind == kind ? value() : std::string(None); };
-  };
+using TValueOf = std::optional<std::string> (*)(const THost& host, const TVariableContext& context);
 
-  x.Replace("%error%", [&] { return host.LastErrorText; });
-  x.Replace("%errid%", [&] {
-    const auto code = ErrorCode(host.LastErrorText);
-    return code ? ErrorName(*code) + " (0x" + HexCode(*code) + ")" : host.LastErrorText;
-  });
-  x.Replace("%errcode%", [&] {
-    const auto code = ErrorCode(host.LastErrorText);
-    return code ? "0x" + HexCode(*code) : host.LastErrorText;
-  });
-  x.Replace("%addr%", [&] { return ShortAddress(host); });
-  x.Replace("%id%", [&] { return host.IDText(); });
-  x.Replace("%status%", [&] { return StatusText(host, context); });
-  x.Replace("%group%", number(host.GroupNumber));
-  x.Replace("%groupname%", [&] { return GroupName(host, context.Hosts); });
-  x.Replace("%ip%", [&] { return host.CurrentIP; });
-  x.Replace("%oldip%", [&] { return host.PreviousIP; });
-  x.Replace("%mac%", [&] { return host.MACAddress; });
-  x.Replace("%displayname%", [&] { return WithoutGroupMark(host.DisplayName); });
-  x.Replace("%host%", [&] { return host.Address; });
-  x.Replace("%test%", [&] {
-    if (host.TestKind < TestPlugin) return TestKindName(host.TestKind);
-    const TVariablePluginTest* plugin = PluginTestOf(host, context);
-    return plugin ? plugin->Name : std::string();
-  });
-  x.Replace("%port%", onlyFor(TestTCP, [&] { return std::to_string(host.Port); }));
-  x.Replace("%service%", onlyFor(TestService, [&] { return GetField(host.Service, '|', 2, '"'); }));
-  x.Replace("%share%", onlyFor(TestShare, [&] { return host.SharePath; }));
-  x.Replace("%url%", onlyFor(TestHTTP, [&] { return host.HTTPTest.URL; }));
-  x.Replace("%data%", [&] { return TestData(host, context); });
-  x.ReplaceDate("%lastsuccess%", host.LastSuccess, context);
-  x.ReplaceDate("%lastfail%", host.LastFailure, context);
-  x.ReplaceDate("%lastcheck%", host.LastCheck, context);
-  x.ReplaceDate("%prevcheck%", host.PreviousCheck, context);
-  x.ReplaceDate("%now%", now, context);
-  x.Replace("%successes%", number(host.Successes));
-  x.Replace("%failures%", number(host.Failures));
-  x.Replace("%warnings%", number(host.Warnings));
-  x.Replace("%btbfailures%", number(host.BackToBackFailures));
-  x.Replace("%uptime%", [&] { return DurationText(host.Uptime); });
-  x.Replace("%downtime%", [&] { return DurationText(host.Downtime); });
-  x.Replace("%uppercent%", [&] {
-    const auto percent = host.UpPercent();
-    if (!percent) return std::string(None);
-    char text[64];
-    std::snprintf(text, sizeof text, "%.1Lf%%", *percent);
-    return std::string(text);
-  });
-  x.Replace("%downfor%", [&] { return SinceText(host.LastSuccess, now); });
-  x.Replace("%upfor%", [&] { return SinceText(host.LastFailure, now); });
-  x.Replace("%frequency%", [&] { return DurationText(host.TestInterval / MinsPerDay); });
-  x.Replace("%failtime%", [&] { return DurationText(host.ErrorAfter / MinsPerDay); });
-  x.Replace("%pctchanged%", [&] {
-    const double change = std::trunc(static_cast<double>(host.HTTPTest.LastChange) * 10000 + 0.5) / 100;
-    return ShortNumber(change) + "%";
-  });
-  x.Replace("%avgresponse%", [&] {
-    const auto average = host.AverageResponse();
-    return average ? ShortNumber(std::trunc(*average * 10) / 10) : std::string(None);
-  });
-  x.Replace("%lastresponse%", [&] {
-    return host.Successes > 0 && host.LastResponse() >= 0 ? std::to_string(host.LastResponse())
-                                                           : std::string(None);
-  });
-  if (html) x.Replace("%statuscolor%", [&] { return StatusColor(host, now); });
-  x.Replace("%log%", [&] { return HostLog(host, html, context.Log); }, false);
-  // The variable menus offer these two for every text, so every text gets them.
-  x.Replace("%computer%", [] { return LocalComputerName(); });
-  x.Replace("%username%", [] { return LocalUserName(); });
+// One variable of the expansion. Encode: HTML-encoded in HTML mode. HtmlOnly: known in
+// HTML mode only (the GMT twins, "%statuscolor%").
+struct THostVariable {
+  std::string_view Name;
+  TValueOf Value;
+  bool Encode = true;
+  bool HtmlOnly = false;
+};
+
+std::optional<std::string> OnlyFor(const THost& host, std::int32_t kind, std::string value) {
+  return host.TestKind == kind ? value : std::string(None);
+}
+
+std::optional<std::string> DateOf(TDateTime value, const TVariableContext& context) {
+  return VariableDateText(value, context.Now, context.Use24HourDate);
+}
+
+std::optional<std::string> GmtOf(TDateTime value, const TVariableContext& context) {
+  return HttpDateText(value > 0 ? value : context.StartTime, true);
+}
+
+// In the order of the expansion: a value may bring the names of later variables.
+constexpr THostVariable Variables[] = {
+    {"%error%", [](const THost& h, const TVariableContext&) -> std::optional<std::string> { return h.LastErrorText; }},
+    {"%errid%",
+     [](const THost& h, const TVariableContext&) -> std::optional<std::string> {
+       const auto code = ErrorCode(h.LastErrorText);
+       return code ? ErrorName(*code) + " (0x" + HexCode(*code) + ")" : h.LastErrorText;
+     }},
+    {"%errcode%",
+     [](const THost& h, const TVariableContext&) -> std::optional<std::string> {
+       const auto code = ErrorCode(h.LastErrorText);
+       return code ? "0x" + HexCode(*code) : h.LastErrorText;
+     }},
+    {"%addr%", [](const THost& h, const TVariableContext&) -> std::optional<std::string> { return ShortAddress(h); }},
+    {"%id%", [](const THost& h, const TVariableContext&) -> std::optional<std::string> { return h.IDText(); }},
+    {"%status%", [](const THost& h, const TVariableContext& c) -> std::optional<std::string> { return StatusText(h, c); }},
+    {"%group%",
+     [](const THost& h, const TVariableContext&) -> std::optional<std::string> { return std::to_string(h.GroupNumber); }},
+    {"%groupname%",
+     [](const THost& h, const TVariableContext& c) -> std::optional<std::string> { return GroupName(h, c.Hosts); }},
+    {"%ip%", [](const THost& h, const TVariableContext&) -> std::optional<std::string> { return h.CurrentIP; }},
+    {"%oldip%", [](const THost& h, const TVariableContext&) -> std::optional<std::string> { return h.PreviousIP; }},
+    {"%mac%", [](const THost& h, const TVariableContext&) -> std::optional<std::string> { return h.MACAddress; }},
+    {"%displayname%",
+     [](const THost& h, const TVariableContext&) -> std::optional<std::string> { return WithoutGroupMark(h.DisplayName); }},
+    {"%host%", [](const THost& h, const TVariableContext&) -> std::optional<std::string> { return h.Address; }},
+    {"%test%",
+     [](const THost& h, const TVariableContext& c) -> std::optional<std::string> {
+       if (h.TestKind < TestPlugin) return TestKindName(h.TestKind);
+       const TVariablePluginTest* plugin = PluginTestOf(h, c);
+       return plugin ? plugin->Name : std::string();
+     }},
+    {"%port%",
+     [](const THost& h, const TVariableContext&) { return OnlyFor(h, TestTCP, std::to_string(h.Port)); }},
+    {"%service%",
+     [](const THost& h, const TVariableContext&) { return OnlyFor(h, TestService, GetField(h.Service, '|', 2, '"')); }},
+    {"%share%", [](const THost& h, const TVariableContext&) { return OnlyFor(h, TestShare, h.SharePath); }},
+    {"%url%", [](const THost& h, const TVariableContext&) { return OnlyFor(h, TestHTTP, h.HTTPTest.URL); }},
+    {"%data%", [](const THost& h, const TVariableContext& c) { return TestData(h, c); }},
+    {"%lastsuccessgmt%", [](const THost& h, const TVariableContext& c) { return GmtOf(h.LastSuccess, c); }, true, true},
+    {"%lastsuccess%", [](const THost& h, const TVariableContext& c) { return DateOf(h.LastSuccess, c); }},
+    {"%lastfailgmt%", [](const THost& h, const TVariableContext& c) { return GmtOf(h.LastFailure, c); }, true, true},
+    {"%lastfail%", [](const THost& h, const TVariableContext& c) { return DateOf(h.LastFailure, c); }},
+    {"%lastcheckgmt%", [](const THost& h, const TVariableContext& c) { return GmtOf(h.LastCheck, c); }, true, true},
+    {"%lastcheck%", [](const THost& h, const TVariableContext& c) { return DateOf(h.LastCheck, c); }},
+    {"%prevcheckgmt%", [](const THost& h, const TVariableContext& c) { return GmtOf(h.PreviousCheck, c); }, true, true},
+    {"%prevcheck%", [](const THost& h, const TVariableContext& c) { return DateOf(h.PreviousCheck, c); }},
+    {"%nowgmt%", [](const THost&, const TVariableContext& c) { return GmtOf(c.Now, c); }, true, true},
+    {"%now%", [](const THost&, const TVariableContext& c) { return DateOf(c.Now, c); }},
+    {"%successes%",
+     [](const THost& h, const TVariableContext&) -> std::optional<std::string> { return std::to_string(h.Successes); }},
+    {"%failures%",
+     [](const THost& h, const TVariableContext&) -> std::optional<std::string> { return std::to_string(h.Failures); }},
+    {"%warnings%",
+     [](const THost& h, const TVariableContext&) -> std::optional<std::string> { return std::to_string(h.Warnings); }},
+    {"%btbfailures%",
+     [](const THost& h, const TVariableContext&) -> std::optional<std::string> {
+       return std::to_string(h.BackToBackFailures);
+     }},
+    {"%uptime%", [](const THost& h, const TVariableContext&) -> std::optional<std::string> { return DurationText(h.Uptime); }},
+    {"%downtime%",
+     [](const THost& h, const TVariableContext&) -> std::optional<std::string> { return DurationText(h.Downtime); }},
+    {"%uppercent%",
+     [](const THost& h, const TVariableContext&) -> std::optional<std::string> {
+       const auto percent = h.UpPercent();
+       if (!percent) return std::string(None);
+       char text[64];
+       std::snprintf(text, sizeof text, "%.1Lf%%", *percent);
+       return std::string(text);
+     }},
+    {"%downfor%",
+     [](const THost& h, const TVariableContext& c) -> std::optional<std::string> { return SinceText(h.LastSuccess, c.Now); }},
+    {"%upfor%",
+     [](const THost& h, const TVariableContext& c) -> std::optional<std::string> { return SinceText(h.LastFailure, c.Now); }},
+    {"%frequency%",
+     [](const THost& h, const TVariableContext&) -> std::optional<std::string> {
+       return DurationText(h.TestInterval / MinsPerDay);
+     }},
+    {"%failtime%",
+     [](const THost& h, const TVariableContext&) -> std::optional<std::string> {
+       return DurationText(h.ErrorAfter / MinsPerDay);
+     }},
+    {"%pctchanged%",
+     [](const THost& h, const TVariableContext&) -> std::optional<std::string> {
+       const double change = std::trunc(static_cast<double>(h.HTTPTest.LastChange) * 10000 + 0.5) / 100;
+       return ShortNumber(change) + "%";
+     }},
+    {"%avgresponse%",
+     [](const THost& h, const TVariableContext&) -> std::optional<std::string> {
+       const auto average = h.AverageResponse();
+       return average ? ShortNumber(std::trunc(*average * 10) / 10) : std::string(None);
+     }},
+    {"%lastresponse%",
+     [](const THost& h, const TVariableContext&) -> std::optional<std::string> {
+       return h.Successes > 0 && h.LastResponse() >= 0 ? std::to_string(h.LastResponse()) : std::string(None);
+     }},
+    {"%statuscolor%",
+     [](const THost& h, const TVariableContext& c) -> std::optional<std::string> { return StatusColor(h, c.Now); }, true,
+     true},
+    {"%log%", nullptr, false},
+    // The variable menus offer these two for every text, so every text gets them.
+    {"%computer%", [](const THost&, const TVariableContext&) -> std::optional<std::string> { return LocalComputerName(); }},
+    {"%username%", [](const THost&, const TVariableContext&) -> std::optional<std::string> { return LocalUserName(); }},
+};
+
+// "%log%" is the one variable whose value depends on the mode: rows of a table in HTML.
+std::optional<std::string> ValueOf(const THostVariable& variable, const THost& host, bool html,
+                                   const TVariableContext& context) {
+  if (!variable.Value) return HostLog(host, html, context.Log);
+  return variable.Value(host, context);
+}
+
+void ExpandInto(std::string& text, const THost& host, bool html, const TVariableContext& context) {
+  TExpansion x(text, html);
+  for (const THostVariable& variable : Variables) {
+    if (variable.HtmlOnly && !html) continue;
+    x.Replace(variable.Name, [&] { return ValueOf(variable, host, html, context); }, variable.Encode);
+  }
 }
 
 }  // namespace
@@ -335,6 +400,32 @@ std::string ExpandHostVariables(const std::string& text, const THost& host, bool
     ReportFault(context.Faults, "ExpandHostVariables", CurrentExceptionText());
   }
   return result;
+}
+
+int HostVariableIndex(std::string_view name, bool html) {
+  for (std::size_t i = 0; i < std::size(Variables); ++i) {
+    const THostVariable& variable = Variables[i];
+    if (variable.HtmlOnly && !html) continue;
+    if (variable.Name.size() == name.size() &&
+        std::equal(name.begin(), name.end(), variable.Name.begin(), [](char a, char b) {
+          return (a >= 'A' && a <= 'Z' ? static_cast<char>(a + 32) : a) == b;
+        }))
+      return static_cast<int>(i);
+  }
+  return -1;
+}
+
+std::optional<std::string> HostVariableValue(int index, const THost& host, bool html, const TVariableContext& context) {
+  if (index < 0 || static_cast<std::size_t>(index) >= std::size(Variables)) return std::nullopt;
+  const THostVariable& variable = Variables[static_cast<std::size_t>(index)];
+  try {
+    std::optional<std::string> value = ValueOf(variable, host, html, context);
+    if (value && html && variable.Encode) *value = HtmlEncode(*value);
+    return value;
+  } catch (...) {
+    ReportFault(context.Faults, "HostVariableValue", CurrentExceptionText());
+    return std::nullopt;
+  }
 }
 
 std::span<const TVariableMenuItem> HostVariables() {

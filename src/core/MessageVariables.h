@@ -3,8 +3,10 @@
 // write for alerts, command lines, notifications and web pages, replaced by values of
 // one host, and the table of variables with their hints that the variable menus show.
 // Core owns them: the status evaluation expands a test's result text for the log.
+#include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/DateTime.h"
@@ -45,6 +47,14 @@ struct TVariableContext {
 // throws: on any failure the text as far as it was expanded comes back.
 std::string ExpandHostVariables(const std::string& text, const THost& host, bool html,
                                 const TVariableContext& context);
+
+// The same variables one at a time, for a text that is read once and filled for many
+// hosts (the web pages' rows): the index of a "%word%" (letter case ignored), -1 when the
+// mode has no such variable, and its value as the expansion inserts it (HTML-encoded in
+// HTML mode except "%log%"), none when the variable stays as written. The caller holds
+// what ExpandHostVariables needs; the value is never read again for variables.
+int HostVariableIndex(std::string_view name, bool html);
+std::optional<std::string> HostVariableValue(int index, const THost& host, bool html, const TVariableContext& context);
 
 // The texts of the three date-time and span rules, also for other alert texts.
 // A date-time: its time today, weekday and time within the last seven days or later,

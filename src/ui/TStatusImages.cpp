@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "web/StatusIcons.h"
+#include "common/StatusIcons.h"
 
 namespace {
 

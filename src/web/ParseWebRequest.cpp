@@ -104,6 +104,8 @@ std::string ParseWebRequest(std::string_view head, const TWebPasswords& password
   client.Host = HeaderValue(lines, "Host:", &hasHost);
   if (!hasHost || client.Host.empty()) client.Host = defaultHost;
   client.Referer = HeaderValue(lines, "Referer:");
+  client.Origin = HeaderValue(lines, "Origin:");
+  client.FetchSite = LowerText(HeaderValue(lines, "Sec-Fetch-Site:"));
   target.CloseAsked = LowerText(HeaderValue(lines, "connection:")) == "close";
   client.Mobile = MobileUserAgent(client.UserAgent);
   client.IE = client.UserAgent.find("; MSIE ") != std::string::npos;

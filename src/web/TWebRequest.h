@@ -24,6 +24,8 @@ struct TWebClientInfo {
   bool IE = false;
   std::string Path;  // the requested path with its query
   std::string Referer;
+  std::string Origin;     // the "Origin:" header
+  std::string FetchSite;  // the "Sec-Fetch-Site:" header, lower case
   std::string Peer;  // the client's IP address
   std::int32_t AccessLevel = WebAccessNone;
 };

@@ -40,7 +40,31 @@ bool UnsafeFileName(const std::string& name) {
          std::any_of(name.begin(), name.end(), [](char c) { return c == '/' || c == '\\' || static_cast<unsigned char>(c) < 32; });
 }
 
+// The host and port part of an absolute URL ("http://host:8080/page" gives
+// "host:8080"), lower case; empty when the text is no such URL.
+std::string UrlAuthority(const std::string& url) {
+  const std::size_t scheme = url.find("://");
+  if (scheme == std::string::npos) return {};
+  const std::size_t start = scheme + 3;
+  const std::size_t end = url.find_first_of("/?#", start);
+  return LowerText(url.substr(start, end == std::string::npos ? std::string::npos : end - start));
+}
+
 }  // namespace
+
+std::string CrossSiteRefusal(const TWebClientInfo& client) {
+  // A page of another site must not act on hosts through a signed-in manager's browser
+  // (an image whose address is a command). Browsers say where a request comes from;
+  // a request that says nothing (a script, an old browser) is taken as it is.
+  const std::string host = LowerText(client.Host);
+  if (client.FetchSite == "cross-site")
+    return "The browser marked this host action as asked for by another site (Sec-Fetch-Site: cross-site).";
+  if (!client.Origin.empty() && UrlAuthority(client.Origin) != host)
+    return "This host action was asked for by a page of another site (Origin: " + client.Origin + ").";
+  if (!client.Referer.empty() && UrlAuthority(client.Referer) != host)
+    return "This host action was asked for by a page of another site (Referer: " + client.Referer + ").";
+  return {};
+}
 
 TWebRequestHandler::TWebRequestHandler(const TWebSite& site, const TWebRoutes& routes, int port, TTraceHook trace)
     : FSite(site), FRoutes(routes), FPort(port), FTrace(std::move(trace)) {}
@@ -163,6 +187,10 @@ void TWebRequestHandler::Route(TWebRequest& request, const TWebTarget& target) {
     if (ext == ".json" && request.Status == "200") request.ContentType = "application/json";
   } else if (name == "command" && ext.empty()) {
     if (manageOnly()) return;
+    if (const std::string refusal = CrossSiteRefusal(request.Client); !refusal.empty()) {
+      request.Status = "403 " + refusal + " Open the page of this server and use its links.";
+      return;
+    }
     if (FRoutes.Command) FRoutes.Command(request, FSite);
     else request.Status = "404";
   } else if (ext == ".rdp") {
@@ -226,14 +254,32 @@ void TWebRequestHandler::ServeFile(TWebRequest& request, const std::string& file
     request.Status = "304";
     return;
   }
-  std::string body;
-  if (!ReadWholeFile(path, body)) {
-    request.Status = "500 " + ErrnoText(errno) + " (" + loader + ")";
-    return;
+  // Small files are kept while their size and time stay: a stylesheet asked for with
+  // every page is read from the disk once.
+  TKeptFile& kept = FFiles[found];
+  if (kept.Size != info.st_size || kept.ModifiedNs != info.st_mtim.tv_sec * 1000000000LL + info.st_mtim.tv_nsec ||
+      info.st_size > MaxKeptFileBytes) {
+    std::string body;
+    if (!ReadWholeFile(path, body)) {
+      FFiles.erase(found);
+      request.Status = "500 " + ErrnoText(errno) + " (" + loader + ")";
+      return;
+    }
+    if (info.st_size > MaxKeptFileBytes || FFiles.size() > MaxKeptFiles) {
+      FFiles.erase(found);
+      request.Status = "200";
+      request.ContentType = contentType;
+      request.Body = std::move(body);
+      request.LastModified = modified;
+      return;
+    }
+    kept.Content = std::move(body);
+    kept.Size = info.st_size;
+    kept.ModifiedNs = info.st_mtim.tv_sec * 1000000000LL + info.st_mtim.tv_nsec;
   }
   request.Status = "200";
   request.ContentType = contentType;
-  request.Body = std::move(body);
+  request.Body = kept.Content;
   request.LastModified = modified;
 }
 

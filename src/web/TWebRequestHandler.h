@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -13,6 +14,11 @@
 #include "web/TWebRequest.h"
 #include "web/TWebRoutes.h"
 #include "web/TWebSite.h"
+
+// Why a host action must be refused as asked for by another site (the browser's
+// Sec-Fetch-Site, an Origin or Referer naming another host than the request's); empty
+// when it may go ahead.
+std::string CrossSiteRefusal(const TWebClientInfo& client);
 
 class TWebRequestHandler {
 public:
@@ -46,5 +52,13 @@ private:
   // This computer's networks (address and mask), asked of the system at most every few
   // seconds rather than for every request.
   std::vector<std::pair<std::uint32_t, std::uint32_t>> FNetworks;
+  struct TKeptFile {
+    std::string Content;
+    long long Size = -1;
+    long long ModifiedNs = -1;
+  };
+  static constexpr long long MaxKeptFileBytes = 256 * 1024;
+  static constexpr std::size_t MaxKeptFiles = 64;
+  std::unordered_map<std::string, TKeptFile> FFiles;
   double FNetworksRead = -1;  // MillisecondClock() of the last reading
 };

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "web/StatusIcons.h"
+#include "common/StatusIcons.h"
 
 struct TWebRequest;
 struct TWebSite;

@@ -17,7 +17,9 @@
 #include "common/DateTime.h"
 #include "common/ErrorText.h"
 #include "common/SystemInfo.h"
+#include "core/THostChanges.h"
 #include "core/TMonitor.h"
+#include "web/TWebRowCache.h"
 #include "web/TWebRequestHandler.h"
 #include "web/WebResponse.h"
 
@@ -116,6 +118,7 @@ public:
         else if (fd == FListener) Accept();
         else ClientEvent(fd, events[i].events);
       }
+      if (FPaused > 0) Resume();
       if (TWebClient::TClock::now() - FLastSweep >= S.FLimits.Sweep) Sweep();
     }
     S.Trace("WS Close");
@@ -131,6 +134,41 @@ private:
     event.data.fd = fd;
     ::epoll_ctl(FEpoll, op, fd, &event);
   }
+
+  // What the client's socket is watched for: its requests while it is read, its answers
+  // while some wait.
+  void Rearm(const TWebClient& client) {
+    Watch(client.Socket,
+          (client.Reading ? static_cast<std::uint32_t>(EPOLLIN | EPOLLRDHUP) : 0u) |
+              (client.Unsent() > 0 ? static_cast<std::uint32_t>(EPOLLOUT) : 0u),
+          EPOLL_CTL_MOD);
+  }
+
+  // A client whose answers all went out always gets its next one: clients that do not
+  // read must not stop those that do.
+  bool MaySendMore(const TWebClient& client) const {
+    return client.Unsent() == 0 || (client.Unsent() < S.FLimits.MaxUnsent && FUnsentTotal < S.FLimits.MaxUnsentTotal);
+  }
+
+  // Clients whose reading stopped for their answers' sake read again once those went out
+  // (half the bounds, so that a slow reader is not woken for every packet).
+  void Resume() {
+    const bool roomForAll = FUnsentTotal <= S.FLimits.MaxUnsentTotal / 2;
+    for (std::size_t i = FClients.size(); i-- > 0;) {
+      if (i >= FClients.size()) continue;
+      TWebClient& client = *FClients[i];
+      if (client.Reading) continue;
+      if (client.Unsent() > 0 && (!roomForAll || client.Unsent() > S.FLimits.MaxUnsent / 2)) continue;
+      client.Reading = true;
+      --FPaused;
+      Rearm(client);
+      Readable(i);
+    }
+  }
+
+  // A client that has not sent a whole request yet, in the order of being let go when
+  // the clients are too many: the oldest unfinished head first.
+  static bool Unproven(const TWebClient& client) { return !client.Busy && (client.HeadStarted || client.Requests == 0); }
 
   std::size_t IndexOf(int fd) const {
     for (std::size_t i = 0; i < FClients.size(); ++i)
@@ -157,11 +195,31 @@ private:
         ::close(fd);
         continue;
       }
+      const std::string peer = PeerText(address);
+      if (std::count_if(FClients.begin(), FClients.end(), [&](const auto& c) { return c->Info.Peer == peer; }) >=
+          S.FLimits.MaxPerPeer) {
+        ::close(fd);
+        continue;
+      }
+      const auto now = TWebClient::TClock::now();
+      // A full house of clients that send nothing whole must not shut out a browser: the
+      // one that has waited longest goes.
+      if (static_cast<int>(FClients.size()) >= S.FLimits.MaxClients) {
+        std::size_t oldest = FClients.size();
+        for (std::size_t i = 0; i < FClients.size(); ++i) {
+          const TWebClient& c = *FClients[i];
+          if (!Unproven(c)) continue;
+          if (oldest == FClients.size() ||
+              c.HeadStarted.value_or(c.LastActivity) < FClients[oldest]->HeadStarted.value_or(FClients[oldest]->LastActivity))
+            oldest = i;
+        }
+        if (oldest < FClients.size()) Remove(oldest);
+      }
       auto client = std::make_unique<TWebClient>();
       client->Socket = fd;
-      client->LastActivity = TWebClient::TClock::now();
-      client->IdleLimit = S.FLimits.Idle;
-      client->Info.Peer = PeerText(address);
+      client->LastActivity = now;
+      client->IdleLimit = static_cast<int>(FClients.size()) >= S.FLimits.BusyClients ? S.FLimits.BusyIdle : S.FLimits.Idle;
+      client->Info.Peer = peer;
       FClients.push_back(std::move(client));
       Watch(fd, EPOLLIN | EPOLLRDHUP, EPOLL_CTL_ADD);
     }
@@ -178,17 +236,23 @@ private:
       Remove(index);
       return;
     }
+    // Both ways closed: no answer can reach the peer any more.
+    if (events & EPOLLHUP) {
+      Remove(index);
+      return;
+    }
     if (events & EPOLLOUT) {
       if (!Flush(index)) return;
     }
-    if (events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP)) Readable(index);
+    if (events & (EPOLLIN | EPOLLRDHUP)) Readable(index);
   }
 
   // Sends what the socket accepts; false when the client went away meanwhile.
   bool Flush(std::size_t index) {
     TWebClient& client = *FClients[index];
-    while (!client.SendBuffer.empty()) {
-      const ssize_t sent = ::send(client.Socket, client.SendBuffer.data(), client.SendBuffer.size(), MSG_NOSIGNAL);
+    while (client.Unsent() > 0) {
+      const ssize_t sent =
+          ::send(client.Socket, client.SendBuffer.data() + client.SendStart, client.Unsent(), MSG_NOSIGNAL);
       if (sent < 0) {
         if (errno == EINTR) continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK) break;
@@ -196,14 +260,21 @@ private:
         Remove(index);
         return false;
       }
-      client.SendBuffer.erase(0, static_cast<std::size_t>(sent));
+      client.SendStart += static_cast<std::size_t>(sent);
+      FUnsentTotal -= static_cast<std::size_t>(sent);
     }
-    if (client.SendBuffer.empty() && client.Close) {
+    if (client.Unsent() == 0) {
+      client.SendBuffer.clear();
+      client.SendStart = 0;
+    } else if (client.SendStart > (1u << 20)) {
+      client.SendBuffer.erase(0, client.SendStart);
+      client.SendStart = 0;
+    }
+    if (client.Unsent() == 0 && client.Close) {
       Remove(index);
       return false;
     }
-    Watch(client.Socket, EPOLLIN | EPOLLRDHUP | (client.SendBuffer.empty() ? 0u : static_cast<std::uint32_t>(EPOLLOUT)),
-          EPOLL_CTL_MOD);
+    Rearm(client);
     return true;
   }
 
@@ -214,10 +285,13 @@ private:
     bool peerClosed = false;
     char chunk[16384];
     // Reading stops a little past the head bound: what lies beyond waits in the socket.
-    while (client.ReceiveBuffer.size() <= S.FLimits.MaxHead + sizeof chunk) {
+    while (client.Reading && client.ReceiveBuffer.size() <= S.FLimits.MaxHead + sizeof chunk) {
       const ssize_t got = ::recv(client.Socket, chunk, sizeof chunk, 0);
       if (got > 0) {
-        if (!client.Close) client.ReceiveBuffer.append(chunk, static_cast<std::size_t>(got));
+        if (!client.Close) {
+          if (client.ReceiveBuffer.empty()) client.HeadStarted = TWebClient::TClock::now();
+          client.ReceiveBuffer.append(chunk, static_cast<std::size_t>(got));
+        }
         continue;
       }
       if (got == 0) peerClosed = true;
@@ -229,6 +303,16 @@ private:
       break;
     }
     while (!client.Close) {
+      // Requests that are sent but not read (pipelined by a client that never reads its
+      // answers) wait in the socket rather than as answers in memory.
+      if (!MaySendMore(client)) {
+        if (client.Reading) {
+          client.Reading = false;
+          ++FPaused;
+          Rearm(client);
+        }
+        return;
+      }
       const std::size_t end = client.ReceiveBuffer.find("\r\n\r\n");
       if (end == std::string::npos && client.ReceiveBuffer.size() <= S.FLimits.MaxHead) {
         S.Trace("WS WaitDelim");
@@ -257,9 +341,12 @@ private:
       const std::string head = client.ReceiveBuffer.substr(0, end);
       client.ReceiveBuffer.erase(0, end + 4);
       client.LastActivity = TWebClient::TClock::now();
+      client.HeadStarted.reset();
+      if (!client.ReceiveBuffer.empty()) client.HeadStarted = client.LastActivity;
+      ++client.Requests;
       closeAsked = Handle(head, client, request);
-      if (request.Status.rfind("500", 0) == 0) {
-        std::this_thread::sleep_for(S.FLimits.RetryPause);
+      // A failure is tried once more at once; the server thread does not sleep for it.
+      if (request.Status.rfind("500 ", 0) == 0) {
         TWebRequest again;
         again.Client = client.Info;
         closeAsked = Handle(head, client, again);
@@ -270,7 +357,14 @@ private:
     if (static_cast<int>(FClients.size()) > S.FLimits.BusyClients) client.IdleLimit = S.FLimits.BusyIdle;
     S.Trace("WS SendResp");
     if (request.Status != "200" && !closeAsked) S.Trace("WS PostSendDisconnect");
-    client.SendBuffer += BuildWebResponse(request, closeAsked, FComputerName, Now());
+    std::string response = BuildWebResponse(request, closeAsked, FComputerName, Now());
+    FUnsentTotal += response.size();
+    if (client.Unsent() == 0) {
+      client.SendBuffer = std::move(response);
+      client.SendStart = 0;
+    } else {
+      client.SendBuffer += response;
+    }
     if (closeAsked || !request.Client.HTTP11) client.Close = true;
     client.Busy = false;
     S.Trace("WS Unlock");
@@ -299,9 +393,14 @@ private:
     S.Trace("WS Check Clients");
     const auto now = TWebClient::TClock::now();
     FLastSweep = now;
+    const bool busy = static_cast<int>(FClients.size()) > S.FLimits.BusyClients;
     for (std::size_t i = FClients.size(); i-- > 0;) {
-      if (FClients[i]->IdleSince(now)) Remove(i);
-      else if (!FClients[i]->SendBuffer.empty()) Flush(i);
+      TWebClient& client = *FClients[i];
+      // With many clients, those that have not sent a whole request get the short limit
+      // now, not only once answered; and no head takes longer than its own limit.
+      if (busy && Unproven(client) && client.IdleLimit > S.FLimits.BusyIdle) client.IdleLimit = S.FLimits.BusyIdle;
+      if (client.IdleSince(now) || (client.HeadStarted && now - *client.HeadStarted > S.FLimits.HeadTime)) Remove(i);
+      else if (client.Unsent() > 0) Flush(i);
     }
     if (FListenerResting) {
       FListenerResting = false;
@@ -310,6 +409,8 @@ private:
   }
 
   void Remove(std::size_t index) {
+    FUnsentTotal -= FClients[index]->Unsent();
+    if (!FClients[index]->Reading) --FPaused;
     ::epoll_ctl(FEpoll, EPOLL_CTL_DEL, FClients[index]->Socket, nullptr);
     ::close(FClients[index]->Socket);
     FClients.erase(FClients.begin() + static_cast<std::ptrdiff_t>(index));
@@ -326,6 +427,8 @@ private:
   int FListener;
   int FEpoll = -1;
   bool FListenerResting = false;
+  std::size_t FUnsentTotal = 0;  // answers of all clients not yet sent
+  int FPaused = 0;               // clients not read for their answers' sake
   TWebRequestHandler FHandler;
   std::vector<std::unique_ptr<TWebClient>> FClients;
   TWebClient::TClock::time_point FLastSweep;
@@ -334,13 +437,32 @@ private:
 
 TWebServer::TWebServer(TWebSite site, TWebRoutes routes, TWebServerLimits limits)
     : FSite(std::move(site)), FRoutes(std::move(routes)), FLimits(limits) {
+  if (FSite.Monitor && !FSite.RowCache) {
+    // The pages keep their host rows and make again those the change batches name.
+    FSite.RowCache = std::make_shared<TWebRowCache>();
+    THostChanges& changes = FSite.Monitor->Changes();
+    const std::weak_ptr<TWebRowCache> cache = FSite.RowCache;
+    const auto some = [cache](const QList<qint32>& ids) {
+      if (auto rows = cache.lock()) rows->Changed(std::vector<std::int32_t>(ids.begin(), ids.end()));
+    };
+    const auto all = [cache] {
+      if (auto rows = cache.lock()) rows->ChangedAll();
+    };
+    FChangeConnections = {QObject::connect(&changes, &THostChanges::HostsChanged, some),
+                          QObject::connect(&changes, &THostChanges::HostsAdded, some),
+                          QObject::connect(&changes, &THostChanges::HostsAboutToBeRemoved, some),
+                          QObject::connect(&changes, &THostChanges::HostListRebuilt, all)};
+  }
   if (!FSite.RunOnMainThread) {
     FHandover = std::make_unique<TMainThreadHandover>();
     FSite.RunOnMainThread = [handover = FHandover.get()](std::function<void()> work) { return handover->Run(work); };
   }
 }
 
-TWebServer::~TWebServer() { Stop(); }
+TWebServer::~TWebServer() {
+  Stop();
+  for (const auto& connection : FChangeConnections) QObject::disconnect(connection);
+}
 
 void TWebServer::Trace(const std::string& step) const {
   if (FSite.Monitor) FSite.Monitor->Trace(step);

@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include <QMetaObject>
+
 #include "core/TWebServerControl.h"
 #include "web/TMainThreadHandover.h"
 #include "web/TWebClient.h"
@@ -20,11 +22,16 @@ struct TWebServerLimits {
   std::chrono::milliseconds Idle{180000};     // a client's idle limit from accept
   std::chrono::milliseconds BusyIdle{10000};  // ... when more than BusyClients are connected
   std::chrono::milliseconds Sweep{1000};      // how often idle clients and send buffers are looked at
-  std::chrono::milliseconds RetryPause{10};   // before a "500" answer is built once more
+  std::chrono::milliseconds HeadTime{15000};  // a request head must be complete this long after its first byte
   int BusyClients = 50;
   int MaxClients = 100;     // above it every request is answered "500-13"
   std::size_t MaxHead = 16384;  // a longer request head is answered 400 and closed
   int MaxConnections = 1000;    // beyond it new connections are closed at once
+  int MaxPerPeer = 128;         // connections from one address; beyond it new ones are closed at once
+  // A client's requests are not read while this much of its answers waits to be sent,
+  // nobody's while all clients' answers together come to MaxUnsentTotal.
+  std::size_t MaxUnsent = 1 << 20;
+  std::size_t MaxUnsentTotal = 16 << 20;
 };
 
 class TWebServer : public TWebServerControl {
@@ -55,6 +62,7 @@ private:
   TWebRoutes FRoutes;
   TWebServerLimits FLimits;
   std::unique_ptr<TMainThreadHandover> FHandover;
+  std::vector<QMetaObject::Connection> FChangeConnections;
   std::thread FThread;
   int FStopEvent = -1;
   int FPort = 0;

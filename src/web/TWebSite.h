@@ -5,11 +5,13 @@
 // thread. One object per web server; used on the server's thread.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "common/DateTime.h"
 
 class TMonitor;
+class TWebRowCache;
 
 struct TWebSite {
   TMonitor* Monitor = nullptr;
@@ -32,4 +34,7 @@ struct TWebSite {
   // Where "Wakeup" sends its magic packet (tests point it at loopback).
   std::string WakeOnLanAddress = "255.255.255.255";
   std::uint16_t WakeOnLanPort = 9;
+  // The host rows the pages made, to make again only those of changed hosts; none: every
+  // page makes all its rows. The web server sets it up and feeds it the change batches.
+  std::shared_ptr<TWebRowCache> RowCache;
 };

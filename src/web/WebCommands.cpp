@@ -27,6 +27,7 @@
 #include "platform/WakeOnLan.h"
 #include "web/TWebRequest.h"
 #include "web/TWebSite.h"
+#include "web/WebSections.h"
 #include "web/WebTemplate.h"
 
 namespace {
@@ -259,6 +260,12 @@ std::string WebCommandName(int command) {
       "Simulate Failure", "Remote Desktop", "",      "Wakeup",     "Restart",      "Shutdown"};
   if (command < 0 || command >= WebCommandCount) return {};
   return names[command];
+}
+
+bool WebCommandOffered(int command, const THost* host, const TWebRequest& request, const TWebSite& site,
+                       const TSettings& settings, TDateTime now) {
+  if ((command == 10 || command == 11) && !site.RemoteShutdown) return false;
+  return CommandOffered(command, host, request.PeerIsLocal, request.GroupFilter, settings, now);
 }
 
 bool CommandOffered(int command, const THost* host, bool peerIsLocal, int groupFilter, const TSettings& settings,

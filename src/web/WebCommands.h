@@ -23,6 +23,13 @@ std::string WebCommandName(int command);
 bool CommandOffered(int command, const THost* host, bool peerIsLocal, int groupFilter, const TSettings& settings,
                     TDateTime now = Now());
 
+// Whether the pages offer command (their "cmd" sections): CommandOffered for the
+// request's client and group filter, with "Restart" and "Shutdown" only where the site
+// can control computers remotely; without that hook the command page could only answer
+// that they cannot be performed.
+bool WebCommandOffered(int command, const THost* host, const TWebRequest& request, const TWebSite& site,
+                       const TSettings& settings, TDateTime now = Now());
+
 // Carries out a host command on the main thread (the server thread waits for it): test,
 // reset, disable, enable, simulate a failure, wake. hostID 0: all hosts (only test and
 // reset). user and peer name the web user in the event log.

@@ -90,9 +90,13 @@ std::string MetricsText(const TWebSite& site) {
       if (h.IsGroup()) continue;
       const auto group = groups.find(h.GroupNumber);
       THostSample s;
-      s.Labels = "{host=\"" + MetricsLabelValue(h.DisplayName) + "\",address=\"" + MetricsLabelValue(h.Address) +
-                 "\",group=\"" + (group == groups.end() ? std::string() : MetricsLabelValue(group->second->substr(1))) +
-                 "\",test=\"" + MetricsLabelValue(TestKindName(h.TestKind)) + "\"}";
+      // The ID tells apart hosts of one name, address and test (two ports of one server);
+      // the port is there for a TCP test.
+      s.Labels = "{id=\"" + h.IDText() + "\",host=\"" + MetricsLabelValue(h.DisplayName) + "\",address=\"" +
+                 MetricsLabelValue(h.Address) + "\",group=\"" +
+                 (group == groups.end() ? std::string() : MetricsLabelValue(group->second->substr(1))) + "\",test=\"" +
+                 MetricsLabelValue(TestKindName(h.TestKind)) + "\"" +
+                 (h.TestKind == TestTCP ? ",port=\"" + std::to_string(h.Port) + "\"" : std::string()) + "}";
       s.Status = h.Status;
       s.Response = h.LastResponse();
       s.Failures = h.Failures;

@@ -156,3 +156,26 @@ void ConditionalSections(std::string& page, const TWebRequest& request) {
     }
   }
 }
+
+std::string FillVariables(std::string_view text, const TVariableLookup& lookup) {
+  constexpr std::size_t MaxNameLength = 100;
+  std::string out;
+  out.reserve(text.size());
+  std::size_t done = 0, at = 0;
+  while (at < text.size()) {
+    const std::size_t open = text.find('%', at);
+    if (open == std::string_view::npos) break;
+    const std::size_t close = text.find('%', open + 1);
+    if (close == std::string_view::npos) break;
+    const std::string* value = close - open <= MaxNameLength ? lookup(text.substr(open, close - open + 1)) : nullptr;
+    if (!value) {
+      at = close - open <= MaxNameLength ? close : open + 1;
+      continue;
+    }
+    out.append(text, done, open - done);
+    out += *value;
+    done = at = close + 1;
+  }
+  out.append(text, done, std::string_view::npos);
+  return out;
+}

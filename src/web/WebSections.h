@@ -2,6 +2,7 @@
 // The section machinery of the page templates, apart from the monitor so that it can be
 // exercised on any text alone.
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -32,3 +33,19 @@ std::optional<TSectionPlace> FindSection(const std::string& page, const std::str
 // parameter.
 void SetListedParameters(std::string& page, TWebRequest& request, const char* section, bool onlyNew);
 void KeepOrDropSections(std::string& page, const std::string& name, bool keep);
+
+// Section steps on the first start tag of the name (tags without regard to case; nested
+// sections of the same name count). Unwrap keeps the content, Drop removes it, TakeOut
+// removes it and returns the content. Each returns false (changing nothing) when there is
+// no start tag with a matching end tag. The "All" forms repeat until none is left.
+bool UnwrapSection(std::string& page, const std::string& name);
+bool DropSection(std::string& page, const std::string& name);
+bool TakeOutSection(std::string& page, const std::string& name, std::string& content);
+void UnwrapAllSections(std::string& page, const std::string& name);
+void DropAllSections(std::string& page, const std::string& name);
+
+// Every "%word%" of the text that lookup knows (it gets the name as written, percent
+// signs included) replaced by its value, in one walk: a value is never read again, so
+// nothing a host or a client sent becomes a variable. Unknown names stay as written.
+using TVariableLookup = std::function<const std::string*(std::string_view name)>;
+std::string FillVariables(std::string_view text, const TVariableLookup& lookup);

@@ -1,6 +1,6 @@
 #include "web/WebStandardRoutes.h"
 
-#include "web/StatusIcons.h"
+#include "common/StatusIcons.h"
 #include "web/WebCommands.h"
 #include "web/WebMetrics.h"
 #include "web/WebTemplate.h"

@@ -21,16 +21,6 @@ void PagePass(std::string& page, TWebRequest& request, const TWebSite& site, boo
 // The "var-" and then "novar-" sections by the request parameters.
 void ConditionalSections(std::string& page, const TWebRequest& request);
 
-// Section steps on the first start tag of the name (tags without regard to case; nested
-// sections of the same name count). Unwrap keeps the content, Drop removes it, TakeOut
-// removes it and returns the content. Each returns false (changing nothing) when there is
-// no start tag with a matching end tag. The "All" forms repeat until none is left.
-bool UnwrapSection(std::string& page, const std::string& name);
-bool DropSection(std::string& page, const std::string& name);
-bool TakeOutSection(std::string& page, const std::string& name, std::string& content);
-void UnwrapAllSections(std::string& page, const std::string& name);
-void DropAllSections(std::string& page, const std::string& name);
-
 // The text inside a JSON string: quotes and backslashes escaped, control characters and
 // bytes above 126 (Latin-1) as "\u00XX". Templates ending ".json" get their host
 // variables and page variables escaped so, request parameters are not filled in, their

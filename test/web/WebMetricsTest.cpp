@@ -105,7 +105,11 @@ TEST_F(WebMetricsTest, EveryLineFollowsTheGrammarWhateverTheHostNames) {
   for (const TSampleLine& s : samples) {
     if (s.Labels.count("host") && s.Labels.at("host") == hostileUtf8) {
       EXPECT_EQ(s.Labels, (std::map<std::string, std::string>{
-                              {"host", hostileUtf8}, {"address", "10.0.0.1"}, {"group", "Rack \"A\"\\1"}, {"test", "HTTP"}}));
+                              {"id", hostile.IDText()},
+                              {"host", hostileUtf8},
+                              {"address", "10.0.0.1"},
+                              {"group", "Rack \"A\"\\1"},
+                              {"test", "HTTP"}}));
     }
   }
   EXPECT_EQ(value("corvale_host_status", hostileUtf8), "2");
@@ -134,6 +138,26 @@ TEST_F(WebMetricsTest, EveryLineFollowsTheGrammarWhateverTheHostNames) {
   if (unknown.RunningTest) {
     EXPECT_NE(MetricsText(site).find("\ncorvale_tests_running 1\n"), std::string::npos);
   }
+}
+
+// Two TCP hosts of one name on one address (ports 80 and 443) are two series, told apart
+// by their ID and port.
+TEST_F(WebMetricsTest, HostsOfOneNameAndAddressAreSeparateSeries) {
+  THost& http = Add("web", "10.0.0.5");
+  THost& https = Add("web", "10.0.0.5");
+  for (auto [host, port] : {std::pair{&http, 80}, std::pair{&https, 443}}) {
+    host->TestKind = TestTCP;
+    host->Port = port;
+  }
+  TWebSite site;
+  site.Monitor = &M;
+  const std::string text = MetricsText(site);
+  for (auto [host, port] : {std::pair{&http, 80}, std::pair{&https, 443}})
+    EXPECT_NE(text.find("corvale_host_status{id=\"" + host->IDText() +
+                        "\",host=\"web\",address=\"10.0.0.5\",group=\"\",test=\"TCP\",port=\"" + std::to_string(port) +
+                        "\"} "),
+              std::string::npos)
+        << text;
 }
 
 TEST(WebMetricsLabels, EscapesAndConvertsLatin1) {

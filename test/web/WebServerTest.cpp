@@ -31,98 +31,9 @@
 #include "hosttests/TQLHTTPDownload.h"
 #include "web/TWebServer.h"
 #include "web/WebStandardRoutes.h"
+#include "web/TRawClient.h"
 
 namespace {
-
-struct TReply {
-  std::string StatusLine;
-  std::map<std::string, std::string> Headers;  // the last value of each name
-  std::vector<std::string> HeaderLines;
-  std::string Body;
-  bool Complete = false;
-
-  std::string Header(const std::string& name) const {
-    const auto it = Headers.find(name);
-    return it == Headers.end() ? std::string() : it->second;
-  }
-};
-
-// A raw HTTP client on one loopback connection.
-class TRawClient {
-public:
-  explicit TRawClient(int port) {
-    FSocket = ::socket(AF_INET, SOCK_STREAM, 0);
-    timeval limit{30, 0};  // a hung server fails the test instead of hanging it
-    ::setsockopt(FSocket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    Connected = ::connect(FSocket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  }
-  ~TRawClient() { ::close(FSocket); }
-  TRawClient(const TRawClient&) = delete;
-  TRawClient& operator=(const TRawClient&) = delete;
-
-  bool Send(const std::string& bytes) {
-    return ::send(FSocket, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
-  }
-
-  // Reads one response; head: the request was HEAD (no body follows).
-  TReply Read(bool head = false) {
-    TReply reply;
-    std::size_t end;
-    while ((end = FPending.find("\r\n\r\n")) == std::string::npos)
-      if (!Fill()) return reply;
-    std::string headText = FPending.substr(0, end);
-    FPending.erase(0, end + 4);
-    std::size_t start = 0;
-    while (start <= headText.size()) {
-      const std::size_t eol = std::min(headText.find("\r\n", start), headText.size());
-      const std::string line = headText.substr(start, eol - start);
-      if (reply.StatusLine.empty()) {
-        reply.StatusLine = line;
-      } else {
-        reply.HeaderLines.push_back(line);
-        const std::size_t colon = line.find(": ");
-        if (colon != std::string::npos) reply.Headers[line.substr(0, colon)] = line.substr(colon + 2);
-      }
-      start = eol + 2;
-    }
-    const std::size_t length = head ? 0 : std::stoul(reply.Header("Content-Length").empty() ? "0" : reply.Header("Content-Length"));
-    while (FPending.size() < length)
-      if (!Fill()) return reply;
-    reply.Body = FPending.substr(0, length);
-    FPending.erase(0, length);
-    reply.Complete = true;
-    return reply;
-  }
-
-  // Whether the server closed the connection (nothing more arrives).
-  bool ClosedByServer() {
-    while (Fill()) {
-    }
-    return FClosed;
-  }
-
-  bool Connected = false;
-
-private:
-  bool Fill() {
-    char chunk[65536];
-    const ssize_t got = ::recv(FSocket, chunk, sizeof chunk, 0);
-    if (got <= 0) {
-      FClosed = got == 0 || errno == ECONNRESET;
-      return false;
-    }
-    FPending.append(chunk, static_cast<std::size_t>(got));
-    return true;
-  }
-
-  int FSocket = -1;
-  std::string FPending;
-  bool FClosed = false;
-};
 
 std::string Basic(const std::string& credentials) {
   return "Authorization: Basic " + TQLHTTPDownload::EncodeBase64(credentials).value_or("") + "\r\n";

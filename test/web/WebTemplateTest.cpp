@@ -6,6 +6,7 @@
 #include "core/THostList.h"
 #include "web/WebCommands.h"
 #include "web/WebFixture.h"
+#include "web/WebSections.h"
 
 namespace {
 

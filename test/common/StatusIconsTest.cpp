@@ -1,4 +1,4 @@
-#include "web/StatusIcons.h"
+#include "common/StatusIcons.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "web/StatusIcons.h"
+#include "common/StatusIcons.h"
 
 #include "common/StretchSmooth.h"
 #include "common/TBitmap24.h"
