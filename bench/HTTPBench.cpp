@@ -22,6 +22,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <random>
 #include <string>
@@ -98,6 +99,38 @@ std::uint64_t TestsDone(TMonitor& m) {
   return tests;
 }
 
+// A started headless monitor on count HTTP hosts tested every intervalMinutes, host i
+// at url(i), each measuring its page (change recipients set); neither the periodic trace
+// route nor the capability probes run, the tests alone.
+struct THTTPMonitor {
+  TClock Clock;
+  TNoServiceControl Services;
+  std::unique_ptr<TMonitor> Monitor;
+
+  THTTPMonitor(const benchmonitor::TBenchFolder& folder, int count, double intervalMinutes,
+               const std::function<std::string(int)>& url) {
+    THostList list;
+    benchhosts::AddLoopbackHosts(list, count, [&](THost& h, int i) {
+      h.TestKind = TestHTTP;
+      h.TestInterval = intervalMinutes;
+      h.Address = "127.0.0.1";
+      h.Parents.clear();
+      h.LocalSubnet = true;
+      h.HTTPTest.URL = url(i);
+      h.HTTPTest.ChangeRecipients = "web@example.net";
+      h.HTTPTest.ChangeThreshold = 5;
+    });
+    const std::string hosts = folder.File("bench.cvlh");
+    SaveHosts(hosts, list);
+    TStartOptions options;
+    options.ServiceMode = true;
+    options.HostsFileArg = hosts;
+    Monitor = std::make_unique<TMonitor>(options, Clock, Services);
+    Monitor->Startup();
+    Monitor->Settings().TestHostServices = false;
+  }
+};
+
 void BM_HTTPHosts(benchmark::State& state) {
   for (auto _ : state) {
     benchmonitor::TBenchFolder folder;
@@ -114,29 +147,8 @@ void BM_HTTPHosts(benchmark::State& state) {
     }
     const std::string base = "http://127.0.0.1:" + server.readLine().trimmed().toStdString() + "/page";
 
-    THostList list;
-    benchhosts::AddLoopbackHosts(list, Hosts, [&](THost& h, int i) {
-      h.TestKind = TestHTTP;
-      h.TestInterval = 1;
-      h.Address = "127.0.0.1";
-      h.Parents.clear();
-      // Neither the periodic trace route nor the capability probes: the tests alone.
-      h.LocalSubnet = true;
-      h.HTTPTest.URL = base + std::to_string(i) + ".html";
-      h.HTTPTest.ChangeRecipients = "web@example.net";
-      h.HTTPTest.ChangeThreshold = 5;
-    });
-    const std::string hosts = folder.File("bench.cvlh");
-    SaveHosts(hosts, list);
-    TClock clock;
-    TNoServiceControl services;
-    TStartOptions options;
-    options.ServiceMode = true;
-    options.HostsFileArg = hosts;
-    auto monitor = std::make_unique<TMonitor>(options, clock, services);
-    monitor->Startup();
-    TMonitor& m = *monitor;
-    m.Settings().TestHostServices = false;
+    THTTPMonitor run(folder, Hosts, 1, [&](int i) { return base + std::to_string(i) + ".html"; });
+    TMonitor& m = *run.Monitor;
 
     const double cpuStart = CpuSeconds();
     const std::uint64_t testsStart = TestsDone(m);
@@ -156,8 +168,8 @@ void BM_HTTPHosts(benchmark::State& state) {
     if (tests > 0) state.counters["cpu_us_per_test"] = 1e6 * cpu / static_cast<double>(tests);
     state.counters["peak_rss_mb"] = benchmonitor::ProcStatusValue("VmHWM:") / 1024.0;
     state.counters["rss_mb"] = benchmonitor::ProcStatusValue("VmRSS:") / 1024.0;
-    monitor->Shutdown();
-    monitor.reset();
+    run.Monitor->Shutdown();
+    run.Monitor.reset();
     server.terminate();
     server.waitForFinished(5000);
   }
@@ -218,28 +230,9 @@ void BM_HostileHTTPHosts(benchmark::State& state) {
     }
     const std::string base = "http://127.0.0.1:" + server.readLine().trimmed().toStdString();
     const char* const paths[] = {"/headers", "/chunked", "/big"};
-    THostList list;
-    benchhosts::AddLoopbackHosts(list, 3, [&](THost& h, int i) {
-      h.TestKind = TestHTTP;
-      h.TestInterval = 0.1;
-      h.Address = "127.0.0.1";
-      h.Parents.clear();
-      h.LocalSubnet = true;
-      h.HTTPTest.URL = base + paths[i % 3];
-      h.HTTPTest.ChangeRecipients = "web@example.net";
-      h.HTTPTest.ChangeThreshold = 5;
-    });
-    const std::string hosts = folder.File("bench.cvlh");
-    SaveHosts(hosts, list);
-    TClock clock;
-    TNoServiceControl services;
-    TStartOptions options;
-    options.ServiceMode = true;
-    options.HostsFileArg = hosts;
-    auto monitor = std::make_unique<TMonitor>(options, clock, services);
-    monitor->Startup();
-    TMonitor& m = *monitor;
-    m.Settings().TestHostServices = false;
+    // Failures must not stretch the interval: the attack goes on at the same rhythm.
+    THTTPMonitor run(folder, 3, 0.1, [&](int i) { return base + paths[i % 3]; });
+    TMonitor& m = *run.Monitor;
     m.Settings().FailFreqAdj = false;
 
     const double startRss = benchmonitor::ProcStatusValue("VmRSS:") / 1024.0;
@@ -263,8 +256,8 @@ void BM_HostileHTTPHosts(benchmark::State& state) {
     state.counters["sampled_peak_rss_mb"] = peak;
     state.counters["rss_mb"] = benchmonitor::ProcStatusValue("VmRSS:") / 1024.0;
     state.counters["peak_rss_mb"] = benchmonitor::ProcStatusValue("VmHWM:") / 1024.0;
-    monitor->Shutdown();
-    monitor.reset();
+    run.Monitor->Shutdown();
+    run.Monitor.reset();
     server.terminate();
     server.waitForFinished(5000);
   }

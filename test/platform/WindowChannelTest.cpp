@@ -126,6 +126,25 @@ struct TRecorded {
   std::intptr_t LParam = 0;
 };
 
+// A window that answers every data copy with 7, keeping the copies' sizes and the
+// fault reports (which come from the socket thread).
+struct TCopyWindow {
+  std::vector<std::size_t> Copies;
+  std::mutex Lock;
+  std::vector<std::string> Faults;
+  TWindowChannel Window{[](std::uint32_t, std::uintptr_t, std::intptr_t) -> std::intptr_t { return 0; },
+                        [this](std::uintptr_t, std::uintptr_t, std::string bytes) -> std::intptr_t {
+                          Copies.push_back(bytes.size());
+                          return 7;
+                        }};
+  TCopyWindow() {
+    Window.SetFaultHook([this](const std::string& where, const std::string& what) {
+      std::lock_guard<std::mutex> guard(Lock);
+      Faults.push_back(where + ": " + what);
+    });
+  }
+};
+
 }  // namespace
 
 TEST(WindowWire, FramesRoundTripAndGarbageIsRefusedEarly) {
@@ -463,20 +482,9 @@ TEST(WindowChannel, GarbageOnTheSocketDropsOnlyThatConnection) {
 TEST(WindowChannel, UnfinishedFramesOfAllConnectionsShareOneBudget) {
   TTempDir dir;
   TScopedEnv env("XDG_RUNTIME_DIR", dir.Path());
-  std::vector<std::size_t> copies;
-  TWindowChannel window([](std::uint32_t, std::uintptr_t, std::intptr_t) -> std::intptr_t { return 0; },
-                        [&](std::uintptr_t, std::uintptr_t, std::string bytes) -> std::intptr_t {
-                          copies.push_back(bytes.size());
-                          return 7;
-                        });
-  std::mutex lock;
-  std::vector<std::string> faults;
-  window.SetFaultHook([&](const std::string& where, const std::string& what) {
-    std::lock_guard<std::mutex> guard(lock);
-    faults.push_back(where + ": " + what);
-  });
-  ASSERT_TRUE(window.Register("Budget", "b"));
-  const std::uintptr_t hwnd = window.Handle();
+  TCopyWindow w;
+  ASSERT_TRUE(w.Window.Register("Budget", "b"));
+  const std::uintptr_t hwnd = w.Window.Handle();
   constexpr std::size_t Full = winmsg::MaxCopyDataSize, Held = 13u * 1024 * 1024;
   static_assert(4 * Held > TWindowChannel::MaxHeldBytes && 3 * (Full + HeaderSize) <= TWindowChannel::MaxHeldBytes);
 
@@ -511,10 +519,10 @@ TEST(WindowChannel, UnfinishedFramesOfAllConnectionsShareOneBudget) {
   });
   EXPECT_EQ(answered, 3);
   EXPECT_EQ(refused, 1);
-  EXPECT_EQ(copies, (std::vector<std::size_t>(3, Full)));
-  std::lock_guard<std::mutex> guard(lock);
-  ASSERT_EQ(faults.size(), 1u);
-  EXPECT_EQ(faults[0], "window socket: A connection to the window was dropped: the unfinished frames of all "
+  EXPECT_EQ(w.Copies, (std::vector<std::size_t>(3, Full)));
+  std::lock_guard<std::mutex> guard(w.Lock);
+  ASSERT_EQ(w.Faults.size(), 1u);
+  EXPECT_EQ(w.Faults[0], "window socket: A connection to the window was dropped: the unfinished frames of all "
                        "connections would hold more than " + std::to_string(TWindowChannel::MaxHeldBytes) + " bytes.");
 }
 
@@ -525,20 +533,9 @@ TEST(WindowChannel, UnfinishedFramesOfAllConnectionsShareOneBudget) {
 TEST(WindowChannel, OverTheBudgetTheLargestHolderGoesAndNewMessagesGetThrough) {
   TTempDir dir;
   TScopedEnv env("XDG_RUNTIME_DIR", dir.Path());
-  std::vector<std::size_t> copies;
-  TWindowChannel window([](std::uint32_t, std::uintptr_t, std::intptr_t) -> std::intptr_t { return 0; },
-                        [&](std::uintptr_t, std::uintptr_t, std::string bytes) -> std::intptr_t {
-                          copies.push_back(bytes.size());
-                          return 7;
-                        });
-  std::mutex lock;
-  std::vector<std::string> faults;
-  window.SetFaultHook([&](const std::string& where, const std::string& what) {
-    std::lock_guard<std::mutex> guard(lock);
-    faults.push_back(where + ": " + what);
-  });
-  ASSERT_TRUE(window.Register("Largest", "l"));
-  const std::uintptr_t hwnd = window.Handle();
+  TCopyWindow w;
+  ASSERT_TRUE(w.Window.Register("Largest", "l"));
+  const std::uintptr_t hwnd = w.Window.Handle();
   constexpr std::size_t Full = winmsg::MaxCopyDataSize, Small = 64 * 1024, Medium = 2u * 1024 * 1024;
   auto copyFrame = [](std::size_t size) {
     return Header(1, 0, winmsg::WM_COPYDATA, static_cast<std::uint32_t>(size)) + std::string(size, 'c');
@@ -587,10 +584,10 @@ TEST(WindowChannel, OverTheBudgetTheLargestHolderGoesAndNewMessagesGetThrough) {
   EXPECT_TRUE(newcomer) << "a whole small message was refused";
   EXPECT_TRUE(medium);
   EXPECT_EQ(holdersAnswered, 2);
-  EXPECT_EQ(copies, (std::vector<std::size_t>{Small, Medium, Full, Full}));
-  std::lock_guard<std::mutex> guard(lock);
-  ASSERT_EQ(faults.size(), 1u);
-  EXPECT_EQ(faults[0], "window socket: A connection to the window was dropped: the unfinished frames of all "
+  EXPECT_EQ(w.Copies, (std::vector<std::size_t>{Small, Medium, Full, Full}));
+  std::lock_guard<std::mutex> guard(w.Lock);
+  ASSERT_EQ(w.Faults.size(), 1u);
+  EXPECT_EQ(w.Faults[0], "window socket: A connection to the window was dropped: the unfinished frames of all "
                        "connections would hold more than " + std::to_string(TWindowChannel::MaxHeldBytes) + " bytes.");
 }
 
