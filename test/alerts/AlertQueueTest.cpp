@@ -697,6 +697,6 @@ TEST_F(AlertQueue, MailOverTlsFollowsTheSettingsMode) {
   EXPECT_TRUE(attempt(implicit, TMode::Auto));
   ASSERT_EQ(implicit.Deliveries().size(), 1u);
   EXPECT_TRUE(implicit.Deliveries()[0].Tls);
-  EXPECT_EQ(CountLines("Mail connection to localhost encrypted: TLSv1."), 3);
+  EXPECT_EQ(CountLines("Mail connection to localhost encrypted: TLSv1."), 4);
   Q->FreePendingAlerts();
 }
