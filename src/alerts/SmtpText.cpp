@@ -1,5 +1,7 @@
 #include "alerts/SmtpText.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -96,4 +98,51 @@ std::vector<std::string> SmtpBodyLines(const std::vector<std::string>& message) 
     }
   }
   return lines;
+}
+
+namespace {
+
+std::size_t LeadingDigits(std::string_view line) {
+  std::size_t n = 0;
+  while (n < line.size() && line[n] >= '0' && line[n] <= '9') ++n;
+  return n;
+}
+
+}  // namespace
+
+TSmtpReplyLine ReadSmtpReplyLine(std::string_view line) {
+  TSmtpReplyLine reply;
+  const std::size_t digits = LeadingDigits(line);
+  reply.Continued = digits > 0 && digits < line.size() && line[digits] == '-';
+  if (digits > 4) {
+    reply.Code = 9999;
+  } else if (digits > 0) {
+    reply.Code = 0;
+    for (std::size_t i = 0; i < digits; ++i) reply.Code = reply.Code * 10 + (line[i] - '0');
+  }
+  return reply;
+}
+
+void NoteEhloOffer(std::string_view line, bool& startTls, std::vector<std::string>& types, std::size_t maxTypes) {
+  const std::size_t digits = LeadingDigits(line);
+  if (digits == 0 || line.size() < digits + 6) return;
+  std::string rest(line.substr(digits + 1));
+  for (char& c : rest) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (TrimSmtp(rest) == "STARTTLS") {
+    startTls = true;
+    return;
+  }
+  if (rest.compare(0, 5, "AUTH ") != 0 && rest.compare(0, 5, "AUTH=") != 0) return;
+  std::replace(rest.begin(), rest.end(), '=', ' ');
+  std::size_t pos = 4;
+  while (pos < rest.size()) {
+    const std::size_t start = rest.find_first_not_of(' ', pos);
+    if (start == std::string::npos) break;
+    const std::size_t stop = rest.find(' ', start);
+    std::string word = TrimSmtp(rest.substr(start, stop == std::string::npos ? std::string::npos : stop - start));
+    // The list is bounded, so each word costs at most maxTypes comparisons.
+    if (types.size() >= maxTypes) return;
+    if (!word.empty() && std::find(types.begin(), types.end(), word) == types.end()) types.push_back(std::move(word));
+    pos = stop == std::string::npos ? rest.size() : stop;
+  }
 }

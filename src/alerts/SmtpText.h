@@ -1,6 +1,7 @@
 #pragma once
 // The texts of an outgoing message: addresses, header values, the Date and Message-ID
-// headers, and body lines as they go on the wire.
+// headers, and body lines as they go on the wire; and how a server's reply lines read.
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,3 +29,14 @@ std::string SmtpMessageId(double utcDateTime, const std::string& hostName);
 // The body as it goes on the wire: each item cut at line ends, each line trimmed, a
 // line beginning with "." given a second one. Lines of any length are kept whole.
 std::vector<std::string> SmtpBodyLines(const std::vector<std::string>& message);
+
+// One line of a server's reply: its code (20600 for a line without one, 9999 for one of
+// more than four digits) and whether more lines of the same reply follow ("250-").
+struct TSmtpReplyLine {
+  int Code = 20600;
+  bool Continued = false;
+};
+TSmtpReplyLine ReadSmtpReplyLine(std::string_view line);
+// What one line of an EHLO reply offers: STARTTLS, or authentication mechanisms, added
+// upper-cased to types without duplicates while it holds fewer than maxTypes.
+void NoteEhloOffer(std::string_view line, bool& startTls, std::vector<std::string>& types, std::size_t maxTypes);

@@ -7,6 +7,7 @@
 
 #include "core/MessageVariables.h"
 #include "alerts/TEmailConfig.h"
+#include "alerts/TRelayMail.h"
 #include "common/Clock.h"
 #include "common/ErrorText.h"
 #include "common/Fields.h"
@@ -230,7 +231,18 @@ void TAlertQueue::Dispatch(TEmailInfo& entry) {
     return;
 
   std::vector<TRoute> routes;
-  if (FRelay && FConfig.RelayEnabled && !FConfig.RelaySender.empty()) routes.push_back(TRoute::Relay);
+  if (FRelay && FConfig.RelayEnabled && !FConfig.RelaySender.empty()) {
+    // The relay takes the message over http unless its address says https.
+    if (FMonitor.Settings().SmtpTls != TSettings::TSmtpTls::Required || TRelayMail::IsSecureServer(FRelayHost)) {
+      routes.push_back(TRoute::Relay);
+    } else if (!FPlainRelaySkippedLogged) {
+      FPlainRelaySkippedLogged = true;
+      FMonitor.LogEvent(nullptr,
+                        "The mail relay " + FRelayHost + " is not used: SmtpTls=required and the relay's address "
+                        "is not https",
+                        TLogCategory::Warning);
+    }
+  }
   if (!FConfig.PrimaryServer.empty() && !FConfig.PrimarySender.empty()) routes.push_back(TRoute::Primary);
   if (!FConfig.SecondaryServer.empty() && !FConfig.SecondarySender.empty()) routes.push_back(TRoute::Secondary);
   if (routes.empty()) return;
@@ -336,20 +348,40 @@ void TAlertQueue::SmtpDone(TSmtpCli& client, TSmtpRequest request, int error) {
   TEmailInfo* entry = EntryOf(client);
   // An event of an attempt already given up (or of a released client) changes nothing.
   if (!entry || !entry->Sending) return;
-  if (error != 0) {
+  // A server that does not know EHLO (it refuses the command itself, so nothing was
+  // agreed) still takes HELO, as long as neither TLS nor credentials need EHLO.
+  const bool ehloUnknown = request == smtpEhlo && error >= 500 && error <= 504 && !client.EsmtpAccepted() &&
+                           client.TlsError().empty() && client.Connected() && client.Username.empty() &&
+                           client.TlsMode == TSmtpCli::TTlsMode::Auto;
+  if (error != 0 && !ehloUnknown) {
     SmtpFailed(*entry, client, SmtpErrorText(client, error));
     return;
   }
   try {
+    if (ehloUnknown) {
+      client.Helo();
+      return;
+    }
     switch (request) {
       case smtpConnect:
-        // Without credentials HELO does, unless TLS is required: only EHLO can agree on it.
-        if (client.Username.empty() && client.TlsMode != TSmtpCli::TTlsMode::Required) client.Helo();
+        // EHLO is the only greeting that can agree on TLS; HELO only where TLS is off
+        // and no credentials need it.
+        if (client.Username.empty() && client.TlsMode == TSmtpCli::TTlsMode::Off) client.Helo();
         else client.Ehlo();
         return;
       case smtpEhlo:
-        if (client.Username.empty()) client.MailFrom();
-        else client.Auth();
+        if (client.Username.empty()) {
+          client.MailFrom();
+          return;
+        }
+        if (!client.TlsActive() && client.TlsMode == TSmtpCli::TTlsMode::Auto && !FClearCredentialsLogged) {
+          FClearCredentialsLogged = true;
+          FMonitor.LogEvent(ListedHost(*entry),
+                            "The mail credentials for " + client.Host + " go out without TLS (the server offers no "
+                            "STARTTLS); set SmtpTls=required to send no mail without TLS",
+                            TLogCategory::Warning);
+        }
+        client.Auth();
         return;
       case smtpHelo:
       case smtpAuth: client.MailFrom(); return;

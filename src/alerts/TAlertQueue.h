@@ -110,4 +110,7 @@ private:
   std::atomic<int> FQueued{0};
   std::vector<std::unique_ptr<TSmtpCli>> FReleased;
   std::uint64_t FNextSerial = 1;
+  // Warnings given once a run.
+  bool FClearCredentialsLogged = false;
+  bool FPlainRelaySkippedLogged = false;
 };

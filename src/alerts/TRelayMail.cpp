@@ -1,6 +1,7 @@
 #include "alerts/TRelayMail.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <exception>
 #include <mutex>
@@ -16,80 +17,9 @@ struct TRelayMail::TInFlight {
   std::uint64_t Aborts = 0;  // AbortAll calls so far
 };
 
-namespace {
-
-bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
-
-std::string Trimmed(const std::string& text) {
-  const std::size_t first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return std::string();
-  return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
-
-}  // namespace
-
 TRelayMail::TRelayMail(TTestContext& context) : FContext(context), FInFlight(std::make_shared<TInFlight>()) {}
 
 TRelayMail::~TRelayMail() { AbortAll(); }
-
-bool TRelayMail::ParseServer(const std::string& server, std::string& host, int& port) {
-  const std::string text = Trimmed(server);
-  port = DefaultPort;
-  host = text;
-  std::string portText;
-  if (!text.empty() && text.front() == '[') {
-    const std::size_t close = text.find(']');
-    host = text.substr(1, close == std::string::npos ? std::string::npos : close - 1);
-    if (close != std::string::npos && close + 1 < text.size() && text[close + 1] == ':')
-      portText = text.substr(close + 2);
-  } else if (std::count(text.begin(), text.end(), ':') == 1) {
-    host = text.substr(0, text.find(':'));
-    portText = text.substr(text.find(':') + 1);
-  }
-  if (!portText.empty()) {
-    char* end = nullptr;
-    const long value = std::strtol(portText.c_str(), &end, 10);
-    if (end && *end == '\0' && value > 0 && value <= 65535) port = static_cast<int>(value);
-  }
-  return !host.empty();
-}
-
-std::uint16_t TRelayMail::CheckValue(const TOptions& options, const TMessage& message) {
-  const std::string text = message.Sender + message.Recipients + message.Subject + message.Body +
-                           options.ComputerName + options.UserName;
-  std::uint32_t sum = 0;
-  for (std::size_t i = 0; i < text.size(); ++i)
-    sum += static_cast<std::uint32_t>(i + 1) * static_cast<unsigned char>(text[i]);
-  return static_cast<std::uint16_t>(sum);
-}
-
-std::vector<std::string> TRelayMail::FormFields(const TOptions& options, const TMessage& message) {
-  std::vector<std::string> fields = {
-      "from=" + message.Sender,
-      "username=" + message.Recipients,
-      "subject=" + message.Subject,
-      "message=" + message.Body,
-      "user=" + options.UserName,
-      "computer=" + options.ComputerName,
-      "check=" + std::to_string(CheckValue(options, message)),
-      "app=" + options.Application,
-      "install=" + message.Installation,
-  };
-  if (message.Priority != 0) fields.push_back("priority=" + std::to_string(message.Priority));
-  return fields;
-}
-
-std::string TRelayMail::Verdict(int resultCode, const std::string& body, int socketError,
-                                const std::string& errorText) {
-  if (resultCode == 200) {
-    if (StartsWith(body, "Success:")) return std::string();
-    if (StartsWith(body, "Fail:")) return Trimmed(body.substr(5, MaxAnswerInError));
-    return "Other error: " + body.substr(0, MaxAnswerInError);
-  }
-  std::string error = "HTTP Error " + std::to_string(resultCode) + "/" + std::to_string(socketError);
-  if (!errorText.empty()) error += ":" + errorText;
-  return error;
-}
 
 std::string TRelayMail::SendViaRelay(const TOptions& options, const TMessage& message,
                                      const TTrack& track) {
@@ -106,6 +36,7 @@ std::string TRelayMail::SendViaRelay(const TOptions& options, const TMessage& me
     ParseServer(options.Server, host, port);
     client = std::make_unique<TQLHTTPDownload>();
     step = 3;
+    client->SetSecure(IsSecureServer(options.Server));
     client->SetHTTPServer(host);
     client->SetHTTPPort(port);
     client->ProxyMode = dpAutoDetect;

@@ -19,12 +19,13 @@ public:
   static constexpr const char* Document = "customermail.php";
   static constexpr const char* DiagnosisFileName = "qlmmail.txt";
   static constexpr int DefaultPort = 80;
+  static constexpr int DefaultSecurePort = 443;
   // How much of an unexpected answer the error text keeps.
   static constexpr std::size_t MaxAnswerInError = 512;
 
   // What one request needs besides the message; copied when it starts.
   struct TOptions {
-    std::string Server;       // "name", "name:port" or "[v6]:port"
+    std::string Server;       // "name", "name:port" or "[v6]:port", after "https://" for TLS
     std::string DataFolder;   // where the diagnosis file goes; empty: none is written
     int TimeoutMs = 60000;    // the whole exchange
     std::string Application;  // the title and the program's file name
@@ -68,8 +69,11 @@ public:
   static std::vector<std::string> FormFields(const TOptions& options, const TMessage& message);
   // The error text of an answer: status, body, the client's socket error and error text.
   static std::string Verdict(int resultCode, const std::string& body, int socketError, const std::string& errorText);
-  // The relay's host and port from the setting; false for an empty one.
+  // The relay's host and port from the setting; false for an empty one. A leading
+  // "http://" or "https://" says the scheme (https: default port 443).
   static bool ParseServer(const std::string& server, std::string& host, int& port);
+  // The setting names the relay with "https://": the message goes over TLS.
+  static bool IsSecureServer(const std::string& server);
 
 private:
   struct TInFlight;

@@ -18,7 +18,6 @@
 
 namespace {
 
-constexpr int ErrorNoCode = 20600;
 constexpr int ErrorClosed = 10004;      // WSAEINTR: the connection went during a request
 constexpr int ErrorBadAddress = 10049;  // WSAEADDRNOTAVAIL
 constexpr int ErrorInvalid = 10022;     // WSAEINVAL
@@ -55,17 +54,6 @@ int PortNumber(const std::string& port) {
   if (getservbyname_r(port.c_str(), "tcp", &entry, buffer, sizeof buffer, &found) == 0 && found)
     return ntohs(static_cast<std::uint16_t>(found->s_port));
   return port == "smtp" ? 25 : -1;
-}
-
-int LeadingDigits(const std::string& line) {
-  std::size_t n = 0;
-  while (n < line.size() && line[n] >= '0' && line[n] <= '9') ++n;
-  return static_cast<int>(n);
-}
-
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
 }
 
 }  // namespace
@@ -225,7 +213,7 @@ void TSmtpCli::ConnectTo(const std::string& address) {
   QObject::connect(socket, &QTcpSocket::connected, FContext.get(), [this] {
     FConnected = true;
     FState = smtpWaitingBanner;
-    if (TlsMode != TTlsMode::Off && (ImplicitTls || FPortNumber == ImplicitTlsPort)) StartTls();
+    if (TlsMode != TTlsMode::Off && (ImplicitTls || FPortNumber == ImplicitPort)) StartTls();
   });
   QObject::connect(socket, &QTcpSocket::readyRead, FContext.get(), [this] { OnReadyRead(); });
   QObject::connect(socket, &QTcpSocket::disconnected, FContext.get(), [this] { OnDisconnected(); });
@@ -334,40 +322,14 @@ void TSmtpCli::FailOverlong(const std::string& response) {
 void TSmtpCli::HandleLine(const std::string& line) {
   if (OnDisplay) OnDisplay(*this, "< " + line);
   FLastResponse = line;
-  int digits = LeadingDigits(line);
-  bool continued = digits > 0 && static_cast<std::size_t>(digits) < line.size() && line[digits] == '-';
-  if (!continued) FReplyLines = FReplyBytes = 0;
+  const TSmtpReplyLine reply = ReadSmtpReplyLine(line);
+  if (!reply.Continued) FReplyLines = FReplyBytes = 0;
   if (!FBusy) return;
-  if (FRequest == smtpEhlo && (FEhloStep == TEhloStep::First || FEhloStep == TEhloStep::Again)) NoteEhloLine(line);
-  if (continued) return;
-  int code = ErrorNoCode;
-  if (digits > 0) code = digits > 4 ? 9999 : std::stoi(line.substr(0, digits));
-  FStatusCode = code;
-  HandleReply(code);
-}
-
-void TSmtpCli::NoteEhloLine(const std::string& line) {
-  int digits = LeadingDigits(line);
-  if (digits == 0 || line.size() < static_cast<std::size_t>(digits) + 6) return;
-  std::string rest = Upper(line.substr(digits + 1));
-  if (TrimSmtp(rest) == "STARTTLS") {
-    FStartTlsOffered = true;
-    return;
-  }
-  if (rest.compare(0, 5, "AUTH ") != 0 && rest.compare(0, 5, "AUTH=") != 0) return;
-  std::replace(rest.begin(), rest.end(), '=', ' ');
-  std::size_t pos = 4;
-  while (pos < rest.size()) {
-    std::size_t start = rest.find_first_not_of(' ', pos);
-    if (start == std::string::npos) break;
-    std::size_t stop = rest.find(' ', start);
-    std::string word = TrimSmtp(rest.substr(start, stop == std::string::npos ? std::string::npos : stop - start));
-    // The list is bounded, so each word costs at most MaxAuthTypes comparisons.
-    if (FAuthTypes.size() >= MaxAuthTypes) return;
-    if (!word.empty() && std::find(FAuthTypes.begin(), FAuthTypes.end(), word) == FAuthTypes.end())
-      FAuthTypes.push_back(word);
-    pos = stop == std::string::npos ? rest.size() : stop;
-  }
+  if (FRequest == smtpEhlo && (FEhloStep == TEhloStep::First || FEhloStep == TEhloStep::Again))
+    NoteEhloOffer(line, FStartTlsOffered, FAuthTypes, MaxAuthTypes);
+  if (reply.Continued) return;
+  FStatusCode = reply.Code;
+  HandleReply(reply.Code);
 }
 
 void TSmtpCli::HandleReply(int code) {

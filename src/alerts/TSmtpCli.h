@@ -5,7 +5,7 @@
 // Never destroy the client from inside one of its own events: mark it and release it
 // afterwards.
 //
-// TLS: port 465 (or ImplicitTls) begins with the handshake, before the greeting. On other
+// TLS: port 465 (ImplicitPort, or any with ImplicitTls) begins with the handshake, before the greeting. On other
 // ports EHLO, when the server offers STARTTLS and the mode allows, goes on with STARTTLS,
 // the handshake and EHLO again before it completes; what the first EHLO reply offered is
 // forgotten. The certificate is verified against Host.
@@ -116,7 +116,9 @@ public:
   std::vector<std::string> MailMessage;  // body lines
   std::string CharSet = "iso-8859-1";
   TTlsMode TlsMode = TTlsMode::Auto;
-  bool ImplicitTls = false;  // the handshake first on any port, as on 465
+  bool ImplicitTls = false;  // the handshake first on any port, as on ImplicitPort
+  // Connections to this port begin with the handshake (unless TlsMode is Off).
+  std::uint16_t ImplicitPort = ImplicitTlsPort;
 
   // error: 0 success, 1..9999 the reply code (20600 for a reply without one, 500 for
   // the client's own refusals), 10000 and above a socket error number.
@@ -187,7 +189,6 @@ private:
   void FailSocket(int winsockCode);
   void DeferDone(int error, const std::string& response);
   void CloseSocket();
-  void NoteEhloLine(const std::string& line);
   void EhloReply(int code, bool ok);
   void StartTls();
   void ContinueHandshake();

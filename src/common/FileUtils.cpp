@@ -3,6 +3,7 @@
 #include "platform/DriveTypes.h"
 #include "platform/SysErrors.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -134,4 +135,11 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
     size -= static_cast<std::size_t>(n);
   }
   return true;
+}
+
+bool IsReadOnlyFile(const std::string& fileName) {
+  const std::string path = NativePath(fileName);
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+         ((st.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0);
 }

@@ -51,4 +51,8 @@ std::string ExtractFileName(const std::string& fileName);
 std::string ChangeFileExt(const std::string& fileName, const std::string& extension);
 // True for an existing entry that is not a folder.
 bool FileExists(const std::string& fileName);
+// A file without write rights is one its owner wants left alone, as the read-only
+// attribute says elsewhere; root may write anything, so the mode bits say it too.
+// False for a file that does not exist.
+bool IsReadOnlyFile(const std::string& fileName);
 bool DirectoryExists(const std::string& path);

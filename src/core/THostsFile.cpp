@@ -658,12 +658,9 @@ bool SaveHosts(const std::string& fileName, const THostList& list, const THostsS
     auto engine = std::make_shared<std::mt19937>(std::random_device{}());
     random = [engine] { return static_cast<uint32_t>((*engine)()); };
   }
-  // A file without write rights is one its owner wants left alone, as the read-only
-  // attribute does elsewhere; root may write anything, so the mode bits say it too.
+  if (IsReadOnlyFile(path)) return fail("the file is read-only", EACCES);
   struct stat st {};
   const bool existed = ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-  if (existed && ((st.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0))
-    return fail("the file is read-only", EACCES);
 
   // Only the owner may read what holds scrambled passwords, the temporary file too.
   std::string tempName;

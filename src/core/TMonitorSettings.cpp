@@ -3,6 +3,7 @@
 
 #include "common/Clock.h"
 #include "core/TMonitor.h"
+#include "common/FileUtils.h"
 #include "common/TextFiles.h"
 
 void TMonitor::LoadSettings() {
@@ -45,6 +46,11 @@ bool TMonitor::SaveSettings() {
     text = FSettings.SaveToText();
   }
   std::string error;
+  if (IsReadOnlyFile(FSettingsFileName)) {
+    LogEvent(nullptr, "Unable to save the settings file " + FSettingsFileName + ": the file is read-only",
+             TLogCategory::Error);
+    return false;
+  }
   if (!ReplaceFileText(FSettingsFileName, text, TSettings::FileMode, error)) {
     LogEvent(nullptr, "Unable to save the settings file " + FSettingsFileName + ": " + error, TLogCategory::Error);
     return false;

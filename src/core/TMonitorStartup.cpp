@@ -17,6 +17,7 @@
 #include "core/TMonitor.h"
 #include "platform/DriveTypes.h"
 #include "platform/LoginStartup.h"
+#include "platform/MemoryPolicy.h"
 #include "platform/TEchoEngine.h"
 #include "platform/TWindowChannel.h"
 
@@ -43,6 +44,7 @@ bool TMonitor::Startup() {
   FStarted = true;
   FStartTime = FClock.Now();
 
+  if (!LimitAllocatorRetention()) ReportFault("allocator", "The memory allocator refused its limits");
   // 1. From here until the orderly shutdown has finished, an end is premature.
   FExitCode.store(1);
   FProgramPath = OwnExecutable();

@@ -56,26 +56,27 @@ std::string TSettings::Value(std::string_view name) const {
 }
 
 void TSettings::SetValue(std::string_view name, std::string_view value) {
-  // The first line of a name is the one read; later lines of the same name go, or a
-  // value emptied or changed here would come back from one of them at the next load.
+  // The first line of a name is the one read. A value that stays as it was changes no
+  // line, so a later line of the same name (a user's note, a value kept for another
+  // version) outlives every save; a changed value goes into the first line only.
+  const std::string text = OneLine(value);
   const int first = IndexOfName(name);
   if (first < 0) {
-    if (!value.empty()) FLines.push_back(OneLine(name) + "=" + OneLine(value));
+    if (!text.empty()) FLines.push_back(OneLine(name) + "=" + text);
     return;
   }
-  std::size_t keep = static_cast<std::size_t>(first);
-  if (!value.empty()) {
-    std::string& line = FLines[keep];
-    line = line.substr(0, line.find('=') + 1) + OneLine(value);
-    ++keep;
+  std::string& line = FLines[static_cast<std::size_t>(first)];
+  const std::size_t eq = line.find('=');
+  if (line.compare(eq + 1, std::string::npos, text) == 0) return;
+  // An emptied value loses its line, unless a later line of the name would then be the
+  // one read: the empty line stays in front of it.
+  bool later = false;
+  for (std::size_t i = static_cast<std::size_t>(first) + 1; i < FLines.size() && !later; ++i) {
+    const std::size_t at = FLines[i].find('=');
+    later = at != std::string::npos && SameName(std::string_view(FLines[i]).substr(0, at), name);
   }
-  for (std::size_t i = static_cast<std::size_t>(first) + 1; i < FLines.size(); ++i) {
-    const std::size_t eq = FLines[i].find('=');
-    if (eq != std::string::npos && SameName(std::string_view(FLines[i]).substr(0, eq), name)) continue;
-    if (keep != i) FLines[keep] = std::move(FLines[i]);
-    ++keep;
-  }
-  FLines.resize(keep);
+  if (text.empty() && !later) FLines.erase(FLines.begin() + first);
+  else line = line.substr(0, eq + 1) + text;
 }
 
 int TSettings::ColumnWidth(const std::string& caption, int current) const {

@@ -17,6 +17,7 @@
 #include "common/TextFiles.h"
 #include "common/TextUtils.h"
 #include "hosttests/TQLHTTPConnection.h"
+#include "hosttests/THTTPResponseReader.h"
 #include "platform/NameLookup.h"
 #include "platform/SysErrors.h"
 
@@ -47,35 +48,8 @@ std::string Trim(std::string_view text) {
   return std::string(text);
 }
 
-// A whole decimal (or, with base 16, hexadecimal) number; fallback for anything else.
-std::int64_t NumberOr(std::string_view text, std::int64_t fallback, int base = 10) {
-  if (text.empty() || text.size() > 15) return fallback;
-  std::int64_t value = 0;
-  for (char c : text) {
-    int digit;
-    if (c >= '0' && c <= '9') digit = c - '0';
-    else if (base == 16 && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-    else if (base == 16 && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-    else return fallback;
-    value = value * base + digit;
-  }
-  return value;
-}
-
-// The trimmed value of a header line, found as LF + name + ":" without regard to case.
-std::string HeaderValue(const std::string& header, std::string_view name) {
-  const std::string pattern = "\n" + std::string(name) + ":";
-  const int at = FindText(pattern, header, 1, false);
-  if (at == 0) return {};
-  const std::size_t from = static_cast<std::size_t>(at - 1) + pattern.size();
-  const std::size_t end = header.find('\r', from);
-  return Trim(std::string_view(header).substr(from, end == std::string::npos ? end : end - from));
-}
-
-// The status of a header beginning "HTTP/1." or "HTTP/0.": its characters 10 to 12.
-int StatusOf(const std::string& header) {
-  if (header.compare(0, 7, "HTTP/1.") != 0 && header.compare(0, 7, "HTTP/0.") != 0) return HTTPResultNoHeader;
-  return static_cast<int>(NumberOr(header.size() > 9 ? std::string_view(header).substr(9, 3) : "", HTTPResultNoHeader));
+std::int64_t NumberOr(std::string_view text, std::int64_t fallback) {
+  return THTTPResponseReader::NumberOr(text, fallback);
 }
 
 std::string SecondsText(int ms) {
@@ -203,18 +177,11 @@ struct TQLHTTPDownload::TExchange {
   bool TlsFailed = false;
   bool Failed = false;  // an error cut the exchange short
 
-  std::string Buffer;
-  std::size_t Searched = 0;
-  bool HeaderDone = false;
-  bool StatusChecked = false;
+  THTTPResponseReader Reader{MaxHeaderBytes};
   int Status = HTTPResultNoHeader;
-  std::int64_t ContentLength = -1;
-  std::int64_t Received = 0;
-  std::size_t KeptBack = 0;
-  bool Chunked = false;
-  enum { ChunkSize, ChunkData, ChunkEnd } Chunk = ChunkSize;
-  std::int64_t ChunkLeft = 0;
-  bool BodyEnded = false;
+  bool StatusChecked = false;
+  // Basic credentials go only to the scheme, server and port they were given for.
+  bool AuthFollows = true;
   std::FILE* File = nullptr;
 
   void StartPass() {
@@ -222,17 +189,9 @@ struct TQLHTTPDownload::TExchange {
     State = 0;
     LastError = 0;
     TimedOut = TlsFailed = Failed = false;
-    Buffer.clear();
-    Searched = 0;
-    HeaderDone = StatusChecked = false;
+    Reader.Reset();
     Status = HTTPResultNoHeader;
-    ContentLength = -1;
-    Received = 0;
-    KeptBack = 0;
-    Chunked = false;
-    Chunk = ChunkSize;
-    ChunkLeft = 0;
-    BodyEnded = false;
+    StatusChecked = false;
   }
 };
 
@@ -306,6 +265,11 @@ void TQLHTTPDownload::SetHTTPServer(std::string server) {
 
 void TQLHTTPDownload::SetHTTPPort(int port) {
   FHTTPPort = port;
+  Rebuild();
+}
+
+void TQLHTTPDownload::SetSecure(bool secure) {
+  FSecure = secure;
   Rebuild();
 }
 
@@ -405,7 +369,9 @@ void TQLHTTPDownload::NoteError(const TExchange& x, const std::string& message, 
 void TQLHTTPDownload::Perform() {
   FHeaderData.clear();
   FData.clear();
+  FDataSplit = false;
   FBody.clear();
+  FBody.shrink_to_fit();
   FHeaderText.clear();
   FErrorText.clear();
   FResultCode = 0;
@@ -430,11 +396,14 @@ void TQLHTTPDownload::Perform() {
       }
       x.Auth = *coded;
     }
+    const bool firstSecure = FSecure;
+    const std::string firstServer = Lower(FHTTPServer);
+    const int firstPort = FHTTPPort;
     for (int redirects = 0;; ++redirects) {
       const int result = Pass(x);
       FResultCode = result;
       if (x.State != 5 || !AutoRedirect || (result != 301 && result != 302 && result != 303)) break;
-      const std::string location = HeaderValue(FHeaderText, "Location");
+      const std::string location = THTTPResponseReader::HeaderValue(FHeaderText, "Location");
       if (location.empty()) break;
       bool secure = FSecure;
       std::string server = FHTTPServer, document;
@@ -455,12 +424,15 @@ void TQLHTTPDownload::Perform() {
       FUpdating = false;
       Rebuild();
       x.Query.clear();
+      // Once away from where they were given, the credentials stay behind for the rest
+      // of the chain: an https page that sends the client on to plain http or to
+      // another server must not receive them there.
+      if (FSecure != firstSecure || Lower(FHTTPServer) != firstServer || FHTTPPort != firstPort) x.AuthFollows = false;
     }
   } catch (const std::exception& e) {
     NoteError(x, e.what(), ':');
     FResultCode = 0;
   }
-  if (Destination == ddString) FData = SplitTextLines(FBody);
   FHeaderData = SplitTextLines(FHeaderText);
 }
 
@@ -498,7 +470,7 @@ int TQLHTTPDownload::Pass(TExchange& x) {
   r += std::string(" HTTP/1.") + (Protocol == dpHTTP11 ? "1" : "0") + "\r\n";
   r += "Accept: */*\r\n";
   r += "User-agent: " + UserAgent + "\r\n";
-  if (!Username.empty()) r += "Authorization: Basic " + x.Auth + "\r\n";
+  if (!Username.empty() && x.AuthFollows) r += "Authorization: Basic " + x.Auth + "\r\n";
   if (Protocol == dpHTTP11) r += "Host: " + FHTTPServer + "\r\n";
   if (Method == dmPOST) {
     r += "Content-Type: application/x-www-form-urlencoded\r\n";
@@ -527,7 +499,8 @@ int TQLHTTPDownload::Pass(TExchange& x) {
 
   x.Stage = 12;
   int result = x.Status;
-  if (result == 200 && x.ContentLength >= 0 && x.Received < x.ContentLength && Method != dmHEAD)
+  const THTTPResponseReader& reader = x.Reader;
+  if (result == 200 && reader.ContentLength() >= 0 && reader.Received() < reader.ContentLength() && Method != dmHEAD)
     result = HTTPResultShortBody;
   else if (x.State < 2)
     result = HTTPResultNotConnected;
@@ -621,7 +594,7 @@ void TQLHTTPDownload::Converse(TExchange& x) {
         throw std::runtime_error("Proxy answer larger than " + std::to_string(MaxHeaderBytes) + " bytes");
       if (stopped(x.Conn->Receive(answer))) return;
     }
-    const int status = StatusOf(answer);
+    const int status = THTTPResponseReader::StatusOf(answer);
     if (status != 200) {
       FHeaderText = answer.substr(0, std::min(answer.find('\n'), answer.size()));
       x.Status = status;
@@ -644,14 +617,16 @@ void TQLHTTPDownload::Converse(TExchange& x) {
   x.Stage = 9;
   x.State = 3;
   if (stopped(x.Conn->Send(x.Request)) && x.State != 5) return;
+  THTTPResponseReader& reader = x.Reader;
   while (x.State == 3) {
-    const TWait wait = x.Conn->Receive(x.Buffer);
+    const TWait wait = x.Conn->Receive(reader.Buffer());
     if (wait == TWait::Failed) FSocketErrorCode = WinErrorFromErrno(x.Conn->Errno());
     if (stopped(wait)) break;
     TakeHeader(x);
-    if (x.State == 3 && x.HeaderDone && !x.Buffer.empty()) TakeBody(x);
-    if (x.State == 3 && x.HeaderDone &&
-        ((x.ContentLength >= 0 && x.Received >= x.ContentLength) || Method == dmHEAD || x.BodyEnded)) {
+    if (x.State == 3 && reader.HeaderDone() && !reader.Buffer().empty()) TakeBody(x);
+    if (x.State == 3 && reader.HeaderDone() &&
+        ((reader.ContentLength() >= 0 && reader.Received() >= reader.ContentLength()) || Method == dmHEAD ||
+         reader.BodyEnded())) {
       x.State = 5;
       x.Conn->Close();
     }
@@ -659,34 +634,15 @@ void TQLHTTPDownload::Converse(TExchange& x) {
 }
 
 void TQLHTTPDownload::TakeHeader(TExchange& x) {
-  if (!x.HeaderDone) {
-    const std::size_t from = x.Searched > 3 ? x.Searched - 3 : 0;
-    std::string header;
-    if (const auto crlf = x.Buffer.find("\r\n\r\n", from); crlf != std::string::npos) {
-      header = x.Buffer.substr(0, crlf + 2);
-      x.Buffer.erase(0, crlf + 4);
-      x.Chunked = Lower(HeaderValue(header, "transfer-encoding")) == "chunked";
-    } else if (const auto lf = x.Buffer.find("\n\n", from); lf != std::string::npos) {
-      header = ReplaceAll("\r\r\n", "\r\n", ReplaceAll("\n", "\r\n", x.Buffer.substr(0, lf + 1), true), true);
-      x.Buffer.erase(0, lf + 2);
-    } else {
-      x.Searched = x.Buffer.size();
-      if (x.Buffer.size() > MaxHeaderBytes)
-        throw std::runtime_error("Response header larger than " + std::to_string(MaxHeaderBytes) + " bytes");
-      return;
-    }
-    if (header.size() > MaxHeaderBytes)
-      throw std::runtime_error("Response header larger than " + std::to_string(MaxHeaderBytes) + " bytes");
-    FHeaderText = header;
-    x.HeaderDone = true;
-    const std::int64_t length = NumberOr(HeaderValue(header, "Content-Length"), -1);
-    x.ContentLength = length;
+  if (!x.Reader.HeaderDone()) {
+    if (!x.Reader.TakeHeader()) return;
+    FHeaderText = x.Reader.Header();
   }
   if (!x.StatusChecked) {
     x.StatusChecked = true;
-    x.Status = StatusOf(FHeaderText);
-    const bool versioned = FHeaderText.compare(0, 7, "HTTP/1.") == 0 || FHeaderText.compare(0, 7, "HTTP/0.") == 0;
-    if (versioned && std::string_view(StatusFilter).find(";" + std::to_string(x.Status) + ";") == std::string::npos) {
+    x.Status = x.Reader.Status();
+    if (x.Reader.Versioned() &&
+        std::string_view(StatusFilter).find(";" + std::to_string(x.Status) + ";") == std::string::npos) {
       x.State = 5;
       x.Conn->Close();
     }
@@ -694,48 +650,11 @@ void TQLHTTPDownload::TakeHeader(TExchange& x) {
 }
 
 void TQLHTTPDownload::TakeBody(TExchange& x) {
-  x.Received += static_cast<std::int64_t>(x.Buffer.size() - x.KeptBack);
   std::string piece;
-  if (!x.Chunked) {
-    piece.swap(x.Buffer);
-  } else {
-    std::string& b = x.Buffer;
-    std::size_t used = 0;
-    while (!x.BodyEnded) {
-      if (x.Chunk == TExchange::ChunkData) {
-        const auto take = static_cast<std::size_t>(std::min<std::int64_t>(x.ChunkLeft, b.size() - used));
-        piece.append(b, used, take);
-        used += take;
-        x.ChunkLeft -= static_cast<std::int64_t>(take);
-        if (x.ChunkLeft > 0) break;
-        x.Chunk = TExchange::ChunkEnd;
-        continue;
-      }
-      const std::size_t end = b.find("\r\n", used);
-      if (end == std::string::npos) {
-        if (b.size() - used > MaxHeaderBytes)
-          throw std::runtime_error("Chunk size line longer than " + std::to_string(MaxHeaderBytes) + " bytes");
-        break;
-      }
-      if (x.Chunk == TExchange::ChunkEnd) {
-        x.Chunk = TExchange::ChunkSize;
-      } else {
-        const std::int64_t size = NumberOr(Trim(std::string_view(b).substr(used, end - used)), -1, 16);
-        if (size <= 0) {
-          x.BodyEnded = true;
-        } else {
-          x.ChunkLeft = size;
-          x.Chunk = TExchange::ChunkData;
-        }
-      }
-      used = end + 2;
-    }
-    b.erase(0, used);
-    x.KeptBack = b.size();
-  }
-  if (x.ContentLength >= 0 && OnFileTransfer) {
+  x.Reader.TakeBody(piece);
+  if (x.Reader.ContentLength() >= 0 && OnFileTransfer) {
     try {
-      OnFileTransfer(x.Received, x.ContentLength);
+      OnFileTransfer(x.Reader.Received(), x.Reader.ContentLength());
     } catch (...) {
       // A progress display that fails must not cost the download.
     }
@@ -757,7 +676,21 @@ void TQLHTTPDownload::Output(TExchange& x, const std::string& piece) {
       throw std::runtime_error("Cannot write " + DownloadFileName + ": " + ErrnoText(errno));
     return;
   }
-  if (FBody.size() + piece.size() > MaxBodyBytes)
+  if (FBody.size() + piece.size() > MaxBodyBytes) {
+    // What came is cut off, so it is no page: keep none of it.
+    FBody.clear();
+    FBody.shrink_to_fit();
     throw std::runtime_error("Response body larger than " + std::to_string(MaxBodyBytes) + " bytes");
+  }
+  // Grown in steps of its bound's eighth at most, not by doubling: a body just above
+  // half the bound must not hold the whole bound's room.
+  if (FBody.capacity() < FBody.size() + piece.size())
+    FBody.reserve(std::min(MaxBodyBytes, FBody.size() + std::max(piece.size(), std::min(FBody.size(), MaxBodyBytes / 8))));
   FBody += piece;
+}
+
+const std::vector<std::string>& TQLHTTPDownload::Data() const {
+  if (!FDataSplit && Destination == ddString) FData = SplitTextLines(FBody);
+  FDataSplit = true;
+  return FData;
 }

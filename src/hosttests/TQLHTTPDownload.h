@@ -74,6 +74,7 @@ public:
   const std::string& Document() const { return FDocument; }
   void SetDocument(std::string document);  // stored with a leading "/"
   bool Secure() const { return FSecure; }  // the URL's scheme is https
+  void SetSecure(bool secure);
 
   std::string ProxyServer;
   int ProxyPort = 80;
@@ -94,7 +95,9 @@ public:
 
   // After a request.
   const std::vector<std::string>& HeaderData() const { return FHeaderData; }
-  const std::vector<std::string>& Data() const { return FData; }  // ddString: the body's lines
+  // ddString: the body's lines, split when first asked for (a page test needs only the
+  // body, and a second copy of a large one in lines would cost several times its size).
+  const std::vector<std::string>& Data() const;
   const std::string& Body() const { return FBody; }                // ddString: the raw body
   const std::string& HeaderText() const { return FHeaderText; }
   const std::string& LastURL() const { return FLastURL; }
@@ -149,7 +152,8 @@ private:
   bool FUpdating = false;
 
   std::vector<std::string> FHeaderData;
-  std::vector<std::string> FData;
+  mutable std::vector<std::string> FData;
+  mutable bool FDataSplit = false;
   std::string FBody;
   std::string FHeaderText;
   std::string FLastURL;

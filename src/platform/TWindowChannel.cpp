@@ -142,12 +142,18 @@ private:
       DropFor(id, "it sent more than one whole frame ahead of the answers");
       return;
     }
-    if (FHeld > TWindowChannel::MaxHeldBytes) {
-      DropFor(id, "the unfinished frames of all connections would hold more than " +
-                      std::to_string(TWindowChannel::MaxHeldBytes) + " bytes");
-      return;
-    }
+    // Whole frames leave the buffer here, so only what stays unfinished counts against
+    // the budget of all connections.
     Parse(id);
+    // Over it, the connection holding the most goes: refusing the newcomer instead
+    // would let a few large unfinished frames shut every later message out.
+    while (FHeld > TWindowChannel::MaxHeldBytes && !FConnections.empty()) {
+      auto largest = FConnections.begin();
+      for (auto other = FConnections.begin(); other != FConnections.end(); ++other)
+        if (other->second.Buffer.size() > largest->second.Buffer.size()) largest = other;
+      DropFor(largest->first, "the unfinished frames of all connections would hold more than " +
+                                  std::to_string(TWindowChannel::MaxHeldBytes) + " bytes");
+    }
   }
 
   // Frames are taken from the front of the buffer by an offset and the buffer is cut

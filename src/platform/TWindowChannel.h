@@ -45,8 +45,8 @@ public:
   void SetCaption(const std::string& caption);
   const std::string& ErrorText() const { return FError; }
 
-  // Unfinished frames of all connections together may hold at most this much; the
-  // connection whose bytes would pass it is dropped.
+  // Unfinished frames of all connections together may hold at most this much; past it
+  // the connection holding the most is dropped.
   static constexpr std::size_t MaxHeldBytes = 3 * (winwire::HeaderSize + winmsg::MaxCopyDataSize);
   // Receives what a handler throws ("window message handler") and why a connection was
   // dropped ("window socket"). Called on the owner thread or the socket thread.

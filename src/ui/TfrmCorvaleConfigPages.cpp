@@ -423,6 +423,14 @@ void TfrmCorvaleConfig::StoreSettings(TSettings& s) const {
   s.SmtpTls = cbSmtpTls->currentIndex() == SmtpTlsRequired ? TSettings::TSmtpTls::Required
               : cbSmtpTls->currentIndex() == SmtpTlsOff    ? TSettings::TSmtpTls::Off
                                                            : TSettings::TSmtpTls::Auto;
+  // Credentials entered for the first time, in a configuration that never chose a mode:
+  // they go out only over TLS. "auto" stays for whoever picks it (old internal relays).
+  const bool hadCredentials =
+      FContext.Alerts && (!FContext.Alerts->EmailConfig().PrimaryUser.empty() ||
+                          !FContext.Alerts->EmailConfig().SecondaryUser.empty());
+  const bool credentials = !tbUser1->text().trimmed().isEmpty() || !tbUser2->text().trimmed().isEmpty();
+  if (credentials && !hadCredentials && s.SmtpTls == TSettings::TSmtpTls::Auto && !FMonitor.Settings().HasName("SmtpTls"))
+    s.SmtpTls = TSettings::TSmtpTls::Required;
 }
 
 void TfrmCorvaleConfig::StoreEmail(TEmailConfig& e) const {

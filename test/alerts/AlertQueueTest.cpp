@@ -43,7 +43,7 @@ int ClosedPort() {
 }
 
 std::vector<TSmtpStep> FullDialogue() {
-  return {{"HELO ", "250 hello"},           {"MAIL FROM:<mon@example.net>", "250 ok"},
+  return {{"EHLO ", "250 hello"},           {"MAIL FROM:<mon@example.net>", "250 ok"},
           {"RCPT TO:<a@example.net>", "250 ok"}, {"RCPT TO:<b@example.net>", "251 forwarded"},
           {"DATA", "354 go on"},             {"", "250 queued", true},
           {"QUIT", "221 bye"}};
@@ -68,7 +68,7 @@ protected:
   }
 
   // The relay route answers with the next of the given errors ("" is success).
-  void UseRelay(std::vector<std::string> answers) {
+  void UseRelay(std::vector<std::string> answers, const std::string& relay = "relay.corvale.example") {
     TEmailConfig& c = A->EmailConfig();
     c.RelayEnabled = true;
     c.RelaySender = "relay@example.net";
@@ -78,7 +78,7 @@ protected:
           RelayCalls.push_back(recipients + "|" + subject + "|" + body);
           done(answers.empty() ? std::string() : answers[std::min(RelayCalls.size(), answers.size()) - 1]);
         },
-        "relay.corvale.example");
+        relay);
   }
 
   void UseServer(bool primary, const std::string& server) {
@@ -472,8 +472,82 @@ TEST_F(AlertQueue, ServerFailingAtAnyStepCostsOneAttemptAndKeepsTheMessage) {
   EXPECT_GE(CountLines(" 20600 "), 1);
 }
 
+// A server that does not know EHLO gets HELO on the same connection, but only where
+// neither TLS nor credentials need EHLO.
+TEST_F(AlertQueue, RefusedEhloFallsBackToHeloOnlyWhenNothingNeedsIt) {
+  using TMode = TSettings::TSmtpTls;
+  struct TCase {
+    const char* What;
+    TMode Mode;
+    std::string User;
+    std::vector<TSmtpStep> Script;
+    bool Sent;
+  };
+  std::vector<TSmtpStep> fallback = {{"EHLO ", "502 command not implemented"}};
+  const std::vector<TSmtpStep> full = FullDialogue();
+  fallback.push_back({"HELO ", "250 hello"});
+  fallback.insert(fallback.end(), full.begin() + 1, full.end());
+  const TCase cases[] = {
+      {"auto", TMode::Auto, "", fallback, true},
+      {"auto refused for good", TMode::Auto, "", {{"EHLO ", "550 go away"}}, false},
+      {"required", TMode::Required, "", {{"EHLO ", "502 command not implemented"}}, false},
+      {"credentials", TMode::Auto, "alerts", {{"EHLO ", "502 command not implemented"}}, false},
+      {"off, no credentials: HELO at once", TMode::Off, "", full, true},
+  };
+  for (const TCase& c : cases) {
+    std::vector<TSmtpStep> script = c.Script;
+    if (c.Mode == TMode::Off) script[0] = {"HELO ", "250 hello"};
+    TSmtpTestServer server("220 ready", script);
+    ASSERT_TRUE(server.Start());
+    Q->FreePendingAlerts();
+    M->Settings().SmtpTls = c.Mode;
+    A->EmailConfig().PrimaryUser = c.User;
+    A->EmailConfig().PrimaryPassword = c.User.empty() ? "" : "pw";
+    UseServer(true, "127.0.0.1:" + std::to_string(server.Port()));
+    Queue("a@example.net;b@example.net");
+    const TEmailInfo* entry = Q->Entries()[0].get();
+    Tick(31000);
+    ASSERT_TRUE(AttemptEnds(entry)) << c.What;
+    EXPECT_EQ(Q->Entries().empty(), c.Sent) << c.What;
+    EXPECT_EQ(server.Connections(), 1) << c.What;
+    if (c.Sent) {
+      EXPECT_TRUE(server.Mismatches().empty()) << c.What << ": " << server.Mismatches().front();
+    } else {
+      const std::vector<std::string> received = server.Received();
+      EXPECT_TRUE(std::none_of(received.begin(), received.end(), [](const std::string& l) { return l.rfind("HELO", 0) == 0; }))
+          << c.What;
+    }
+  }
+}
+
+// Under SmtpTls=required the relay takes mail only at an https address.
+TEST_F(AlertQueue, RequiredTlsSkipsARelayThatIsNotHttps) {
+  M->Settings().SmtpTls = TSettings::TSmtpTls::Required;
+  UseRelay({});
+  Queue();
+  Tick();
+  EXPECT_TRUE(RelayCalls.empty());
+  ASSERT_EQ(Q->Entries().size(), 1u) << "no route is left, so the message waits";
+  const std::string skipped =
+      "The mail relay relay.corvale.example is not used: SmtpTls=required and the relay's address is not https";
+  EXPECT_TRUE(HasLine(*M, skipped, 'W'));
+  Tick(31000);
+  EXPECT_EQ(CountLines(skipped), 1);
+
+  UseRelay({}, "HTTPS://relay.corvale.example:8443");
+  Tick(31000);
+  EXPECT_EQ(RelayCalls.size(), 1u);
+  EXPECT_TRUE(Q->Entries().empty());
+
+  M->Settings().SmtpTls = TSettings::TSmtpTls::Auto;
+  UseRelay({});
+  Queue();
+  Tick(31000);
+  EXPECT_EQ(RelayCalls.size(), 2u) << "auto keeps the plain relay";
+}
+
 TEST_F(AlertQueue, AttemptThatHangsIsAbortedAfterTwoMinutes) {
-  TSmtpTestServer server("220 ready", {{"HELO", "", false, false, true}});
+  TSmtpTestServer server("220 ready", {{"EHLO", "", false, false, true}});
   ASSERT_TRUE(server.Start());
   UseServer(true, "127.0.0.1:" + std::to_string(server.Port()));
   Queue();
@@ -591,9 +665,16 @@ TEST_F(AlertQueue, MailOverTlsFollowsTheSettingsMode) {
   EXPECT_TRUE(plain.AuthLog().empty() && untrusted.AuthLog().empty()) << "credentials went out in the clear";
   EXPECT_TRUE(plain.Deliveries().empty() && untrusted.Deliveries().empty());
 
+  const std::string clear = "The mail credentials for localhost go out without TLS (the server offers no STARTTLS); "
+                            "set SmtpTls=required to send no mail without TLS";
+  EXPECT_EQ(CountLines(clear), 0);
   EXPECT_TRUE(attempt(plain, TMode::Auto)) << "without STARTTLS on offer, auto sends in the clear";
   EXPECT_EQ(plain.AuthLog(), std::vector<std::string>{"LOGIN alerts ok"});
   EXPECT_EQ(CountLines("Mail connection to localhost encrypted: "), 1);
+  // Said once a run, however often it happens.
+  EXPECT_TRUE(HasLine(*M, clear, 'W'));
+  EXPECT_TRUE(attempt(plain, TMode::Auto));
+  EXPECT_EQ(CountLines(clear), 1);
 
   // Without credentials a required TLS still takes EHLO, the only greeting that can
   // agree on it.
@@ -602,14 +683,20 @@ TEST_F(AlertQueue, MailOverTlsFollowsTheSettingsMode) {
   ASSERT_EQ(starttls.Deliveries().size(), 2u);
   EXPECT_TRUE(starttls.Deliveries()[1].Tls);
   EXPECT_EQ(starttls.Deliveries()[1].AuthLogin, "");
+  // And so does auto: STARTTLS whenever it is offered, credentials or not.
+  EXPECT_TRUE(attempt(starttls, TMode::Auto));
+  ASSERT_EQ(starttls.Deliveries().size(), 3u);
+  EXPECT_TRUE(starttls.Deliveries()[2].Tls);
+  EXPECT_EQ(CountLines(clear), 1);
 
-  // Port 465 speaks TLS from the first byte.
+  // Port 465 speaks TLS from the first byte (SmtpCli's own tests cover the rule on a
+  // port of their choosing; this is the real port, where the test may open it).
   TAiosmtpdServer implicit;
   implicit.UseTls(TAiosmtpdServer::TTls::Implicit, good.CertFile, good.KeyFile);
   if (!implicit.Start(TSmtpCli::ImplicitTlsPort)) GTEST_SKIP() << "port 465 is not to be had: " << implicit.Error();
   EXPECT_TRUE(attempt(implicit, TMode::Auto));
   ASSERT_EQ(implicit.Deliveries().size(), 1u);
   EXPECT_TRUE(implicit.Deliveries()[0].Tls);
-  EXPECT_EQ(CountLines("Mail connection to localhost encrypted: TLSv1."), 3);
+  EXPECT_EQ(CountLines("Mail connection to localhost encrypted: TLSv1."), 4);
   Q->FreePendingAlerts();
 }

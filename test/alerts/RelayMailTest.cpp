@@ -17,6 +17,8 @@
 #include "common/SystemInfo.h"
 #include "core/MonitorFixture.h"
 #include "support/THttpTestServer.h"
+#include "support/TTestCertificates.h"
+#include "support/TestSupport.h"
 
 using testsupport::THttpConnection;
 using testsupport::THttpTestServer;
@@ -98,6 +100,8 @@ TEST(RelayMailText, CheckValueFormAndVerdicts) {
 
   EXPECT_EQ(TRelayMail::Verdict(200, "Success: queued", 0, ""), "");
   EXPECT_EQ(TRelayMail::Verdict(200, "Fail:  over quota \r\n", 0, ""), "over quota");
+  EXPECT_EQ(TRelayMail::Verdict(200, "Fail:\n", 0, ""), "Fail: no reason given");
+  EXPECT_EQ(TRelayMail::Verdict(200, "Fail: \t\r\n", 0, ""), "Fail: no reason given");
   EXPECT_EQ(TRelayMail::Verdict(200, "<html>maintenance</html>", 0, ""), "Other error: <html>maintenance</html>");
   EXPECT_EQ(TRelayMail::Verdict(200, std::string(5000, 'x'), 0, "").size(), 13 + TRelayMail::MaxAnswerInError);
   EXPECT_EQ(TRelayMail::Verdict(500, "oops", 0, ""), "HTTP Error 500/0");
@@ -109,8 +113,11 @@ TEST(RelayMailText, CheckValueFormAndVerdicts) {
   const std::tuple<const char*, const char*, int, bool> servers[] = {
       {"relay.example", "relay.example", 80, true}, {" relay.example:8080 ", "relay.example", 8080, true},
       {"relay.example:x", "relay.example", 80, true}, {"[::1]:81", "::1", 81, true}, {"", "", 80, false},
+      {"https://relay.example", "relay.example", 443, true}, {"HTTPS://relay.example:8443/", "relay.example", 8443, true},
+      {"http://relay.example:81", "relay.example", 81, true}, {"https://", "", 443, false},
   };
   for (auto [text, h, p, ok] : servers) {
+    EXPECT_EQ(TRelayMail::IsSecureServer(text), p == 443 || p == 8443) << text;
     EXPECT_EQ(TRelayMail::ParseServer(text, host, port), ok) << text;
     EXPECT_EQ(host, h) << text;
     EXPECT_EQ(port, p) << text;
@@ -275,6 +282,27 @@ TEST_F(RelayMail, FormReachesTheRelayAndEachAnswerGivesItsVerdict) {
   SendOne("fourth");
   EXPECT_EQ(CountLines("Mail Send Error [HTTP Error 500/"), 1);
   EXPECT_EQ(CountLines("Mail Sent To"), 1);
+}
+
+// An https relay takes the message over TLS, also where TLS is required.
+TEST_F(RelayMail, HttpsRelayIsUsedWhenTlsIsRequired) {
+  if (!testsupport::TTestCertificates::Available()) GTEST_SKIP() << "the openssl command is not installed";
+  testsupport::TTestCertificates certs;
+  ASSERT_TRUE(certs.Ok()) << certs.Error();
+  testsupport::TScopedEnv trust("SSL_CERT_FILE", certs.CAFile());
+  const auto cert = certs.Server("localhost", 30);
+  ASSERT_TRUE(cert.Ok()) << certs.Error();
+  Server = std::make_unique<THttpTestServer>(
+      [](THttpConnection& c) { c.Send(THttpTestServer::Response(200, "Success: sent\r\n")); });
+  ASSERT_TRUE(Server->StartTls(cert.CertFile, cert.KeyFile));
+  M->Settings().SmtpTls = TSettings::TSmtpTls::Required;
+  M->Settings().RelayServer = "https://localhost:" + std::to_string(Server->Port());
+  A->Queue().QueueAlert("ops@example.net", "secure", "body", 0, 0, nullptr, 2, -1, false);
+  Tick();
+  ASSERT_TRUE(WaitFor([&] { return A->Queue().Entries().empty(); }));
+  ASSERT_EQ(Server->Requests().size(), 1u);
+  EXPECT_EQ(Server->Requests()[0].Target, "/customermail.php");
+  EXPECT_EQ(Server->FailedHandshakes(), 0);
 }
 
 TEST_F(RelayMail, RelayThatNeverAnswersLeavesTheQueueServing) {

@@ -544,6 +544,7 @@ TEST(SmtpCli, TlsDialogueInEveryMode) {
     std::string TlsError;                      // of the last step
     std::vector<std::string> Received;
     bool Encrypted;
+    bool OnImplicitPort = false;  // the server's port is the client's ImplicitPort
   };
   const std::vector<TCase> cases = {
       {"auto, offered: STARTTLS, EHLO again, AUTH encrypted", TMode::Auto, &good, false,
@@ -580,17 +581,23 @@ TEST(SmtpCli, TlsDialogueInEveryMode) {
       {"implicit: handshake before the greeting", TMode::Required, &good, true,
        {{"HELO", "250 hi"}, {"MAIL FROM", "250 ok"}}, {{&TSmtpCli::Helo, 0}, {&TSmtpCli::MailFrom, 0}}, "",
        {"<tls>", "HELO monitor_host", mail}, true},
+      {"the implicit port: handshake before the greeting", TMode::Auto, &good, false,
+       {{"HELO", "250 hi"}, {"MAIL FROM", "250 ok"}}, {{&TSmtpCli::Helo, 0}, {&TSmtpCli::MailFrom, 0}}, "",
+       {"<tls>", "HELO monitor_host", mail}, true, true},
+      {"off: no handshake even on the implicit port", TMode::Off, nullptr, false, {{"HELO", "250 hi"}},
+       {{&TSmtpCli::Helo, 0}}, "", {"HELO monitor_host"}, false, true},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.What);
     TSmtpTestServer server("220 ready", c.Script);
-    ASSERT_TRUE(!c.Cert || server.UseTls(c.Cert->CertFile, c.Cert->KeyFile, c.Implicit));
+    ASSERT_TRUE(!c.Cert || server.UseTls(c.Cert->CertFile, c.Cert->KeyFile, c.Implicit || c.OnImplicitPort));
     ASSERT_TRUE(server.Start());
     TSmtpCli client;
     TDriver driver(client);
     PointAt(client, server.Port());
     client.TlsMode = c.Mode;
     client.ImplicitTls = c.Implicit;
+    if (c.OnImplicitPort) client.ImplicitPort = server.Port();
     client.Username = "alerts";
     client.Password = "pw";
     client.AuthType = smtpAuthAutoSelect;
@@ -614,7 +621,7 @@ TEST(SmtpCli, TlsDialogueInEveryMode) {
       EXPECT_EQ(agreed[0], client.TlsDescription());
       EXPECT_EQ(client.TlsDescription().rfind("TLSv1.", 0), 0u) << client.TlsDescription();
     }
-    if (c.Encrypted && !c.Implicit) {
+    if (c.Encrypted && !c.Implicit && !c.OnImplicitPort) {
       EXPECT_EQ(client.AuthTypesSupported(), std::vector<std::string>{"PLAIN"});
     }
     client.Abort();

@@ -1,6 +1,8 @@
 // The settings, their read rules and the settings file.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 
 #include "common/QLEncryptString.h"
@@ -201,10 +203,11 @@ TEST(SettingsTest, NameGivenTwiceIsReadAndSavedByItsFirstLine) {
     for (const std::string& line : s.Lines()) n += CompareTextRange(line, 1, static_cast<int>(name.size()) + 1, name + "=", 1, -1) == 0;
     return n;
   };
-  EXPECT_EQ(count("SysLogServer"), 0);
-  EXPECT_EQ(count("WebServerPassword"), 0);
-  EXPECT_EQ(count("HostUpSound"), 1);
-  EXPECT_NE(text.find("HostUpSound=c.wav\r\n"), std::string::npos);
+  // A save keeps every line whose value it did not change, the unread ones too.
+  EXPECT_NE(text.find("SysLogServer=\r\nsyslogserver=127.0.0.1:5514\r\n"), std::string::npos);
+  EXPECT_EQ(count("WebServerPassword"), 2);
+  EXPECT_EQ(count("HostUpSound"), 2);
+  EXPECT_NE(text.find("HostUpSound=c.wav\r\nHOSTUPSOUND=b.wav\r\n"), std::string::npos);
   // Names this version never sets stay as they are.
   EXPECT_NE(text.find("Future=1\r\nFuture=2\r\n"), std::string::npos);
 
@@ -213,6 +216,19 @@ TEST(SettingsTest, NameGivenTwiceIsReadAndSavedByItsFirstLine) {
   EXPECT_EQ(next.SysLogServer, "");
   EXPECT_EQ(next.WebServerPassword, "");
   EXPECT_EQ(next.HostUpSound, "c.wav");
+
+  // Emptying a value keeps an empty first line when a later one would be read instead;
+  // without a later one the line goes.
+  next.HostUpSound.clear();
+  next.SysLogServer = "logs";
+  const std::string again = next.SaveToText();
+  EXPECT_NE(again.find("HostUpSound=\r\nHOSTUPSOUND=b.wav\r\n"), std::string::npos);
+  EXPECT_NE(again.find("SysLogServer=logs\r\nsyslogserver=127.0.0.1:5514\r\n"), std::string::npos);
+  TSettings third;
+  third.LoadFromText(again);
+  EXPECT_EQ(third.HostUpSound, "");
+  EXPECT_EQ(third.SysLogServer, "logs");
+  EXPECT_EQ(third.SaveToText(), again);
 }
 
 TEST(SettingsTest, OnlyBinaryOrUnreadableFilesAreRefused) {
@@ -283,6 +299,21 @@ TEST_F(MonitorSettingsTest, SettingsLoadAtStartUpAndSaveAtShutdown) {
   EXPECT_EQ(text.rfind("NumPings=4\r\nUse24HourDate=1\r\nFromAnotherVersion=1\r\n", 0), 0u);
   EXPECT_NE(text.find("\r\nMaxShareThreads=7\r\n"), std::string::npos);
   EXPECT_NE(text.find("\r\nHostInfoPane=0\r\n"), std::string::npos);
+}
+
+TEST_F(MonitorSettingsTest, ReadOnlySettingsFileIsNotReplacedAtShutdown) {
+  const std::string file = DataFolder() + "hosts.cvlp";
+  const std::string original = "NumPings=4\r\n";
+  WriteFileBytes(file, original);
+  ::chmod(file.c_str(), 0444);
+  auto monitor = NewMonitor();
+  monitor->Startup();
+  EXPECT_EQ(monitor->Settings().NumPings, 4);
+  monitor->Settings().MaxShareThreads = 7;
+  monitor->Shutdown();
+  EXPECT_TRUE(HasLine(*monitor, "Unable to save the settings file " + file + ": the file is read-only", 'E'));
+  EXPECT_EQ(ReadFileBytes(file), original);
+  EXPECT_EQ(std::filesystem::status(file).permissions(), std::filesystem::perms(0444));
 }
 
 TEST_F(MonitorSettingsTest, UnreadableSettingsFileIsKeptAsideAndDefaultsAreUsed) {

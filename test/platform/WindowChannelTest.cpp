@@ -126,6 +126,25 @@ struct TRecorded {
   std::intptr_t LParam = 0;
 };
 
+// A window that answers every data copy with 7, keeping the copies' sizes and the
+// fault reports (which come from the socket thread).
+struct TCopyWindow {
+  std::vector<std::size_t> Copies;
+  std::mutex Lock;
+  std::vector<std::string> Faults;
+  TWindowChannel Window{[](std::uint32_t, std::uintptr_t, std::intptr_t) -> std::intptr_t { return 0; },
+                        [this](std::uintptr_t, std::uintptr_t, std::string bytes) -> std::intptr_t {
+                          Copies.push_back(bytes.size());
+                          return 7;
+                        }};
+  TCopyWindow() {
+    Window.SetFaultHook([this](const std::string& where, const std::string& what) {
+      std::lock_guard<std::mutex> guard(Lock);
+      Faults.push_back(where + ": " + what);
+    });
+  }
+};
+
 }  // namespace
 
 TEST(WindowWire, FramesRoundTripAndGarbageIsRefusedEarly) {
@@ -463,20 +482,9 @@ TEST(WindowChannel, GarbageOnTheSocketDropsOnlyThatConnection) {
 TEST(WindowChannel, UnfinishedFramesOfAllConnectionsShareOneBudget) {
   TTempDir dir;
   TScopedEnv env("XDG_RUNTIME_DIR", dir.Path());
-  std::vector<std::size_t> copies;
-  TWindowChannel window([](std::uint32_t, std::uintptr_t, std::intptr_t) -> std::intptr_t { return 0; },
-                        [&](std::uintptr_t, std::uintptr_t, std::string bytes) -> std::intptr_t {
-                          copies.push_back(bytes.size());
-                          return 7;
-                        });
-  std::mutex lock;
-  std::vector<std::string> faults;
-  window.SetFaultHook([&](const std::string& where, const std::string& what) {
-    std::lock_guard<std::mutex> guard(lock);
-    faults.push_back(where + ": " + what);
-  });
-  ASSERT_TRUE(window.Register("Budget", "b"));
-  const std::uintptr_t hwnd = window.Handle();
+  TCopyWindow w;
+  ASSERT_TRUE(w.Window.Register("Budget", "b"));
+  const std::uintptr_t hwnd = w.Window.Handle();
   constexpr std::size_t Full = winmsg::MaxCopyDataSize, Held = 13u * 1024 * 1024;
   static_assert(4 * Held > TWindowChannel::MaxHeldBytes && 3 * (Full + HeaderSize) <= TWindowChannel::MaxHeldBytes);
 
@@ -511,10 +519,75 @@ TEST(WindowChannel, UnfinishedFramesOfAllConnectionsShareOneBudget) {
   });
   EXPECT_EQ(answered, 3);
   EXPECT_EQ(refused, 1);
-  EXPECT_EQ(copies, (std::vector<std::size_t>(3, Full)));
-  std::lock_guard<std::mutex> guard(lock);
-  ASSERT_EQ(faults.size(), 1u);
-  EXPECT_EQ(faults[0], "window socket: A connection to the window was dropped: the unfinished frames of all "
+  EXPECT_EQ(w.Copies, (std::vector<std::size_t>(3, Full)));
+  std::lock_guard<std::mutex> guard(w.Lock);
+  ASSERT_EQ(w.Faults.size(), 1u);
+  EXPECT_EQ(w.Faults[0], "window socket: A connection to the window was dropped: the unfinished frames of all "
+                       "connections would hold more than " + std::to_string(TWindowChannel::MaxHeldBytes) + " bytes.");
+}
+
+// Three clients of the same user each hold a data copy unfinished, one byte short: the
+// budget is all but spent. A fourth client's whole messages still get through (whole
+// frames never count against it); when it starts a large frame of its own, the holder
+// of the largest goes, and everyone else is answered.
+TEST(WindowChannel, OverTheBudgetTheLargestHolderGoesAndNewMessagesGetThrough) {
+  TTempDir dir;
+  TScopedEnv env("XDG_RUNTIME_DIR", dir.Path());
+  TCopyWindow w;
+  ASSERT_TRUE(w.Window.Register("Largest", "l"));
+  const std::uintptr_t hwnd = w.Window.Handle();
+  constexpr std::size_t Full = winmsg::MaxCopyDataSize, Small = 64 * 1024, Medium = 2u * 1024 * 1024;
+  auto copyFrame = [](std::size_t size) {
+    return Header(1, 0, winmsg::WM_COPYDATA, static_cast<std::uint32_t>(size)) + std::string(size, 'c');
+  };
+  // A small send buffer: a send returns only once the window has read nearly all of it.
+  auto connect = [hwnd] {
+    const int fd = RawConnect(hwnd, "Largest");
+    const int bytes = 4096;
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
+    return fd;
+  };
+  auto sendAll = [](int fd, const char* data, std::size_t size) {
+    for (std::size_t done = 0; done < size;) {
+      const ssize_t n = ::send(fd, data + done, size - done, MSG_NOSIGNAL);
+      if (n <= 0) return false;
+      done += static_cast<std::size_t>(n);
+    }
+    return true;
+  };
+  auto answered = [](int fd) {
+    bool closed = false;
+    return ReadAnswers(fd, 1, closed).size() == HeaderSize && !closed;
+  };
+  const std::string full = copyFrame(Full);
+  int holders[3];
+  bool newcomer = false, medium = false;
+  int holdersAnswered = 0;
+  RunBeside([&] {
+    for (int& fd : holders) {
+      fd = connect();
+      sendAll(fd, full.data(), full.size() - 1);
+    }
+    const int fd = connect();
+    const std::string small = copyFrame(Small);
+    newcomer = sendAll(fd, small.data(), small.size()) && answered(fd);
+    const std::string large = copyFrame(Medium);
+    medium = sendAll(fd, large.data(), large.size() / 2) && sendAll(fd, large.data() + large.size() / 2,
+                                                                      large.size() - large.size() / 2) &&
+             answered(fd);
+    ::close(fd);
+    for (int holder : holders) {
+      holdersAnswered += sendAll(holder, full.data() + full.size() - 1, 1) && answered(holder);
+      ::close(holder);
+    }
+  });
+  EXPECT_TRUE(newcomer) << "a whole small message was refused";
+  EXPECT_TRUE(medium);
+  EXPECT_EQ(holdersAnswered, 2);
+  EXPECT_EQ(w.Copies, (std::vector<std::size_t>{Small, Medium, Full, Full}));
+  std::lock_guard<std::mutex> guard(w.Lock);
+  ASSERT_EQ(w.Faults.size(), 1u);
+  EXPECT_EQ(w.Faults[0], "window socket: A connection to the window was dropped: the unfinished frames of all "
                        "connections would hold more than " + std::to_string(TWindowChannel::MaxHeldBytes) + " bytes.");
 }
 

@@ -135,6 +135,37 @@ TEST_F(ConfigGlobals, EveryControlShowsItsSettingAndOkStoresTheChange) {
   EXPECT_EQ(d->DefaultDoubleClick(), "xterm -e ping %host%");
 }
 
+// The first credentials of a configuration that never chose a TLS mode make TLS
+// required; a mode on file, credentials already there or a mode picked stay as they are.
+TEST_F(ConfigGlobals, FirstCredentialsMakeTlsRequired) {
+  struct TCase {
+    const char* What;
+    std::string FileLine;  // the settings file's SmtpTls line, if any
+    std::string UserBefore, UserTyped;
+    const char* Picked;  // the box's choice, null: left alone
+    TSettings::TSmtpTls Stored;
+  };
+  using TMode = TSettings::TSmtpTls;
+  const TCase cases[] = {
+      {"first credentials", "", "", "alerts", nullptr, TMode::Required},
+      {"no credentials", "", "", "", nullptr, TMode::Auto},
+      {"credentials there before", "", "old", "alerts", nullptr, TMode::Auto},
+      {"auto on file", "SmtpTls=auto\r\n", "", "alerts", nullptr, TMode::Auto},
+      {"off picked", "", "", "alerts", "Off", TMode::Off},
+  };
+  for (const TCase& c : cases) {
+    M->Settings().LoadFromText("NumPings=2\r\n" + c.FileLine);
+    M->Settings().SmtpTls = TMode::Auto;
+    A->EmailConfig().PrimaryUser = c.UserBefore;
+    A->EmailConfig().SecondaryUser.clear();
+    auto d = Open(TfrmCorvaleConfig::pgEmail);
+    d->tbUser1->setText(QString::fromStdString(c.UserTyped));
+    if (c.Picked) d->cbSmtpTls->setCurrentText(c.Picked);
+    ASSERT_TRUE(d->StoreAndClose()) << c.What;
+    EXPECT_EQ(M->Settings().SmtpTls, c.Stored) << c.What;
+  }
+}
+
 TEST_F(ConfigGlobals, EnablingRulesAndSenderTints) {
   auto d = Open();
   const QColor window = QPalette().color(QPalette::Base);
