@@ -128,7 +128,11 @@ void TConfigHostsPage::BuildEditor(QWidget* panel) {
   tbDispName = new QLineEdit(panel);
   form->addRow(tr("Display Name"), tbDispName);
   tbHostname = EditableBox(panel);
-  btnResolve = new QPushButton(tr("Resolve display name to IP"), panel);
+  // Room for an address or the marker beside a short button that its hint explains.
+  tbHostname->setMinimumContentsLength(Marker().size());
+  tbHostname->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  btnResolve = new QPushButton(tr("Resolve"), panel);
+  btnResolve->setToolTip(tr("Resolve display name to IP"));
   auto* addressRow = new QHBoxLayout;
   addressRow->addWidget(tbHostname, 1);
   addressRow->addWidget(btnResolve);

@@ -8,6 +8,7 @@
 #include <QListWidget>
 #include <QMouseEvent>
 
+#include <algorithm>
 #include <cmath>
 
 #include "common/Clock.h"
@@ -22,6 +23,8 @@
 namespace {
 constexpr int MaxHistoryEntries = 1000;
 constexpr int HistoryColumnWidth = 120;
+// Beside the icon and the text: the gaps around them.
+constexpr int HistoryEntryPadding = 16;
 
 
 QLabel* NewLabel(QWidget* parent, const char* name) {
@@ -191,16 +194,19 @@ void THostInfoPane::FillHistory(const THost& host) {
   const bool use24 = FMonitor.Use24HourDate();
   const TDateTime today = std::floor(now);
   int shown = 0;
+  int widest = 0;
   for (auto it = host.StatusHistory.rbegin(); it != host.StatusHistory.rend() && shown < MaxHistoryEntries;
        ++it, ++shown) {
     const int icon = it->Status == StatusOnline ? 2 : it->Status == StatusWarning ? 4 : 0;
     const char* format = std::floor(it->Time) == today ? (use24 ? "hh:nn:ss" : "hh:nn:ssa/p")
                                                        : (use24 ? "mmm d, hh:nn:ss" : "mmm d, hh:nn:ssa/p");
-    auto* item = new QListWidgetItem(QIcon(FImages.Small(icon)),
-                                     Latin1(FormatDateTime(format, it->Time)) +
-                                         QStringLiteral(" (%1 ms)").arg(it->Response));
-    lvHistory->addItem(item);
+    const QString text = Latin1(FormatDateTime(format, it->Time)) + QStringLiteral(" (%1 ms)").arg(it->Response);
+    widest = std::max(widest, lvHistory->fontMetrics().horizontalAdvance(text));
+    lvHistory->addItem(new QListWidgetItem(QIcon(FImages.Small(icon)), text));
   }
+  // Columns of 120 pixels unless an entry needs more (the other days' dates do).
+  const int room = widest + TStatusImages::SmallSize + HistoryEntryPadding;
+  lvHistory->setGridSize(QSize(std::max(HistoryColumnWidth, room), lvHistory->gridSize().height()));
 }
 
 void THostInfoPane::resizeEvent(QResizeEvent* event) {

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QPainter>
+#include <QPen>
 #include <QStyle>
 
 #include <algorithm>
@@ -80,9 +81,18 @@ void TLogLineDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
     painter->fillRect(r, background);
   }
 
+  // The bars are pale: a selected bar line keeps the dark text and is framed in the
+  // highlight colour instead, since the highlight's text would not show on them.
   QColor text = palette.color(QPalette::Text);
-  if (selected) text = palette.color(QPalette::HighlightedText);
-  else if (!bar.isValid() && category.isValid()) text = category;
+  if (selected && bar.isValid()) {
+    painter->setPen(QPen(palette.color(QPalette::Highlight), SelectedFrameWidth));
+    painter->drawRect(QRectF(r).adjusted(SelectedFrameWidth / 2.0, SelectedFrameWidth / 2.0, -SelectedFrameWidth / 2.0,
+                                         -SelectedFrameWidth / 2.0));
+  } else if (selected) {
+    text = palette.color(QPalette::HighlightedText);
+  } else if (!bar.isValid() && category.isValid()) {
+    text = category;
+  }
   painter->setPen(text);
   painter->setFont(option.font);
 

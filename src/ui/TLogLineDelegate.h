@@ -27,4 +27,6 @@ public:
   static constexpr int TimeLeft = 2, TimeWidth = 95;
   static constexpr int HostLeft = 97, HostRight = 345;
   static constexpr int MessageLeft = 347;
+  // The highlight frame around a selected bar line.
+  static constexpr int SelectedFrameWidth = 2;
 };

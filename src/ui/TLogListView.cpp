@@ -4,10 +4,14 @@
 
 #include <algorithm>
 
+#include "ui/THostItemDelegate.h"
 #include "ui/TLogLineDelegate.h"
 #include "ui/TLogLineModel.h"
 
 TLogListView::TLogListView(QWidget* parent) : QListView(parent) {
+  QPalette pal = palette();
+  pal.setColor(QPalette::Base, THostItemDelegate::ListColour());
+  setPalette(pal);
   setItemDelegate(new TLogLineDelegate(this));
   setSelectionMode(QAbstractItemView::ExtendedSelection);
   setUniformItemSizes(true);

@@ -6,6 +6,8 @@
 #include <QMouseEvent>
 #include <QTreeView>
 
+#include <algorithm>
+
 #include "ui/THostItemDelegate.h"
 #include "ui/THostTableModel.h"
 #include "ui/TStatusImages.h"
@@ -29,9 +31,11 @@ TPingListView::TPingListView(THostTableModel& model, THostItemDelegate& delegate
   tvReport->header()->setSectionsClickable(true);
   tvReport->header()->setStretchLastSection(false);
   tvReport->header()->setSortIndicatorShown(false);
+  // At least as wide as the caption, whatever the font ("Last/Avg Response" is wider
+  // than its 80 pixels in most).
   for (int c = 0; c < THostTableModel::ColumnCount; ++c) {
     const int width = THostTableModel::DefaultColumnWidth(c);
-    if (width > 0) tvReport->setColumnWidth(c, width);
+    if (width > 0) tvReport->setColumnWidth(c, std::max(width, tvReport->header()->sectionSizeHint(c)));
   }
   connect(tvReport->header(), &QHeaderView::sectionClicked, &model, &THostTableModel::HeaderClicked);
 
@@ -50,11 +54,18 @@ TPingListView::TPingListView(THostTableModel& model, THostItemDelegate& delegate
   for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(tvReport), static_cast<QAbstractItemView*>(lvIcons)}) {
     view->setContextMenuPolicy(Qt::DefaultContextMenu);
     view->viewport()->installEventFilter(this);
+    // A mouse press makes a row current before it selects it, the keys select first:
+    // both signals are followed, and the row is told once.
     connect(view->selectionModel(), &QItemSelectionModel::currentChanged, this, &TPingListView::OnCurrentChanged);
+    connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this, &TPingListView::OnCurrentChanged);
     connect(view, &QAbstractItemView::doubleClicked, this,
             [this](const QModelIndex& index) { emit RowDoubleClicked(index.row()); });
   }
-  connect(&model, &THostTableModel::modelReset, this, &TPingListView::OnCurrentChanged);
+  // After a reset the same row number may hold another host.
+  connect(&model, &THostTableModel::modelReset, this, [this] {
+    FToldRow = QPersistentModelIndex();
+    emit CurrentRowChanged(CurrentRow());
+  });
   ApplyViewStyle();
 }
 
@@ -91,9 +102,10 @@ void TPingListView::ApplyViewStyle() {
 }
 
 int TPingListView::CurrentRow() const {
+  // The selected row: the current index alone may run ahead of the selection.
   const auto* view = static_cast<const QAbstractItemView*>(currentWidget());
-  const QModelIndex index = view->selectionModel()->currentIndex();
-  return index.isValid() && view->selectionModel()->isSelected(index) ? index.row() : -1;
+  const QModelIndexList selected = view->selectionModel()->selectedIndexes();
+  return selected.isEmpty() ? -1 : selected.first().row();
 }
 
 void TPingListView::SetCurrentRow(int row) {
@@ -106,7 +118,14 @@ void TPingListView::SetCurrentRow(int row) {
                                           QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
-void TPingListView::OnCurrentChanged() { emit CurrentRowChanged(CurrentRow()); }
+void TPingListView::OnCurrentChanged() {
+  const int row = CurrentRow();
+  const QModelIndex index = row >= 0 ? FModel.index(row, 0) : QModelIndex();
+  // A persistent index follows its host through a re-sort.
+  if (index.isValid() == FToldRow.isValid() && (!index.isValid() || FToldRow == index)) return;
+  FToldRow = index;
+  emit CurrentRowChanged(row);
+}
 
 bool TPingListView::eventFilter(QObject* watched, QEvent* event) {
   auto* view = static_cast<QAbstractItemView*>(currentWidget());

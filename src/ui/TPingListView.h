@@ -2,6 +2,7 @@
 // The host list lvPing in its four view styles: the report (columns, owner-drawn rows,
 // header clicks that sort) and the list, small-icon and icon views over the same model.
 // Tells which host row is current and which row was clicked, whatever the style.
+#include <QPersistentModelIndex>
 #include <QStackedWidget>
 
 class QListView;
@@ -16,7 +17,7 @@ public:
 
   // Shows the model's view style (the model decides which rows there are).
   void ApplyViewStyle();
-  // The model row of the current item, -1 for none.
+  // The model row of the selected item, -1 for none.
   int CurrentRow() const;
   void SetCurrentRow(int row);
   QTreeView* Report() const { return tvReport; }
@@ -39,4 +40,6 @@ private:
   THostTableModel& FModel;
   QTreeView* tvReport;
   QListView* lvIcons;
+  // The row last told by CurrentRowChanged.
+  QPersistentModelIndex FToldRow;
 };

@@ -115,13 +115,21 @@ void TTimeInterval::SpinChanged() {
   emit Changed();
 }
 
+bool TTimeInterval::IsMarker(const QString& text) {
+  const QString t = text.trimmed();
+  return t.compare(QLatin1String(NoValueText), Qt::CaseInsensitive) == 0 ||
+         t.compare(QLatin1String(MultipleValuesMarker), Qt::CaseInsensitive) == 0;
+}
+
 void TTimeInterval::EditingFinished() {
   if (!FEdit->isModified()) return;
   FEdit->setModified(false);
   const std::optional<double> value = Minutes();
-  // Readable text is shown the way the control writes it; unreadable text stays for the
-  // user to mend, marked, and the owner sees no value.
+  // Readable text is shown the way the control writes it; a typed marker is no value but
+  // a meant one; other unreadable text stays for the user to mend, marked, and the owner
+  // sees no value.
   if (value) SetMinutes(*value);
+  else if (IsMarker(FEdit->text())) SetText(FEdit->text().trimmed());
   else MarkReadable(false);
   emit Changed();
 }

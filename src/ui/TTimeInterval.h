@@ -29,6 +29,10 @@ public:
   std::optional<double> Minutes() const;
   // A marker such as "(Multiple Values)"; no Changed.
   void SetText(const QString& text);
+  // "(No Value)" and "(Multiple Values)", however typed: no value, yet no mistake.
+  static constexpr const char* NoValueText = "(No Value)";
+  static constexpr const char* MultipleValuesMarker = "(Multiple Values)";
+  static bool IsMarker(const QString& text);
   QString Text() const;
   QLineEdit* Edit() const { return FEdit; }
 

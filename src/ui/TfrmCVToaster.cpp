@@ -10,7 +10,7 @@ constexpr int FadeStep = 3;
 }  // namespace
 
 TfrmCVToaster::TfrmCVToaster(const QString& hostDescription, QWidget* parent)
-    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
+    : QWidget(parent, Qt::Tool | Qt::WindowStaysOnTopHint) {
   setObjectName("frmCVToaster");
   setWindowTitle(QStringLiteral("Corvale Alerts"));
   setAttribute(Qt::WA_DeleteOnClose);

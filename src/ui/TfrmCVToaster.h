@@ -1,6 +1,7 @@
 #pragma once
-// The notice of a host back online: a small frameless window at the bottom-right corner
-// of the work area that stays five seconds, fades out and frees itself.
+// The notice of a host back online: a small tool window captioned "Corvale Alerts" at
+// the bottom-right corner of the work area that stays five seconds, fades out and frees
+// itself.
 #include <QTimer>
 #include <QWidget>
 

@@ -96,6 +96,13 @@ TfrmCorvale::TfrmCorvale(TMonitor& monitor, QWidget* parent)
   });
   CreatePages();
   CreateHostMenu();
+  // A menu item runs after the menu has hidden: the host it was opened for is let go
+  // once the item is done.
+  connect(pmActions, &QMenu::aboutToHide, this, [this] {
+    QTimer::singleShot(0, this, [this] {
+      if (!pmActions->isVisible()) FMenuHostID = -1;
+    });
+  });
   resize(800, 500);
   FNormalWidth = width();
 
@@ -189,6 +196,7 @@ void TfrmCorvale::CreatePages() {
   connect(lvPing, &TPingListView::RowDoubleClicked, this, &TfrmCorvale::OnRowDoubleClicked);
   connect(lvPing, &TPingListView::GroupIconClicked, this, [this](int row) { FModel->ToggleGroup(row); });
   connect(lvPing, &TPingListView::ContextMenuAt, this, [this](int, QPoint at) {
+    FMenuHostID = -1;
     PreparePopup();
     pmActions->popup(at);
   });
@@ -197,6 +205,7 @@ void TfrmCorvale::CreatePages() {
   connect(splPing, &QSplitter::splitterMoved, this, &TfrmCorvale::UpdateHostInfoButton);
   // The pane shows the selected host, so its address opens that host's menu.
   connect(pcHostInfo, &THostInfoPane::AddressClicked, this, [this](const QString&, QPoint at) {
+    FMenuHostID = -1;
     PreparePopup();
     pmActions->popup(at);
   });
@@ -229,6 +238,7 @@ void TfrmCorvale::CreateToolBar() {
   sbHostInfo->setChecked(true);
   qlsbSound = NewButton(pnlPing, "qlsbSound", QStringLiteral("Audio"), QStringLiteral("Turn Audio Alerts On/Off"), true);
   qlsbSound->setChecked(FMonitor.Settings().PlaySounds);
+  qlsbSound->setIcon(style()->standardIcon(QStyle::SP_MediaVolume));
   sbPing = NewButton(pnlPing, "sbPing", QStringLiteral("Testing"), QStringLiteral("Click to turn host testing on/off"),
                      true);
   sbPing->setIcon(FImages->Small(10));
@@ -237,12 +247,20 @@ void TfrmCorvale::CreateToolBar() {
   btnReset = NewButton(pnlPing, "btnReset", QStringLiteral("Reset"),
                        QStringLiteral("Reset All Hosts, Hold Shift to Reset Notes, Control to Reset Stats"), false);
   btnRefresh = NewButton(pnlPing, "btnRefresh", QStringLiteral("Refresh"), QStringLiteral("Refresh All Hosts"), false);
-  auto* bar = new QHBoxLayout(pnlPing);
-  bar->setContentsMargins(0, 0, 0, 0);
-  bar->setSpacing(2);
-  for (QToolButton* b : {sbActive, sbWarning, sbError, sbHostInfo, qlsbSound, sbPing, qlsbMini}) bar->addWidget(b);
-  bar->addStretch(1);
-  for (QToolButton* b : {btnConfig, btnReset, btnRefresh}) bar->addWidget(b);
+  // A second row takes the last buttons when the narrow window is too slim for one.
+  auto* rows = new QVBoxLayout(pnlPing);
+  rows->setContentsMargins(0, 0, 0, 0);
+  rows->setSpacing(2);
+  FBarTop = new QHBoxLayout;
+  FBarBottom = new QHBoxLayout;
+  for (QHBoxLayout* bar : {FBarTop, FBarBottom}) {
+    bar->setSpacing(2);
+    rows->addLayout(bar);
+  }
+  for (QToolButton* b : {sbActive, sbWarning, sbError, sbHostInfo, qlsbSound, sbPing, qlsbMini}) FBarTop->addWidget(b);
+  FBarTop->addStretch(1);
+  for (QToolButton* b : {btnConfig, btnReset, btnRefresh}) FBarTop->addWidget(b);
+  FBarBottom->addStretch(1);
 
   auto filters = [this] {
     FModel->SetFilters({sbActive->isChecked(), sbWarning->isChecked(), sbError->isChecked()});
@@ -302,7 +320,8 @@ void TfrmCorvale::StoreSettings() {
 // ---- the host list and the information pane
 
 THost* TfrmCorvale::SelectedHost() const {
-  THost* host = FModel->HostAt(lvPing->CurrentRow());
+  THost* host = FMenuHostID >= 0 ? FMonitor.Hosts().Items(FMonitor.Hosts().FindByID(FMenuHostID))
+                                 : FModel->HostAt(lvPing->CurrentRow());
   return host && !host->IsGroup() ? host : nullptr;
 }
 
@@ -312,10 +331,12 @@ int TfrmCorvale::SelectedHostIndex() const {
 }
 
 void TfrmCorvale::PopupHostMenu(qint32 hostID, QPoint globalPos) {
-  // The menu acts on the selected row: the host becomes it when the list shows it.
+  if (FMonitor.Hosts().FindByID(hostID) < 0) return;
+  // The host becomes the selected row when the list shows it; a filter or a collapsed
+  // group may hide it, and the menu acts on it all the same.
   const int row = FModel->RowOfHost(hostID);
-  if (row < 0) return;
-  lvPing->SetCurrentRow(row);
+  if (row >= 0) lvPing->SetCurrentRow(row);
+  FMenuHostID = hostID;
   PreparePopup();
   pmActions->popup(globalPos);
 }
@@ -361,8 +382,13 @@ void TfrmCorvale::OnRowDoubleClicked(int row) {
     return;
   }
   const std::string& command = host->DoubleClickCommand.empty() ? FDefaultDoubleClick : host->DoubleClickCommand;
-  if (!command.empty()) FMonitor.Alerts().RunCommandLine(command, *host);
-  else sbHostInfo->setChecked(true);
+  if (!command.empty()) {
+    FMonitor.Alerts().RunCommandLine(command, *host);
+    return;
+  }
+  // The button may be down already with the pane hidden; the pane shows this host.
+  sbHostInfo->setChecked(true);
+  UpdateInfoPane();
 }
 
 void TfrmCorvale::ColumnResized(int column, int width, Qt::KeyboardModifiers modifiers) {
@@ -452,11 +478,35 @@ void TfrmCorvale::ApplyMiniLayout() {
   for (int page = 1; page < pcCorvale->count(); ++page) pcCorvale->setTabVisible(page, !layout.Narrow);
   for (QToolButton* b : {btnRefresh, btnReset, sbHostInfo}) b->setVisible(!layout.Narrow);
   btnConfig->setVisible(!layout.HideConfig);
+  LayOutToolBar(layout.Narrow);
   qlsbMini->setChecked(layout.Narrow);
   qlsbMini->setText(layout.Narrow ? QStringLiteral(">>") : QStringLiteral("<<"));
   if (layout.RememberNormal) FNormalWidth = width();
   FInResize = false;
   UpdateInfoPane();
+}
+
+void TfrmCorvale::LayOutToolBar(bool narrow) {
+  // The narrow window has room for the buttons' pictures only (their hints name them),
+  // and on two rows when one does not hold them.
+  const Qt::ToolButtonStyle look = narrow ? Qt::ToolButtonIconOnly : Qt::ToolButtonTextBesideIcon;
+  for (QToolButton* b : {sbActive, sbWarning, sbError, qlsbSound, sbPing}) b->setToolButtonStyle(look);
+  const int spacing = narrow ? 0 : 2;
+  FBarTop->setSpacing(spacing);
+  FBarBottom->setSpacing(spacing);
+  const QMargins margins = tsPing->layout()->contentsMargins();
+  const int room = width() - margins.left() - margins.right();
+  int needed = -spacing;
+  for (QToolButton* b : {sbActive, sbWarning, sbError, sbHostInfo, qlsbSound, sbPing, qlsbMini})
+    if (!b->isHidden()) needed += b->sizeHint().width() + spacing;
+  const bool twoRows = narrow && needed > room;
+  const QList<QToolButton*> wrapped{qlsbSound, sbPing, qlsbMini};
+  if (twoRows == (FBarBottom->indexOf(qlsbMini) >= 0)) return;
+  for (int i = 0; i < wrapped.size(); ++i) {
+    (twoRows ? FBarTop : FBarBottom)->removeWidget(wrapped[i]);
+    if (twoRows) FBarBottom->insertWidget(i, wrapped[i]);
+    else FBarTop->insertWidget(FBarTop->indexOf(sbHostInfo) + 1 + i, wrapped[i]);
+  }
 }
 
 void TfrmCorvale::resizeEvent(QResizeEvent* event) {

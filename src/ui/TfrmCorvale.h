@@ -18,6 +18,7 @@
 #include "ui/TfrmQuickMsg.h"
 
 class QAction;
+class QHBoxLayout;
 class QListWidget;
 class QMenu;
 class QSplitter;
@@ -79,8 +80,8 @@ public:
   int SelectedHostIndex() const;
   void SelectHostIndex(int index);
 
-  // The host menu for a host listed elsewhere (the alert window); nothing when the host
-  // list does not show the host.
+  // The host menu for a host listed elsewhere (the alert window), also when a filter or
+  // a collapsed group keeps the host out of the list.
   void PopupHostMenu(qint32 hostID, QPoint globalPos);
   // The host menu for the selected row, prepared as it shows.
   void PreparePopup();
@@ -167,6 +168,7 @@ private:
   void UpdateHostInfoButton();
   void UpdateTestingControls(bool on);
   void ApplyMiniLayout();
+  void LayOutToolBar(bool narrow);
   void SetWindowWidth(int width);
   void ShowThreadList();
 public:
@@ -189,9 +191,14 @@ private:
   const QEvent* FLastKeyEvent = nullptr;
   QPointer<QWidget> FLastKeyTarget;
   std::string FDefaultDoubleClick;
+  // The host the open host menu acts on when it was opened from elsewhere; -1: the
+  // selected row's.
+  qint32 FMenuHostID = -1;
   TDialogAsk FAsk;
   std::function<void(TConfigDialogContext&)> FConfigHook;
   bool FConfigOpen = false;
+  // A network that cannot be browsed is logged at the first opening of the dialog only.
+  bool FListingFailureLogged = false;
   TQuickMessage FLastQuickMsg;
   std::function<void(TfrmQuickMsg&)> FQuickMsgHook;
   QString FLastWarning;
@@ -200,5 +207,6 @@ private:
   int FNormalWidth = 0;
   bool FMiniOnOtherPage = false;
   bool FInResize = false;
+  QHBoxLayout *FBarTop = nullptr, *FBarBottom = nullptr;
   bool FCouplingColumns = false;
 };

@@ -136,6 +136,10 @@ void TfrmCorvaleConfig::StartComputerList() {
   // Browsing fails on networks without the service; that is worth one line in the log,
   // not a message box.
   connect(FComputerList, &TComputerListThread::ListingFailed, this, [this](const QString& error) {
+    if (FContext.ListingFailureLogged) {
+      if (*FContext.ListingFailureLogged) return;
+      *FContext.ListingFailureLogged = true;
+    }
     FMonitor.ReportFault("ListNetworkComputers", error.toLatin1().toStdString());
   });
   FComputerList->start();

@@ -42,6 +42,10 @@ struct TConfigDialogContext {
   // The computer names of the network for the address box; unset: the network's own.
   // Tests give a lister of their own (or one that finds nothing).
   TComputerListThread::TLister Lister;
+  // Whether a failed listing was logged already: most networks cannot be browsed, which
+  // is worth one line per run (the window keeps the flag); nullptr: each failure is
+  // reported.
+  bool* ListingFailureLogged = nullptr;
   // The host editor's name lookups and plug-in tests; unset functions get the
   // platform's (NameLookup.h, HostAddress.h).
   TConfigHostsContext Hosts;

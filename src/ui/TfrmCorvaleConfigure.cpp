@@ -27,6 +27,7 @@ bool TfrmCorvale::ShowConfiguration(int page) {
     context.Alerts = dynamic_cast<TAlerts*>(&FMonitor.Alerts());
     context.Ask = &FAsk;
     context.DefaultDoubleClick = FDefaultDoubleClick;
+    context.ListingFailureLogged = &FListingFailureLogged;
     if (FConfigHook) FConfigHook(context);
     TfrmCorvaleConfig dialog(std::move(context), SelectedHostIndex(), page, this);
     if (FAsk.Run(dialog) == QDialog::Accepted) {

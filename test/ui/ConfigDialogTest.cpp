@@ -24,10 +24,12 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 
 #include "common/FileUtils.h"
 #include "common/NetText.h"
 #include "common/SystemInfo.h"
+#include "core/TFaultLog.h"
 #include "core/THostList.h"
 #include "core/THostsFile.h"
 #include "platform/LoginStartup.h"
@@ -42,6 +44,23 @@
 namespace {
 
 using ConfigGlobals = ConfigFixture;
+
+// At the dialog's own size the markers of several hosts and the buttons beside them are
+// whole.
+TEST_F(ConfigGlobals, MarkersAndButtonsFitAtTheDefaultSize) {
+  Add("Gateway", "127.0.0.1", StatusOnline);
+  Add("DNS server", "127.0.0.2", StatusOnline);
+  auto d = Open(TfrmCorvaleConfig::pgHosts, 0);
+  d->show();
+  d->Hosts->lbHosts->clearSelection();
+  for (int line : {0, 1}) d->Hosts->lbHosts->item(line)->setSelected(true);
+  for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+  QComboBox* address = d->Hosts->tbHostname;
+  ASSERT_EQ(address->currentText(), "(Multiple Values)");
+  EXPECT_GE(address->lineEdit()->width(), address->fontMetrics().horizontalAdvance(address->currentText()));
+  EXPECT_GE(d->Hosts->btnResolve->width(), d->Hosts->btnResolve->sizeHint().width());
+  EXPECT_FALSE(d->Hosts->btnResolve->toolTip().isEmpty());
+}
 
 TEST_F(ConfigGlobals, EveryControlShowsItsSettingAndOkStoresTheChange) {
   {
@@ -422,6 +441,34 @@ TEST_F(ConfigWindow, ButtonBalloonAndFirstStartOpenTheRightPage) {
   EXPECT_EQ(OpenedOn, TfrmCorvaleConfig::pgHosts);
 }
 
+// Most networks cannot be browsed: that is told once a run, not at every opening.
+TEST_F(ConfigWindow, NetworkThatCannotBeBrowsedIsLoggedOnceARun) {
+  W->SetConfigurationHook([this](TConfigDialogContext& c) {
+    Prepare(c);
+    c.Lister = [](std::vector<std::string>&, const std::atomic<bool>&) {
+      throw std::runtime_error("The computers of the network could not be listed: no browse service");
+    };
+  });
+  const auto faults = [this] {
+    int n = 0;
+    for (const TLogLine& l : M->Log().Lines())
+      if (l.Text.find("ListNetworkComputers") != std::string::npos && l.Text.back() == 'E') ++n;
+    return n;
+  };
+  for (int opening = 0; opening < 3; ++opening) {
+    OnDialog([&](TfrmCorvaleConfig& d) {
+      WaitFor([&] { return !d.ComputerList() || d.ComputerList()->isFinished(); });
+      QCoreApplication::processEvents();
+      d.btnCancel->click();
+    });
+    EXPECT_FALSE(W->ShowConfiguration(TfrmCorvaleConfig::pgHosts));
+    for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
+    EXPECT_EQ(faults(), 1) << "opening " << opening;
+    // Past the fault log's own minute, so that only the once-a-run rule holds it back.
+    FClock.Advance(2 * TFaultLog::RepeatAfterMs);
+  }
+}
+
 }  // namespace
 
 namespace {
@@ -609,7 +656,7 @@ QString ScreenshotFolder() {
 }
 
 const char* const ConfigShots[] = {"config-hosts.png", "config-email.png", "config-preferences.png", "config-info.png",
-                                   "add-host.png", "http-settings.png"};
+                                   "add-host.png", "http-settings.png", "config-hosts-multiple.png"};
 
 bool SaveShot(QWidget& widget, const char* name) {
   widget.show();
@@ -652,6 +699,12 @@ TEST_F(ConfigScreenshot, EveryPageAndTheDialogsOfTheHostsPage) {
   d->Hosts->AddHost();
   SelectLine(*d->Hosts, "Intranet");
   d->Hosts->btnSettings->click();
+  // Two hosts that differ in every field show the markers.
+  Ask.DialogAnswer = nullptr;
+  d->Hosts->lbHosts->clearSelection();
+  for (const char* name : {"Gateway", "DNS server"})
+    d->Hosts->lbHosts->findItems(name, Qt::MatchStartsWith).first()->setSelected(true);
+  ASSERT_TRUE(SaveShot(*d, ConfigShots[6]));
   d->reject();
 }
 

@@ -52,6 +52,12 @@ TEST_F(HostInfoPane, SummaryHistoryAndLogOfTheSelectedHost) {
   ASSERT_EQ(pane.lvHistory->count(), 2);
   EXPECT_EQ(pane.lvHistory->item(0)->text(), "02:04:00p (12 ms)");
   EXPECT_TRUE(pane.lvHistory->item(1)->text().startsWith("Dec 6, "));
+  // Columns of 120 pixels at least, wide enough for an entry with its date.
+  EXPECT_GE(pane.lvHistory->gridSize().width(), 120);
+  for (int i = 0; i < pane.lvHistory->count(); ++i)
+    EXPECT_LE(pane.lvHistory->fontMetrics().horizontalAdvance(pane.lvHistory->item(i)->text()) + 16 + 4,
+              pane.lvHistory->gridSize().width())
+        << pane.lvHistory->item(i)->text().toStdString();
   // The log tab holds this host's lines only, new ones as they come.
   TLogLineModel& lines = *pane.lbHostLog->LogModel();
   ASSERT_EQ(lines.rowCount(), 1);

@@ -128,18 +128,27 @@ TEST(TimeInterval, ChangedFiresOnlyForTheUsersEdits) {
   EXPECT_EQ(control.Text(), "soon");
   EXPECT_FALSE(control.Minutes());
   EXPECT_FALSE(control.Edit()->toolTip().isEmpty());
+  // "(No Value)" stands for no value: taken as typed, not marked as a mistake.
+  for (const char* marker : {"(No Value)", " (no value) ", "(Multiple Values)"}) {
+    TypeInto(control.Edit(), marker);
+    EXPECT_EQ(control.Text(), QString::fromLatin1(marker).trimmed());
+    EXPECT_FALSE(control.Minutes());
+    EXPECT_TRUE(control.Edit()->toolTip().isEmpty()) << marker;
+    EXPECT_TRUE(control.Edit()->styleSheet().isEmpty()) << marker;
+  }
+  EXPECT_EQ(changed, 5);
 
   // The pop-up panel offers the range only, starts at the value and changes it.
   control.SetMinutes(61);
   control.ShowPopup();
-  EXPECT_EQ(changed, 2) << "filling the panel is no change";
+  EXPECT_EQ(changed, 5) << "filling the panel is no change";
   EXPECT_TRUE(control.Spin(U::Hour)->isVisibleTo(control.Popup()));
   EXPECT_FALSE(control.Spin(U::Day)->isVisibleTo(control.Popup()));
   EXPECT_EQ(control.Spin(U::Hour)->value(), 1);
   EXPECT_EQ(control.Spin(U::Minute)->value(), 1);
   EXPECT_EQ(control.Spin(U::Second)->value(), 0);
   control.Spin(U::Second)->setValue(5);
-  EXPECT_EQ(changed, 3);
+  EXPECT_EQ(changed, 6);
   EXPECT_EQ(control.Text(), "1 hour 1 minute 5 seconds");
   control.Popup()->hide();
 }

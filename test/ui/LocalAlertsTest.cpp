@@ -216,7 +216,10 @@ TEST_F(LocalAlertsTest, NoticeFadesOutAndFreesItself) {
   Alerts->ShowOnlinePopup("web (192.0.2.10@index.html)");
   ASSERT_EQ(VisibleToasters().size(), 1u);
   QPointer<TfrmCVToaster> notice = VisibleToasters()[0];
-  EXPECT_TRUE(notice->windowFlags() & Qt::FramelessWindowHint);
+  // A tool window with its border and caption, as the alert window.
+  EXPECT_FALSE(notice->windowFlags() & Qt::FramelessWindowHint);
+  EXPECT_EQ(notice->windowFlags() & Qt::WindowType_Mask, Qt::Tool);
+  EXPECT_EQ(notice->windowTitle(), "Corvale Alerts");
   EXPECT_TRUE(notice->tmrAlert.isActive());
   EXPECT_EQ(notice->tmrAlert.interval(), 5000);
   notice->tmrAlertTimer();

@@ -270,7 +270,8 @@ TEST(LogLineDelegate, ColoursByCategory) {
   palette.setColor(QPalette::HighlightedText, QColor(0, 255, 255));
   const Case cases[] = {
       {0, false, TLogLineDelegate::BarPixel(red, Qt::white, 9, 18), Qt::black},
-      {0, true, TLogLineDelegate::BarPixel(red, Qt::white, 9, 18), QColor(0, 255, 255)},
+      // The bars are pale: a selected bar line keeps its dark text, framed in the highlight.
+      {0, true, TLogLineDelegate::BarPixel(red, Qt::white, 9, 18), Qt::black},
       {1, false, Qt::white, QColor(255, 63, 0)},
       {1, true, QColor(255, 63, 0), QColor(0, 255, 255)},
       {2, false, Qt::white, Qt::black},
@@ -295,7 +296,16 @@ TEST(LogLineDelegate, ColoursByCategory) {
     for (int y = 0; y < image.height(); ++y)
       for (int x = 0; x < TLogLineDelegate::MessageLeft + 60; ++x) colours.insert(image.pixel(x, y));
     EXPECT_TRUE(colours.count(c.text.rgb())) << c.row << c.selected;
+    const bool framed = c.row == 0 && c.selected;
+    EXPECT_EQ(image.pixelColor(590, 0) == QColor(0, 0, 200), framed || (c.row == 2 && c.selected)) << c.row;
+    if (c.row == 0 && c.selected) EXPECT_FALSE(colours.count(QColor(0, 255, 255).rgb())) << "no pale text on the bar";
   }
+}
+
+// Both log lists are drawn on the list colour, as the host list.
+TEST(LogLineDelegate, ListsUseTheListColour) {
+  TLogListView view;
+  EXPECT_EQ(view.palette().color(QPalette::Base), QColor(255, 250, 239));
 }
 
 // Copy, export and mail take the selected lines of what the filter shows.

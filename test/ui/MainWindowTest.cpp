@@ -2,6 +2,8 @@
 
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QLayout>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMenu>
@@ -12,9 +14,11 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QTreeView>
+#include <QtTest/QTest>
 
 #include "alerts/TAlerts.h"
 #include "ui/THostTableModel.h"
+#include "ui/THostInfoPane.h"
 #include "ui/TLogView.h"
 #include "ui/TPingListView.h"
 #include "ui/WindowFixture.h"
@@ -118,6 +122,49 @@ TEST_F(MainWindow, MiniModeNarrowsHidesAndComesBack) {
   EXPECT_EQ(W->width(), columns + W->ListFrame());
 }
 
+// Nothing is cut off at the default sizes: the column captions, the narrow window's
+// buttons.
+TEST_F(MainWindow, CaptionsAndButtonsFitAtTheirDefaultSizes) {
+  Add("Router", "127.0.0.1", StatusOnline);
+  W->resize(800, 480);
+  W->show();
+  Settle();
+  QHeaderView* header = W->lvPing->Report()->header();
+  const int margins = 2 * header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
+  for (int c = 0; c < THostTableModel::ColumnCount; ++c) {
+    const QString caption = THostTableModel::ColumnCaption(c);
+    EXPECT_GE(header->sectionSize(c), header->fontMetrics().horizontalAdvance(caption) + margins)
+        << caption.toStdString();
+    if (THostTableModel::DefaultColumnWidth(c) > 0) {
+      EXPECT_GE(header->sectionSize(c), THostTableModel::DefaultColumnWidth(c)) << caption.toStdString();
+    }
+  }
+
+  // The narrow window; with a slimmer "Host" column its buttons take two rows.
+  for (int hostWidth : {THostTableModel::DefaultColumnWidth(THostTableModel::colHost), 110}) {
+    W->lvPing->Report()->setColumnWidth(THostTableModel::colHost, hostWidth);
+    W->qlsbMini->setChecked(true);
+    W->qlsbMiniClick(false);
+    Settle();
+    ASSERT_EQ(W->width(), W->MiniWidth());
+    int shown = 0;
+    for (QToolButton* b : W->pnlPing->findChildren<QToolButton*>()) {
+      if (b->isHidden()) continue;
+      ++shown;
+      EXPECT_TRUE(W->pnlPing->rect().contains(b->geometry())) << b->objectName().toStdString() << " " << hostWidth;
+      EXPECT_GE(b->width(), b->sizeHint().width()) << b->objectName().toStdString();
+      EXPECT_FALSE(b->toolTip().isEmpty()) << "a button without its caption still names itself";
+    }
+    EXPECT_EQ(shown, 6);
+  }
+  EXPECT_GT(W->qlsbMini->y(), W->sbActive->geometry().bottom()) << "the second row";
+  W->qlsbMini->setChecked(false);
+  W->qlsbMiniClick(false);
+  Settle();
+  EXPECT_EQ(W->sbActive->toolButtonStyle(), Qt::ToolButtonTextBesideIcon) << "captions again";
+  EXPECT_LT(W->qlsbMini->y(), W->sbActive->geometry().bottom()) << "one row again";
+}
+
 TEST_F(MainWindow, ShiftResizeCouplesTheDateCountAndTimeColumns) {
   QTreeView* report = W->lvPing->Report();
   using M = THostTableModel;
@@ -217,6 +264,90 @@ TEST_F(MainWindow, HostMenuFollowsTheSelectedHost) {
   W->mnuViewInLog->trigger();
   EXPECT_EQ(W->pcCorvale->currentWidget(), W->tsLog);
   EXPECT_EQ(W->frmLog->FilterHost(), LogLabel(printer));
+}
+
+// Clicks as the mouse gives them: a press makes the row current before it selects it.
+TEST_F(MainWindow, MouseClicksShowTheClickedHostInTheInformationPane) {
+  Add("Router", "127.0.0.1", StatusOnline);
+  THost& printer = Add("Printer", "127.0.0.2", StatusOffline);
+  Add("Switch", "127.0.0.3", StatusOnline);
+  W->resize(900, 600);
+  W->show();
+  Settle();
+  QTreeView* report = W->lvPing->Report();
+  QWidget* viewport = report->viewport();
+  const auto at = [&](int row) { return report->visualRect(W->Model().index(row, THostTableModel::colAddress)).center(); };
+  const auto paneShows = [&](const char* name) {
+    return W->pcHostInfo->isVisible() && W->pcHostInfo->lbHostName->text() == QString::fromLatin1(name);
+  };
+  EXPECT_FALSE(W->pcHostInfo->isVisible()) << "nothing selected";
+
+  QTest::mouseClick(viewport, Qt::LeftButton, {}, at(1));
+  Settle();
+  EXPECT_EQ(W->SelectedHost(), &printer);
+  EXPECT_TRUE(paneShows("Printer"));
+  QTest::mouseClick(viewport, Qt::LeftButton, {}, at(2));
+  Settle();
+  EXPECT_TRUE(paneShows("Switch")) << "a click while the pane shows keeps it showing";
+  QTest::keyClick(report, Qt::Key_Up);
+  Settle();
+  EXPECT_TRUE(paneShows("Printer")) << "the keys as before";
+
+  // With the button up a click shows no pane; a double-click without a command turns it on.
+  W->sbHostInfo->setChecked(false);
+  QTest::mouseClick(viewport, Qt::LeftButton, {}, at(0));
+  Settle();
+  EXPECT_FALSE(W->pcHostInfo->isVisible());
+  // A double-click is a click, then the second press as a double-click, then its release.
+  QTest::mouseClick(viewport, Qt::LeftButton, {}, at(2));
+  QTest::mouseDClick(viewport, Qt::LeftButton, {}, at(2));
+  QTest::mouseRelease(viewport, Qt::LeftButton, {}, at(2));
+  Settle();
+  EXPECT_TRUE(W->sbHostInfo->isChecked());
+  EXPECT_TRUE(paneShows("Switch"));
+
+  // A right-click selects the row under the mouse and opens the host menu for it.
+  QTest::mouseClick(viewport, Qt::RightButton, {}, at(1));
+  QContextMenuEvent menu(QContextMenuEvent::Mouse, at(1), viewport->mapToGlobal(at(1)));
+  QApplication::sendEvent(viewport, &menu);
+  Settle();
+  EXPECT_TRUE(W->pmActions->isVisible());
+  EXPECT_EQ(W->SelectedHost(), &printer);
+  EXPECT_TRUE(paneShows("Printer"));
+  EXPECT_TRUE(W->mnuResetHost->isEnabled());
+  W->pmActions->hide();
+}
+
+// The alert window lists hosts that the list may not show: its menu acts on them anyway.
+TEST_F(MainWindow, HostMenuFromElsewhereActsOnAHostTheListHides) {
+  THost& shown = Add("Shown", "127.0.0.1", StatusOffline);
+  Add(";Branch", "", 0);
+  THost& inGroup = Add("In group", "127.0.0.2", StatusOffline);
+  Add(";Lab", "", 0);
+  THost& filtered = Add("Filtered", "127.0.0.3", StatusOnline);
+  Settle();
+  W->Model().ToggleGroup(W->Model().RowOfHost(M->Hosts().Items(1)->ID));
+  W->sbError->setChecked(true);
+  Settle();
+  ASSERT_LT(W->Model().RowOfHost(inGroup.ID), 0) << "collapsed";
+  ASSERT_LT(W->Model().RowOfHost(filtered.ID), 0) << "filtered out";
+  W->SelectHostIndex(0);
+  for (THost* host : {&inGroup, &filtered}) {
+    host->AlertWindow = true;
+    W->PopupHostMenu(host->ID, QPoint(10, 10));
+    ASSERT_TRUE(W->pmActions->isVisible()) << host->DisplayName;
+    EXPECT_TRUE(W->mnuResetHost->isEnabled());
+    EXPECT_TRUE(W->mnuVOnDown->isChecked());
+    W->mnuVOnDown->trigger();
+    EXPECT_FALSE(host->AlertWindow) << host->DisplayName;
+    EXPECT_TRUE(shown.AlertWindow) << "not the selected row's host";
+    W->pmActions->hide();
+    Settle();
+    EXPECT_EQ(W->SelectedHost(), &shown) << "after the menu, the selected row counts again";
+  }
+  // A host that is gone opens nothing.
+  W->PopupHostMenu(8388607 + 1, QPoint(10, 10));
+  EXPECT_FALSE(W->pmActions->isVisible());
 }
 
 TEST_F(MainWindow, QuickMessageIsQueuedAndRememberedAndCanBeCancelled) {

@@ -9,21 +9,40 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QThread>
+#include <QListWidget>
+#include <QTabWidget>
+#include <QToolButton>
 #include <QTreeView>
 
 #include <cmath>
 #include <cstdlib>
 
+#include "core/TEventLog.h"
+#include "ui/THostInfoPane.h"
+#include "ui/TLogListView.h"
+#include "ui/TLogView.h"
 #include "ui/TPingListView.h"
+#include "ui/TfrmCVAlerts.h"
+#include "ui/TfrmCVToaster.h"
 #include "ui/WindowFixture.h"
 #include "ui/XvfbRun.h"
 
 namespace {
 const char* const ChildFlag = ScreenshotChildFlag;
 
-QString ScreenshotFile() {
+QString ScreenshotFolder() {
   const char* build = std::getenv("CORVALE_BUILD_DIR");
-  return QString::fromLocal8Bit(build ? build : ".") + "/screenshots/main-window.png";
+  return QString::fromLocal8Bit(build ? build : ".") + "/screenshots/";
+}
+QString ScreenshotFile() { return ScreenshotFolder() + "main-window.png"; }
+// The other pictures of the same run.
+const char* const OtherShots[] = {"log-page.png", "test-history.png", "mini-mode.png", "toaster.png",
+                                  "alert-window.png"};
+
+bool SaveShot(QWidget& widget, const char* name) {
+  for (int i = 0; i < 5; ++i) QApplication::processEvents();
+  const QImage shot = widget.grab().toImage();
+  return !shot.isNull() && shot.save(ScreenshotFolder() + name, "PNG");
 }
 
 class Screenshot : public WindowFixture {
@@ -78,11 +97,46 @@ TEST_F(Screenshot, MainWindowWithHostsInEveryState) {
   ASSERT_FALSE(shot.isNull());
   QDir().mkpath(QFileInfo(ScreenshotFile()).path());
   ASSERT_TRUE(shot.save(ScreenshotFile(), "PNG"));
+
+  // The log page with a selected bar line, the pane's history over several days.
+  THost& mail = *M->Hosts().Items(4);
+  const TDateTime now = FClock.Now();
+  for (int i = 0; i < 40; ++i) {
+    const int status = i % 7 == 0 ? StatusOffline : i % 5 == 0 ? StatusWarning : StatusOnline;
+    mail.StatusHistory.push_back({now - (40 - i) * 0.09, static_cast<uint8_t>(status), 10 + i});
+  }
+  M->LogEvent(&mail, "Error State", TLogCategory::Error);
+  M->LogEvent(M->Hosts().Items(3), "Warning State", TLogCategory::Warning);
+  M->LogEvent(M->Hosts().Items(1), "Okay State", TLogCategory::Okay);
+  M->LogEvent(nullptr, "Refresh All Hosts", TLogCategory::Configuration);
+  Settle();
+  W->SelectHostIndex(3);
+  W->SelectHostIndex(4);
+  W->pcHostInfo->setCurrentWidget(W->pcHostInfo->lvHistory);
+  ASSERT_TRUE(SaveShot(*W, OtherShots[1]));
+  W->pcHostInfo->setCurrentIndex(0);
+  W->pcCorvale->setCurrentWidget(W->tsLog);
+  W->frmLog->lbLog->setCurrentIndex(W->frmLog->lbLog->model()->index(W->frmLog->lbLog->model()->rowCount() - 3, 0));
+  ASSERT_TRUE(SaveShot(*W, OtherShots[0]));
+  W->pcCorvale->setCurrentWidget(W->tsPing);
+  W->qlsbMini->setChecked(true);
+  W->qlsbMiniClick(false);
+  ASSERT_TRUE(SaveShot(*W, OtherShots[2]));
+
+  TfrmCVToaster toaster("Web site (127.0.0.8@index.html)");
+  toaster.show();
+  ASSERT_TRUE(SaveShot(toaster, OtherShots[3]));
+  TfrmCVAlerts alerts(*M, [](const std::string&, bool) {});
+  alerts.AddHost(mail);
+  alerts.AddHost(*M->Hosts().Items(12));
+  alerts.show();
+  ASSERT_TRUE(SaveShot(alerts, OtherShots[4]));
 }
 
 TEST(ScreenshotRun, MainWindowOnXvfb) {
   if (std::getenv(ChildFlag)) GTEST_SKIP() << "the child only takes the picture";
   QFile::remove(ScreenshotFile());
+  for (const char* name : OtherShots) QFile::remove(ScreenshotFolder() + name);
   const TXvfbRun run = RunOnXvfb("Screenshot.MainWindowWithHostsInEveryState");
   if (!run.SkipReason.empty()) GTEST_SKIP() << run.SkipReason;
   ASSERT_TRUE(run.Failure.empty()) << run.Failure << "\n" << run.Output;
@@ -100,4 +154,5 @@ TEST(ScreenshotRun, MainWindowOnXvfb) {
       if (c.red() > 200 && c.green() < 60 && c.blue() < 60) ++red;
     }
   EXPECT_GT(red, 20);
+  for (const char* name : OtherShots) EXPECT_FALSE(QImage(ScreenshotFolder() + name).isNull()) << name;
 }
