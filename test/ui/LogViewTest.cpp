@@ -298,7 +298,9 @@ TEST(LogLineDelegate, ColoursByCategory) {
     EXPECT_TRUE(colours.count(c.text.rgb())) << c.row << c.selected;
     const bool framed = c.row == 0 && c.selected;
     EXPECT_EQ(image.pixelColor(590, 0) == QColor(0, 0, 200), framed || (c.row == 2 && c.selected)) << c.row;
-    if (c.row == 0 && c.selected) EXPECT_FALSE(colours.count(QColor(0, 255, 255).rgb())) << "no pale text on the bar";
+    if (framed) {
+      EXPECT_FALSE(colours.count(QColor(0, 255, 255).rgb())) << "no pale text on the bar";
+    }
   }
 }
 
