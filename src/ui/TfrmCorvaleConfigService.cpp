@@ -56,6 +56,8 @@ void TfrmCorvaleConfig::StoreServiceInstallation() {
   if (!ckbInstService->isEnabled()) return;
   TRegistryStore& store = FMonitor.Registry();
   const bool keyExists = RegKeyExists(store, HKEY_LOCAL_MACHINE, ServiceKey);
+  // Read before the dialog disables itself, which disables every box in it.
+  const bool startAtClose = ckbStartServ->isEnabled() && ckbStartServ->isChecked();
   setEnabled(false);
   if (ckbInstService->isChecked() && !keyExists) {
     FAsk.Message(this, TDialogAsk::TKind::Information, windowTitle(),
@@ -69,7 +71,6 @@ void TfrmCorvaleConfig::StoreServiceInstallation() {
   } else if (!ckbInstService->isChecked() && keyExists) {
     RunServiceProgram("/UNINSTALL");
   }
-  const bool startAtClose = ckbStartServ->isEnabled() && ckbStartServ->isChecked();
   {
     std::unique_lock lock(FMonitor.StateLock());
     FMonitor.Settings().SetValue(StartServiceSetting, startAtClose ? "1" : "");
