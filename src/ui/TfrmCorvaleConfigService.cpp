@@ -16,6 +16,7 @@
 #include "core/TMonitor.h"
 #include "ui/TDialogAsk.h"
 #include "ui/TfrmCorvaleConfig.h"
+#include "ui/TfrmNetAuth.h"
 
 namespace {
 const char* const ServiceKey = "System\\CurrentControlSet\\Services\\Corvale";
@@ -67,7 +68,10 @@ void TfrmCorvaleConfig::StoreServiceInstallation() {
                                 "Please keep in mind that running Corvale as a service will prevent audio and visual "
                                 "alerts, and that external applications run after a host goes offline/online will "
                                 "not be visible."));
-    RunServiceProgram("/INSTALL");
+    // Elevated, the service program could not show its account window here, so the
+    // account is asked first and handed over as switches.
+    TfrmNetAuth account(this);
+    if (FAsk.Run(account) == QDialog::Accepted) RunServiceProgram("/INSTALL " + account.InstallSwitches());
   } else if (!ckbInstService->isChecked() && keyExists) {
     RunServiceProgram("/UNINSTALL");
   }

@@ -7,15 +7,29 @@
 #include <QCheckBox>
 #include <filesystem>
 
+#include <QComboBox>
+#include <QPushButton>
+
 #include "common/QLRegistry.h"
 #include "ui/ConfigFixture.h"
+#include "ui/TfrmNetAuth.h"
 
 namespace {
 const char* const ServiceKey = "System\\CurrentControlSet\\Services\\Corvale";
 
 class ConfigService : public ConfigFixture {
 protected:
-  ConfigService() : FEnvUnits("CORVALE_UNIT_DIR", Dir("units")) {}
+  ConfigService() : FEnvUnits("CORVALE_UNIT_DIR", Dir("units")) {
+    // The account window: the test's account, or cancelled.
+    Ask.DialogAnswer = [this](QDialog& dialog) {
+      auto* account = dynamic_cast<TfrmNetAuth*>(&dialog);
+      if (!account || Account.empty()) return int(QDialog::Rejected);
+      ++AccountAsked;
+      account->tbUsername->setCurrentText(QString::fromStdString(Account));
+      account->ckbStartup->setChecked(AtStartup);
+      return int(QDialog::Accepted);
+    };
+  }
 
   std::unique_ptr<TfrmCorvaleConfig> OpenWith(const std::string& program) {
     TConfigDialogContext c;
@@ -31,6 +45,9 @@ protected:
   bool Installed() { return RegKeyExists(M->Registry(), HKEY_LOCAL_MACHINE, ServiceKey); }
 
   testsupport::TScopedEnv FEnvUnits;
+  std::string Account = "root";  // a user every machine has
+  bool AtStartup = false;
+  int AccountAsked = 0;
 };
 
 TEST_F(ConfigService, TickingInstallsClearingRemovesAndStartAtCloseFollowsTheBox) {
@@ -47,8 +64,16 @@ TEST_F(ConfigService, TickingInstallsClearingRemovesAndStartAtCloseFollowsTheBox
   ASSERT_EQ(Ask.Asked().size(), asked + 1) << "the notice before the installation, and no error";
   EXPECT_EQ(LastText().rfind("In order for Corvale to run as a service you will need to specify", 0), 0u);
   EXPECT_NE(LastText().find("offline/online will not be visible."), std::string::npos);
+  EXPECT_EQ(AccountAsked, 1);
   EXPECT_TRUE(Installed());
   EXPECT_NE(testsupport::ReadFileBytes(Unit()).find("ExecStart=" + program), std::string::npos);
+  EXPECT_NE(testsupport::ReadFileBytes(Unit()).find("\nUser=root\n"), std::string::npos);
+  {
+    TQLRegistry reg(M->Registry());
+    reg.SetRootKey(HKEY_LOCAL_MACHINE);
+    ASSERT_TRUE(reg.OpenKey(ServiceKey, false));
+    EXPECT_EQ(reg.ReadInteger("Start"), 3) << "not at startup: manual";
+  }
   EXPECT_EQ(ReadRegText(M->Registry(), HKEY_LOCAL_MACHINE, ServiceKey, "Description", ""),
             "Monitors remote and local services and hosts and issues alerts when they are offline.");
   EXPECT_EQ(M->Settings().Value("StartServiceAtClose"), "1");
@@ -77,6 +102,40 @@ TEST_F(ConfigService, TickingInstallsClearingRemovesAndStartAtCloseFollowsTheBox
   EXPECT_FALSE(marked->ckbInstService->isEnabled());
   EXPECT_FALSE(marked->ckbInstService->isChecked());
   EXPECT_EQ(marked->ckbInstService->toolTip(), "The service is being removed; close Corvale and try again.");
+}
+
+TEST_F(ConfigService, CancellingTheAccountInstallsNothing) {
+  Account.clear();
+  auto d = OpenWith(testsupport::BinDir() + "/corvale-service");
+  d->ckbInstService->setChecked(true);
+  ASSERT_TRUE(d->StoreAndClose());
+  EXPECT_FALSE(Installed());
+  EXPECT_FALSE(std::filesystem::exists(Unit()));
+}
+
+TEST(NetAuth, LocalSystemTakesTheAccountBoxAwayAndTheSwitchesSayWhatIsShown) {
+  TfrmNetAuth d;
+  EXPECT_EQ(d.windowTitle(), "Corvale Service Account");
+  EXPECT_EQ(d.tbUsername->currentText().toStdString(), TfrmNetAuth::ProposedAccount());
+  EXPECT_TRUE(d.ckbStartup->isChecked());
+  d.tbUsername->setCurrentText("nagios");
+  EXPECT_EQ(d.InstallSwitches(), "/ACCOUNT=nagios");
+  d.ckbStartup->setChecked(false);
+  EXPECT_EQ(d.InstallSwitches(), "/ACCOUNT=nagios /MANUAL");
+  d.ckbLocalSys->setChecked(true);
+  EXPECT_FALSE(d.tbUsername->isEnabled());
+  EXPECT_EQ(d.InstallSwitches(), "/LOCALSYSTEM /MANUAL");
+  d.ckbLocalSys->setChecked(false);
+  EXPECT_TRUE(d.tbUsername->isEnabled());
+  // A name that would be more than one switch is refused; the window stays.
+  for (const char* bad : {"", "a b", "-x", "x/INSTALL", "o\"neil"}) {
+    d.tbUsername->setCurrentText(bad);
+    d.btnOk->click();
+    EXPECT_EQ(d.result(), QDialog::Rejected) << bad;
+  }
+  d.tbUsername->setCurrentText("corvale");
+  d.btnOk->click();
+  EXPECT_EQ(d.result(), QDialog::Accepted);
 }
 
 TEST_F(ConfigService, AnInstallerThatFailsOrCannotStartIsReported) {
