@@ -1,9 +1,17 @@
 #include "service/TNTEventLog.h"
 
+#include <QCoreApplication>
+#include <QProcess>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <sched.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <vector>
 
@@ -125,4 +133,56 @@ TEST(NTEventLog, EchoesEntriesUnlessTheStreamIsTheJournal) {
   log.LogInformation("only once in the journal");
   EXPECT_EQ(ReadAll(echo), "Corvale Service: Warning: Premature closing\n");
   std::fclose(echo);
+}
+
+// The system logger for the test below: in a mount namespace of its own (the machine's
+// /dev stays as it is), a datagram socket at /dev/log receives what syslog(3) sends.
+TEST(NTEventLogChild, DISABLED_WritesToTheSystemLogger) {
+  if (!std::getenv("CORVALE_TEST_SYSLOG_CHILD")) GTEST_SKIP() << "runs only as the child of another test";
+  if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+      ::mount("tmpfs", "/dev", "tmpfs", 0, "mode=0755") != 0) {
+    std::printf("NO NAMESPACE\n");
+    return;
+  }
+  const int fd = ::socket(AF_UNIX, SOCK_DGRAM, 0);
+  ASSERT_GE(fd, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::strcpy(addr.sun_path, "/dev/log");
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  timeval wait{0, 500000};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+
+  TTempDir dir;
+  TRegistryStore store(dir.Path());
+  TNTEventLog log(&store);
+  log.SetAppName("Corvale Service");
+  log.Open();
+  log.LogWarning("probe warning");
+  log.LogInformation("probe information");
+  log.LogError("probe error");
+  log.Close();
+  log.LogWarning("after close");
+  char buf[1024];
+  ssize_t n;
+  while ((n = ::recv(fd, buf, sizeof buf - 1, 0)) > 0) std::printf("GOT %.*s\n", static_cast<int>(n), buf);
+  ::close(fd);
+}
+
+TEST(NTEventLog, EntriesReachTheSystemLoggerWithTheirPriorities) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root for a mount namespace with a /dev/log of its own";
+  const TScopedEnv child("CORVALE_TEST_SYSLOG_CHILD", "1");
+  QProcess p;
+  p.start(QCoreApplication::applicationFilePath(),
+          {"--gtest_filter=NTEventLogChild.DISABLED_WritesToTheSystemLogger", "--gtest_also_run_disabled_tests"});
+  ASSERT_TRUE(p.waitForFinished(30000));
+  const std::string out = p.readAllStandardOutput().toStdString();
+  if (out.find("NO NAMESPACE") != std::string::npos) GTEST_SKIP() << "no mount namespace to be had here";
+  EXPECT_EQ(p.exitCode(), 0) << out;
+  // Facility daemon (3): warning 3*8+4, information 3*8+6, error 3*8+3.
+  for (const char* line : {"GOT <28>", "GOT <30>", "GOT <27>"}) EXPECT_NE(out.find(line), std::string::npos) << line << out;
+  EXPECT_NE(out.find(" Corvale Service["), std::string::npos) << out;
+  EXPECT_NE(out.find("]: probe warning"), std::string::npos) << out;
+  EXPECT_NE(out.find("]: probe information"), std::string::npos) << out;
+  EXPECT_EQ(out.find("after close"), std::string::npos) << out;
 }
