@@ -192,6 +192,17 @@ TEST_F(SupervisorProcessTest, MissingOrFailingMonitorStopsTheServiceWithAnError)
   EXPECT_EQ(Count(err, "Corvale service started"), 1u);
 }
 
+TEST_F(SupervisorProcessTest, UnregistrableEventSourceStopsTheServiceBeforeItStartsAnything) {
+  testsupport::WriteFileBytes(FRegistry + "/HKEY_LOCAL_MACHINE.reg", "[Software]\n");
+  ::chmod((FRegistry + "/HKEY_LOCAL_MACHINE.reg").c_str(), 0444);
+  StartSupervisor(Bin("corvale-service"));
+  const std::string err = Finish();
+  EXPECT_EQ(FSupervisor.exitCode(), 1);
+  EXPECT_NE(err.find("Corvale Service: Service failed on execute: Unable to register application."), std::string::npos)
+      << err;
+  EXPECT_EQ(err.find("Corvale service started"), std::string::npos) << "no monitor was started";
+}
+
 TEST_F(SupervisorProcessTest, InstallWritesUnitAndKeysAndUninstallRemovesThem) {
   auto run = [this](const QStringList& args, std::string& out) {
     QProcess p;
