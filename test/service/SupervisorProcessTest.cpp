@@ -73,15 +73,7 @@ protected:
     return pid;
   }
 
-  static std::uintptr_t WaitForWindow() {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < StartWaitMs) {
-      if (const std::uintptr_t h = FindWindow("TfrmCorvale")) return h;
-      QThread::msleep(20);
-    }
-    return 0;
-  }
+  static std::uintptr_t WaitForWindow() { return testsupport::WaitForWindow("TfrmCorvale", StartWaitMs); }
 
   static std::size_t Count(const std::string& text, const std::string& what) {
     std::size_t n = 0;
