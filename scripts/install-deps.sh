@@ -21,6 +21,8 @@ PACKAGES=(
   # the web interface: a headless browser for its test, a load generator and a reference
   # web server for its benchmark (both small)
   chromium wrk nginx
+  # the Debian package (scripts/build-deb.sh) and its check
+  debhelper dpkg-dev fakeroot lintian
 )
 
 missing=()

@@ -9,6 +9,7 @@
 
 #include "alerts/TAlerts.h"
 #include "common/Clock.h"
+#include "common/QLRegistry.h"
 #include "core/TMonitor.h"
 #include "core/TProgramEntry.h"
 #include "core/TStartOptions.h"
@@ -85,6 +86,11 @@ int RunMonitor(QCoreApplication& app, const TStartOptions& options, TEntryUi& ui
     if (restartService) RestartOwnService(services, ui);
     return exitCode;
   }
+  // "Start service when Corvale is closed" (configuration dialog) also starts a service
+  // that was not running when this copy started.
+  if (!options.ServiceMode && monitor.Settings().Value("StartServiceAtClose") == "1" &&
+      RegKeyExists(monitor.Registry(), HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services\\Corvale"))
+    monitor.SetRestartServiceAtExit(true);
   // The window's layout comes from the settings file the start-up has just read.
   if (form) form->ApplySettings();
   if (form && !options.StartMinimized) form->show();

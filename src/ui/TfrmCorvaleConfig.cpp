@@ -152,6 +152,7 @@ bool TfrmCorvaleConfig::StoreAndClose() {
   if (!CheckGlobals()) return false;
   StoreGlobals();
   StoreLoginStartup();
+  StoreServiceInstallation();
   accept();
   return true;
 }

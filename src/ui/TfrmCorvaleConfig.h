@@ -55,6 +55,9 @@ struct TConfigDialogContext {
   // platform's.
   std::function<int(const std::string& path)> DriveType;
   std::function<void(const std::string& folder)> OpenFolder;
+  // The service program the service boxes run; empty: "corvale-service" beside the
+  // program.
+  std::string ServiceProgram;
 };
 
 class TfrmCorvaleConfig : public QDialog {
@@ -140,6 +143,13 @@ private:
   void StoreEmail(TEmailConfig& config) const;
   TPortableCopySource PortableCopySource();
   void StoreLoginStartup();
+  // The service boxes (TfrmCorvaleConfigService.cpp).
+  void ShowServiceBoxes();
+  void StoreServiceInstallation();
+  // Runs the service program with the switch, keeping the dialog responsive; false
+  // after an error was shown.
+  bool RunServiceProgram(const std::string& switchText);
+  std::string ServiceProgramPath() const;
   void UpdateEnabling();
   void MakeRemClick();
   void StartComputerList();

@@ -177,11 +177,12 @@ void TfrmCorvaleConfig::CreatePreferencesPage() {
                                            "under the name; left as it is)"));
   ckbLoadStartup->setTristate(true);
   ckbStartupMinimize = NewCheck(general, "ckbStartupMinimize", QStringLiteral("Load minimized"));
-  const QString noService = QStringLiteral("The service program is not installed.");
-  ckbInstService = NewCheck(general, "ckbInstService", QStringLiteral("Install Corvale as a Windows Service"), noService);
-  ckbStartServ = NewCheck(general, "ckbStartServ", QStringLiteral("Start service when Corvale is closed"), noService);
-  ckbInstService->setEnabled(false);
-  ckbStartServ->setEnabled(false);
+  ckbInstService = NewCheck(general, "ckbInstService", QStringLiteral("Install Corvale as a Windows Service"),
+                            QStringLiteral("Run Corvale as the system service corvale.service, also when no one is "
+                                           "logged in"));
+  ckbStartServ = NewCheck(general, "ckbStartServ", QStringLiteral("Start service when Corvale is closed"),
+                          QStringLiteral("Start the service when this program ends, so monitoring goes on"));
+  connect(ckbInstService, &QCheckBox::toggled, this, &TfrmCorvaleConfig::UpdateEnabling);
   ckb24Hour = NewCheck(general, "ckb24Hour", QStringLiteral("Use 24-hour date format instead of AM/PM"));
   ckbFreqFailAdj = NewCheck(general, "ckbFreqFailAdj", QStringLiteral("Reduce testing frequency of Offline hosts"));
   ckbAlertDownAtStartup = NewCheck(general, "ckbAlertDownAtStartup",
@@ -339,6 +340,7 @@ void TfrmCorvaleConfig::ShowGlobals() {
     ckbLoadStartup->setEnabled(false);
     ckbLoadStartup->setToolTip(QStringLiteral("Running on removable media: the login start is not changed"));
   }
+  ShowServiceBoxes();
   ckb24Hour->setChecked(s.Use24HourDate == 1);
   ckbFreqFailAdj->setChecked(s.FailFreqAdj);
   ckbAlertDownAtStartup->setChecked(s.OfflineAlertsAtStartup);
@@ -380,6 +382,7 @@ void TfrmCorvaleConfig::UpdateEnabling() {
   tint(tbFrom2, !tbSMTP2->text().trimmed().isEmpty());
   tint(tbQLMFrom, true);
   ckbStartupMinimize->setEnabled(ckbLoadStartup->isEnabled() && ckbLoadStartup->checkState() == Qt::Checked);
+  ckbStartServ->setEnabled(ckbInstService->isEnabled() && ckbInstService->isChecked());
   for (QWidget* w : std::initializer_list<QWidget*>{cbWebPort, tbWebPW, tbWebManagePW, ckbWebRestarts})
     w->setEnabled(ckbWebServer->isChecked());
 }

@@ -61,15 +61,7 @@ protected:
     return p;
   }
 
-  static std::uintptr_t WaitForWindow() {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < StartWaitMs) {
-      if (const std::uintptr_t h = FindWindow("TfrmCorvale")) return h;
-      QThread::msleep(20);
-    }
-    return 0;
-  }
+  static std::uintptr_t WaitForWindow() { return testsupport::WaitForWindow("TfrmCorvale", StartWaitMs); }
 
   // corvale-msg's output and exit code.
   std::pair<std::string, int> Msg(const QStringList& args) {

@@ -11,7 +11,11 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <chrono>
+#include <thread>
 #include <vector>
+
+#include "platform/WindowMessages.h"
 
 namespace testsupport {
 
@@ -71,6 +75,15 @@ void WriteFileBytes(const std::string& path, const std::string& bytes) {
 
 std::string BinDir() { return CORVALE_BIN_DIR; }
 std::string SourceDir() { return CORVALE_SOURCE_DIR; }
+
+std::uintptr_t WaitForWindow(const std::string& className, int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    if (const std::uintptr_t h = FindWindow(className)) return h;
+    if (std::chrono::steady_clock::now() >= deadline) return 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
 
 int ListenOnLoopback(std::uint16_t& port, int backlog) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

@@ -64,6 +64,10 @@ void WriteFileBytes(const std::string& path, const std::string& bytes);
 std::string BinDir();
 std::string SourceDir();
 
+// A live window of the class (WindowMessages.h) within timeoutMs, looking every 20 ms;
+// 0 when none appeared.
+std::uintptr_t WaitForWindow(const std::string& className, int timeoutMs);
+
 // A listening TCP socket on 127.0.0.1 (port 0: a free one, whose number goes to port);
 // -1 on failure.
 int ListenOnLoopback(std::uint16_t& port, int backlog);
