@@ -126,8 +126,8 @@ TEST(ServiceOptions, SwitchesWithEitherLeadIgnoreCaseAndBadOnesAreRefused) {
       EXPECT_FALSE(o.Error.empty());
     }
   }
-  const TServiceOptions o = TServiceApplication::ParseCommandLine({"/install", "/account=nagios", "/manual"});
-  EXPECT_EQ(o.Account.UserName, "nagios");
+  const TServiceOptions o = TServiceApplication::ParseCommandLine({"/install", "/account=monitor", "/manual"});
+  EXPECT_EQ(o.Account.UserName, "monitor");
   EXPECT_FALSE(o.Account.StartAtBoot);
   EXPECT_FALSE(o.Account.LocalSystem);
   EXPECT_TRUE(TServiceApplication::ParseCommandLine({"/install", "/LocalSystem"}).Account.LocalSystem);

@@ -118,10 +118,10 @@ TEST(NetAuth, LocalSystemTakesTheAccountBoxAwayAndTheSwitchesSayWhatIsShown) {
   EXPECT_EQ(d.windowTitle(), "Corvale Service Account");
   EXPECT_EQ(d.tbUsername->currentText().toStdString(), TfrmNetAuth::ProposedAccount());
   EXPECT_TRUE(d.ckbStartup->isChecked());
-  d.tbUsername->setCurrentText("nagios");
-  EXPECT_EQ(d.InstallSwitches(), "/ACCOUNT=nagios");
+  d.tbUsername->setCurrentText("monitor");
+  EXPECT_EQ(d.InstallSwitches(), "/ACCOUNT=monitor");
   d.ckbStartup->setChecked(false);
-  EXPECT_EQ(d.InstallSwitches(), "/ACCOUNT=nagios /MANUAL");
+  EXPECT_EQ(d.InstallSwitches(), "/ACCOUNT=monitor /MANUAL");
   d.ckbLocalSys->setChecked(true);
   EXPECT_FALSE(d.tbUsername->isEnabled());
   EXPECT_EQ(d.InstallSwitches(), "/LOCALSYSTEM /MANUAL");
