@@ -18,6 +18,7 @@
 #include "core/TEventLog.h"
 #include "core/THost.h"
 #include "core/THostList.h"
+#include "hosttests/TTestKinds.h"
 
 namespace {
 
@@ -58,20 +59,16 @@ std::string HexCode(std::int32_t code) {
 }
 
 const TVariablePluginTest* PluginTestOf(const THost& host, const TVariableContext& context) {
-  if (host.TestKind < TestPlugin) return nullptr;
-  const auto number = static_cast<std::size_t>(host.TestKind - TestPlugin);
+  if (!IsPluginKind(host.TestKind)) return nullptr;
+  const auto number = static_cast<std::size_t>(PluginIndex(host.TestKind));
   return number < context.PluginTests.size() ? &context.PluginTests[number] : nullptr;
 }
 
 // The test's parameter; none leaves "%data%" in the text (a plug-in not loaded).
 std::optional<std::string> TestData(const THost& host, const TVariableContext& context) {
-  switch (host.TestKind) {
-    case TestPing: return std::string();
-    case TestTCP: return std::to_string(host.Port);
-    case TestService: return GetField(host.Service, '|', 2, '"');
-    case TestShare: return host.SharePath;
-    case TestHTTP: return host.HTTPTest.URL;
-    default: break;
+  if (!IsPluginKind(host.TestKind)) {
+    const TTestKindEntry* kind = KindOf(host);
+    return kind && kind->Data ? kind->Data(host) : std::nullopt;
   }
   const TVariablePluginTest* plugin = PluginTestOf(host, context);
   if (!plugin) return std::nullopt;
@@ -85,14 +82,13 @@ std::optional<std::string> TestData(const THost& host, const TVariableContext& c
   }
 }
 
-std::string ShortAddress(const THost& host) {
-  switch (host.TestKind) {
-    case TestTCP: return host.Address + ":" + std::to_string(host.Port);
-    case TestService: return host.Address + "/" + GetField(host.Service, '|', 1, '"');
-    case TestShare: return host.Address + "\\" + host.SharePath;
-    case TestHTTP: return host.HTTPTest.URL;
-    default: return host.Address;
-  }
+// The variables that one kind alone fills, e.g. "%port%"; the others give "---".
+std::vector<std::string> OwnVariables() {
+  std::vector<std::string> names;
+  for (int number = 0; number < KindNumber(TestPlugin); ++number)
+    if (const TTestKindEntry* kind = TTestKinds::Standard().Find(static_cast<TTestKind>(number)))
+      if (!kind->OwnVariable.empty()) names.push_back(kind->OwnVariable);
+  return names;
 }
 
 std::string GroupName(const THost& host, const THostList* hosts) {
@@ -225,9 +221,7 @@ void ExpandInto(std::string& text, const THost& host, bool html, const TVariable
   const TDateTime now = context.Now;
   TExpansion x(text, html);
   const auto number = [](auto value) { return [value] { return std::to_string(value); }; };
-  const auto onlyFor = [&host](int32_t kind, auto value) {
-    return [&host, kind, value]() -> std::string { return host.TestKind == kind ? value() : std::string(None); };
-  };
+  const TTestKindEntry* kind = KindOf(host);
 
   x.Replace("%error%", [&] { return host.LastErrorText; });
   x.Replace("%errid%", [&] {
@@ -238,7 +232,7 @@ void ExpandInto(std::string& text, const THost& host, bool html, const TVariable
     const auto code = ErrorCode(host.LastErrorText);
     return code ? "0x" + HexCode(*code) : host.LastErrorText;
   });
-  x.Replace("%addr%", [&] { return ShortAddress(host); });
+  x.Replace("%addr%", [&] { return TestAddress(host); });
   x.Replace("%id%", [&] { return host.IDText(); });
   x.Replace("%status%", [&] { return StatusText(host, context); });
   x.Replace("%group%", number(host.GroupNumber));
@@ -249,14 +243,15 @@ void ExpandInto(std::string& text, const THost& host, bool html, const TVariable
   x.Replace("%displayname%", [&] { return WithoutGroupMark(host.DisplayName); });
   x.Replace("%host%", [&] { return host.Address; });
   x.Replace("%test%", [&] {
-    if (host.TestKind < TestPlugin) return TestKindName(host.TestKind);
+    if (!IsPluginKind(host.TestKind)) return TestKindName(host.TestKind);
     const TVariablePluginTest* plugin = PluginTestOf(host, context);
     return plugin ? plugin->Name : std::string();
   });
-  x.Replace("%port%", onlyFor(TestTCP, [&] { return std::to_string(host.Port); }));
-  x.Replace("%service%", onlyFor(TestService, [&] { return GetField(host.Service, '|', 2, '"'); }));
-  x.Replace("%share%", onlyFor(TestShare, [&] { return host.SharePath; }));
-  x.Replace("%url%", onlyFor(TestHTTP, [&] { return host.HTTPTest.URL; }));
+  static const std::vector<std::string> ownVariables = OwnVariables();
+  for (const std::string& name : ownVariables)
+    x.Replace(name, [&] {
+      return kind && kind->OwnVariable == name && kind->OwnValue ? kind->OwnValue(host) : std::string(None);
+    });
   x.Replace("%data%", [&] { return TestData(host, context); });
   x.ReplaceDate("%lastsuccess%", host.LastSuccess, context);
   x.ReplaceDate("%lastfail%", host.LastFailure, context);

@@ -25,21 +25,20 @@
 #include "common/TextFiles.h"
 #include "common/TextUtils.h"
 #include "core/HostAddress.h"
-#include "core/HostsFileNumbers.h"
+#include "common/HostsFileNumbers.h"
 #include "core/THost.h"
 #include "core/THostList.h"
 #include "core/TSettings.h"
+#include "hosttests/THTTPReqLine.h"
+#include "hosttests/TTestKinds.h"
 #include "platform/SysErrors.h"
 
 namespace {
 
-constexpr int HTTPLineFields = 7;
 constexpr double ErrorAfterMargin = 0.18333333333333333;  // 11 seconds, in minutes
 
 
 std::string Quoted(const std::string& fileName) { return "\"" + fileName + "\""; }
-
-TCharSet HTTPLineEscapeSet() { return HostsFileEscapeSet() | CharsOf(","); }
 
 // Fields separated by commas outside quotes.
 int FieldCount(std::string_view line) { return CountOutsideQuotes(line, ",", '"', true, 0) + 1; }
@@ -291,13 +290,14 @@ private:
     // last line of a file edited by hand without a final line end: no damage.
 
     ReadTestKind(kind, fields >= 23, h, line.Number);
-    if (h.OfflineNotify) h.OfflineNotification = ReadHTTPRequest(ExtraLine(h, line.Number, HTTPLineFields));
-    if (h.OnlineNotify) h.OnlineNotification = ReadHTTPRequest(ExtraLine(h, line.Number, HTTPLineFields));
+    if (h.OfflineNotify) h.OfflineNotification = ReadHTTPRequestLine(ExtraLine(h, line.Number, HTTPLineFields));
+    if (h.OnlineNotify) h.OnlineNotification = ReadHTTPRequestLine(ExtraLine(h, line.Number, HTTPLineFields));
     FHostsRead.push_back(&h);
   }
 
   void ReadTestKind(const std::string& kind, bool present, THost& h, int hostLine) {
     int64_t number = 0;
+    const TTestKinds& kinds = TTestKinds::Standard();
     // No file we write has an empty field 23; read as a plug-in identifier it would
     // take the next host line for its parameter line.
     if (!present || TrimControls(kind).empty()) {
@@ -305,43 +305,33 @@ private:
     } else if (ParseInteger(kind, number)) {
       // Plug-in tests are stored by identifier; a number beyond the built-in kinds
       // names nothing we can test, and has no parameter line.
-      if (number >= TestPing && number <= TestHTTP) {
-        h.TestKind = static_cast<int32_t>(number);
+      const auto stored = static_cast<TTestKind>(number >= 0 && number < KindNumber(TestPlugin) ? number : -1);
+      if (kinds.Find(stored)) {
+        h.TestKind = stored;
       } else {
         UnknownTest(h, kind);
       }
     } else {
-      const int index = FOptions.PluginTestIndex ? FOptions.PluginTestIndex(kind) : -1;
+      int index = FOptions.PluginTestIndex ? FOptions.PluginTestIndex(kind) : -1;
+      if (!FOptions.PluginTestIndex)
+        if (const TTestKindEntry* plugin = kinds.FindIdentifier(kind)) index = PluginIndex(plugin->Kind);
       const std::string param = ExtraLine(h, hostLine, 0);
       if (index < 0) {
         UnknownTest(h, kind);
       } else {
-        h.TestKind = TestPlugin + index;
-        h.PluginParam = UnscrambleText(HashUnescape(param));
+        h.TestKind = PluginKind(index);
+        ReadPluginParamLine(param, h);
       }
     }
-    if (h.TestKind == TestHTTP) h.HTTPTest = ReadHTTPRequest(ExtraLine(h, hostLine, HTTPLineFields));
+    if (IsPluginKind(h.TestKind)) return;
+    if (const TTestKindEntry* entry = kinds.Find(h.TestKind); entry && entry->ReadExtra)
+      for (int i = 0; i < entry->ExtraLines; ++i) entry->ReadExtra(ExtraLine(h, hostLine, entry->ExtraFields), h);
   }
 
   void UnknownTest(THost& h, const std::string& identifier) {
     h.TestKind = TestPing;
     FUnknownTests = true;
     Log(&h, "Unrecognized test type: " + identifier + ".  Setting type to Ping.", TLogCategory::Information);
-  }
-
-  static THTTPReq ReadHTTPRequest(const std::string& line) {
-    const TFieldSplitter fields(line, ',', 0);
-    const auto text = [&](int n) { return HashUnescape(TrimControls(fields.Field(n))); };
-    THTTPReq req;
-    req.URL = text(1);
-    req.Post = fields.Field(2) == "1";
-    const double threshold = Number(fields.Field(3), 0);
-    req.ChangeThreshold = std::fabs(threshold) <= std::numeric_limits<float>::max() ? static_cast<float>(threshold) : 0;
-    req.ChangeRecipients = text(4);
-    req.Variables = text(5);
-    req.UserName = text(6);
-    req.Password = UnscrambleText(HashUnescape(fields.Field(7)));
-    return req;
   }
 
   // Items that are empty, name no record of the list or repeat an earlier item go.
@@ -476,23 +466,14 @@ std::string Q(const std::string& text) {
 
 std::string Flag(bool on) { return on ? "1" : ""; }
 
-std::string HTTPRequestLine(const THTTPReq& req) {
-  const TCharSet set = HTTPLineEscapeSet();
-  std::string line = HashEscape(req.URL, set);
-  line += ',' + Flag(req.Post);
-  line += ',' + FormatGeneralNumber(req.ChangeThreshold);
-  line += ',' + HashEscape(req.ChangeRecipients, set);
-  line += ',' + HashEscape(req.Variables, set);
-  line += ',' + HashEscape(req.UserName, set);
-  line += ',' + HashEscape(ScrambleText(req.Password), set);
-  line += "\r\n";
-  return line;
-}
-
 std::string TestKindField(const THost& h, const THostsSaveOptions& options) {
-  if (h.TestKind < TestPlugin) return QuotedNumber(h.TestKind);
-  std::string identifier =
-      options.PluginTestIdentifier ? options.PluginTestIdentifier(h.TestKind - TestPlugin) : std::string();
+  if (!IsPluginKind(h.TestKind)) return QuotedNumber(KindNumber(h.TestKind));
+  std::string identifier;
+  if (options.PluginTestIdentifier) {
+    identifier = options.PluginTestIdentifier(PluginIndex(h.TestKind));
+  } else if (const TTestKindEntry* plugin = KindOf(h)) {
+    identifier = plugin->Identifier;
+  }
   // Written bare; quoting only what would not read back as written.
   if (identifier.find_first_of(",\"") != std::string::npos) identifier = QuoteText(identifier, '"');
   return identifier;
@@ -551,8 +532,11 @@ void AppendRecord(std::string& out, const THost& h, const THostsSaveOptions& opt
   add(Q(h.PluginText));
   out += "\r\n";
 
-  if (h.TestKind == TestHTTP) out += HTTPRequestLine(h.HTTPTest);
-  if (h.TestKind >= TestPlugin) out += HashEscape(ScrambleText(h.PluginParam), HostsFileEscapeSet()) + "\r\n";
+  if (IsPluginKind(h.TestKind)) {
+    out += PluginParamLine(h);
+  } else if (const TTestKindEntry* kind = KindOf(h); kind && kind->WriteExtra) {
+    out += kind->WriteExtra(h);
+  }
   if (h.OfflineNotify) out += HTTPRequestLine(h.OfflineNotification);
   if (h.OnlineNotify) out += HTTPRequestLine(h.OnlineNotification);
 }
