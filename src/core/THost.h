@@ -74,17 +74,18 @@ struct THostConfig : TTestParams {
   bool OfflineNotify = false;
   bool OnlineNotify = false;
   bool Dependable = false;
-  bool EmailWindow = false;
+  bool EmailWindow = false;  // read by the pass too, beside the alert flags
   // What every scheduler pass reads of every host comes last, followed by the state's
-  // first fields: with 100,000 hosts the pass is bound by the memory it touches.
+  // first fields, in the order the pass reads them: with 100,000 hosts the pass is bound
+  // by the cache lines it touches.
   TTestKind TestKind = TestPing;
   int32_t ID = 0;
-  std::string DisplayName;  // ";" + name for a group row
-  double TestInterval = 1.0;  // minutes
-  TDateTime DisabledUntil = 0;  // 0 enabled, exactly 1.0 disabled with no end
   long double WindowStart = 0;  // fraction of a day
   long double WindowEnd = 0;
   std::string Parents;  // ";"-separated ID texts
+  double TestInterval = 1.0;  // minutes
+  TDateTime DisabledUntil = 0;  // 0 enabled, exactly 1.0 disabled with no end
+  std::string DisplayName;  // ";" + name for a group row
 };
 
 // What the monitor keeps of a host: status, statistics, history, running work.
@@ -97,10 +98,10 @@ struct THostState {
   TDateTime LastCheck = 0;
   TDateTime LastSuccess = 0;
   TDateTime LastFailure = 0;
-  TDateTime LastProbe = 0;
-  TDateTime LastAutoTrace = 0;
   std::shared_ptr<TBackgroundTask> RunningTest;
   std::shared_ptr<TBackgroundTask> RunningTrace;
+  TDateTime LastProbe = 0;
+  TDateTime LastAutoTrace = 0;
   bool LocalSubnet = false;
   bool ParentsUp = false;
   bool HasBeenOffline = false;
