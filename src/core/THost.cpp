@@ -61,6 +61,9 @@ std::optional<long double> THost::UpPercent() const {
 }
 
 void THost::AppendHistory(int32_t responseTime, TDateTime now) {
+  // Room for a few entries at once: a list of thousands of hosts would otherwise pay
+  // for each of the first few results with a new allocation.
+  if (StatusHistory.capacity() == 0) StatusHistory.reserve(8);
   StatusHistory.push_back({LastCheck, static_cast<uint8_t>(Status), responseTime});
   // By age rather than from the front: a check time can step back (a clock set back, a
   // result for a host never checked), and such an entry must not outstay the day.

@@ -89,25 +89,25 @@ TScheduler::TScheduler(TMonitorParts parts, TTestContext& tests, TStatusEvaluati
   connect(&Timer1, &QTimer::timeout, this, &TScheduler::Timer1Timer);
 }
 
+void TScheduler::SetDataFolder(const std::string& folder) {
+  FDataFolder = folder;
+  FTestSettings.PagesFolder = folder.empty() ? std::string() : IncludeTrailingPathDelimiter(folder) + "HTTPPages";
+}
+
 void TScheduler::Report(const char* where) { ReportFault(F.Faults, where, CurrentExceptionText()); }
 
 std::shared_ptr<TBackgroundTask> TScheduler::StartHostTest(const THost& host) {
   const TTestKindEntry* kind = KindOf(host);
   if (!kind || !kind->Start) return nullptr;
   const TSettings& s = F.Settings;
-  TTestStart start;
-  start.HostID = host.ID;
-  start.DisplayName = host.DisplayName;
-  start.Address = host.Address;
-  start.Params = host.TestParams();
-  start.Settings.NumPings = s.NumPings;
-  start.Settings.PingTimeout = s.PingTimeout;
-  start.Settings.TCPConnectTimeout = s.TCPConnectTimeout;
-  if (!FDataFolder.empty()) start.Settings.PagesFolder = IncludeTrailingPathDelimiter(FDataFolder) + "HTTPPages";
-  start.Settings.CertExpiryDays = s.CertExpiryDays;
-  start.Settings.HTTPTimeoutMs = s.HTTPTimeoutMs();
+  FTestSettings.NumPings = s.NumPings;
+  FTestSettings.PingTimeout = s.PingTimeout;
+  FTestSettings.TCPConnectTimeout = s.TCPConnectTimeout;
+  FTestSettings.CertExpiryDays = s.CertExpiryDays;
+  FTestSettings.HTTPTimeoutMs = s.HTTPTimeoutMs();
   F.Trace("Create " + kind->Name + "Thread " + host.DisplayName);
-  return kind->Start(FTests, start, std::bind_front(&TScheduler::TestDone, this));
+  return kind->Start(FTests, TTestStart{host.ID, host.DisplayName, host.Address, host.TestParams(), FTestSettings},
+                     std::bind_front(&TScheduler::TestDone, this));
 }
 
 // Whether the listed host's running test is the finished one, with that test cleared;

@@ -13,6 +13,7 @@
 
 #include "common/DateTime.h"
 #include "core/TMonitorParts.h"
+#include "hosttests/TTestKinds.h"
 
 class TBackgroundTask;
 class THost;
@@ -58,7 +59,7 @@ public:
   void TestHostNow(int index);
   void RefreshAllHosts();
   // The data folder, whose "HTTPPages" keeps the pages of the HTTP tests.
-  void SetDataFolder(const std::string& folder) { FDataFolder = folder; }
+  void SetDataFolder(const std::string& folder);
 
   // The tray icon's hint after the last pass.
   const std::string& TrayHint() const { return FTrayHint; }
@@ -89,6 +90,8 @@ private:
   TStatusEvaluation& FEvaluation;
   TTraceStarter FStartPeriodicTrace;
   std::string FDataFolder;
+  // What the tests read of the settings, with the pages folder of the data folder.
+  TTestSettings FTestSettings;
   QTimer Timer1;
   bool FTestingOn = true;
   bool FTimerAllowed = false;

@@ -20,7 +20,7 @@
 class TBackgroundTask;
 class TTestContext;
 
-// The settings a test reads, copied by the scheduler for each start.
+// The settings a test reads.
 struct TTestSettings {
   int NumPings = 3;
   int PingTimeout = 2000;
@@ -30,13 +30,14 @@ struct TTestSettings {
   int HTTPTimeoutMs = 60000;
 };
 
-// One test to start: copies of all the worker may read.
+// One test to start, read in place for the length of the Start call: the kind copies
+// into its worker what the worker keeps (a worker never refers to a record).
 struct TTestStart {
   std::int32_t HostID = 0;
-  std::string DisplayName;
-  std::string Address;
-  TTestParams Params;
-  TTestSettings Settings;
+  const std::string& DisplayName;
+  const std::string& Address;
+  const TTestParams& Params;
+  const TTestSettings& Settings;
 };
 
 // Called once on the main thread when the test has its result; trace is the status
