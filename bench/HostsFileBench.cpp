@@ -24,7 +24,7 @@ public:
     FFolder = ::mkdtemp(name) ? name : "/tmp";
     THostList list;
     benchhosts::AddLoopbackHosts(list, HostCount, [](THost& h, int i) {
-      h.TestKind = i % 4 == 3 ? TestHTTP : i % 4;
+      h.TestKind = i % 4 == 3 ? TestHTTP : static_cast<TTestKind>(i % 4);
       h.Port = h.TestKind == TestTCP ? 8000 + i % 1000 : 0;
       if (h.TestKind == TestHTTP) h.HTTPTest.URL = "http://" + h.Address + ":8080/status?id=" + std::to_string(i);
       h.OfflineRecipients = "ops@example.com";

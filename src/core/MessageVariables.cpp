@@ -18,6 +18,7 @@
 #include "core/TEventLog.h"
 #include "core/THost.h"
 #include "core/THostList.h"
+#include "hosttests/TTestKinds.h"
 
 namespace {
 
@@ -58,20 +59,16 @@ std::string HexCode(std::int32_t code) {
 }
 
 const TVariablePluginTest* PluginTestOf(const THost& host, const TVariableContext& context) {
-  if (host.TestKind < TestPlugin) return nullptr;
-  const auto number = static_cast<std::size_t>(host.TestKind - TestPlugin);
+  if (!IsPluginKind(host.TestKind)) return nullptr;
+  const auto number = static_cast<std::size_t>(PluginIndex(host.TestKind));
   return number < context.PluginTests.size() ? &context.PluginTests[number] : nullptr;
 }
 
 // The test's parameter; none leaves "%data%" in the text (a plug-in not loaded).
 std::optional<std::string> TestData(const THost& host, const TVariableContext& context) {
-  switch (host.TestKind) {
-    case TestPing: return std::string();
-    case TestTCP: return std::to_string(host.Port);
-    case TestService: return GetField(host.Service, '|', 2, '"');
-    case TestShare: return host.SharePath;
-    case TestHTTP: return host.HTTPTest.URL;
-    default: break;
+  if (!IsPluginKind(host.TestKind)) {
+    const TTestKindEntry* kind = KindOf(host);
+    return kind && kind->Data ? kind->Data(host) : std::nullopt;
   }
   const TVariablePluginTest* plugin = PluginTestOf(host, context);
   if (!plugin) return std::nullopt;
@@ -85,14 +82,13 @@ std::optional<std::string> TestData(const THost& host, const TVariableContext& c
   }
 }
 
-std::string ShortAddress(const THost& host) {
-  switch (host.TestKind) {
-    case TestTCP: return host.Address + ":" + std::to_string(host.Port);
-    case TestService: return host.Address + "/" + GetField(host.Service, '|', 1, '"');
-    case TestShare: return host.Address + "\\" + host.SharePath;
-    case TestHTTP: return host.HTTPTest.URL;
-    default: return host.Address;
-  }
+// The variables that one kind alone fills, e.g. "%port%"; the others give "---".
+std::vector<std::string> OwnVariables() {
+  std::vector<std::string> names;
+  for (int number = 0; number < KindNumber(TestPlugin); ++number)
+    if (const TTestKindEntry* kind = TTestKinds::Standard().Find(static_cast<TTestKind>(number)))
+      if (!kind->OwnVariable.empty()) names.push_back(kind->OwnVariable);
+  return names;
 }
 
 std::string GroupName(const THost& host, const THostList* hosts) {
@@ -227,14 +223,11 @@ using TValueOf = std::optional<std::string> (*)(const THost& host, const TVariab
 // HTML mode only (the GMT twins, "%statuscolor%").
 struct THostVariable {
   std::string_view Name;
-  TValueOf Value;
+  TValueOf Value;  // nullptr: "%log%", or the variable of a test kind (Own)
   bool Encode = true;
   bool HtmlOnly = false;
+  bool Own = false;
 };
-
-std::optional<std::string> OnlyFor(const THost& host, std::int32_t kind, std::string value) {
-  return host.TestKind == kind ? value : std::string(None);
-}
 
 std::optional<std::string> DateOf(TDateTime value, const TVariableContext& context) {
   return VariableDateText(value, context.Now, context.Use24HourDate);
@@ -244,8 +237,9 @@ std::optional<std::string> GmtOf(TDateTime value, const TVariableContext& contex
   return HttpDateText(value > 0 ? value : context.StartTime, true);
 }
 
-// In the order of the expansion: a value may bring the names of later variables.
-constexpr THostVariable Variables[] = {
+// In the order of the expansion: a value may bring the names of later variables. The test
+// kinds' own variables ("%port%" ...) stand between these two parts.
+constexpr THostVariable HeadVariables[] = {
     {"%error%", [](const THost& h, const TVariableContext&) -> std::optional<std::string> { return h.LastErrorText; }},
     {"%errid%",
      [](const THost& h, const TVariableContext&) -> std::optional<std::string> {
@@ -257,7 +251,7 @@ constexpr THostVariable Variables[] = {
        const auto code = ErrorCode(h.LastErrorText);
        return code ? "0x" + HexCode(*code) : h.LastErrorText;
      }},
-    {"%addr%", [](const THost& h, const TVariableContext&) -> std::optional<std::string> { return ShortAddress(h); }},
+    {"%addr%", [](const THost& h, const TVariableContext&) -> std::optional<std::string> { return TestAddress(h); }},
     {"%id%", [](const THost& h, const TVariableContext&) -> std::optional<std::string> { return h.IDText(); }},
     {"%status%", [](const THost& h, const TVariableContext& c) -> std::optional<std::string> { return StatusText(h, c); }},
     {"%group%",
@@ -272,16 +266,13 @@ constexpr THostVariable Variables[] = {
     {"%host%", [](const THost& h, const TVariableContext&) -> std::optional<std::string> { return h.Address; }},
     {"%test%",
      [](const THost& h, const TVariableContext& c) -> std::optional<std::string> {
-       if (h.TestKind < TestPlugin) return TestKindName(h.TestKind);
+       if (!IsPluginKind(h.TestKind)) return TestKindName(h.TestKind);
        const TVariablePluginTest* plugin = PluginTestOf(h, c);
        return plugin ? plugin->Name : std::string();
      }},
-    {"%port%",
-     [](const THost& h, const TVariableContext&) { return OnlyFor(h, TestTCP, std::to_string(h.Port)); }},
-    {"%service%",
-     [](const THost& h, const TVariableContext&) { return OnlyFor(h, TestService, GetField(h.Service, '|', 2, '"')); }},
-    {"%share%", [](const THost& h, const TVariableContext&) { return OnlyFor(h, TestShare, h.SharePath); }},
-    {"%url%", [](const THost& h, const TVariableContext&) { return OnlyFor(h, TestHTTP, h.HTTPTest.URL); }},
+};
+
+constexpr THostVariable TailVariables[] = {
     {"%data%", [](const THost& h, const TVariableContext& c) { return TestData(h, c); }},
     {"%lastsuccessgmt%", [](const THost& h, const TVariableContext& c) { return GmtOf(h.LastSuccess, c); }, true, true},
     {"%lastsuccess%", [](const THost& h, const TVariableContext& c) { return DateOf(h.LastSuccess, c); }},
@@ -349,16 +340,33 @@ constexpr THostVariable Variables[] = {
     {"%username%", [](const THost&, const TVariableContext&) -> std::optional<std::string> { return LocalUserName(); }},
 };
 
-// "%log%" is the one variable whose value depends on the mode: rows of a table in HTML.
+// Every variable in the order of the expansion, the kinds' own among them.
+const std::vector<THostVariable>& Variables() {
+  static const std::vector<THostVariable> all = [] {
+    std::vector<THostVariable> list(std::begin(HeadVariables), std::end(HeadVariables));
+    static const std::vector<std::string> own = OwnVariables();
+    for (const std::string& name : own) list.push_back({name, nullptr, true, false, true});
+    list.insert(list.end(), std::begin(TailVariables), std::end(TailVariables));
+    return list;
+  }();
+  return all;
+}
+
+// "%log%" is the one variable whose value depends on the mode: rows of a table in HTML. A
+// kind's own variable has the kind's value for its hosts and none for the others.
 std::optional<std::string> ValueOf(const THostVariable& variable, const THost& host, bool html,
                                    const TVariableContext& context) {
+  if (variable.Own) {
+    const TTestKindEntry* kind = KindOf(host);
+    return kind && kind->OwnVariable == variable.Name && kind->OwnValue ? kind->OwnValue(host) : std::string(None);
+  }
   if (!variable.Value) return HostLog(host, html, context.Log);
   return variable.Value(host, context);
 }
 
 void ExpandInto(std::string& text, const THost& host, bool html, const TVariableContext& context) {
   TExpansion x(text, html);
-  for (const THostVariable& variable : Variables) {
+  for (const THostVariable& variable : Variables()) {
     if (variable.HtmlOnly && !html) continue;
     x.Replace(variable.Name, [&] { return ValueOf(variable, host, html, context); }, variable.Encode);
   }
@@ -403,8 +411,9 @@ std::string ExpandHostVariables(const std::string& text, const THost& host, bool
 }
 
 int HostVariableIndex(std::string_view name, bool html) {
-  for (std::size_t i = 0; i < std::size(Variables); ++i) {
-    const THostVariable& variable = Variables[i];
+  const std::vector<THostVariable>& variables = Variables();
+  for (std::size_t i = 0; i < variables.size(); ++i) {
+    const THostVariable& variable = variables[i];
     if (variable.HtmlOnly && !html) continue;
     if (variable.Name.size() == name.size() &&
         std::equal(name.begin(), name.end(), variable.Name.begin(), [](char a, char b) {
@@ -416,8 +425,9 @@ int HostVariableIndex(std::string_view name, bool html) {
 }
 
 std::optional<std::string> HostVariableValue(int index, const THost& host, bool html, const TVariableContext& context) {
-  if (index < 0 || static_cast<std::size_t>(index) >= std::size(Variables)) return std::nullopt;
-  const THostVariable& variable = Variables[static_cast<std::size_t>(index)];
+  const std::vector<THostVariable>& variables = Variables();
+  if (index < 0 || static_cast<std::size_t>(index) >= variables.size()) return std::nullopt;
+  const THostVariable& variable = variables[static_cast<std::size_t>(index)];
   try {
     std::optional<std::string> value = ValueOf(variable, host, html, context);
     if (value && html && variable.Encode) *value = HtmlEncode(*value);

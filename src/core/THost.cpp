@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "hosttests/TTestKinds.h"
+
 std::string StatusName(int32_t status) {
   switch (status) {
     case StatusOnline: return "Online";
@@ -12,27 +14,22 @@ std::string StatusName(int32_t status) {
   }
 }
 
-std::string TestKindName(int32_t kind, const std::vector<std::string>& pluginTestNames) {
-  switch (kind) {
-    case TestPing: return "Ping";
-    case TestTCP: return "TCP";
-    case TestService: return "Service";
-    case TestShare: return "Share";
-    case TestHTTP: return "HTTP";
-    default: break;
+std::string TestKindName(TTestKind kind, const std::vector<std::string>& pluginTestNames) {
+  if (IsPluginKind(kind)) {
+    const auto number = static_cast<size_t>(PluginIndex(kind));
+    if (!pluginTestNames.empty()) return number < pluginTestNames.size() ? pluginTestNames[number] : std::string();
   }
-  if (kind < TestPlugin) return {};
-  const auto number = static_cast<size_t>(kind - TestPlugin);
-  return number < pluginTestNames.size() ? pluginTestNames[number] : std::string();
+  const TTestKindEntry* entry = TTestKinds::Standard().Find(kind);
+  return entry ? entry->Name : std::string();
 }
+
+const TTestKindEntry* KindOf(const THost& host) { return TTestKinds::Standard().Find(host.TestKind); }
 
 std::string HostIDText(int32_t id) {
   char text[16];
   std::snprintf(text, sizeof text, "%08X", static_cast<uint32_t>(id));
   return text;
 }
-
-THost::THost() { ResponseHistory.fill(-1); }
 
 bool THost::IsDisabled(TDateTime now) const {
   return DisabledUntil == 1.0 || now < DisabledUntil;
@@ -52,15 +49,6 @@ bool InDailyWindow(long double start, long double end, TDateTime now) {
   return time >= from || time < to;
 }
 
-std::string THost::ServiceName() const {
-  return Service.substr(0, Service.find('|'));
-}
-
-std::string THost::ServiceDisplayName() const {
-  const auto bar = Service.find('|');
-  return bar == std::string::npos ? Service : Service.substr(bar + 1);
-}
-
 std::optional<double> THost::AverageResponse() const {
   if (Successes == 0) return std::nullopt;
   return static_cast<double>(TotalResponse) / Successes;
@@ -73,24 +61,16 @@ std::optional<long double> THost::UpPercent() const {
 }
 
 void THost::AppendHistory(int32_t responseTime, TDateTime now) {
+  // Room for a few entries at once: a list of thousands of hosts would otherwise pay
+  // for each of the first few results with a new allocation.
+  if (StatusHistory.capacity() == 0) StatusHistory.reserve(8);
   StatusHistory.push_back({LastCheck, static_cast<uint8_t>(Status), responseTime});
   // By age rather than from the front: a check time can step back (a clock set back, a
   // result for a host never checked), and such an entry must not outstay the day.
   std::erase_if(StatusHistory, [now](const THistoryEntry& entry) { return now - entry.Time >= 1.0; });
-  while (StatusHistory.size() > MaxStatusHistory) StatusHistory.pop_front();
+  if (StatusHistory.size() > MaxStatusHistory)
+    StatusHistory.erase(StatusHistory.begin(), StatusHistory.end() - static_cast<std::ptrdiff_t>(MaxStatusHistory));
 }
-
-namespace {
-
-// scheme://server/path gives server/path; a URL with fewer than two "/" stays whole.
-std::string AfterSecondSlash(const std::string& url) {
-  const auto first = url.find('/');
-  if (first == std::string::npos) return url;
-  const auto second = url.find('/', first + 1);
-  return second == std::string::npos ? url : url.substr(second + 1);
-}
-
-}  // namespace
 
 std::string LogLabel(const THost& host) {
   std::string label = host.DisplayName + " (" + host.Address;
@@ -100,23 +80,15 @@ std::string LogLabel(const THost& host) {
 
 std::string HostLabel(const THost& host, const std::vector<std::string>& pluginTestNames) {
   std::string label = host.DisplayName + " (" + host.Address;
-  switch (host.TestKind) {
-    case TestTCP: return label + ":" + std::to_string(host.Port) + ")";
-    case TestService: return label + "/" + host.ServiceName() + ")";
-    case TestShare: return label + "\\" + host.SharePath + ")";
-    case TestHTTP: return label + "@" + AfterSecondSlash(host.HTTPTest.URL);
-    default: break;
-  }
-  if (host.TestKind >= TestPlugin) return label + ":" + TestKindName(host.TestKind, pluginTestNames);
-  return label + ")";
+  if (IsPluginKind(host.TestKind) && !pluginTestNames.empty())
+    return label + PluginLabelSuffix(TestKindName(host.TestKind, pluginTestNames));
+  const TTestKindEntry* kind = KindOf(host);
+  if (kind && kind->LabelSuffix) return label + kind->LabelSuffix(host);
+  // A plug-in test that is not loaded still says it is one.
+  return label + (IsPluginKind(host.TestKind) ? PluginLabelSuffix(std::string()) : std::string(")"));
 }
 
 std::string TestAddress(const THost& host) {
-  switch (host.TestKind) {
-    case TestTCP: return host.Address + ":" + std::to_string(host.Port);
-    case TestService: return host.Address + "/" + host.ServiceName();
-    case TestShare: return host.Address + "\\" + host.SharePath;
-    case TestHTTP: return host.HTTPTest.URL;
-    default: return host.Address;
-  }
+  const TTestKindEntry* kind = KindOf(host);
+  return kind && kind->TestAddress ? kind->TestAddress(host.Address, host) : host.Address;
 }

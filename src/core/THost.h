@@ -1,19 +1,21 @@
 #pragma once
-// The host record: what to test and how often, whom to alert and how, where the host
-// stands now and its running statistics. Records belong to the main thread (see
-// README.md for how other threads read them).
+// The host record: what the user configures (THostConfig: what to test and how often,
+// whom to alert and how) and what the monitor keeps (THostState: where the host stands
+// now, its statistics and running work).
 #include "common/DateTime.h"
 #include "hosttests/THTTPReq.h"
+#include "hosttests/TTestKind.h"
+#include "hosttests/TTestParams.h"
 
 #include <array>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 class TBackgroundTask;
+struct TTestKindEntry;
 
 // Host status. A group row keeps its collapsed flag (0 expanded, 1 collapsed) in the
 // same field.
@@ -22,14 +24,6 @@ constexpr int32_t StatusOnline = 0;
 constexpr int32_t StatusWarning = 1;
 constexpr int32_t StatusOffline = 2;
 
-// Test kinds; from TestPlugin on, the kind names plug-in test number (kind - TestPlugin).
-constexpr int32_t TestPing = 0;
-constexpr int32_t TestTCP = 1;
-constexpr int32_t TestService = 2;
-constexpr int32_t TestShare = 3;
-constexpr int32_t TestHTTP = 4;
-constexpr int32_t TestPlugin = 5;
-
 constexpr int32_t MaxHostID = 8388607;
 constexpr size_t ResponseHistorySize = 20;
 constexpr size_t MaxStatusHistory = 500;
@@ -37,9 +31,10 @@ constexpr size_t MaxStatusHistory = 500;
 // "Online", "Warning", "Offline"; "Unknown" for every other value.
 std::string StatusName(int32_t status);
 
-// "Ping", "TCP", "Service", "Share", "HTTP"; a plug-in kind gives the plug-in test's
-// name from the list of loaded plug-in tests (empty when the number is not loaded).
-std::string TestKindName(int32_t kind, const std::vector<std::string>& pluginTestNames = {});
+// The kind's name from the table of test kinds ("Ping", "TCP", "Service", "Share",
+// "HTTP"); a plug-in kind gives the plug-in test's name from the list when one is
+// given, else from the table (empty when the number is not loaded).
+std::string TestKindName(TTestKind kind, const std::vector<std::string>& pluginTestNames = {});
 
 // The ID as eight upper-case hexadecimal digits (1000 gives "000003E8").
 std::string HostIDText(int32_t id);
@@ -53,44 +48,78 @@ struct THistoryEntry {
   bool operator==(const THistoryEntry&) const = default;
 };
 
-class THost {
-public:
-  THost();
-
+// What the user configures: a copyable value that the hosts file stores, the editor
+// edits and a copy of a record takes whole. The test's parameters are its base.
+struct THostConfig : TTestParams {
+  std::string Address;
+  double ErrorAfter = 5.0;  // minutes
+  std::string DoubleClickCommand;
+  std::string WinUserName;  // "{Domain\}Username"
+  std::string WinPassword;
+  // The alert routes.
+  std::string OfflineRecipients;
+  std::string OnlineRecipients;
+  std::string IPChangeRecipients;
+  std::string OfflineCommand;
+  std::string OnlineCommand;
+  std::string OfflineSound;
+  std::string OnlineSound;
+  THTTPReq OfflineNotification;
+  THTTPReq OnlineNotification;
+  int32_t GroupNumber = 0;
+  bool AlertWindow = true;
+  bool OnlinePopup = false;
+  bool GlobalOfflineSound = true;
+  bool GlobalOnlineSound = true;
+  bool OfflineNotify = false;
+  bool OnlineNotify = false;
+  bool Dependable = false;
+  bool EmailWindow = false;  // read by the pass too, beside the alert flags
+  // What every scheduler pass reads of every host comes last, followed by the state's
+  // first fields, in the order the pass reads them: with 100,000 hosts the pass is bound
+  // by the cache lines it touches.
+  TTestKind TestKind = TestPing;
   int32_t ID = 0;
-  std::string DisplayName;  // ";" + name for a group row
-  // What every scheduler pass reads of every host comes first, side by side: with
-  // 100,000 hosts the pass is bound by the memory it touches.
-  int32_t Status = StatusUnknown;
-  int32_t TestKind = TestPing;
-  uint32_t BackToBackFailures = 0;
+  long double WindowStart = 0;  // fraction of a day
+  long double WindowEnd = 0;
+  std::string Parents;  // ";"-separated ID texts
   double TestInterval = 1.0;  // minutes
+  TDateTime DisabledUntil = 0;  // 0 enabled, exactly 1.0 disabled with no end
+  std::string DisplayName;  // ";" + name for a group row
+};
+
+// What the monitor keeps of a host: status, statistics, history, running work.
+struct THostState {
+  THostState() { ResponseHistory.fill(-1); }
+
+  // The scheduler pass's fields first (see THostConfig).
+  int32_t Status = StatusUnknown;
+  uint32_t BackToBackFailures = 0;
   TDateTime LastCheck = 0;
   TDateTime LastSuccess = 0;
   TDateTime LastFailure = 0;
-  TDateTime DisabledUntil = 0;  // 0 enabled, exactly 1.0 disabled with no end
-  TDateTime LastProbe = 0;
-  TDateTime LastAutoTrace = 0;
   std::shared_ptr<TBackgroundTask> RunningTest;
   std::shared_ptr<TBackgroundTask> RunningTrace;
-  bool EmailWindow = false;
+  TDateTime LastProbe = 0;
+  TDateTime LastAutoTrace = 0;
   bool LocalSubnet = false;
   bool ParentsUp = false;
-  std::string Parents;  // ";"-separated ID texts
+  bool HasBeenOffline = false;
+  bool ParentHasBeenOffline = false;
+  uint8_t ShareCapability = 0;  // 0 not probed, 1 port 139 open, 2 closed
+  uint8_t RDPCapability = 0;  // 0 not probed, 1 port 3389 open, 2 closed
   std::string CurrentIP;
-  long double WindowStart = 0;  // fraction of a day
-  long double WindowEnd = 0;
 
-  std::string Address;
   std::string PreviousIP;
   std::string MACAddress;
-  double ErrorAfter = 5.0;  // minutes
   TDateTime BaselineTime = 0;
   TDateTime PreviousCheck = 0;
+  TDateTime SimulatedFailureUntil = 0;
   uint32_t Successes = 0;
   uint32_t Failures = 0;
   uint32_t Warnings = 0;
   int32_t Errors = 0;
+  int32_t PreviousStatus = StatusUnknown;
   long double Uptime = 0;  // days
   long double Downtime = 0;
   int64_t TotalResponse = 0;  // ms
@@ -99,42 +128,23 @@ public:
   std::string TraceLastReply;
   std::string TraceDropPoint;
   std::string TraceReport;
-  bool HasBeenOffline = false;
-  bool ParentHasBeenOffline = false;
-  std::string DoubleClickCommand;
-  std::string WinUserName;  // "{Domain\}Username"
-  std::string WinPassword;
-  std::string OfflineRecipients;
-  std::string OnlineRecipients;
-  std::string OfflineCommand;
-  std::string OnlineCommand;
-  int32_t PreviousStatus = StatusUnknown;
-  int32_t GroupNumber = 0;
-  int32_t Port = 0;
-  std::string Service;  // service name + "|" + display name
-  std::string SharePath;
-  bool AlertWindow = true;
-  bool OnlinePopup = false;
-  bool GlobalOfflineSound = true;
-  bool GlobalOnlineSound = true;
-  bool Dependable = false;
-  std::string OfflineSound;
-  std::string OnlineSound;
-  TDateTime SimulatedFailureUntil = 0;
-  THTTPReq HTTPTest;
-  THTTPReq OfflineNotification;
-  THTTPReq OnlineNotification;
-  bool OfflineNotify = false;
-  bool OnlineNotify = false;
-  std::deque<THistoryEntry> StatusHistory;  // oldest first
-  std::string IPChangeRecipients;
+  // Oldest first. A vector rather than a deque: an empty deque costs an allocation of
+  // its own, and most records of a large list keep a short history.
+  std::vector<THistoryEntry> StatusHistory;
   std::string Ancestors;  // ";"-separated ID texts, computed
-  uint8_t ShareCapability = 0;  // 0 not probed, 1 port 139 open, 2 closed
-  uint8_t RDPCapability = 0;  // 0 not probed, 1 port 3389 open, 2 closed
-  std::string PluginParam;
-  std::string PluginText;
   std::string ShareConnection;
   std::string KnownRoutes;  // ";"-separated lists of ","-separated hops
+};
+
+// The host record. Records belong to the main thread (see README.md for how other
+// threads read them).
+class THost : public THostConfig, public THostState {
+public:
+  const THostConfig& Config() const { return *this; }
+  THostConfig& Config() { return *this; }
+  const THostState& State() const { return *this; }
+  THostState& State() { return *this; }
+  const TTestParams& TestParams() const { return *this; }
 
   bool IsGroup() const { return !DisplayName.empty() && DisplayName[0] == ';'; }
   std::string IDText() const { return HostIDText(ID); }
@@ -144,11 +154,6 @@ public:
   // Inside the daily window; start equal to end means no window, start after end spans
   // midnight. Only the time of day of each value counts.
   bool InDailyWindow(TDateTime now) const;
-
-  // The part of the service field before the first "|" (what the test uses) and the
-  // part after it (what is shown; the whole field when there is no "|").
-  std::string ServiceName() const;
-  std::string ServiceDisplayName() const;
 
   // Total response / successes in ms; none before the first success.
   std::optional<double> AverageResponse() const;
@@ -174,3 +179,6 @@ std::string HostLabel(const THost& host, const std::vector<std::string>& pluginT
 std::string LogLabel(const THost& host);
 // The address as the host's test reaches it (message variable %addr%).
 std::string TestAddress(const THost& host);
+// The entry of the host's kind in the program's table of test kinds; nullptr for a
+// number nothing registered.
+const TTestKindEntry* KindOf(const THost& host);

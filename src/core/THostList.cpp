@@ -145,89 +145,38 @@ std::unique_ptr<THost> THostList::NewRecord(TDateTime now) {
 
 void THostList::CopyRecord(const THost& source, THost& target, bool full, TDateTime now) {
   if (&source == &target) return;
-  target.DisplayName = source.DisplayName;
-  target.Address = source.Address;
+  if (target.RunningTest) target.RunningTest->Terminate();
+  target.Config() = source.Config();
   FAddressesStale = true;
-  target.TestInterval = source.TestInterval;
-  target.ErrorAfter = source.ErrorAfter;
-  target.WindowStart = source.WindowStart;
-  target.WindowEnd = source.WindowEnd;
-  target.LastCheck = source.LastCheck;
-  target.LastSuccess = source.LastSuccess;
-  target.LastFailure = source.LastFailure;
-  target.PreviousCheck = source.PreviousCheck;
-  target.Parents = source.Parents;
-  target.ParentHasBeenOffline = source.ParentHasBeenOffline;
-  target.DoubleClickCommand = source.DoubleClickCommand;
-  target.WinUserName = source.WinUserName;
-  target.WinPassword = source.WinPassword;
-  target.OfflineRecipients = source.OfflineRecipients;
-  target.OnlineRecipients = source.OnlineRecipients;
-  target.OfflineCommand = source.OfflineCommand;
-  target.OnlineCommand = source.OnlineCommand;
-  target.IPChangeRecipients = source.IPChangeRecipients;
-  target.GroupNumber = source.GroupNumber;
-  target.TestKind = source.TestKind;
-  target.Port = source.Port;
-  target.Service = source.Service;
-  target.SharePath = source.SharePath;
-  target.DisabledUntil = source.DisabledUntil;
-  target.AlertWindow = source.AlertWindow;
-  target.OnlinePopup = source.OnlinePopup;
-  target.GlobalOfflineSound = source.GlobalOfflineSound;
-  target.GlobalOnlineSound = source.GlobalOnlineSound;
-  target.EmailWindow = source.EmailWindow;
-  target.Dependable = source.Dependable;
-  target.ParentsUp = source.ParentsUp;
-  target.OfflineSound = source.OfflineSound;
-  target.OnlineSound = source.OnlineSound;
-  target.HTTPTest = source.HTTPTest;
-  target.OfflineNotification = source.OfflineNotification;
-  target.OnlineNotification = source.OnlineNotification;
-  target.OfflineNotify = source.OfflineNotify;
-  target.OnlineNotify = source.OnlineNotify;
-  target.PluginParam = source.PluginParam;
-  target.PluginText = source.PluginText;
-  target.LocalSubnet = source.LocalSubnet;
-
+  if (full) {
+    // The status, the statistics and the history; the share connection stays with the
+    // record that opened it.
+    std::string shareConnection = std::move(target.ShareConnection);
+    target.State() = source.State();
+    target.ShareConnection = std::move(shareConnection);
+  } else {
+    target.ID = NewID();
+    target.Status = StatusUnknown;
+    target.PreviousStatus = StatusUnknown;
+    // When it was tested and what its parents were: a copy is not due at once.
+    target.LastCheck = source.LastCheck;
+    target.LastSuccess = source.LastSuccess;
+    target.LastFailure = source.LastFailure;
+    target.PreviousCheck = source.PreviousCheck;
+    target.ParentHasBeenOffline = source.ParentHasBeenOffline;
+    target.ParentsUp = source.ParentsUp;
+    target.LocalSubnet = source.LocalSubnet;
+  }
+  // What no copy carries over: what the address answered, and the running work.
   target.CurrentIP.clear();
   target.PreviousIP.clear();
   target.MACAddress.clear();
   target.KnownRoutes.clear();
   target.LastAutoTrace = 0;
   target.BaselineTime = now;
-  if (target.RunningTest) target.RunningTest->Terminate();
   target.RunningTest.reset();
   target.RunningTrace.reset();
   target.SimulatedFailureUntil = 0;
-
-  if (full) {
-    target.ID = source.ID;
-    target.Successes = source.Successes;
-    target.Failures = source.Failures;
-    target.BackToBackFailures = source.BackToBackFailures;
-    target.Warnings = source.Warnings;
-    target.Errors = source.Errors;
-    target.Uptime = source.Uptime;
-    target.Downtime = source.Downtime;
-    target.TotalResponse = source.TotalResponse;
-    target.ResponseHistory = source.ResponseHistory;
-    target.LastErrorText = source.LastErrorText;
-    target.TraceLastReply = source.TraceLastReply;
-    target.TraceDropPoint = source.TraceDropPoint;
-    target.TraceReport = source.TraceReport;
-    target.HasBeenOffline = source.HasBeenOffline;
-    target.Status = source.Status;
-    target.PreviousStatus = source.PreviousStatus;
-    target.ShareCapability = source.ShareCapability;
-    target.RDPCapability = source.RDPCapability;
-    target.LastProbe = source.LastProbe;
-    target.StatusHistory = source.StatusHistory;
-  } else {
-    target.ID = NewID();
-    target.Status = StatusUnknown;
-    target.PreviousStatus = StatusUnknown;
-  }
   RecomputeAncestors(target);
 }
 

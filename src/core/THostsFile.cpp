@@ -25,27 +25,192 @@
 #include "common/TextFiles.h"
 #include "common/TextUtils.h"
 #include "core/HostAddress.h"
-#include "core/HostsFileNumbers.h"
+#include "common/HostsFileNumbers.h"
 #include "core/THost.h"
 #include "core/THostList.h"
 #include "core/TSettings.h"
+#include "hosttests/THTTPReqLine.h"
+#include "hosttests/TTestKinds.h"
 #include "platform/SysErrors.h"
 
 namespace {
 
-constexpr int HTTPLineFields = 7;
 constexpr double ErrorAfterMargin = 0.18333333333333333;  // 11 seconds, in minutes
 
 
 std::string Quoted(const std::string& fileName) { return "\"" + fileName + "\""; }
-
-TCharSet HTTPLineEscapeSet() { return HostsFileEscapeSet() | CharsOf(","); }
 
 // Fields separated by commas outside quotes.
 int FieldCount(std::string_view line) { return CountOutsideQuotes(line, ",", '"', true, 0) + 1; }
 
 // Blanks and control characters, trimmed from lines and request fields.
 std::string TrimControls(std::string_view text) { return TrimChars(text, CharRange(0, ' '), 0, TrimModeBoth); }
+
+// --- The fields of a host line ------------------------------------------------------
+
+int64_t Integer(const std::string& field, int64_t def, int64_t lo, int64_t hi) {
+  int64_t value = 0;
+  return ParseInteger(field, value) && value >= lo && value <= hi ? value : def;
+}
+
+double Number(const std::string& field, double def) {
+  double value = 0;
+  return ParseNumber(field, value) ? value : def;
+}
+
+// A line end inside a field would split the record; NUL marks binary data.
+std::string Q(const std::string& text) {
+  if (text.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos) return QuoteText(text, '"');
+  std::string clean = text;
+  for (char& c : clean)
+    if (c == '\r' || c == '\n' || c == '\0') c = ' ';
+  return QuoteText(clean, '"');
+}
+
+std::string Flag(bool on) { return on ? "1" : ""; }
+
+// One positional field of a host line: how it is read into the record and written from
+// it. Read is none for a field read apart (the test kind, whose extra lines follow the
+// host line) or not at all (field 8, always empty).
+struct THostField {
+  int Position;
+  void (*Read)(const std::string& field, THost& h, THostList& list);
+  std::string (*Write)(const THost& h, const THostsSaveOptions& options);
+};
+
+template <auto Member>
+constexpr THostField TextField(int position) {
+  return {position, [](const std::string& f, THost& h, THostList&) { h.*Member = f; },
+          [](const THost& h, const THostsSaveOptions&) { return Q(h.*Member); }};
+}
+
+template <auto Member>
+constexpr THostField FlagField(int position) {
+  return {position, [](const std::string& f, THost& h, THostList&) { h.*Member = f == "1"; },
+          [](const THost& h, const THostsSaveOptions&) { return Flag(h.*Member); }};
+}
+
+template <auto Member>
+constexpr THostField CountField(int position) {
+  return {position,
+          [](const std::string& f, THost& h, THostList&) {
+            h.*Member = static_cast<uint32_t>(Integer(f, h.*Member, 0, UINT32_MAX));
+          },
+          [](const THost& h, const THostsSaveOptions&) { return QuotedNumber(h.*Member); }};
+}
+
+template <auto Member>
+constexpr THostField NumberField(int position) {
+  return {position, [](const std::string& f, THost& h, THostList&) { h.*Member = Number(f, 0); },
+          [](const THost& h, const THostsSaveOptions&) { return QuotedNumber(static_cast<double>(h.*Member)); }};
+}
+
+// Stored in hours, kept as a fraction of a day.
+template <auto Member>
+constexpr THostField HoursField(int position) {
+  return {position,
+          [](const std::string& f, THost& h, THostList&) { h.*Member = static_cast<long double>(Number(f, 0)) / 24; },
+          [](const THost& h, const THostsSaveOptions&) { return QuotedNumber(static_cast<double>(h.*Member * 24)); }};
+}
+
+std::string TestKindField(const THost& h, const THostsSaveOptions& options);
+
+// Fields 2 to 41 in the order of the line (field 1, the display name, begins every
+// line, a group row's too).
+const THostField HostFields[] = {
+    {2,
+     [](const std::string& f, THost& h, THostList&) {
+       h.Address = f;
+       if (h.DisplayName.empty()) h.DisplayName = h.Address;
+     },
+     [](const THost& h, const THostsSaveOptions&) { return Q(h.Address); }},
+    {3, [](const std::string& f, THost& h, THostList&) { h.TestInterval = ParseIntervalText(f, 1); },
+     [](const THost& h, const THostsSaveOptions&) { return QuotedNumber(h.TestInterval); }},
+    HoursField<&THost::WindowStart>(4),
+    HoursField<&THost::WindowEnd>(5),
+    // Never shorter than the interval and a margin: the host would be Offline before
+    // its next test could tell.
+    {6,
+     [](const std::string& f, THost& h, THostList&) {
+       h.ErrorAfter = std::max(ParseIntervalText(f, 1), h.TestInterval + ErrorAfterMargin);
+     },
+     [](const THost& h, const THostsSaveOptions&) { return QuotedNumber(h.ErrorAfter); }},
+    TextField<&THost::DoubleClickCommand>(7),
+    {8, nullptr, [](const THost&, const THostsSaveOptions&) { return std::string(); }},
+    TextField<&THost::WinUserName>(9),
+    TextField<&THost::OfflineRecipients>(10),
+    {11,
+     [](const std::string& f, THost& h, THostList&) {
+       h.Port = static_cast<int32_t>(Integer(f, 0, INT32_MIN, INT32_MAX));
+     },
+     [](const THost& h, const THostsSaveOptions&) { return QuotedNumber(h.Port); }},
+    NumberField<&THost::DisabledUntil>(12),
+    {13,
+     [](const std::string& f, THost& h, THostList&) {
+       const int64_t alerts = Integer(f, 1, INT32_MIN, INT32_MAX);
+       h.AlertWindow = (alerts & 1) != 0;
+       h.OnlinePopup = (alerts & 2) != 0;
+       h.GlobalOfflineSound = (alerts & 4) != 0;
+       h.GlobalOnlineSound = (alerts & 8) != 0;
+     },
+     [](const THost& h, const THostsSaveOptions&) {
+       return std::to_string((h.AlertWindow ? 1 : 0) | (h.OnlinePopup ? 2 : 0) | (h.GlobalOfflineSound ? 4 : 0) |
+                             (h.GlobalOnlineSound ? 8 : 0));
+     }},
+    {14, [](const std::string& f, THost& h, THostList&) { h.EmailWindow = !f.empty(); },
+     [](const THost& h, const THostsSaveOptions&) { return Flag(h.EmailWindow); }},
+    TextField<&THost::OnlineRecipients>(15),
+    TextField<&THost::OfflineCommand>(16),
+    TextField<&THost::OnlineCommand>(17),
+    FlagField<&THost::Dependable>(18),
+    {19,
+     [](const std::string& f, THost& h, THostList&) {
+       h.Parents = f;
+       // Older files wrote "1" for "no parents".
+       if (TrimChars(h.Parents, ";", 0, TrimModeBoth) == "1") h.Parents.clear();
+     },
+     [](const THost& h, const THostsSaveOptions&) { return Q(h.Parents); }},
+    TextField<&THost::Service>(20),
+    TextField<&THost::OfflineSound>(21),
+    TextField<&THost::OnlineSound>(22),
+    {23, nullptr, TestKindField},
+    TextField<&THost::SharePath>(24),
+    {25,
+     [](const std::string& f, THost& h, THostList& list) {
+       int64_t id = 0;
+       h.ID = ParseInteger(f, id) && id >= INT32_MIN && id <= INT32_MAX ? static_cast<int32_t>(id) : list.NewID();
+     },
+     [](const THost& h, const THostsSaveOptions&) { return QuotedNumber(h.ID); }},
+    FlagField<&THost::OfflineNotify>(26),
+    FlagField<&THost::OnlineNotify>(27),
+    {28, [](const std::string& f, THost& h, THostList&) { h.WinPassword = UnscrambleText(f); },
+     [](const THost& h, const THostsSaveOptions&) { return Q(ScrambleText(h.WinPassword)); }},
+    CountField<&THost::Successes>(29),
+    CountField<&THost::Failures>(30),
+    NumberField<&THost::LastSuccess>(31),
+    NumberField<&THost::LastFailure>(32),
+    NumberField<&THost::Uptime>(33),
+    NumberField<&THost::Downtime>(34),
+    {35,
+     [](const std::string& f, THost& h, THostList&) {
+       const double total = Number(f, 0);
+       h.TotalResponse = std::fabs(total) < 9.2e18 ? std::llround(total) : 0;
+     },
+     [](const THost& h, const THostsSaveOptions&) { return FormatGeneralNumber(static_cast<double>(h.TotalResponse)); }},
+    CountField<&THost::Warnings>(36),
+    TextField<&THost::MACAddress>(37),
+    TextField<&THost::CurrentIP>(38),
+    TextField<&THost::IPChangeRecipients>(39),
+    {40,
+     [](const std::string& f, THost& h, THostList&) {
+       h.HasBeenOffline = f.find('1') != std::string::npos;
+       h.ParentHasBeenOffline = f.find('2') != std::string::npos;
+     },
+     [](const THost& h, const THostsSaveOptions&) {
+       return std::string(h.HasBeenOffline ? "1" : "") + (h.ParentHasBeenOffline ? "2" : "");
+     }},
+    TextField<&THost::PluginText>(41),
+};
 
 // --- Reading lines ------------------------------------------------------------------
 
@@ -223,81 +388,22 @@ private:
     return line.Text;
   }
 
-  static int64_t Integer(const std::string& field, int64_t def, int64_t lo, int64_t hi) {
-    int64_t value = 0;
-    return ParseInteger(field, value) && value >= lo && value <= hi ? value : def;
-  }
-
-  static double Number(const std::string& field, double def) {
-    double value = 0;
-    return ParseNumber(field, value) ? value : def;
-  }
-
   // The fields of the line are in FFields already.
   void ReadHost(std::string_view text, const TLine& line, THost& h) {
-    const auto f = [&](int n) { return FFields.Field(n); };
     const int fields = FieldCount(text);
-    h.Address = f(2);
-    if (h.DisplayName.empty()) h.DisplayName = h.Address;
-    h.TestInterval = ParseIntervalText(f(3), 1);
-    h.WindowStart = static_cast<long double>(Number(f(4), 0)) / 24;
-    h.WindowEnd = static_cast<long double>(Number(f(5), 0)) / 24;
-    h.ErrorAfter = std::max(ParseIntervalText(f(6), 1), h.TestInterval + ErrorAfterMargin);
-    h.DoubleClickCommand = f(7);
-    h.WinUserName = f(9);
-    h.OfflineRecipients = f(10);
-    h.Port = static_cast<int32_t>(Integer(f(11), 0, INT32_MIN, INT32_MAX));
-    h.DisabledUntil = Number(f(12), 0);
-    const int64_t alerts = Integer(f(13), 1, INT32_MIN, INT32_MAX);
-    h.AlertWindow = (alerts & 1) != 0;
-    h.OnlinePopup = (alerts & 2) != 0;
-    h.GlobalOfflineSound = (alerts & 4) != 0;
-    h.GlobalOnlineSound = (alerts & 8) != 0;
-    h.EmailWindow = !f(14).empty();
-    h.OnlineRecipients = f(15);
-    h.OfflineCommand = f(16);
-    h.OnlineCommand = f(17);
-    h.Dependable = f(18) == "1";
-    h.Parents = f(19);
-    // Older files wrote "1" for "no parents".
-    if (TrimChars(h.Parents, ";", 0, TrimModeBoth) == "1") h.Parents.clear();
-    h.Service = f(20);
-    h.OfflineSound = f(21);
-    h.OnlineSound = f(22);
-    const std::string kind = f(23);
-    h.SharePath = f(24);
-    int64_t id = 0;
-    h.ID = ParseInteger(f(25), id) && id >= INT32_MIN && id <= INT32_MAX ? static_cast<int32_t>(id) : FList.NewID();
-    h.OfflineNotify = f(26) == "1";
-    h.OnlineNotify = f(27) == "1";
-    h.WinPassword = UnscrambleText(f(28));
-    h.Successes = static_cast<uint32_t>(Integer(f(29), h.Successes, 0, UINT32_MAX));
-    h.Failures = static_cast<uint32_t>(Integer(f(30), 0, 0, UINT32_MAX));
-    h.LastSuccess = Number(f(31), 0);
-    h.LastFailure = Number(f(32), 0);
-    h.Uptime = Number(f(33), 0);
-    h.Downtime = Number(f(34), 0);
-    const double total = Number(f(35), 0);
-    h.TotalResponse = std::fabs(total) < 9.2e18 ? std::llround(total) : 0;
-    h.Warnings = static_cast<uint32_t>(Integer(f(36), 0, 0, UINT32_MAX));
-    h.MACAddress = f(37);
-    h.CurrentIP = f(38);
-    h.IPChangeRecipients = f(39);
-    const std::string marks = f(40);
-    h.HasBeenOffline = marks.find('1') != std::string::npos;
-    h.ParentHasBeenOffline = marks.find('2') != std::string::npos;
-    h.PluginText = f(41);
-    // A line that ends early has kept the defaults of the fields it lacks, also as the
+    // A line that ends early keeps the defaults of the fields it lacks, also as the
     // last line of a file edited by hand without a final line end: no damage.
-
-    ReadTestKind(kind, fields >= 23, h, line.Number);
-    if (h.OfflineNotify) h.OfflineNotification = ReadHTTPRequest(ExtraLine(h, line.Number, HTTPLineFields));
-    if (h.OnlineNotify) h.OnlineNotification = ReadHTTPRequest(ExtraLine(h, line.Number, HTTPLineFields));
+    for (const THostField& field : HostFields)
+      if (field.Read) field.Read(FFields.Field(field.Position), h, FList);
+    ReadTestKind(FFields.Field(23), fields >= 23, h, line.Number);
+    if (h.OfflineNotify) h.OfflineNotification = ReadHTTPRequestLine(ExtraLine(h, line.Number, HTTPLineFields));
+    if (h.OnlineNotify) h.OnlineNotification = ReadHTTPRequestLine(ExtraLine(h, line.Number, HTTPLineFields));
     FHostsRead.push_back(&h);
   }
 
   void ReadTestKind(const std::string& kind, bool present, THost& h, int hostLine) {
     int64_t number = 0;
+    const TTestKinds& kinds = TTestKinds::Standard();
     // No file we write has an empty field 23; read as a plug-in identifier it would
     // take the next host line for its parameter line.
     if (!present || TrimControls(kind).empty()) {
@@ -305,43 +411,33 @@ private:
     } else if (ParseInteger(kind, number)) {
       // Plug-in tests are stored by identifier; a number beyond the built-in kinds
       // names nothing we can test, and has no parameter line.
-      if (number >= TestPing && number <= TestHTTP) {
-        h.TestKind = static_cast<int32_t>(number);
+      const auto stored = static_cast<TTestKind>(number >= 0 && number < KindNumber(TestPlugin) ? number : -1);
+      if (kinds.Find(stored)) {
+        h.TestKind = stored;
       } else {
         UnknownTest(h, kind);
       }
     } else {
-      const int index = FOptions.PluginTestIndex ? FOptions.PluginTestIndex(kind) : -1;
+      int index = FOptions.PluginTestIndex ? FOptions.PluginTestIndex(kind) : -1;
+      if (!FOptions.PluginTestIndex)
+        if (const TTestKindEntry* plugin = kinds.FindIdentifier(kind)) index = PluginIndex(plugin->Kind);
       const std::string param = ExtraLine(h, hostLine, 0);
       if (index < 0) {
         UnknownTest(h, kind);
       } else {
-        h.TestKind = TestPlugin + index;
-        h.PluginParam = UnscrambleText(HashUnescape(param));
+        h.TestKind = PluginKind(index);
+        ReadPluginParamLine(param, h);
       }
     }
-    if (h.TestKind == TestHTTP) h.HTTPTest = ReadHTTPRequest(ExtraLine(h, hostLine, HTTPLineFields));
+    if (IsPluginKind(h.TestKind)) return;
+    if (const TTestKindEntry* entry = kinds.Find(h.TestKind); entry && entry->ReadExtra)
+      for (int i = 0; i < entry->ExtraLines; ++i) entry->ReadExtra(ExtraLine(h, hostLine, entry->ExtraFields), h);
   }
 
   void UnknownTest(THost& h, const std::string& identifier) {
     h.TestKind = TestPing;
     FUnknownTests = true;
     Log(&h, "Unrecognized test type: " + identifier + ".  Setting type to Ping.", TLogCategory::Information);
-  }
-
-  static THTTPReq ReadHTTPRequest(const std::string& line) {
-    const TFieldSplitter fields(line, ',', 0);
-    const auto text = [&](int n) { return HashUnescape(TrimControls(fields.Field(n))); };
-    THTTPReq req;
-    req.URL = text(1);
-    req.Post = fields.Field(2) == "1";
-    const double threshold = Number(fields.Field(3), 0);
-    req.ChangeThreshold = std::fabs(threshold) <= std::numeric_limits<float>::max() ? static_cast<float>(threshold) : 0;
-    req.ChangeRecipients = text(4);
-    req.Variables = text(5);
-    req.UserName = text(6);
-    req.Password = UnscrambleText(HashUnescape(fields.Field(7)));
-    return req;
   }
 
   // Items that are empty, name no record of the list or repeat an earlier item go.
@@ -465,34 +561,14 @@ void KeepUntouched(const std::string& path, const std::string& displayName, cons
 
 // --- Saving --------------------------------------------------------------------------
 
-// A line end inside a field would split the record; NUL marks binary data.
-std::string Q(const std::string& text) {
-  if (text.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos) return QuoteText(text, '"');
-  std::string clean = text;
-  for (char& c : clean)
-    if (c == '\r' || c == '\n' || c == '\0') c = ' ';
-  return QuoteText(clean, '"');
-}
-
-std::string Flag(bool on) { return on ? "1" : ""; }
-
-std::string HTTPRequestLine(const THTTPReq& req) {
-  const TCharSet set = HTTPLineEscapeSet();
-  std::string line = HashEscape(req.URL, set);
-  line += ',' + Flag(req.Post);
-  line += ',' + FormatGeneralNumber(req.ChangeThreshold);
-  line += ',' + HashEscape(req.ChangeRecipients, set);
-  line += ',' + HashEscape(req.Variables, set);
-  line += ',' + HashEscape(req.UserName, set);
-  line += ',' + HashEscape(ScrambleText(req.Password), set);
-  line += "\r\n";
-  return line;
-}
-
 std::string TestKindField(const THost& h, const THostsSaveOptions& options) {
-  if (h.TestKind < TestPlugin) return QuotedNumber(h.TestKind);
-  std::string identifier =
-      options.PluginTestIdentifier ? options.PluginTestIdentifier(h.TestKind - TestPlugin) : std::string();
+  if (!IsPluginKind(h.TestKind)) return QuotedNumber(KindNumber(h.TestKind));
+  std::string identifier;
+  if (options.PluginTestIdentifier) {
+    identifier = options.PluginTestIdentifier(PluginIndex(h.TestKind));
+  } else if (const TTestKindEntry* plugin = KindOf(h)) {
+    identifier = plugin->Identifier;
+  }
   // Written bare; quoting only what would not read back as written.
   if (identifier.find_first_of(",\"") != std::string::npos) identifier = QuoteText(identifier, '"');
   return identifier;
@@ -504,55 +580,17 @@ void AppendRecord(std::string& out, const THost& h, const THostsSaveOptions& opt
     out += h.Status == 1 ? ",1\r\n" : ",0\r\n";
     return;
   }
-  const auto add = [&](const std::string& field) {
+  for (const THostField& field : HostFields) {
     out.push_back(',');
-    out += field;
-  };
-  add(Q(h.Address));
-  add(QuotedNumber(h.TestInterval));
-  add(QuotedNumber(static_cast<double>(h.WindowStart * 24)));
-  add(QuotedNumber(static_cast<double>(h.WindowEnd * 24)));
-  add(QuotedNumber(h.ErrorAfter));
-  add(Q(h.DoubleClickCommand));
-  add("");
-  add(Q(h.WinUserName));
-  add(Q(h.OfflineRecipients));
-  add(QuotedNumber(h.Port));
-  add(QuotedNumber(h.DisabledUntil));
-  add(std::to_string((h.AlertWindow ? 1 : 0) | (h.OnlinePopup ? 2 : 0) | (h.GlobalOfflineSound ? 4 : 0) |
-                     (h.GlobalOnlineSound ? 8 : 0)));
-  add(Flag(h.EmailWindow));
-  add(Q(h.OnlineRecipients));
-  add(Q(h.OfflineCommand));
-  add(Q(h.OnlineCommand));
-  add(Flag(h.Dependable));
-  add(Q(h.Parents));
-  add(Q(h.Service));
-  add(Q(h.OfflineSound));
-  add(Q(h.OnlineSound));
-  add(TestKindField(h, options));
-  add(Q(h.SharePath));
-  add(QuotedNumber(h.ID));
-  add(Flag(h.OfflineNotify));
-  add(Flag(h.OnlineNotify));
-  add(Q(ScrambleText(h.WinPassword)));
-  add(QuotedNumber(h.Successes));
-  add(QuotedNumber(h.Failures));
-  add(QuotedNumber(h.LastSuccess));
-  add(QuotedNumber(h.LastFailure));
-  add(QuotedNumber(static_cast<double>(h.Uptime)));
-  add(QuotedNumber(static_cast<double>(h.Downtime)));
-  add(FormatGeneralNumber(static_cast<double>(h.TotalResponse)));
-  add(QuotedNumber(h.Warnings));
-  add(Q(h.MACAddress));
-  add(Q(h.CurrentIP));
-  add(Q(h.IPChangeRecipients));
-  add(std::string(h.HasBeenOffline ? "1" : "") + (h.ParentHasBeenOffline ? "2" : ""));
-  add(Q(h.PluginText));
+    out += field.Write(h, options);
+  }
   out += "\r\n";
 
-  if (h.TestKind == TestHTTP) out += HTTPRequestLine(h.HTTPTest);
-  if (h.TestKind >= TestPlugin) out += HashEscape(ScrambleText(h.PluginParam), HostsFileEscapeSet()) + "\r\n";
+  if (IsPluginKind(h.TestKind)) {
+    out += PluginParamLine(h);
+  } else if (const TTestKindEntry* kind = KindOf(h); kind && kind->WriteExtra) {
+    out += kind->WriteExtra(h);
+  }
   if (h.OfflineNotify) out += HTTPRequestLine(h.OfflineNotification);
   if (h.OnlineNotify) out += HTTPRequestLine(h.OnlineNotification);
 }

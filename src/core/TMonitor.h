@@ -31,7 +31,7 @@
 #include "core/TRunningTests.h"
 #include "core/TScheduler.h"
 #include "core/TStatusEvaluation.h"
-#include "core/TTestResult.h"
+#include "hosttests/TTestResult.h"
 #include "core/TFaultLog.h"
 #include "core/TSettings.h"
 #include "core/TStartOptions.h"
@@ -171,11 +171,11 @@ public:
   // removable mode. Errors are logged ("E"). LoadAtLogin()/LoadMinimized() follow.
   void SetLoginStartup(int state, bool minimized);
 
-  int RunState() const { return FRunState.load(); }
+  TRunState RunState() const { return FRunState.load(); }
   // When the program started (set at the beginning of Startup; the making of the monitor
   // until then).
   TDateTime StartTime() const { return FStartTime; }
-  void SetRunState(int state) { FRunState.store(state); }
+  void SetRunState(TRunState state) { FRunState.store(state); }
   // 1 until the orderly shutdown has finished, then 0, or ExitUnsaved when that shutdown
   // could not save the hosts file.
   int ExitCode() const { return FExitCode.load(); }
@@ -397,7 +397,7 @@ private:
   std::string FStatusWarning;
   std::vector<std::string> FPartnerClasses;  // read at start-up from "NotifyApps"
 
-  std::atomic<int> FRunState{rsRunning};
+  std::atomic<TRunState> FRunState{rsRunning};
   std::atomic<int> FExitCode{0};
   bool FShutdownDone = false;
   bool FStarted = false;

@@ -6,6 +6,7 @@
 #include <shared_mutex>
 #include <string>
 
+#include "core/RunState.h"
 #include "platform/FaultReport.h"
 
 class TClock;
@@ -23,7 +24,7 @@ struct TMonitorParts {
   TEventLogKeeper& Events;
   TRunningTests& Running;
   THostChanges& Changes;
-  const std::atomic<int>& RunState;
+  const std::atomic<TRunState>& RunState;
   std::function<void(const std::string&)> Trace;
   TFaultHook Faults;
 };

@@ -16,9 +16,8 @@
 #include "core/TSettings.h"
 #include "core/TStatusEvaluation.h"
 #include "common/FileUtils.h"
-#include "hosttests/THTTPThread.h"
-#include "hosttests/TPingThread.h"
 #include "hosttests/TTCPThread.h"
+#include "hosttests/TTestKinds.h"
 #include "hosttests/TTestContext.h"
 
 namespace {
@@ -90,32 +89,25 @@ TScheduler::TScheduler(TMonitorParts parts, TTestContext& tests, TStatusEvaluati
   connect(&Timer1, &QTimer::timeout, this, &TScheduler::Timer1Timer);
 }
 
+void TScheduler::SetDataFolder(const std::string& folder) {
+  FDataFolder = folder;
+  FTestSettings.PagesFolder = folder.empty() ? std::string() : IncludeTrailingPathDelimiter(folder) + "HTTPPages";
+}
+
 void TScheduler::Report(const char* where) { ReportFault(F.Faults, where, CurrentExceptionText()); }
 
 std::shared_ptr<TBackgroundTask> TScheduler::StartHostTest(const THost& host) {
+  const TTestKindEntry* kind = KindOf(host);
+  if (!kind || !kind->Start) return nullptr;
   const TSettings& s = F.Settings;
-  switch (host.TestKind) {
-    case TestPing:
-      F.Trace("Create PingThread " + host.DisplayName);
-      return TPingThread::Create(FTests, "Ping " + host.DisplayName, host.Address, false, host.ID, 255,
-                                 s.PingTimeout, std::bind_front(&TScheduler::PingCallback, this), s.NumPings);
-    case TestTCP:
-      F.Trace("Create TCPThread " + host.DisplayName);
-      return TTCPThread::Create(FTests, "TCP " + host.DisplayName, host.Address, false, host.ID,
-                                std::bind_front(&TScheduler::TCPCallback, this), s.NumPings, host.Port,
-                                s.TCPConnectTimeout);
-    case TestHTTP: {
-      F.Trace("Create HTTPThread " + host.DisplayName);
-      THTTPOptions options;
-      if (!FDataFolder.empty()) options.PagesFolder = IncludeTrailingPathDelimiter(FDataFolder) + "HTTPPages";
-      options.CertExpiryDays = s.CertExpiryDays;
-      options.TimeoutMs = s.HTTPTimeoutMs();
-      return THTTPThread::Create(FTests, "HTTP " + host.DisplayName, host.HTTPTest, HTTPKindTest, host.ID, host.ID,
-                                 std::bind_front(&TScheduler::HTTPCallback, this), std::move(options));
-    }
-    default:
-      return nullptr;
-  }
+  FTestSettings.NumPings = s.NumPings;
+  FTestSettings.PingTimeout = s.PingTimeout;
+  FTestSettings.TCPConnectTimeout = s.TCPConnectTimeout;
+  FTestSettings.CertExpiryDays = s.CertExpiryDays;
+  FTestSettings.HTTPTimeoutMs = s.HTTPTimeoutMs();
+  F.Trace("Create " + kind->Name + "Thread " + host.DisplayName);
+  return kind->Start(FTests, TTestStart{host.ID, host.DisplayName, host.Address, host.TestParams(), FTestSettings},
+                     std::bind_front(&TScheduler::TestDone, this));
 }
 
 // Whether the listed host's running test is the finished one, with that test cleared;
@@ -353,66 +345,15 @@ void TScheduler::RefreshAllHosts(const std::string& by) {
     if (!F.Hosts.Items(index)->IsDisabled(now)) TestHost(index);
 }
 
-void TScheduler::PingCallback(TPingThread& thread, const std::string& address, const std::string& responder,
-                              std::int32_t responseTime, std::int32_t tag, const std::string& errorText, std::int32_t,
-                              bool success, const std::string& resolvedAddress) {
+void TScheduler::TestDone(TBackgroundTask& worker, const TTestResult& result, const std::string& trace) {
   try {
-    // The texts live in the worker, which may go with the record's reference to it.
-    TTestResult result;
-    result.HostID = tag;
-    result.Success = success;
-    result.ResponseTime = responseTime;
-    if (success) result.NewIP = resolvedAddress;
-    result.ErrorText = errorText;
-    if (!responder.empty() && responder != resolvedAddress) result.EchoDetail = "[" + responder + "]";
-    F.Running.Remove(&thread);
-    F.Trace("Ping callback " + address);
-    if (TakeFinishedTest(thread, tag)) FEvaluation.UpdateHostStatus(result);
+    F.Running.Remove(&worker);
+    F.Trace(trace);
+    if (TakeFinishedTest(worker, result.HostID)) FEvaluation.UpdateHostStatus(result);
   } catch (...) {
-    Report("PingCallback");
+    Report("TestDone");
   }
-  ReleaseRetired(tag);
-}
-
-void TScheduler::TCPCallback(TTCPThread& thread, const std::string& hostAddress, const std::string& resolvedAddress,
-                             std::int32_t, bool connected, const std::string& resultText, std::int64_t hostReference,
-                             std::int32_t elapsed) {
-  try {
-    TTestResult result;
-    result.HostID = hostReference >= 0 && hostReference <= MaxHostID ? static_cast<std::int32_t>(hostReference) : -1;
-    result.Success = connected;
-    result.ResponseTime = elapsed;
-    result.NewIP = resolvedAddress;
-    result.ErrorText =
-        resultText == ErrorText(10060) ? std::string("Connection attempt timed out (0000274C)") : resultText;
-    F.Running.Remove(&thread);
-    F.Trace("TCP Callback " + hostAddress + " " + (connected ? "ALIVE" : "no resp") + " " + result.ErrorText);
-    if (TakeFinishedTest(thread, hostReference)) FEvaluation.UpdateHostStatus(result);
-  } catch (...) {
-    Report("TCPCallback");
-  }
-  ReleaseRetired(hostReference);
-}
-
-void TScheduler::HTTPCallback(THTTPThread& thread, const THTTPReq& request, const std::string& resolvedAddress,
-                              std::int32_t, std::int64_t data, std::int32_t, float change, bool success,
-                              const std::string& resultText, std::int32_t elapsed) {
-  try {
-    TTestResult result;
-    result.HostID = data >= 0 && data <= MaxHostID ? static_cast<std::int32_t>(data) : -1;
-    result.Success = success;
-    result.ResponseTime = elapsed;
-    result.NewIP = resolvedAddress;
-    result.ErrorText = resultText;
-    result.PageTest = true;
-    result.PageChange = change;
-    F.Running.Remove(&thread);
-    F.Trace("HTTP Callback " + request.URL + " " + (success ? "OK" : "failed") + " " + resultText);
-    if (TakeFinishedTest(thread, data)) FEvaluation.UpdateHostStatus(result);
-  } catch (...) {
-    Report("HTTPCallback");
-  }
-  ReleaseRetired(data);
+  ReleaseRetired(result.HostID);
 }
 
 void TScheduler::ProbeCallback(TTCPThread& thread, const std::string&, const std::string&, std::int32_t port,

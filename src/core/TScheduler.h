@@ -13,15 +13,14 @@
 
 #include "common/DateTime.h"
 #include "core/TMonitorParts.h"
+#include "hosttests/TTestKinds.h"
 
 class TBackgroundTask;
 class THost;
-class THTTPThread;
-struct THTTPReq;
-class TPingThread;
 class TStatusEvaluation;
 class TTCPThread;
 class TTestContext;
+struct TTestResult;
 
 class TScheduler : public QObject {
   Q_OBJECT
@@ -60,23 +59,17 @@ public:
   void TestHostNow(int index, const std::string& by = {});
   void RefreshAllHosts(const std::string& by = {});
   // The data folder, whose "HTTPPages" keeps the pages of the HTTP tests.
-  void SetDataFolder(const std::string& folder) { FDataFolder = folder; }
+  void SetDataFolder(const std::string& folder);
 
   // The tray icon's hint after the last pass.
   const std::string& TrayHint() const { return FTrayHint; }
   int ProbesInFlight() const { return FProbesInFlight; }
   int PeriodicTracesRunning() const { return FPeriodicTraces; }
 
-  // Completion handlers of the host tests and the capability probes.
-  void PingCallback(TPingThread& thread, const std::string& address, const std::string& responder,
-                    std::int32_t responseTime, std::int32_t tag, const std::string& errorText, std::int32_t status,
-                    bool success, const std::string& resolvedAddress);
-  void TCPCallback(TTCPThread& thread, const std::string& hostAddress, const std::string& resolvedAddress,
-                   std::int32_t port, bool connected, const std::string& resultText, std::int64_t hostReference,
-                   std::int32_t elapsed);
-  void HTTPCallback(THTTPThread& thread, const THTTPReq& request, const std::string& resolvedAddress,
-                    std::int32_t hostID, std::int64_t data, std::int32_t kind, float change, bool success,
-                    const std::string& resultText, std::int32_t elapsed);
+  // The completion of every host test: the worker's result goes to the status
+  // evaluation when it is the host's running test; trace is the status trace's line.
+  void TestDone(TBackgroundTask& worker, const TTestResult& result, const std::string& trace);
+  // The completion of a capability probe.
   void ProbeCallback(TTCPThread& thread, const std::string& hostAddress, const std::string& resolvedAddress,
                      std::int32_t port, bool connected, const std::string& resultText, std::int64_t hostReference,
                      std::int32_t elapsed);
@@ -97,6 +90,8 @@ private:
   TStatusEvaluation& FEvaluation;
   TTraceStarter FStartPeriodicTrace;
   std::string FDataFolder;
+  // What the tests read of the settings, with the pages folder of the data folder.
+  TTestSettings FTestSettings;
   QTimer Timer1;
   bool FTestingOn = true;
   bool FTimerAllowed = false;

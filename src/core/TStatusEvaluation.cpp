@@ -64,8 +64,9 @@ int FailureWeight(std::uint32_t backToBackFailures, bool adjust) {
   return backToBackFailures < 20 ? 3 : backToBackFailures < 50 ? 5 : 10;
 }
 
-std::string TestName(std::int32_t kind) {
-  return kind >= TestPing && kind < TestPlugin ? TestKindName(kind) : "Unknown test";
+std::string TestName(TTestKind kind) {
+  const std::string name = IsPluginKind(kind) ? std::string() : TestKindName(kind);
+  return name.empty() ? "Unknown test" : name;
 }
 
 std::string TimeStamp(TDateTime now) { return FormatDateTime("h:nna/p ", now); }

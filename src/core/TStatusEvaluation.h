@@ -23,7 +23,7 @@
 #include "core/TEventLog.h"
 #include "core/THostTransition.h"
 #include "core/TMonitorParts.h"
-#include "core/TTestResult.h"
+#include "hosttests/TTestResult.h"
 #include "platform/FaultReport.h"
 
 class THost;

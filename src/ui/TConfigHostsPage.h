@@ -11,10 +11,12 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "common/DateTime.h"
+#include "hosttests/TTestKind.h"
 #include "ui/TfrmMultServices.h"
 
 class QAction;
@@ -200,7 +202,8 @@ private:
   void EditRequest(int which);
   void ResolveDisplayName();
   void UpdateHints();
-  int KindOfBox() const;
+  // The kind chosen in the Test box; none while it shows that the hosts differ.
+  std::optional<TTestKind> KindOfBox() const;
 
   // Dependencies.
   void FillDependencies();

@@ -25,6 +25,7 @@
 #include "ui/ConfigHostsText.h"
 #include "ui/TConfigHostsPage.h"
 #include "ui/TDialogAsk.h"
+#include "ui/TKindEditors.h"
 #include "ui/TTimeInterval.h"
 #include "ui/TVarsMenu.h"
 
@@ -144,10 +145,9 @@ void TConfigHostsPage::BuildEditor(QWidget* panel) {
   tiError->SetUnitRange(TIntervalUnit::Second, TIntervalUnit::Hour);
   form->addRow(tr("Error State After:"), tiError);
   cbService = new QComboBox(panel);
-  const char* const kinds[] = {"Ping", "TCP Connect", "Win Services", "File Share", "HTTP Server"};
-  for (int kind = 0; kind < 5; ++kind) cbService->addItem(tr(kinds[kind]), kind);
+  for (const TKindEditor& kind : KindEditors()) cbService->addItem(tr(kind.Caption), KindNumber(kind.Kind));
   for (size_t i = 0; i < FContext.PluginTestNames.size(); ++i)
-    cbService->addItem(Latin1(FContext.PluginTestNames[i]), TestPlugin + static_cast<int>(i));
+    cbService->addItem(Latin1(FContext.PluginTestNames[i]), KindNumber(PluginKind(static_cast<int>(i))));
   form->addRow(tr("Test:"), cbService);
   cbPort = EditableBox(panel);
   for (const char* item : PortItems) cbPort->addItem(QString::fromLatin1(item));
@@ -338,9 +338,9 @@ std::vector<THost*> TConfigHostsPage::EditedHosts() const {
   return hosts;
 }
 
-int TConfigHostsPage::KindOfBox() const {
-  if (ShowsMarker(cbService)) return -1;
-  return cbService->currentData(IDRole).toInt();
+std::optional<TTestKind> TConfigHostsPage::KindOfBox() const {
+  if (ShowsMarker(cbService)) return std::nullopt;
+  return static_cast<TTestKind>(cbService->currentData(IDRole).toInt());
 }
 
 void TConfigHostsPage::LoadEditor() {
@@ -376,10 +376,10 @@ void TConfigHostsPage::LoadEditor() {
     if (differs([](const THost& h) { return h.TestKind; })) {
       ShowMarkerItem(cbService);
     } else {
-      int index = cbService->findData(first.TestKind, IDRole);
+      int index = cbService->findData(KindNumber(first.TestKind), IDRole);
       if (index < 0) {
         // A plug-in test that is not loaded keeps its number.
-        cbService->addItem(tr("Plug-in test %1").arg(first.TestKind - TestPlugin + 1), first.TestKind);
+        cbService->addItem(tr("Plug-in test %1").arg(first.TestKind - TestPlugin + 1), KindNumber(first.TestKind));
         index = cbService->count() - 1;
       }
       cbService->setCurrentIndex(index);
@@ -437,7 +437,7 @@ void TConfigHostsPage::LoadEditor() {
   if (warnServices) {
     // Ping replaces a service test whose list cannot be had; it counts as the user's
     // change and is stored at once.
-    cbService->setCurrentIndex(cbService->findData(TestPing, IDRole));
+    cbService->setCurrentIndex(cbService->findData(KindNumber(TestPing), IDRole));
     ShowKindControls();
     CommitEdits();
   }
@@ -453,16 +453,14 @@ void TConfigHostsPage::TakeSnapshot() {
 }
 
 void TConfigHostsPage::ShowKindControls() {
-  const int kind = KindOfBox();
+  const std::optional<TTestKind> kind = KindOfBox();
   auto show = [this](QWidget* widget, bool visible) {
     widget->setVisible(visible);
     if (QWidget* label = FForm->labelForField(widget)) label->setVisible(visible);
   };
-  show(cbPort, kind == TestTCP);
-  show(cbServices, kind == TestService);
-  show(tbShare, kind == TestShare);
-  show(btnSettings, kind == TestHTTP);
-  show(cbPluginParam, kind >= TestPlugin);
+  for (const TKindEditor& editor : KindEditors())
+    if (editor.Control) show(editor.Control(*this), kind == editor.Kind);
+  show(PluginKindControl(*this), kind && IsPluginKind(*kind));
 }
 
 bool TConfigHostsPage::FetchServices(const QString& address) {
@@ -496,7 +494,7 @@ void TConfigHostsPage::ServiceKindChosen() {
                               : tbHostname->currentText();
   if (!FetchServices(address)) {
     const QSignalBlocker block(cbService);
-    cbService->setCurrentIndex(cbService->findData(TestPing, IDRole));
+    cbService->setCurrentIndex(cbService->findData(KindNumber(TestPing), IDRole));
   }
 }
 
@@ -530,7 +528,7 @@ bool TConfigHostsPage::CommitEdits() {
     return false;
   }
 
-  const int kind = KindOfBox();
+  const std::optional<TTestKind> kind = KindOfBox();
   for (THost* host : hosts) {
     for (const TTextField& field : FTextFields) {
       if (!changed(field.Widget)) continue;
@@ -554,7 +552,7 @@ bool TConfigHostsPage::CommitEdits() {
       const std::optional<double> minutes = interval->Minutes();
       if (minutes && *minutes >= OneSecond - 1e-9) host->*member = *minutes;
     }
-    if (changed(cbService) && kind >= 0) host->TestKind = kind;
+    if (changed(cbService) && kind && KindNumber(*kind) >= 0) host->TestKind = *kind;
     if (changed(cbPort)) {
       const int port = cbPort->currentText().trimmed().section(' ', 0, 0).toInt();
       if (port >= 1) host->Port = port;

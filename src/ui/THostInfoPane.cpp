@@ -15,6 +15,7 @@
 #include "core/MessageVariables.h"
 #include "core/THost.h"
 #include "core/TMonitor.h"
+#include "hosttests/TTestKinds.h"
 #include "ui/THostTableModel.h"
 #include "ui/TLogLineModel.h"
 #include "ui/TLogListView.h"
@@ -160,21 +161,11 @@ void THostInfoPane::ShowHost(const THost* host) {
   lbPrevCheck->setText(QStringLiteral("Prev Check: ") + PaneDate(host->PreviousCheck, use24));
   lbLastSuccess->setText(QStringLiteral("Last Success: ") + PaneDate(host->LastSuccess, use24));
   lbLastFail->setText(QStringLiteral("Last Fail: ") + PaneDate(host->LastFailure, use24));
-  switch (host->TestKind) {
-    case TestPing: lbTestType->setText("Ping"); lbTestInfo->setText("ICMP Ping"); break;
-    case TestTCP: lbTestType->setText("TCP Port"); lbTestInfo->setText("Port " + QString::number(host->Port)); break;
-    case TestService:
-      lbTestType->setText("Service");
-      lbTestInfo->setText(Latin1(host->ServiceDisplayName()));
-      break;
-    case TestShare: lbTestType->setText("Share"); lbTestInfo->setText(Latin1(host->SharePath)); break;
-    case TestHTTP: lbTestType->setText("HTTP"); lbTestInfo->setText(Latin1(host->HTTPTest.URL)); break;
-    default: {
-      const std::string name = host->TestKind > TestHTTP ? TestKindName(host->TestKind) : std::string();
-      lbTestType->setText(name.empty() ? QStringLiteral("Unknown") : Latin1(name));
-      if (!name.empty())
-        lbTestInfo->setText(host->PluginParam.empty() ? QStringLiteral("(None)") : Latin1(host->PluginParam));
-    }
+  if (const TTestKindEntry* kind = KindOf(*host); kind && kind->SummaryType) {
+    lbTestType->setText(Latin1(kind->SummaryType(*host)));
+    if (kind->SummaryInfo) lbTestInfo->setText(Latin1(kind->SummaryInfo(*host)));
+  } else {
+    lbTestType->setText(QStringLiteral("Unknown"));
   }
   lbStats->setText(QStringLiteral("S/W/E: %1/%2/%3").arg(host->Successes).arg(host->Warnings).arg(host->Errors));
   lbUpDown->setText(QStringLiteral("U/D: ") + Latin1(DurationText(host->Uptime)) + "/" +

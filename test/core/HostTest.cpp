@@ -63,7 +63,7 @@ TEST(HostTest, NamesOfStatusesKindsAndGroups) {
   EXPECT_EQ(TestKindName(TestHTTP), "HTTP");
   EXPECT_EQ(TestKindName(TestPlugin + 1, plugins), "Temperature");
   EXPECT_EQ(TestKindName(TestPlugin + 2, plugins), "");
-  EXPECT_EQ(TestKindName(-3, plugins), "");
+  EXPECT_EQ(TestKindName(static_cast<TTestKind>(-3), plugins), "");
 
   THost group;
   group.DisplayName = ";Servers";

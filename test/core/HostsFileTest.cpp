@@ -15,7 +15,7 @@
 #include "common/Fields.h"
 #include "common/FileUtils.h"
 #include "common/QLEncryptString.h"
-#include "core/HostsFileNumbers.h"
+#include "common/HostsFileNumbers.h"
 #include "core/THostList.h"
 #include "core/THostsFile.h"
 #include "core/TMonitor.h"

@@ -82,7 +82,7 @@ protected:
     FInside.reset();
   }
 
-  THost* AddHost(const std::string& name, const std::string& address, int kind = TestPing, int port = 0) {
+  THost* AddHost(const std::string& name, const std::string& address, TTestKind kind = TestPing, int port = 0) {
     auto record = M->Hosts().NewRecord(FClock.Now());
     record->DisplayName = name;
     record->Address = address;

@@ -7,6 +7,7 @@
 #include "common/ErrorText.h"
 #include "core/RecordingAlerts.h"
 #include "core/SchedulerFixture.h"
+#include "hosttests/TTCPKind.h"
 #include "hosttests/TTCPThread.h"
 #include "hosttests/WorkerTestSupport.h"
 
@@ -394,13 +395,13 @@ TEST_F(SchedulerTest, CompletionsReachOnlyTheHostWhoseTestTheyAre) {
   FForgotten.push_back(worker);
   tcp.RunningTest = worker;
   M.Running().Add(worker->Name(), worker);
-  M.Scheduler().TCPCallback(*worker, "127.0.0.1", "127.0.0.1", 1, false, ErrorText(10060), tcp.ID, 21000);
+  M.Scheduler().TestDone(*worker, TCPTestResult(tcp.ID, false, 21000, "127.0.0.1", ErrorText(10060)), "TCP Callback");
   EXPECT_FALSE(tcp.RunningTest);
   EXPECT_EQ(RunningNamed("TCP Port"), 0);
   EXPECT_EQ(tcp.Failures, 1u);
   EXPECT_NE(tcp.LastErrorText.find("Connection attempt timed out (0000274C)"), std::string::npos);
   // The same result again finds no running test of its own.
-  M.Scheduler().TCPCallback(*worker, "127.0.0.1", "127.0.0.1", 1, false, ErrorText(10060), tcp.ID, 21000);
+  M.Scheduler().TestDone(*worker, TCPTestResult(tcp.ID, false, 21000, "127.0.0.1", ErrorText(10060)), "TCP Callback");
   EXPECT_EQ(tcp.Failures, 1u);
 
   // A retired record is freed once its test reports.
@@ -411,7 +412,7 @@ TEST_F(SchedulerTest, CompletionsReachOnlyTheHostWhoseTestTheyAre) {
   const std::int32_t goneID = gone.ID;
   M.Hosts().RetireOrFree(M.Hosts().Extract(IndexOf(gone)));
   ASSERT_EQ(M.Hosts().RetiredCount(), 1);
-  M.Scheduler().TCPCallback(*late, "127.0.0.1", "", 1, false, "", goneID, 0);
+  M.Scheduler().TestDone(*late, TCPTestResult(goneID, false, 0, "", ""), "TCP Callback");
   EXPECT_EQ(M.Hosts().RetiredCount(), 0);
 }
 

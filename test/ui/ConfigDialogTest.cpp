@@ -567,7 +567,8 @@ TEST_F(ConfigWindow, ANewUsersFirstRunFromEmptyFolderToTestedHosts) {
   // A fresh monitor on the same folder finds what the user made.
   struct TSaved {
     std::string Name, Address, Parents, Url, Recipients;
-    int Kind, Port;
+    TTestKind Kind;
+    int Port;
     bool operator==(const TSaved&) const = default;
   };
   auto saved = [](TMonitor& m) {
@@ -677,7 +678,9 @@ TEST_F(ConfigScreenshot, EveryPageAndTheDialogsOfTheHostsPage) {
   dns.Port = 53;
   dns.OfflineRecipients = "ops@example.com";
   Add(";Web", "", 0);
-  Add("Intranet", "127.0.0.3", StatusWarning).TestKind = TestHTTP;
+  THost& intranet = Add("Intranet", "127.0.0.3", StatusWarning);
+  intranet.TestKind = TestHTTP;
+  intranet.HTTPTest.URL = "http://127.0.0.3/portal/";
   A->EmailConfig().PrimaryServer = "smtp.example.com:587";
   A->EmailConfig().PrimarySender = "monitor@example";
   QDir().mkpath(ScreenshotFolder());

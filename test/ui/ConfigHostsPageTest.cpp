@@ -31,7 +31,7 @@ protected:
     Ask.MessageAnswer = [this](TDialogAsk::TKind, const QString&, const QString&) { return Answer; };
   }
 
-  THost& Add(const std::string& name, const std::string& address, int kind = TestPing) {
+  THost& Add(const std::string& name, const std::string& address, TTestKind kind = TestPing) {
     auto record = Working.NewRecord(46000.0);
     record->DisplayName = name;
     record->Address = address;

@@ -1,4 +1,4 @@
-#include "core/HostsFileNumbers.h"
+#include "common/HostsFileNumbers.h"
 
 #include <charconv>
 #include <cmath>
