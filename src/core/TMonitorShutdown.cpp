@@ -28,31 +28,31 @@ void TMonitor::Shutdown() {
     }
   };
 
-  // 1.
+  // No new tests, and the files as they stand while every record still does.
   step("timer", [this] {
     FScheduler->AllowTimer(false);
     FHostsSaveFailed = !SaveConfiguration(FHostsFileName);
     SaveSettings();
   });
-  // 2.
+  // No more readers from the web.
   step("web server", [this] { StopWebServer(); });
-  // 3.
+  // The views let go of the records; nothing starts from a timer any more.
   step("views", [this] {
     emit ShutdownStarting();
     StopTimers();
     FRunState.store(rsShuttingDown);
   });
-  // 4.
+  // Partner programs get nothing more and hear that we end.
   step("partners", [this] {
     FPartners->Stop();
     if (!FRemovableMode) NotifyPartnersStopped();
   });
-  // 5.
+  // Every named piece of work is told to end.
   step("threads", [this] {
     TerminateRunningTests();
     Settle(10);
   });
-  // 6. Completion steps run on this thread, so none reads a record while its test is
+  // Completion steps run on this thread, so none reads a record while its test is
   // told to end.
   step("host tests", [this] {
     for (const auto& host : FHosts->Records())
@@ -60,22 +60,22 @@ void TMonitor::Shutdown() {
     for (int i = 0; i < FHosts->RetiredCount(); ++i)
       if (THost* host = FHosts->RetiredItems(i); host && host->RunningTest) host->RunningTest->Terminate();
   });
-  // 7. The last pass starts nothing (the run state is 2) but still abandons overdue tests.
+  // The last pass starts nothing (the run state is 2) but still abandons overdue tests.
   step("last pass", [this] { Timer1Timer(); });
   step("echo completions", [this] { WaitForCompletions({&FTests->Completions.Echo}); });
-  // 8.
+  // Host-information updates and message senders that already reported are let in.
   step("message senders", [this] {
     WaitForCompletions({&FTests->Completions.InfoUpdate});
     Settle(100);
     WaitForCompletions({&FTests->Completions.MessageSender});
   });
-  // 9. All records wait together at most the host-list wait time for their threads.
+  // All records wait together at most the host-list wait time for their threads.
   // The web server has stopped, so no reader is left to lock out; completion steps that
   // arrive meanwhile take the state lock themselves.
   step("hosts", [this] {
     FHosts->FreeAll(std::chrono::steady_clock::now(), true);
   });
-  // 10. and 11.
+  // The results still on their way, then the mail that will never go.
   step("completions", [this] {
     Settle(100);
     WaitForCompletions({&FTests->Completions.Echo, &FTests->Completions.TCP, &FTests->Completions.HTTP,
@@ -83,16 +83,16 @@ void TMonitor::Shutdown() {
     FreePendingAlerts();
     WaitForCompletions({&FTests->Completions.InfoUpdate, &FTests->Completions.MessageSender});
   });
-  // 12.
+  // Plug-ins go once no test of theirs can report.
   step("plug-ins", [this] { UnloadPlugins(); });
-  // 13.
+  // The last line of the log, and the log file with it.
   step("log", [this] {
     FRunning.Clear();
     LogEvent(nullptr, "Corvale Shut Down", TLogCategory::Program);
     FTrace->Close();
     SaveEventLog();
   });
-  // 14.
+  // Closed: the exit code tells whether the hosts file was saved.
   FRunState.store(rsClosed);
   FExitCode.store(FHostsSaveFailed ? ExitUnsaved : 0);
   if (FWindow) FWindow->Unregister();

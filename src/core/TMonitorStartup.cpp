@@ -45,7 +45,7 @@ bool TMonitor::Startup() {
   FStartTime = FClock.Now();
 
   if (!LimitAllocatorRetention()) ReportFault("allocator", "The memory allocator refused its limits");
-  // 1. From here until the orderly shutdown has finished, an end is premature.
+  // From here until the orderly shutdown has finished, an end is premature.
   FExitCode.store(1);
   FProgramPath = OwnExecutable();
   FProgramFolder = ExtractFilePath(FProgramPath);
@@ -53,9 +53,9 @@ bool TMonitor::Startup() {
     // Stay where we are; the data folder does not depend on it.
   }
 
-  // 2. Modes, then the status trace that depends on them.
+  // Service, removable and diagnostic modes: the status trace and the data folder depend on them.
   FindModes();
-  // 3. and 4.
+  // The data folder, held by this copy alone, and the window partners and later copies find.
   FindDataFolder();
   FScheduler->SetDataFolder(FDataFolder);
   // One copy per data folder: the window alone cannot tell, as a copy may have none.
@@ -63,20 +63,20 @@ bool TMonitor::Startup() {
   RegisterWindow();
   AttachTraceRing();
 
-  // 5. The event log file.
+  // The event log first, so that everything after it is logged after the old lines.
   MoveOlderFile("Corvale.log");
   LoadEventLog();
 
-  // 6.
+  // Who started the program and in which mode.
   LogEvent(nullptr, std::string("Corvale Loaded ") + (ServiceMode() ? "(Service) " : "") + "by " + LocalUserName(), TLogCategory::Program);
   if (ServiceMode()) LogEvent(nullptr, "Corvale running as a Service; Audio and Popup alerts are disabled.", TLogCategory::Information);
   // Without an ICMP socket every echo test fails; the reason says how to grant the right.
   if (!EchoEngine().Valid()) LogEvent(nullptr, EchoEngine().Description(), TLogCategory::Error);
 
-  // 7. and 8. belong to the window (caption, pages, minimized start).
+  // The desktop window sets its pages and minimized start itself; the caption is shared.
   if (FWindow) FWindow->SetCaption(Caption());
 
-  // 9. and 10.
+  // The hosts file's name, and the settings file beside it before the hosts are read.
   FindHostsFileName();
   FSettingsFileName = ChangeFileExt(FHostsFileName, ".cvlp");
   MoveOlderFile(ExtractFileName(FSettingsFileName));
@@ -84,20 +84,21 @@ bool TMonitor::Startup() {
     LogEvent(nullptr, "Removed " + leftover + ", left behind by a save that did not finish", TLogCategory::Information);
   if (FileExists(FSettingsFileName)) LoadSettings();
 
-  // 11. and 12.
+  // Plug-ins before the hosts file, whose plug-in hosts name their tests.
   LoadPlugins();
   if (FileExists(FHostsFileName)) LoadConfiguration();
 
-  // 14., 15. and 16. (13. is the window's).
+  // What the alerts and the host menu need, then the log as loaded so far.
   MoveOlderFile("EmailConfig.cvl");
   LoadEmailConfig();
   LoadActions();
   SaveEventLog();
 
-  // 17.
+  // Whether the program starts at login (the configuration dialog shows it).
   if (!FRemovableMode) ReadLoginStartup();
 
-  // 19. (18., opening the configuration dialog for a missing hosts file, is the window's.)
+  // Other programs learn that we run; removable media leave the registry alone. (The window
+  // opens the configuration dialog itself when there is no hosts file.)
   if (FRemovableMode) {
     LogEvent(nullptr, "Running on Removable Media; registry changes will not be allowed.", TLogCategory::Information);
   } else {
@@ -105,10 +106,10 @@ bool TMonitor::Startup() {
     WriteProgramPath();
   }
 
-  // 21.
+  // Browsers may ask only once the hosts are loaded.
   StartWebServer();
 
-  // 22.
+  // Testing starts last, when everything a result reaches exists.
   tmrFreeMemTimer();
   StartTimers();
   return true;

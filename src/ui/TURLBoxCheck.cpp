@@ -4,7 +4,7 @@
 #include <QLineEdit>
 #include <QTimer>
 
-#include "core/HTTPSettingsRules.h"
+#include "ui/HTTPSettingsRules.h"
 #include "ui/Latin1Text.h"
 #include "ui/TDialogAsk.h"
 

@@ -17,7 +17,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "core/HTTPSettingsRules.h"
+#include "ui/HTTPSettingsRules.h"
 #include "ui/Latin1Text.h"
 #include "ui/TDialogAsk.h"
 #include "ui/TURLBoxCheck.h"

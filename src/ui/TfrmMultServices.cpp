@@ -19,7 +19,7 @@
 #include <algorithm>
 
 #include "common/ErrorText.h"
-#include "core/HTTPSettingsRules.h"
+#include "ui/HTTPSettingsRules.h"
 #include "ui/Latin1Text.h"
 #include "ui/TDialogAsk.h"
 #include "ui/TURLBoxCheck.h"

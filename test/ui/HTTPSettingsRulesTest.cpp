@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "core/HTTPSettingsRules.h"
+#include "ui/HTTPSettingsRules.h"
 
 TEST(HTTPSettingsRules, URLCheck) {
   EXPECT_STREQ(HTTPURLWarning, "URLs must begin with \"http:\".");

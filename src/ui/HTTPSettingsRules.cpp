@@ -1,4 +1,4 @@
-#include "core/HTTPSettingsRules.h"
+#include "ui/HTTPSettingsRules.h"
 
 #include <charconv>
 #include <cmath>
