@@ -64,7 +64,7 @@ protected:
     EXPECT_TRUE(SendMessageTimeout(M->WindowHandle(), msg, w, l, 5000, result));
     return result;
   }
-  THost& Add(const std::string& name, int kind) {
+  THost& Add(const std::string& name, TTestKind kind) {
     auto record = M->Hosts().NewRecord(FClock.Now());
     record->DisplayName = name;
     record->Address = "127.0.0.1";
