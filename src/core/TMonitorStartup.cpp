@@ -44,7 +44,6 @@ bool TMonitor::Startup() {
   FStarted = true;
   FStartTime = FClock.Now();
 
-  if (!LimitAllocatorRetention()) ReportFault("allocator", "The memory allocator refused its limits");
   // From here until the orderly shutdown has finished, an end is premature.
   FExitCode.store(1);
   FProgramPath = OwnExecutable();
@@ -60,6 +59,8 @@ bool TMonitor::Startup() {
   FScheduler->SetDataFolder(FDataFolder);
   // One copy per data folder: the window alone cannot tell, as a copy may have none.
   if (!LockDataFolder()) return false;
+  // Only a copy that runs: a refused one must leave no trace.
+  if (!LimitAllocatorRetention()) ReportFault("allocator", "The memory allocator refused its limits");
   RegisterWindow();
   AttachTraceRing();
 
