@@ -140,6 +140,7 @@ void TSettings::ReadSettings() {
   FailFreqAdj = Value("FailFreqAdj") != "0";
   int port = 0;
   WebServerPort = ParseInt(Value("WebServerPort"), port) && port >= 0 && port <= 65535 ? port : 0;
+  SMBPort = ParseInt(Value("SMBPort"), port) && port > 0 && port <= 65535 ? port : DefaultSMBPort;
   WebServerPassword = UnscrambleText(Value("WebServerPassword"));
   WebAdminPassword = UnscrambleText(Value("WebAdminPassword"));
   WebRestarts = Value("WebRestarts") == "1";
@@ -196,6 +197,7 @@ void TSettings::WriteSettings() {
   // from the default, so that a save changes nothing else in an older file.
   if (CertExpiryDays != DefaultCertExpiryDays || HasName("CertExpiryDays")) integer("CertExpiryDays", CertExpiryDays);
   if (HTTPTimeout != DefaultHTTPTimeout || HasName("HTTPTimeout")) integer("HTTPTimeout", HTTPTimeout);
+  if (SMBPort != DefaultSMBPort || HasName("SMBPort")) integer("SMBPort", SMBPort);
   if (SmtpTls != TSmtpTls::Auto || HasName("SmtpTls"))
     SetValue("SmtpTls", SmtpTls == TSmtpTls::Required ? "required" : SmtpTls == TSmtpTls::Off ? "off" : "auto");
   if (!RelayServer.empty() || HasName("RelayServer")) SetValue("RelayServer", RelayServer);

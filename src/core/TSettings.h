@@ -49,6 +49,10 @@ public:
   int Use24HourDate = 0;  // 1 selects the 24-hour date-time formats
   bool FailFreqAdj = true;
   int WebServerPort = 0;  // 0: no web server
+  // The port of the Windows-network protocols (SMB) for service tests and control, share
+  // tests and remote shutdown.
+  static constexpr int DefaultSMBPort = 445;
+  int SMBPort = DefaultSMBPort;
   std::string WebServerPassword;
   std::string WebAdminPassword;
   bool WebRestarts = false;

@@ -113,20 +113,23 @@ TEST(SettingsTest, LaterSettingsKeepOlderFilesUnchangedAndReadTheirOwnValues) {
   EXPECT_EQ(s.HTTPTimeout, 60);
   EXPECT_EQ(s.SmtpTls, TSettings::TSmtpTls::Auto);
   EXPECT_EQ(s.RelayServer, "");
+  EXPECT_EQ(s.SMBPort, 445);
   s.LoadFromText("NumPings=2\r\n");
   const std::string saved = s.SaveToText();
-  for (const char* name : {"CertExpiryDays", "HTTPTimeout", "SmtpTls", "RelayServer"})
+  for (const char* name : {"CertExpiryDays", "HTTPTimeout", "SmtpTls", "RelayServer", "SMBPort"})
     EXPECT_EQ(saved.find(name), std::string::npos) << name;
 
   TSettings bad;
-  bad.LoadFromText("CertExpiryDays=-1\r\nHTTPTimeout=0\r\nSmtpTls=sometimes\r\n");
+  bad.LoadFromText("CertExpiryDays=-1\r\nHTTPTimeout=0\r\nSmtpTls=sometimes\r\nSMBPort=70000\r\n");
   EXPECT_EQ(bad.CertExpiryDays, 14);
+  EXPECT_EQ(bad.SMBPort, 445);
   EXPECT_EQ(bad.HTTPTimeout, 60);
   EXPECT_EQ(bad.SmtpTls, TSettings::TSmtpTls::Auto);
 
   TSettings named;
-  named.LoadFromText("certexpirydays=0\r\nSmtpTls=REQUIRED\r\nRelayServer=relay.example:8080\r\n");
+  named.LoadFromText("certexpirydays=0\r\nSmtpTls=REQUIRED\r\nRelayServer=relay.example:8080\r\nSMBPort=4445\r\n");
   EXPECT_EQ(named.CertExpiryDays, 0);
+  EXPECT_EQ(named.SMBPort, 4445);
   EXPECT_EQ(named.SmtpTls, TSettings::TSmtpTls::Required);
   EXPECT_EQ(named.RelayServer, "relay.example:8080");
   named.SmtpTls = TSettings::TSmtpTls::Off;
@@ -134,6 +137,7 @@ TEST(SettingsTest, LaterSettingsKeepOlderFilesUnchangedAndReadTheirOwnValues) {
   EXPECT_NE(text.find("certexpirydays=0\r\n"), std::string::npos);
   EXPECT_NE(text.find("SmtpTls=off\r\n"), std::string::npos);
   EXPECT_NE(text.find("RelayServer=relay.example:8080\r\n"), std::string::npos);
+  EXPECT_NE(text.find("SMBPort=4445\r\n"), std::string::npos);
   EXPECT_EQ(text.find("HTTPTimeout"), std::string::npos);
 }
 
