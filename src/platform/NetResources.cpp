@@ -21,12 +21,13 @@ std::string ResourceOf(const std::string& remoteName) {
 }  // namespace
 
 int ConnectResource(const std::string& remoteName, const std::string& userName, const std::string& password,
-                    std::string& connectionName) {
+                    std::string& connectionName, int port) {
   connectionName.clear();
   const std::string server = TNetConnections::ServerOf(remoteName);
   if (server.empty()) return 67;  // the network name cannot be found
   const bool given = !userName.empty() || !password.empty();
-  TSmbClient client(given ? std::optional<TNetCredentials>(TNetCredentials{userName, password}) : std::nullopt);
+  TSmbClient client(given ? std::optional<TNetCredentials>(TNetCredentials{userName, password}) : std::nullopt,
+                    port);
   const int code = client.CheckConnection(server, ResourceOf(remoteName));
   if (code != 0) return code;
   // Counted also without credentials, so that its Disconnect cancels this one and not

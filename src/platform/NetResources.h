@@ -11,9 +11,10 @@
 // path was not found, 67 no such share, ...); connectionName becomes remoteName on
 // success, else empty. An empty user name and password mean the current credentials
 // (those of an open connection to the server, else none). The interactive form (asking
-// the user) lives in the window's code, which calls this for each attempt.
+// the user) lives in the window's code, which calls this for each attempt. port 0: the
+// SMB client's default (the setting SMBPort).
 int ConnectResource(const std::string& remoteName, const std::string& userName, const std::string& password,
-                    std::string& connectionName);
+                    std::string& connectionName, int port = 0);
 // Cancels the connection when the name is not empty; errors are ignored.
 void DisconnectResource(const std::string& connectionName);
 

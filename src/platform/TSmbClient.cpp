@@ -19,7 +19,10 @@ constexpr int NoMoreFiles = 18;
 constexpr int BadNetName = 67;
 
 std::atomic<int> GDefaultPort{TSmbClient::StandardPort};
-std::mutex GSetupLock;
+// The library keeps process-wide state (its configuration, its memory frames) that two
+// threads must not use at once, even through contexts of their own: every call into it
+// holds this lock. A request waits at most for the others' time-outs.
+std::recursive_mutex GLibraryLock;
 
 void CopyBounded(char* target, int length, const std::string& text) {
   if (length <= 0) return;
@@ -54,10 +57,7 @@ int TSmbClient::DefaultPort() { return GDefaultPort.load(); }
 
 TSmbClient::TSmbClient(std::optional<TNetCredentials> credentials, int port, int timeoutMs)
     : FCredentials(std::move(credentials)) {
-  // Making and freeing a context change the library's process-wide state (its loaded
-  // configuration, debug level and protocol options); requests on separate contexts
-  // may run at once.
-  const std::lock_guard<std::mutex> guard(GSetupLock);
+  const std::lock_guard<std::recursive_mutex> guard(GLibraryLock);
   SMBCCTX* context = smbc_new_context();
   if (context == nullptr) {
     FSetupError = syserr::ERROR_NOT_ENOUGH_MEMORY;
@@ -85,7 +85,7 @@ TSmbClient::TSmbClient(std::optional<TNetCredentials> credentials, int port, int
 }
 
 TSmbClient::~TSmbClient() {
-  const std::lock_guard<std::mutex> guard(GSetupLock);
+  const std::lock_guard<std::recursive_mutex> guard(GLibraryLock);
   if (FContext != nullptr) smbc_free_context(FContext, 1);
 }
 
@@ -168,6 +168,7 @@ int TSmbClient::StatShare(const std::string& server, const std::string& share) {
 }
 
 int TSmbClient::FirstEntry(const std::string& server, const std::string& share, const std::string& path) {
+  const std::lock_guard<std::recursive_mutex> guard(GLibraryLock);
   if (FContext == nullptr) return FSetupError;
   bool found = false;
   const auto first = [&found](const std::string& name, unsigned int) {
@@ -185,6 +186,7 @@ int TSmbClient::FirstEntry(const std::string& server, const std::string& share, 
 }
 
 int TSmbClient::CheckConnection(const std::string& server, const std::string& resource) {
+  const std::lock_guard<std::recursive_mutex> guard(GLibraryLock);
   if (FContext == nullptr) return FSetupError;
   if (resource.empty() || resource == "IPC$" || resource == "ipc$") {
     std::vector<std::string> names;
@@ -194,6 +196,7 @@ int TSmbClient::CheckConnection(const std::string& server, const std::string& re
 }
 
 int TSmbClient::ListShares(const std::string& server, std::vector<std::string>& names) {
+  const std::lock_guard<std::recursive_mutex> guard(GLibraryLock);
   if (FContext == nullptr) return FSetupError;
   const int err = ReadFolder(Url(server), [&names](const std::string& name, unsigned int type) {
     const bool share = type == SMBC_FILE_SHARE || type == SMBC_PRINTER_SHARE || type == SMBC_COMMS_SHARE ||
@@ -202,4 +205,14 @@ int TSmbClient::ListShares(const std::string& server, std::vector<std::string>& 
     return names.size() < MaxShares;
   });
   return Code(server, err, false);
+}
+
+int TSmbClient::BrowseNames(const std::string& url, unsigned int type, std::vector<std::string>& names,
+                            const std::atomic<bool>& stop) {
+  const std::lock_guard<std::recursive_mutex> guard(GLibraryLock);
+  if (FContext == nullptr) return ENOMEM;
+  return ReadFolder(url, [&](const std::string& name, unsigned int entryType) {
+    if (entryType == type && !name.empty()) names.push_back(name);
+    return !stop && names.size() < MaxShares;
+  });
 }

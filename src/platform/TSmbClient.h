@@ -1,10 +1,12 @@
 #pragma once
 // One SMB client for the calling thread: what the Windows network's file and share calls
-// did, answered with their error codes. A client is used by one thread at a time; each
-// has its own connections, so threads never wait for each other's servers. Every
-// request is bounded by the client's time-out. The options that decide how a server is
+// did, answered with their error codes. A client is used by one thread at a time. The
+// library cannot serve two threads at once, so requests of all clients go one after
+// another, each bounded by its client's time-out: callers keep these off the main
+// thread. The options that decide how a server is
 // reached are set here, not taken from the machine's smb.conf: the port (the setting
 // SMBPort), the protocols, no Kerberos and no credential cache.
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -49,6 +51,12 @@ public:
   int CheckConnection(const std::string& server, const std::string& resource);
   // The names of the server's shares, at most MaxShares. 0 or a code as above.
   int ListShares(const std::string& server, std::vector<std::string>& names);
+
+  // The names of the entries of the type wanted (SMBC_WORKGROUP, SMBC_SERVER) in a
+  // browse folder ("smb://", "smb://workgroup/"); stop is looked at after each entry.
+  // 0 or the errno of the failure.
+  int BrowseNames(const std::string& url, unsigned int type, std::vector<std::string>& names,
+                  const std::atomic<bool>& stop);
 
   // The URL of a server, share and path, every character that is not plain escaped.
   static std::string Url(const std::string& server, const std::string& share = "", const std::string& path = "");
