@@ -38,17 +38,6 @@ protected:
     return M->Hosts().Add(std::move(record));
   }
 
-  bool WaitIdle() {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    for (;;) {
-      bool busy = false;
-      for (const auto& record : M->Hosts().Records()) busy = busy || record->RunningTest != nullptr;
-      if (!busy && M->Evaluation().LookupsWaiting() == 0) return true;
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-  }
-
   testsupport::TSambaServer Server;
   std::unique_ptr<TMonitor> M;
 };
@@ -57,7 +46,7 @@ TEST_F(ShareMonitoring, ThePresentShareIsOnlineAndTheMissingOneFailsWithItsText)
   THost* present = AddShareHost("Documents", "docs\\not yet made", "Mon-Pass4");
   THost* missing = AddShareHost("Gone", "archive", "Mon-Pass4");
   M->Timer1Timer();
-  ASSERT_TRUE(WaitIdle());
+  ASSERT_TRUE(WaitIdle(*M, 30));
   EXPECT_EQ(present->Status, StatusOnline) << present->LastErrorText;
   EXPECT_EQ(present->CurrentIP, "127.0.0.1");
   EXPECT_EQ(missing->Status, StatusWarning);

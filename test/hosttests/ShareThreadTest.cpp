@@ -2,12 +2,9 @@
 // the texts a failure carries, and the share slot limit.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <QObject>
 
-#include <filesystem>
-#include <fstream>
+#include <algorithm>
 #include <memory>
 
 #include "common/ErrorText.h"
@@ -17,7 +14,7 @@
 #include "hosttests/TTestKinds.h"
 #include "hosttests/WorkerTestSupport.h"
 #include "platform/TNetConnections.h"
-#include "support/TSambaServer.h"
+#include "support/TSambaShares.h"
 
 namespace {
 
@@ -32,30 +29,14 @@ constexpr const char* Password = "Share-Test2";
 
 class ShareThreadTest : public testing::Test {
 protected:
-  static void SetUpTestSuite() {
-    std::string why;
-    if (!TSambaServer::Available(why)) {
-      Skip = why;
-      return;
-    }
-    Server = new TSambaServer;
-    const std::string data = Server->AddShare("data");
-    std::ofstream(data + "/report.txt") << "up";
-    std::filesystem::create_directories(data + "/locked/inside");
-    chmod((data + "/locked").c_str(), 0700);  // root's: the account may not read it
-    Server->AddShare("empty");
-    if (!Server->Start() || !Server->AddUser(User, Password)) {
-      Skip = "Samba server: " + Server->Error();
-      delete Server;
-      Server = nullptr;
-    }
-  }
+  static void SetUpTestSuite() { Shares = new testsupport::TSambaShares(User, Password); }
   static void TearDownTestSuite() {
-    delete Server;
-    Server = nullptr;
+    delete Shares;
+    Shares = nullptr;
   }
   void SetUp() override {
-    if (!Server) GTEST_SKIP() << Skip;
+    Server = Shares->Server();
+    if (!Server) GTEST_SKIP() << Shares->Why();
   }
 
   struct TOutcome {
@@ -80,14 +61,11 @@ protected:
                        });
   }
 
-  static TSambaServer* Server;
-  static std::string Skip;
+  static inline testsupport::TSambaShares* Shares = nullptr;
+  TSambaServer* Server = nullptr;
   std::unique_ptr<QObject> Main = std::make_unique<QObject>();
   TTestContext Context{Main.get(), nullptr};
 };
-
-TSambaServer* ShareThreadTest::Server = nullptr;
-std::string ShareThreadTest::Skip;
 
 TEST_F(ShareThreadTest, AnswersThatProveTheShareCountAsUp) {
   struct TCase {

@@ -2,17 +2,15 @@
 // what the share test, the share list and the connections decide on.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
+#include <algorithm>
 
 #include "platform/NetResources.h"
 #include "platform/NetComputers.h"
 #include "platform/SysErrors.h"
 #include "platform/TSmbClient.h"
-#include "support/TSambaServer.h"
+#include "support/TSambaShares.h"
 
 using testsupport::TSambaServer;
 
@@ -23,40 +21,21 @@ constexpr const char* Password = "Share-Pass1";
 
 class SmbClientTest : public testing::Test {
 protected:
-  static void SetUpTestSuite() {
-    std::string why;
-    if (!TSambaServer::Available(why)) {
-      Skip = why;
-      return;
-    }
-    Server = new TSambaServer;
-    const std::string data = Server->AddShare("data");
-    std::ofstream(data + "/readme.txt") << "hello";
-    std::filesystem::create_directories(data + "/private/inner");
-    chmod((data + "/private").c_str(), 0700);  // root's: the account may not read it
-    Server->AddShare("empty");
-    if (!Server->Start() || !Server->AddUser(User, Password)) {
-      Skip = "Samba server: " + Server->Error();
-      delete Server;
-      Server = nullptr;
-    }
-  }
+  static void SetUpTestSuite() { Shares = new testsupport::TSambaShares(User, Password); }
   static void TearDownTestSuite() {
-    delete Server;
-    Server = nullptr;
+    delete Shares;
+    Shares = nullptr;
   }
   void SetUp() override {
-    if (!Server) GTEST_SKIP() << Skip;
+    Server = Shares->Server();
+    if (!Server) GTEST_SKIP() << Shares->Why();
     TSmbClient::SetDefaultPort(Server->Port());
   }
   void TearDown() override { TSmbClient::SetDefaultPort(TSmbClient::StandardPort); }
 
-  static TSambaServer* Server;
-  static std::string Skip;
+  static inline testsupport::TSambaShares* Shares = nullptr;
+  TSambaServer* Server = nullptr;
 };
-
-TSambaServer* SmbClientTest::Server = nullptr;
-std::string SmbClientTest::Skip;
 
 TEST_F(SmbClientTest, FirstEntryAnswersWithTheWindowsCodes) {
   struct TCase {
@@ -65,10 +44,10 @@ TEST_F(SmbClientTest, FirstEntryAnswersWithTheWindowsCodes) {
     int Code;
   } cases[] = {
       {"data", "", Password, 0, 0},
-      {"data", "private\\inner", Password, 0, syserr::ERROR_ACCESS_DENIED},
-      {"data", "private", Password, 0, syserr::ERROR_ACCESS_DENIED},
+      {"data", "locked\\inside", Password, 0, syserr::ERROR_ACCESS_DENIED},
+      {"data", "locked", Password, 0, syserr::ERROR_ACCESS_DENIED},
       {"data", "missing\\deeper", Password, 0, syserr::ERROR_PATH_NOT_FOUND},
-      {"data", "readme.txt", Password, 0, syserr::ERROR_PATH_NOT_FOUND},
+      {"data", "report.txt", Password, 0, syserr::ERROR_PATH_NOT_FOUND},
       {"empty", "", Password, 0, 18},
       {"absent", "", Password, 0, 67},
       {"absent", "folder", Password, 0, 67},
