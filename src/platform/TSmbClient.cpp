@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -31,20 +30,49 @@ void CopyBounded(char* target, int length, const std::string& text) {
   target[n] = '\0';
 }
 
-bool IsPlain(unsigned char c) { return std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~' || c == '$'; }
+bool IsPlain(unsigned char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
+         c == '.' || c == '~' || c == '$';
+}
+
+void AppendHex(std::string& url, unsigned char c) {
+  static const char* const Hex = "0123456789ABCDEF";
+  url += '%';
+  url += Hex[c >> 4];
+  url += Hex[c & 15];
+}
+
+// Our texts are Latin-1, the library's UTF-8: a name it hands back with a character
+// beyond Latin-1 gets "?" for it.
+std::string Latin1FromUtf8(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    int length = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 1;
+    if (i + length > text.size()) length = 1;
+    if (length == 1) {
+      out += c < 0x80 ? static_cast<char>(c) : '?';
+    } else {
+      const unsigned int point = ((c & 0x1F) << 6) | (static_cast<unsigned char>(text[i + 1]) & 0x3F);
+      out += length == 2 && point <= 0xFF ? static_cast<char>(point) : '?';
+    }
+    i += static_cast<std::size_t>(length);
+  }
+  return out;
+}
 
 void AppendEscaped(std::string& url, const std::string& part, bool keepSlashes) {
-  static const char* const Hex = "0123456789ABCDEF";
   for (const char ch : part) {
     const auto c = static_cast<unsigned char>(ch);
     if (IsPlain(c)) {
       url += ch;
     } else if (keepSlashes && (c == '/' || c == '\\')) {
       if (url.back() != '/') url += '/';
+    } else if (c >= 0x80) {
+      AppendHex(url, static_cast<unsigned char>(0xC0 | (c >> 6)));
+      AppendHex(url, static_cast<unsigned char>(0x80 | (c & 0x3F)));
     } else {
-      url += '%';
-      url += Hex[c >> 4];
-      url += Hex[c & 15];
+      AppendHex(url, c);
     }
   }
 }
@@ -152,7 +180,8 @@ int TSmbClient::ReadFolder(const std::string& url, F entry) {
   for (;;) {
     errno = 0;
     const smbc_dirent* found = smbc_getFunctionReaddir(FContext)(FContext, folder);
-    if (found == nullptr || !entry(std::string(found->name, strnlen(found->name, found->namelen)), found->smbc_type))
+    if (found == nullptr ||
+        !entry(Latin1FromUtf8(std::string(found->name, strnlen(found->name, found->namelen))), found->smbc_type))
       break;
   }
   const int readError = errno;

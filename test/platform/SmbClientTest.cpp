@@ -49,6 +49,7 @@ TEST_F(SmbClientTest, FirstEntryAnswersWithTheWindowsCodes) {
       {"data", "missing\\deeper", Password, 0, syserr::ERROR_PATH_NOT_FOUND},
       {"data", "report.txt", Password, 0, syserr::ERROR_PATH_NOT_FOUND},
       {"empty", "", Password, 0, 18},
+      {"caf\xe9", "", Password, 0, 18},
       {"absent", "", Password, 0, 67},
       {"absent", "folder", Password, 0, 67},
       {"data", "", "wrong", 0, syserr::ERROR_LOGON_FAILURE},
@@ -65,7 +66,7 @@ TEST_F(SmbClientTest, ListsTheSharesAndChecksTheCredentials) {
   int error = -1;
   ASSERT_TRUE(ListServerShares("127.0.0.1", shares, &error)) << error;
   EXPECT_EQ(error, 0);
-  for (const char* name : {"data", "empty", "IPC$"})
+  for (const char* name : {"data", "empty", "caf\xe9", "IPC$"})
     EXPECT_NE(std::find(shares.begin(), shares.end(), name), shares.end()) << name;
   TSmbClient::SetDefaultPort(1);
   EXPECT_FALSE(ListServerShares("\\\\127.0.0.1", shares, &error));
@@ -90,6 +91,7 @@ TEST(SmbClientUrlTest, EscapesWhatIsNotPlainAndTurnsBackslashes) {
   EXPECT_EQ(TSmbClient::Url("srv"), "smb://srv/");
   EXPECT_EQ(TSmbClient::Url("srv", "my share$", "a\\b c/%d\\\\"), "smb://srv/my%20share$/a/b%20c/%25d/");
   EXPECT_EQ(TSmbClient::Url("srv", "s", ""), "smb://srv/s/");
+  EXPECT_EQ(TSmbClient::Url("srv", "caf\xe9"), "smb://srv/caf%C3%A9/");
 }
 
 }  // namespace

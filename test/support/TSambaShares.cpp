@@ -15,6 +15,7 @@ TSambaShares::TSambaShares(const std::string& user, const std::string& password)
   std::filesystem::create_directories(data + "/locked/inside");
   chmod((data + "/locked").c_str(), 0700);
   server->AddShare("empty");
+  server->AddShare("caf\xc3\xa9");  // the server's names are UTF-8
   if (!server->Start() || !server->AddUser(user, password)) {
     FWhy = "Samba server: " + server->Error();
     return;

@@ -1,7 +1,7 @@
 #pragma once
 // The shares the tests of the share features read, on one Samba server for a whole
 // suite: "data" with a file and a folder "locked" (with "locked/inside") that only root
-// may read, and "empty". The account is a plain one: root would read anything.
+// may read, "empty", and "caf" + e-acute (a name beyond ASCII). The account is a plain one: root would read anything.
 #include <memory>
 #include <string>
 

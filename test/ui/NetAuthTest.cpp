@@ -20,6 +20,7 @@
 #include "ui/MainThreadWait.h"
 #include "ui/TDialogAsk.h"
 #include "ui/TfrmNetAuth.h"
+#include "ui/WindowFixture.h"
 
 using testsupport::TSambaServer;
 
@@ -111,6 +112,30 @@ TEST_F(NetAuthTest, FullCredentialsAreTriedOnceAndARefusalIsWarned) {
   EXPECT_EQ(Ask.Asked()[0].Text.toStdString(), "Authentication Failure: " + ErrorText(1326));
   EXPECT_EQ(TfrmNetAuth::ConnectInteractive(nullptr, Ask, Remote, User, Password, connection), 0);
   DisconnectResource(connection);
+}
+
+class StarredCommand : public WindowFixture {};
+
+TEST_F(StarredCommand, TheWindowConnectsWithTheHostsCredentialsAroundTheStartAndWarnsOfARefusal) {
+  std::string why;
+  if (!TSambaServer::Available(why)) GTEST_SKIP() << why;
+  TSambaServer server;
+  server.AddShare("files");
+  ASSERT_TRUE(server.Start()) << server.Error();
+  ASSERT_TRUE(server.AddUser(User, Password)) << server.Error();
+  TSmbClient::SetDefaultPort(server.Port());
+  THost& host = Add("files", "127.0.0.1", StatusOnline);
+  host.WinUserName = User;
+  host.WinPassword = "wrong";
+  W->Ask().MessageAnswer = [](TDialogAsk::TKind, const QString&, const QString&) { return int(QMessageBox::Ok); };
+  EXPECT_TRUE(A->Commands().RunHostCommand("*/bin/true %1", host));
+  ASSERT_EQ(W->Ask().Asked().size(), 1u);
+  EXPECT_EQ(W->Ask().Asked()[0].Text.toStdString(), "Authentication Failure: " + ErrorText(1326));
+  host.WinPassword = Password;
+  EXPECT_TRUE(A->Commands().RunHostCommand("*/bin/true", host));
+  EXPECT_EQ(W->Ask().Asked().size(), 1u);
+  EXPECT_FALSE(TNetConnections::Instance().CredentialsFor("127.0.0.1")) << "disconnected after the start";
+  TSmbClient::SetDefaultPort(TSmbClient::StandardPort);
 }
 
 TEST(MainThreadWait, TheMainThreadGoesOnWhileTheWorkRunsAndItsErrorComesBack) {
