@@ -8,6 +8,7 @@
 
 #include "common/Clock.h"
 #include "common/ErrorText.h"
+#include "platform/TSmbClient.h"
 #include "core/RunState.h"
 #include "core/TEventLogKeeper.h"
 #include "core/THostChanges.h"
@@ -105,8 +106,10 @@ std::shared_ptr<TBackgroundTask> TScheduler::StartHostTest(const THost& host) {
   FTestSettings.TCPConnectTimeout = s.TCPConnectTimeout;
   FTestSettings.CertExpiryDays = s.CertExpiryDays;
   FTestSettings.HTTPTimeoutMs = s.HTTPTimeoutMs();
+  FTestSettings.SMBPort = s.SMBPort;
   F.Trace("Create " + kind->Name + "Thread " + host.DisplayName);
-  return kind->Start(FTests, TTestStart{host.ID, host.DisplayName, host.Address, host.TestParams(), FTestSettings},
+  return kind->Start(FTests, TTestStart{host.ID, host.DisplayName, host.Address, host.TestParams(), FTestSettings,
+                                               host.WinUserName, host.WinPassword},
                      std::bind_front(&TScheduler::TestDone, this));
 }
 
@@ -160,6 +163,7 @@ void TScheduler::Timer1Timer() {
     FTests.MaxTCPThreads.store(settings.MaxTCPThreads);
     FTests.MaxServiceThreads.store(settings.MaxServiceThreads);
     FTests.MaxShareThreads.store(settings.MaxShareThreads);
+    TSmbClient::SetDefaultPort(settings.SMBPort);
     // Counted by what really runs, so a trace that ended without a word is not counted
     // for ever.
     if (FPeriodicTraces > 0) FPeriodicTraces = F.Running.PruneEnded(PeriodicTraceName);

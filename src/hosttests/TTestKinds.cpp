@@ -8,12 +8,14 @@
 #include "hosttests/THTTPKind.h"
 #include "hosttests/TPingKind.h"
 #include "hosttests/TReservedKinds.h"
+#include "hosttests/TShareKind.h"
 #include "hosttests/TTCPKind.h"
 
 TTestKinds::TTestKinds() {
   RegisterPingKind(*this);
   RegisterTCPKind(*this);
   RegisterReservedKinds(*this);
+  RegisterShareKind(*this);
   RegisterHTTPKind(*this);
 }
 

@@ -28,6 +28,7 @@ struct TTestSettings {
   std::string PagesFolder;  // empty: no page copies
   int CertExpiryDays = 14;
   int HTTPTimeoutMs = 60000;
+  int SMBPort = 445;
 };
 
 // One test to start, read in place for the length of the Start call: the kind copies
@@ -38,6 +39,9 @@ struct TTestStart {
   const std::string& Address;
   const TTestParams& Params;
   const TTestSettings& Settings;
+  // The host's Windows account ("{Domain\}Username") for the tests that log on.
+  const std::string& WinUserName;
+  const std::string& WinPassword;
 };
 
 // Called once on the main thread when the test has its result; trace is the status

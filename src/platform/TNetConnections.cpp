@@ -30,7 +30,8 @@ std::string TNetConnections::ServerOf(const std::string& remoteName) {
 void TNetConnections::Add(const std::string& remoteName, const TNetCredentials& credentials) {
   const std::lock_guard<std::mutex> guard(FLock);
   TEntry& entry = FByRemoteName[Lower(remoteName)];
-  entry.Credentials = credentials;
+  // A connection with the current credentials lends none and takes none away.
+  if (!credentials.User.empty() || !credentials.Password.empty()) entry.Credentials = credentials;
   ++entry.Count;
   entry.Serial = ++FSerial;
 }
@@ -45,8 +46,10 @@ std::optional<TNetCredentials> TNetConnections::CredentialsFor(const std::string
   const std::string wanted = Lower(server);
   const std::lock_guard<std::mutex> guard(FLock);
   const TEntry* newest = nullptr;
-  for (const auto& [name, entry] : FByRemoteName)
-    if (ServerOf(name) == wanted && (newest == nullptr || entry.Serial > newest->Serial)) newest = &entry;
+  for (const auto& [name, entry] : FByRemoteName) {
+    const bool lends = !entry.Credentials.User.empty() || !entry.Credentials.Password.empty();
+    if (lends && ServerOf(name) == wanted && (newest == nullptr || entry.Serial > newest->Serial)) newest = &entry;
+  }
   if (newest == nullptr) return std::nullopt;
   return newest->Credentials;
 }

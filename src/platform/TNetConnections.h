@@ -19,6 +19,7 @@ class TNetConnections {
 public:
   static TNetConnections& Instance();
 
+  // Empty credentials (the current ones) count the connection but lend nothing.
   void Add(const std::string& remoteName, const TNetCredentials& credentials);
   // Cancels one connection of the remote name; an unknown name is ignored.
   void Cancel(const std::string& remoteName);

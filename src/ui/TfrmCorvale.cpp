@@ -27,6 +27,7 @@
 
 #include "common/Clock.h"
 #include "core/THostList.h"
+#include "alerts/TAlerts.h"
 #include "core/TMonitor.h"
 #include "ui/HostMenuRules.h"
 #include "ui/THostInfoPane.h"
@@ -36,7 +37,9 @@
 #include "ui/TStatusImages.h"
 #include "ui/TLocalAlerts.h"
 #include "ui/TLogView.h"
+#include "platform/NetResources.h"
 #include "ui/TfrmCVAlerts.h"
+#include "ui/TfrmNetAuth.h"
 #include "ui/TfrmWaitShutdown.h"
 
 namespace {
@@ -96,6 +99,7 @@ TfrmCorvale::TfrmCorvale(TMonitor& monitor, QWidget* parent)
   });
   CreatePages();
   CreateHostMenu();
+  ConnectCommandCredentials(true);
   // A menu item runs after the menu has hidden: the host it was opened for is let go
   // once the item is done.
   connect(pmActions, &QMenu::aboutToHide, this, [this] {
@@ -139,9 +143,26 @@ TfrmCorvale::TfrmCorvale(TMonitor& monitor, QWidget* parent)
 }
 
 TfrmCorvale::~TfrmCorvale() {
+  ConnectCommandCredentials(false);
   if (qApp) qApp->removeEventFilter(this);
   // The pictures go before the child widgets that draw with them.
   FModel->SetImages(nullptr);
+}
+
+void TfrmCorvale::ConnectCommandCredentials(bool on) {
+  auto* alerts = dynamic_cast<TAlerts*>(&FMonitor.Alerts());
+  if (!alerts) return;
+  if (!on) {
+    alerts->Commands().SetNetworkConnector({});
+    return;
+  }
+  // Commands marked "*" connect as the user would, asked for what the host lacks.
+  alerts->Commands().SetNetworkConnector(
+      {[this](const std::string& remoteName, const std::string& user, const std::string& password) {
+         std::string connection;
+         return TfrmNetAuth::ConnectInteractive(this, FAsk, remoteName, user, password, connection);
+       },
+       [](const std::string& remoteName) { DisconnectResource(remoteName); }});
 }
 
 void TfrmCorvale::CreatePages() {

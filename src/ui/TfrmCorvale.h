@@ -153,6 +153,8 @@ protected:
 
 private:
   void CreatePages();
+  // Lends the command lines of the monitor this window's way of connecting (on) or takes it back.
+  void ConnectCommandCredentials(bool on);
   void CreateToolBar();
   void CreateHostMenu();
   void CreateTrayIcon();

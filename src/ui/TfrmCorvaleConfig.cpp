@@ -24,6 +24,8 @@
 #include "core/THostsFile.h"
 #include "core/TMonitor.h"
 #include "platform/NameLookup.h"
+#include "platform/NetResources.h"
+#include "ui/MainThreadWait.h"
 #include "ui/TDialogAsk.h"
 #include "ui/TfrmMakeRem.h"
 
@@ -52,6 +54,12 @@ TConfigHostsContext HostsContextFor(TConfigHostsContext context, TMonitor& monit
       return Resolve(name, dotted) ? dotted : std::string();
     };
   if (!context.IsBroadcast) context.IsBroadcast = [](const std::string& address) { return IsBroadcastAddress(address); };
+  if (!context.Sources.Shares)
+    context.Sources.Shares = [](const std::string& computer, std::vector<std::string>& list, int& error) {
+      bool listed = false;
+      RunOffMainThread([&] { listed = ListServerShares(computer, list, &error); });
+      return listed;
+    };
   return context;
 }
 

@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <QCoreApplication>
+
 #include <algorithm>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <utility>
@@ -79,6 +82,20 @@ protected:
     host->Status = status;
     host->ParentsUp = true;
     return *host;
+  }
+
+  // Lets the results of running tests arrive; false when some are still running after
+  // the seconds given.
+  static bool WaitIdle(TMonitor& m, int seconds = 20) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    for (;;) {
+      bool busy = false;
+      for (const auto& record : m.Hosts().Records()) busy = busy || record->RunningTest != nullptr;
+      // A result may still wait for the address of its host.
+      if (!busy && m.Evaluation().LookupsWaiting() == 0) return true;
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
   }
 
   static bool HasLine(TMonitor& m, const std::string& text, char category) {

@@ -100,24 +100,11 @@ protected:
         << FNet->Error();
   }
 
-  // Lets the results of running tests arrive.
-  bool WaitIdle(int seconds = 20) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    for (;;) {
-      bool busy = false;
-      for (const auto& record : M->Hosts().Records()) busy = busy || record->RunningTest != nullptr;
-      // A result may still wait for the address of its host.
-      if (!busy && M->Evaluation().LookupsWaiting() == 0) return true;
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-  }
-
   // Moves the clock, runs one scheduler pass and waits for its tests.
   void PassAfter(double minutes) {
     FClock.Advance(minutes * MinuteMs);
     M->Timer1Timer();
-    ASSERT_TRUE(WaitIdle()) << "tests did not finish";
+    ASSERT_TRUE(WaitIdle(*M)) << "tests did not finish";
   }
 
   int CountLines(const std::string& text) {
