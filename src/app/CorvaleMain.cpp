@@ -1,11 +1,14 @@
 // corvale: the monitor with its desktop window, or headless with the argument "service".
 #include <QApplication>
 #include <QCoreApplication>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <shared_mutex>
 
 #include "alerts/TAlerts.h"
 #include "common/Clock.h"
@@ -15,6 +18,9 @@
 #include "core/TStartOptions.h"
 #include "platform/TServiceControl.h"
 #include "platform/TTermSignals.h"
+#include "tools/RemoteControl.h"
+#include "tools/TActionsFile.h"
+#include "ui/THostActionsMenu.h"
 #include "ui/TLocalAlerts.h"
 #include "ui/TWindowEntryUi.h"
 #include "ui/TfrmCVAlerts.h"
@@ -38,6 +44,8 @@ int RunMonitor(QCoreApplication& app, const TStartOptions& options, TEntryUi& ui
     return 0;
   }
 
+  // The user's actions outlive the alert channels that run them by name.
+  TActionsFile actions;
   // The alert channels outlive the monitor: it may call them until it is gone.
   std::unique_ptr<TAlerts> alerts;
   auto monitorObject = std::make_unique<TMonitor>(options, clock, services);
@@ -60,6 +68,17 @@ int RunMonitor(QCoreApplication& app, const TStartOptions& options, TEntryUi& ui
   site.Monitor = &monitor;
   auto webServer = std::make_unique<TWebServer>(site, StandardWebRoutes());
   monitor.SetWebServer(webServer.get());
+  // "Restart" and "Shutdown" are offered on the web pages only where they can work.
+  if (ProgramAvailable(TShutdownTools().NetProgram))
+    site.RemoteShutdown = [&monitor](const std::string& address, const std::string& user, const std::string& password,
+                                     const std::string& message, bool restart) {
+      TShutdownTools tools;
+      {
+        std::shared_lock<std::shared_mutex> guard(monitor.StateLock());
+        tools.SmbPort = monitor.Settings().SMBPort;
+      }
+      return RemoteShutdown({address, user, password, message, true, 30, restart}, tools);
+    };
   QObject::connect(&monitor, &TMonitor::ShutdownFinished, &app, &QCoreApplication::quit, Qt::QueuedConnection);
   TTermSignals termSignals;
   termSignals.Install();
@@ -91,6 +110,17 @@ int RunMonitor(QCoreApplication& app, const TStartOptions& options, TEntryUi& ui
   if (!options.ServiceMode && monitor.Settings().Value("StartServiceAtClose") == "1" &&
       RegKeyExists(monitor.Registry(), HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services\\Corvale"))
     monitor.SetRestartServiceAtExit(true);
+  // After the settings, from the program's folder, as start-up left it current.
+  if (!actions.LoadFromFile(monitor.ProgramFolder() + "Actions.cvl")) {
+    monitor.LogEvent(nullptr, actions.Error(), TLogCategory::Error);
+    if (form)
+      QTimer::singleShot(0, form.get(), [&form, &actions] {
+        form->Ask().Message(form.get(), TDialogAsk::TKind::Error, QStringLiteral("Corvale"),
+                            QString::fromLatin1(actions.Error().c_str()));
+      });
+  }
+  alerts->Commands().SetActionLookup([&actions](const std::string& name) { return actions.Lookup(name); });
+  if (form) form->HostActions().AddUserActions(actions);
   // The window's layout comes from the settings file the start-up has just read.
   if (form) form->ApplySettings();
   if (form && !options.StartMinimized) form->show();
