@@ -7,8 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <mutex>
-#include <shared_mutex>
 
 #include "alerts/TAlerts.h"
 #include "common/Clock.h"
@@ -18,7 +16,6 @@
 #include "core/TStartOptions.h"
 #include "platform/TServiceControl.h"
 #include "platform/TTermSignals.h"
-#include "tools/RemoteControl.h"
 #include "tools/TActionsFile.h"
 #include "ui/THostActionsMenu.h"
 #include "ui/TLocalAlerts.h"
@@ -26,6 +23,7 @@
 #include "ui/TfrmCVAlerts.h"
 #include "ui/TfrmCorvale.h"
 #include "web/TWebServer.h"
+#include "web/WebRemoteShutdown.h"
 #include "web/WebStandardRoutes.h"
 
 namespace {
@@ -66,19 +64,10 @@ int RunMonitor(QCoreApplication& app, const TStartOptions& options, TEntryUi& ui
   // shutdown while the main thread still runs, and a waiting action is let go then.
   TWebSite site;
   site.Monitor = &monitor;
+  // "Restart" and "Shutdown" are offered on the web pages only where they can work.
+  SetUpWebRemoteShutdown(site);
   auto webServer = std::make_unique<TWebServer>(site, StandardWebRoutes());
   monitor.SetWebServer(webServer.get());
-  // "Restart" and "Shutdown" are offered on the web pages only where they can work.
-  if (ProgramAvailable(TShutdownTools().NetProgram))
-    site.RemoteShutdown = [&monitor](const std::string& address, const std::string& user, const std::string& password,
-                                     const std::string& message, bool restart) {
-      TShutdownTools tools;
-      {
-        std::shared_lock<std::shared_mutex> guard(monitor.StateLock());
-        tools.SmbPort = monitor.Settings().SMBPort;
-      }
-      return RemoteShutdown({address, user, password, message, true, 30, restart}, tools);
-    };
   QObject::connect(&monitor, &TMonitor::ShutdownFinished, &app, &QCoreApplication::quit, Qt::QueuedConnection);
   TTermSignals termSignals;
   termSignals.Install();

@@ -139,7 +139,7 @@ void THostActionsMenu::AddUserActions(const TActionsFile& file) {
   }
 }
 
-const THost* THostActionsMenu::ActionHost() const {
+THost* THostActionsMenu::ActionHost() const {
   if (FActionHostID <= 0) return nullptr;
   return FMonitor.Hosts().Items(FMonitor.Hosts().FindByID(FActionHostID));
 }
@@ -202,8 +202,8 @@ void THostActionsMenu::GenericAction1Click(int command) {
   if (!FFile) return;
   std::string text = FFile->Command(command);
   if (text.empty()) return;
-  if (const THost* host = ActionHost()) {
-    FMonitor.Alerts().RunCommandLine(text, const_cast<THost&>(*host));
+  if (THost* host = ActionHost()) {
+    FMonitor.Alerts().RunCommandLine(text, *host);
     return;
   }
   if (FActionAddress.empty()) return;

@@ -64,7 +64,7 @@ public:
 
 private:
   QMenu* BuiltInSubmenu(const QString& caption);
-  const THost* ActionHost() const;
+  THost* ActionHost() const;
   // Runs the work on a worker thread with the busy cursor while the event loop runs.
   int WaitFor(const std::function<int()>& work);
   void Inform(bool error, const QString& text);
