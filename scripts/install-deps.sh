@@ -13,6 +13,8 @@ PACKAGES=(
   mingw-w64-common
   # test peers and platform helpers
   iproute2 iputils-ping procps python3 python3-aiosmtpd samba smbclient openssl
+  # restart and shutdown of other computers (net rpc shutdown)
+  samba-common-bin
   libcap2-bin
   fping
   # fuzz targets (scripts/run-fuzz.sh)

@@ -1,6 +1,7 @@
 // corvale: the monitor with its desktop window, or headless with the argument "service".
 #include <QApplication>
 #include <QCoreApplication>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
@@ -15,11 +16,14 @@
 #include "core/TStartOptions.h"
 #include "platform/TServiceControl.h"
 #include "platform/TTermSignals.h"
+#include "tools/TActionsFile.h"
+#include "ui/THostActionsMenu.h"
 #include "ui/TLocalAlerts.h"
 #include "ui/TWindowEntryUi.h"
 #include "ui/TfrmCVAlerts.h"
 #include "ui/TfrmCorvale.h"
 #include "web/TWebServer.h"
+#include "web/WebRemoteShutdown.h"
 #include "web/WebStandardRoutes.h"
 
 namespace {
@@ -38,6 +42,8 @@ int RunMonitor(QCoreApplication& app, const TStartOptions& options, TEntryUi& ui
     return 0;
   }
 
+  // The user's actions outlive the alert channels that run them by name.
+  TActionsFile actions;
   // The alert channels outlive the monitor: it may call them until it is gone.
   std::unique_ptr<TAlerts> alerts;
   auto monitorObject = std::make_unique<TMonitor>(options, clock, services);
@@ -58,6 +64,8 @@ int RunMonitor(QCoreApplication& app, const TStartOptions& options, TEntryUi& ui
   // shutdown while the main thread still runs, and a waiting action is let go then.
   TWebSite site;
   site.Monitor = &monitor;
+  // "Restart" and "Shutdown" are offered on the web pages only where they can work.
+  SetUpWebRemoteShutdown(site);
   auto webServer = std::make_unique<TWebServer>(site, StandardWebRoutes());
   monitor.SetWebServer(webServer.get());
   QObject::connect(&monitor, &TMonitor::ShutdownFinished, &app, &QCoreApplication::quit, Qt::QueuedConnection);
@@ -91,6 +99,17 @@ int RunMonitor(QCoreApplication& app, const TStartOptions& options, TEntryUi& ui
   if (!options.ServiceMode && monitor.Settings().Value("StartServiceAtClose") == "1" &&
       RegKeyExists(monitor.Registry(), HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services\\Corvale"))
     monitor.SetRestartServiceAtExit(true);
+  // After the settings, from the program's folder, as start-up left it current.
+  if (!actions.LoadFromFile(monitor.ProgramFolder() + "Actions.cvl")) {
+    monitor.LogEvent(nullptr, actions.Error(), TLogCategory::Error);
+    if (form)
+      QTimer::singleShot(0, form.get(), [&form, &actions] {
+        form->Ask().Message(form.get(), TDialogAsk::TKind::Error, QStringLiteral("Corvale"),
+                            QString::fromLatin1(actions.Error().c_str()));
+      });
+  }
+  alerts->Commands().SetActionLookup([&actions](const std::string& name) { return actions.Lookup(name); });
+  if (form) form->HostActions().AddUserActions(actions);
   // The window's layout comes from the settings file the start-up has just read.
   if (form) form->ApplySettings();
   if (form && !options.StartMinimized) form->show();

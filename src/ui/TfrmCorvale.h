@@ -28,6 +28,7 @@ class QToolButton;
 class QTimer;
 class TAlertQueue;
 class THost;
+class THostActionsMenu;
 class THostInfoPane;
 class THostItemDelegate;
 class THostTableModel;
@@ -85,6 +86,8 @@ public:
   void PopupHostMenu(qint32 hostID, QPoint globalPos);
   // The host menu for the selected row, prepared as it shows.
   void PreparePopup();
+  // The user's actions, remote desktop, power and service control of the host menu.
+  THostActionsMenu& HostActions() const { return *FHostActions; }
   // The operations behind the buttons and the host menu; modifiers are the keys held
   // when the command was given.
   void btnResetClick(Qt::KeyboardModifiers modifiers);
@@ -197,6 +200,7 @@ private:
   // selected row's.
   qint32 FMenuHostID = -1;
   TDialogAsk FAsk;
+  THostActionsMenu* FHostActions = nullptr;
   std::function<void(TConfigDialogContext&)> FConfigHook;
   bool FConfigOpen = false;
   // A network that cannot be browsed is logged at the first opening of the dialog only.

@@ -8,6 +8,7 @@
 #include "core/THostList.h"
 #include "core/TMonitor.h"
 #include "ui/HostMenuRules.h"
+#include "ui/THostActionsMenu.h"
 #include "ui/THostTableModel.h"
 #include "ui/TPingListView.h"
 #include "ui/TfrmCorvale.h"
@@ -82,6 +83,8 @@ void TfrmCorvale::CreateHostMenu() {
   mnuSendEmail = pmActions->addAction(QStringLiteral("Send Email Message..."), this, &TfrmCorvale::btnAlertClick);
   mnuCancelEmail =
       pmActions->addAction(QStringLiteral("Cancel Pending Email"), this, &TfrmCorvale::CancelPendingEmailClick);
+  FHostActions = new THostActionsMenu(FMonitor, FAsk, this);
+  FHostActions->Create(pmActions, mnuPopupSep);
 }
 
 void TfrmCorvale::PreparePopup() {
@@ -104,6 +107,12 @@ void TfrmCorvale::PreparePopup() {
   const int style = static_cast<int>(FModel->ViewStyle());
   for (int i = 0; i < mnuViewStyles.size(); ++i) mnuViewStyles[i]->setChecked(i == style);
   mnuSendEmail->setEnabled(FMonitor.Alerts().MailRouteConfigured());
+  // Opened from the alert window: its hosts are not the list's, so neither are the list's items.
+  const bool fromAlertWindow = FMenuHostID >= 0;
+  mnuDisableHost->setVisible(!fromAlertWindow);
+  mnuViewAsItem->setVisible(!fromAlertWindow);
+  FHostActions->Prepare(host, fromAlertWindow ? THostActionsMenu::TOrigin::AlertWindow
+                                              : THostActionsMenu::TOrigin::HostList);
 }
 
 void TfrmCorvale::btnResetClick(Qt::KeyboardModifiers modifiers) { FMonitor.ResetAllHosts(ResetDepth(modifiers)); }

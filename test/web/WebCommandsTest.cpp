@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -23,6 +24,8 @@ using namespace std::string_literals;
 #include "web/TWebRequest.h"
 #include "web/TWebSite.h"
 #include "web/WebCommands.h"
+#include "web/WebRemoteShutdown.h"
+#include "support/TSambaServer.h"
 
 namespace {
 
@@ -317,6 +320,44 @@ TEST_F(WebCommandsTest, RestartAsksForConfirmationThenUsesTheRemoteHook) {
                        "alpha.example|CORP\\admin|pw|Remote Shutdown by web user admin@127.0.0.1|shutdown",
                        "alpha.example|CORP\\admin|pw|Remote Restart by web user admin@127.0.0.1|restart"}));
   EXPECT_EQ(M.Log().Count(), lines);
+}
+
+TEST_F(WebCommandsTest, RestartReachesASambaServerThroughTheHostMenusCode) {
+  std::string why;
+  if (!testsupport::TSambaServer::Available(why)) GTEST_SKIP() << why;
+  if (!OnLocalSubnet("127.0.0.1")) GTEST_SKIP() << "loopback is not listed as a local subnet here";
+  const std::string got = FRoot.Path() + "/got.txt";
+  const std::string script = FRoot.Path() + "/down.sh";
+  WriteWholeFile(script, "#!/bin/sh\necho \"$@\" >> " + got + "\n");
+  ::chmod(script.c_str(), 0755);
+  testsupport::TSambaServer server;
+  server.AddGlobal("shutdown script = " + script + " %z %r %f");
+  ASSERT_TRUE(server.Start()) << server.Error();
+  ASSERT_TRUE(server.AddUser("root", "secret")) << server.Error();
+  M.Settings().WebRestarts = true;
+  M.Settings().SMBPort = server.Port();
+  TShutdownTools tools;
+  tools.NetOptions = {"-s", server.ConfFile()};
+  SetUpWebRemoteShutdown(Site, tools);
+  ASSERT_TRUE(Site.RemoteShutdown);
+  THost& a = Add("Server");
+  a.CurrentIP = "127.0.0.1";
+  a.WinUserName = "root";
+  a.WinPassword = "secret";
+  EXPECT_EQ(Lines(Command({{"command", "10"}, {"hostid", a.IDText()}, {"confirm", "1"}})),
+            std::vector<std::string>{"\"Restart\" is being performed on \"Server\""});
+  std::string request;
+  ReadWholeFile(got, request);
+  // smbd hands the script the message with everything but letters, digits and "_" made "_".
+  EXPECT_EQ(request, "Remote_Restart_by_web_user_admin_127_0_0_1 -r -f\n") << server.Log();
+  a.WinPassword = "wrong";
+  const std::vector<std::string> refused = Lines(Command({{"command", "11"}, {"hostid", a.IDText()}, {"confirm", "1"}}));
+  ASSERT_EQ(refused.size(), 1u);
+  EXPECT_NE(refused[0].find("cannot be performed on \"Server\" ("), std::string::npos) << refused[0];
+  // Without the tool the pages do not offer the commands.
+  tools.NetProgram = FRoot.Path() + "/no-net";
+  SetUpWebRemoteShutdown(Site, tools);
+  EXPECT_FALSE(Site.RemoteShutdown);
 }
 
 TEST_F(WebCommandsTest, RedirectsForRemoteDesktopAndTheHostsWebPage) {
