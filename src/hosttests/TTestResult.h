@@ -13,9 +13,6 @@ struct TTestResult {
   std::int32_t ResponseTime = 0;
   // The address the test reached; empty when it learned none.
   std::string NewIP;
-  // A plug-in test that had nothing to say: only the host's note (ErrorText) and the log
-  // change, never its status.
-  bool NoResult = false;
   // The error of a failure, or a remark on a success; may hold message variables.
   std::string ErrorText;
   // "[responder]" when an address other than the host's answered the echo.
@@ -24,4 +21,7 @@ struct TTestResult {
   // it was not measured).
   bool PageTest = false;
   float PageChange = 0;
+  // A plug-in test that had nothing to say: only the host's note (ErrorText) and the log
+  // change, never its status.
+  bool NoResult = false;
 };
