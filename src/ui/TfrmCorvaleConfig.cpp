@@ -3,6 +3,8 @@
 // in TfrmCorvaleConfigPages.cpp.
 #include "ui/TfrmCorvaleConfig.h"
 
+#include "ui/PluginListPage.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -52,6 +54,7 @@ TConfigHostsContext HostsContextFor(TConfigHostsContext context, TMonitor& monit
       return Resolve(name, dotted) ? dotted : std::string();
     };
   if (!context.IsBroadcast) context.IsBroadcast = [](const std::string& address) { return IsBroadcastAddress(address); };
+  AddPluginContext(context, monitor.Plugins(), monitor.VariableContext().PluginTests);
   return context;
 }
 
@@ -201,6 +204,7 @@ void TfrmCorvaleConfig::CreateInfoPage() {
   layout->addLayout(row);
   pcConfig->addTab(tsInfo, QStringLiteral("Information"));
   connect(btnMakeRem, &QPushButton::clicked, this, &TfrmCorvaleConfig::MakeRemClick);
+  ShowPluginList(*lvPlugins, *btnPluginSettings, FMonitor.Plugins(), *this);
 }
 
 TPortableCopySource TfrmCorvaleConfig::PortableCopySource() {
