@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace PluginFrames {
@@ -114,7 +115,9 @@ std::string TFrameReader::Bytes(std::uint32_t limit) {
 bool WriteFrame(int fd, const std::string& frame) {
   std::size_t done = 0;
   while (done < frame.size()) {
-    const ssize_t put = ::write(fd, frame.data() + done, frame.size() - done);
+    // A peer that is gone must be an error here, not a signal that ends the program.
+    ssize_t put = ::send(fd, frame.data() + done, frame.size() - done, MSG_NOSIGNAL);
+    if (put < 0 && errno == ENOTSOCK) put = ::write(fd, frame.data() + done, frame.size() - done);
     if (put < 0 && errno == EINTR) continue;
     if (put <= 0) return false;
     done += static_cast<std::size_t>(put);

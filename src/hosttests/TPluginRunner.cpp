@@ -71,9 +71,21 @@ bool TPluginRunner::StartLocked(std::string& error) {
   posix_spawn_file_actions_adddup2(&actions, theirs, 4);
   // What a plug-in prints must not reach the protocol: its standard output is standard error.
   posix_spawn_file_actions_adddup2(&actions, 2, 1);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  // Nothing else of ours (the data folder's lock, the web server's socket) goes with it.
+  posix_spawn_file_actions_addclosefrom_np(&actions, 5);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none, all;
+  sigemptyset(&none);
+  sigfillset(&all);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &all);
   std::vector<char*> argv{const_cast<char*>(FProgram.c_str()), const_cast<char*>(FLibrary.c_str()), nullptr};
   pid_t pid = -1;
-  const int spawned = ::posix_spawn(&pid, FProgram.c_str(), &actions, nullptr, argv.data(), environ);
+  const int spawned = ::posix_spawn(&pid, FProgram.c_str(), &actions, &attributes, argv.data(), environ);
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   ::close(theirs);
   if (spawned != 0) {
