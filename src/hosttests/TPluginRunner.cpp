@@ -299,7 +299,7 @@ void TPluginRunner::ServeCall(std::string frame, std::uint64_t generation) {
 
 void TPluginRunner::EndProcess(std::uint64_t generation, const std::string& why, bool crashed) {
   std::map<std::uint32_t, TReplyFn> pending;
-  bool failed = false;
+  bool failed = false, replaced = false;
   std::string text = why;
   {
     std::lock_guard guard(FLock);
@@ -316,6 +316,7 @@ void TPluginRunner::EndProcess(std::uint64_t generation, const std::string& why,
     FReaderEnded = true;
     if (FReplacing) {
       FReplacing = false;
+      replaced = true;
       text = "the test process was replaced: " + std::to_string(abandoned) + " tests never returned";
     } else if (crashed && !FStopping) {
       failed = !FFailed.exchange(true);
@@ -323,7 +324,17 @@ void TPluginRunner::EndProcess(std::uint64_t generation, const std::string& why,
     }
     FChanged.notify_all();
   }
-  for (auto& [ticket, done] : pending) done(FatalReply(text));
+  for (auto& [ticket, done] : pending) {
+    if (!replaced) {
+      done(FatalReply(text));
+      continue;
+    }
+    // These tests did nothing wrong: no result, and they run again at their next interval.
+    TReply reply;
+    reply.Result = -2;
+    reply.Message = text;
+    done(reply);
+  }
   if (failed && FFailedFn) FFailedFn(why);
 }
 

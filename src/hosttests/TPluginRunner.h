@@ -4,7 +4,8 @@
 // through TPluginCalls on the test context's pool, and ends with the runner. When the
 // process dies (a crash in the plug-in), every test waiting for it reports a fatal error
 // and the plug-in counts as failed: later tests report the same at once. Tests that were
-// abandoned and never returned are counted; at MaxAbandoned the process is replaced.
+// abandoned and never returned are counted; at MaxAbandoned the process is replaced,
+// and the tests waiting for it then have no result (they did nothing wrong).
 #include <sys/types.h>
 
 #include <atomic>

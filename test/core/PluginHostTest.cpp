@@ -7,6 +7,7 @@
 #include "common/FileUtils.h"
 #include "core/TPluginHost.h"
 #include "hosttests/TBackgroundTask.h"
+#include "hosttests/TPluginRunner.h"
 #include "hosttests/TTestKinds.h"
 #include "PluginFixture.h"
 
@@ -107,15 +108,29 @@ TEST_F(PluginHostTest, APluginThatCrashesIsUnloadedAndTheOthersGoOn) {
 TEST_F(PluginHostTest, ATestThatNeverReturnsIsAbandonedAndItsLateSiblingsStillAnswer) {
   Start();
   THost& hang = AddPluginHost("Hang", TestPlugin, "hang");
-  M->TestHost(M->Hosts().IndexOf(&hang));
-  ASSERT_TRUE(hang.RunningTest);
-  std::weak_ptr<TBackgroundTask> worker = hang.RunningTest;
-  // What the scheduler does to an overdue test.
-  hang.RunningTest->Terminate();
-  EXPECT_FALSE(worker.lock()->IsAlive());
   THost& ok = AddPluginHost("Ok", TestPlugin, "ok");
-  ASSERT_TRUE(Run(ok));
-  EXPECT_EQ(ok.Successes, 1u);
+  // Up to the number that replaces the process, and one more in the new process.
+  for (int round = 0; round <= TPluginRunner::MaxAbandoned; ++round) {
+    SCOPED_TRACE(round);
+    M->TestHost(M->Hosts().IndexOf(&hang));
+    ASSERT_TRUE(hang.RunningTest);
+    std::shared_ptr<TBackgroundTask> worker = std::exchange(hang.RunningTest, nullptr);
+    // What the scheduler does to an overdue test.
+    worker->Terminate();
+    M->Running().Remove(worker.get());
+    EXPECT_FALSE(worker->IsAlive());
+    // The plug-in's other tests still answer, also while the process is replaced.
+    const std::uint32_t before = ok.Successes;
+    ASSERT_TRUE(Run(ok));
+    // A test sent as the process is replaced has no result, and no failure.
+    if (round == TPluginRunner::MaxAbandoned - 1 && ok.Successes == before) {
+      EXPECT_NE(ok.LastErrorText.find("the test process was replaced: 16 tests never returned"), std::string::npos);
+      EXPECT_EQ(ok.Status, StatusOnline);
+    } else {
+      EXPECT_EQ(ok.Successes, before + 1) << ok.LastErrorText;
+    }
+  }
+  EXPECT_FALSE(M->Plugins().Plugins()[0]->Failed.load());
 }
 
 TEST_F(PluginHostTest, TheCallbacksRefuseWhatTheyCannotServe) {
