@@ -12,6 +12,8 @@
 #include <sstream>
 #include <vector>
 
+#include "corvale_plugin.h"
+
 namespace PluginNet {
 
 namespace {
@@ -183,6 +185,44 @@ void CopyText(char* buffer, std::size_t size, const std::string& text) {
   const std::size_t n = std::min(text.size(), size - 1);
   std::memcpy(buffer, text.data(), n);
   buffer[n] = '\0';
+}
+
+std::int32_t DescribePlugin(const char* pluginName, char* vendor, char* name, std::int32_t* count) {
+  CopyText(vendor, CVL_NAME_SIZE, "Corvale");
+  CopyText(name, CVL_NAME_SIZE, pluginName);
+  *count = 1;
+  return 0;
+}
+
+std::int32_t DescribeTest(std::int32_t test, const char* identifier, const char* testName, char* identifierOut,
+                          char* nameOut, std::int32_t* kind, std::int32_t* size) {
+  if (test != 0) return 1;
+  CopyText(identifierOut, CVL_NAME_SIZE, identifier);
+  CopyText(nameOut, CVL_NAME_SIZE, testName);
+  *kind = CVL_PARAM_TEXT;
+  *size = 0;
+  return 0;
+}
+
+std::int32_t CheckAnswer(const std::string& error, const char* usage, char* buffer) {
+  if (error.empty()) return 1;
+  CopyText(buffer, CVL_NAME_SIZE, error + " (" + usage + ")");
+  return 0;
+}
+
+bool StartTest(const std::string& parameterError, const char* address, std::uint16_t port, TServer& server,
+               char* message, std::uint8_t* resolved) {
+  if (!parameterError.empty()) {
+    CopyText(message, CVL_MESSAGE_SIZE, "Parameter: " + parameterError);
+    return false;
+  }
+  std::string error;
+  if (!ServerAddress(address ? address : "", port, server, error)) {
+    CopyText(message, CVL_MESSAGE_SIZE, error);
+    return false;
+  }
+  std::memcpy(resolved, server.IPv4, 4);
+  return true;
 }
 
 }  // namespace PluginNet

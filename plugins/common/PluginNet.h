@@ -40,4 +40,15 @@ bool AskTcpFramed(const TServer& server, const std::string& request, int timeout
 
 void CopyText(char* buffer, std::size_t size, const std::string& text);
 
+// The entry points' common parts: Initialize's names (vendor "Corvale") and one test,
+// GetTestInfo's one test with a free-text parameter, ValidateTestParam's answer (1, or 0
+// with the error and the usage), and PerformTest's start: the parameter's error or the
+// server's address (its IPv4 octets copied out), false with the message written.
+std::int32_t DescribePlugin(const char* pluginName, char* vendor, char* name, std::int32_t* count);
+std::int32_t DescribeTest(std::int32_t test, const char* identifier, const char* testName, char* identifierOut,
+                          char* nameOut, std::int32_t* kind, std::int32_t* size);
+std::int32_t CheckAnswer(const std::string& error, const char* usage, char* buffer);
+bool StartTest(const std::string& parameterError, const char* address, std::uint16_t port, TServer& server,
+               char* message, std::uint8_t* resolved);
+
 }  // namespace PluginNet

@@ -75,44 +75,26 @@ extern "C" {
 
 CVL_EXPORT std::int32_t CVL_CALL Initialize(std::int32_t, TCvlLogCallback, TCvlEmailCallback, char* vendor, char* name,
                                             std::int32_t* count) {
-  PluginNet::CopyText(vendor, CVL_NAME_SIZE, "Corvale");
-  PluginNet::CopyText(name, CVL_NAME_SIZE, "DNS");
-  *count = 1;
-  return 0;
+  return PluginNet::DescribePlugin("DNS", vendor, name, count);
 }
 
 CVL_EXPORT std::int32_t CVL_CALL GetTestInfo(std::int32_t test, char* identifier, char* name, std::int32_t* kind,
                                              std::int32_t* size) {
-  if (test != 0) return 1;
-  PluginNet::CopyText(identifier, CVL_NAME_SIZE, "CorvaleDNS");
-  PluginNet::CopyText(name, CVL_NAME_SIZE, "DNS Lookup");
-  *kind = CVL_PARAM_TEXT;
-  *size = 0;
-  return 0;
+  return PluginNet::DescribeTest(test, "CorvaleDNS", "DNS Lookup", identifier, name, kind, size);
 }
 
 CVL_EXPORT std::int32_t CVL_CALL ValidateTestParam(std::int32_t, const char* parameter, char* error) {
-  const TDnsParam p = ParseParam(parameter ? parameter : "");
-  if (p.Error.empty()) return 1;
-  PluginNet::CopyText(error, CVL_NAME_SIZE, p.Error + " (name [type=A|AAAA] [expect=address] [port=53] [timeout=ms])");
-  return 0;
+  return PluginNet::CheckAnswer(ParseParam(parameter ? parameter : "").Error,
+                                "name [type=A|AAAA] [expect=address] [port=53] [timeout=ms]", error);
 }
 
 CVL_EXPORT std::int32_t CVL_CALL PerformTest(std::int32_t, std::int32_t, const char*, const char* address,
                                              const char* parameter, std::int32_t, std::int32_t*, char* message,
                                              std::int32_t* responseTime, std::uint8_t* resolved, std::int32_t*) {
   const TDnsParam p = ParseParam(parameter ? parameter : "");
-  if (!p.Error.empty()) {
-    PluginNet::CopyText(message, CVL_MESSAGE_SIZE, "Parameter: " + p.Error);
-    return CVL_FAILURE;
-  }
   PluginNet::TServer server;
+  if (!PluginNet::StartTest(p.Error, address, p.Port, server, message, resolved)) return CVL_FAILURE;
   std::string error;
-  if (!PluginNet::ServerAddress(address ? address : "", p.Port, server, error)) {
-    PluginNet::CopyText(message, CVL_MESSAGE_SIZE, error);
-    return CVL_FAILURE;
-  }
-  std::copy(server.IPv4, server.IPv4 + 4, resolved);
   std::random_device random;
   const auto id = static_cast<std::uint16_t>(random());
   const std::string query = DnsMessage::BuildQuery(id, p.Name, p.Type);

@@ -51,44 +51,26 @@ extern "C" {
 
 CVL_EXPORT std::int32_t CVL_CALL Initialize(std::int32_t, TCvlLogCallback, TCvlEmailCallback, char* vendor, char* name,
                                             std::int32_t* count) {
-  PluginNet::CopyText(vendor, CVL_NAME_SIZE, "Corvale");
-  PluginNet::CopyText(name, CVL_NAME_SIZE, "NTP");
-  *count = 1;
-  return 0;
+  return PluginNet::DescribePlugin("NTP", vendor, name, count);
 }
 
 CVL_EXPORT std::int32_t CVL_CALL GetTestInfo(std::int32_t test, char* identifier, char* name, std::int32_t* kind,
                                              std::int32_t* size) {
-  if (test != 0) return 1;
-  PluginNet::CopyText(identifier, CVL_NAME_SIZE, "CorvaleNTP");
-  PluginNet::CopyText(name, CVL_NAME_SIZE, "NTP Time");
-  *kind = CVL_PARAM_TEXT;
-  *size = 0;
-  return 0;
+  return PluginNet::DescribeTest(test, "CorvaleNTP", "NTP Time", identifier, name, kind, size);
 }
 
 CVL_EXPORT std::int32_t CVL_CALL ValidateTestParam(std::int32_t, const char* parameter, char* error) {
-  const TNtpParam p = ParseParam(parameter ? parameter : "");
-  if (p.Error.empty()) return 1;
-  PluginNet::CopyText(error, CVL_NAME_SIZE, p.Error + " (largest offset in ms [port=123] [timeout=ms])");
-  return 0;
+  return PluginNet::CheckAnswer(ParseParam(parameter ? parameter : "").Error,
+                                "largest offset in ms [port=123] [timeout=ms]", error);
 }
 
 CVL_EXPORT std::int32_t CVL_CALL PerformTest(std::int32_t, std::int32_t, const char*, const char* address,
                                              const char* parameter, std::int32_t, std::int32_t*, char* message,
                                              std::int32_t* responseTime, std::uint8_t* resolved, std::int32_t*) {
   const TNtpParam p = ParseParam(parameter ? parameter : "");
-  if (!p.Error.empty()) {
-    PluginNet::CopyText(message, CVL_MESSAGE_SIZE, "Parameter: " + p.Error);
-    return CVL_FAILURE;
-  }
   PluginNet::TServer server;
+  if (!PluginNet::StartTest(p.Error, address, p.Port, server, message, resolved)) return CVL_FAILURE;
   std::string error;
-  if (!PluginNet::ServerAddress(address ? address : "", p.Port, server, error)) {
-    PluginNet::CopyText(message, CVL_MESSAGE_SIZE, error);
-    return CVL_FAILURE;
-  }
-  std::copy(server.IPv4, server.IPv4 + 4, resolved);
   const double t1 = UnixNow();
   const std::uint64_t sent = NtpPacket::FromUnix(t1);
   const double start = PluginNet::NowMs();

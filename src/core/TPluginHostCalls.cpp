@@ -81,9 +81,8 @@ std::int32_t TPluginHost::Email(std::int32_t index, std::int32_t hostID, const s
 std::int32_t TPluginHost::Variables(std::int32_t index, std::int32_t hostID, const std::string& text,
                                     std::int32_t bufferSize, std::string& expanded) {
   if (!PluginAt(index) || bufferSize <= 0) return 0;
-  const bool main = OnMainThread();
+  TListRead read(FMonitor.StateLock(), OnMainThread());
   const TVariableContext context = FMonitor.VariableContext();
-  TListRead read(FMonitor.StateLock(), main);
   const THost* host = FMonitor.Hosts().Items(FMonitor.Hosts().FindByID(hostID));
   if (!host) return 0;
   std::string result = ExpandHostVariables(text, *host, false, context);
