@@ -5,7 +5,11 @@ set(CORVALE_PROGRAM_DIR lib/corvale)
 set(CORVALE_SYSTEMD_UNIT_DIR "" CACHE STRING
     "Folder for corvale.service (default: <prefix>/lib/systemd/system; the environment variable of the same name overrides it at install time)")
 
-install(TARGETS corvale corvale-service corvale-msg RUNTIME DESTINATION ${CORVALE_PROGRAM_DIR})
+install(TARGETS corvale corvale-service corvale-msg corvale-plugin-runner RUNTIME DESTINATION ${CORVALE_PROGRAM_DIR})
+# The plug-ins built with the program, and the header for those of others.
+install(TARGETS CorvaleDNS CorvaleNTP LIBRARY DESTINATION ${CORVALE_PROGRAM_DIR}/Plugins)
+install(FILES ${CMAKE_SOURCE_DIR}/plugins/corvale_plugin.h ${CMAKE_SOURCE_DIR}/plugins/README.md
+        DESTINATION share/corvale/plugin-sdk)
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/webserver/ DESTINATION ${CORVALE_PROGRAM_DIR}/webserver)
 file(GLOB corvale_sounds ${CMAKE_SOURCE_DIR}/sounds/*.wav)
 install(FILES ${corvale_sounds} DESTINATION ${CORVALE_PROGRAM_DIR})

@@ -12,6 +12,7 @@
 #include "common/Clock.h"
 #include "common/QLRegistry.h"
 #include "core/TMonitor.h"
+#include "core/TPluginHost.h"
 #include "core/TProgramEntry.h"
 #include "core/TStartOptions.h"
 #include "platform/TServiceControl.h"
@@ -59,6 +60,11 @@ int RunMonitor(QCoreApplication& app, const TStartOptions& options, TEntryUi& ui
     alerts = std::make_unique<TAlerts>(monitor);
   }
   monitor.SetAlertChannels(alerts.get());
+  // A plug-in's mail joins the alert queue.
+  monitor.Plugins().SetEmailSender([&queue = alerts->Queue()](std::int32_t hostID, const std::string& recipients,
+                                                              const std::string& subject, const std::string& message) {
+    return queue.QueuePluginEmail(hostID, recipients, subject, message);
+  });
   monitor.SetRestartServiceAtExit(restartService);
   // Made on the main thread, so host actions are handed to it; the monitor stops it at
   // shutdown while the main thread still runs, and a waiting action is let go then.

@@ -1,4 +1,5 @@
 #include "core/TMonitor.h"
+#include "core/TPluginHost.h"
 
 #include <QMetaMethod>
 #include <malloc.h>
@@ -40,6 +41,7 @@ TMonitor::TMonitor(const TStartOptions& options, TClock& clock, TServiceControl&
   FScheduler = std::make_unique<TScheduler>(parts, *FTests, *FEvaluation,
                                             [this](THost& host) { return FAlerts->StartPeriodicTrace(host); });
   FNameLookups = std::make_unique<THostNameLookups>(parts, *FTests);
+  FPlugins = std::make_unique<TPluginHost>(*this);
   connect(FScheduler.get(), &TScheduler::TrayHintChanged, this, &TMonitor::TrayHintChanged);
   connect(FScheduler.get(), &TScheduler::TestingChanged, this, &TMonitor::TestingChanged);
   connect(FScheduler.get(), &TScheduler::TestingChanged, this, [this] { PublishStatusWarning(); });
@@ -187,6 +189,7 @@ TVariableContext TMonitor::VariableContext() {
   context.StartTime = FStartTime;
   context.Now = FClock.Now();
   context.Faults = FaultHook();
+  context.PluginTests = FPlugins->VariableTests(TTestKinds::Standard());
   return context;
 }
 

@@ -52,6 +52,7 @@ class TPartnerWindows;
 class TServiceControl;
 class TWindowChannel;
 class THostNameLookups;
+class TPluginHost;
 
 
 // Window messages of the class "TfrmCorvale".
@@ -245,6 +246,9 @@ public:
   // address but no current IP (see THostNameLookups).
   void LookUpDisplayAddresses();
   THostNameLookups& NameLookups() { return *FNameLookups; }
+  // The plug-ins loaded at start-up (TMonitorPlugins.cpp): the folder "Plugins" beside
+  // the program, then CORVALE_PLUGIN_DIR.
+  TPluginHost& Plugins() { return *FPlugins; }
 
   // Host operations (TMonitorHostOps.cpp), the only way the window and the web server
   // change the monitor's state: each takes the state lock itself and tells the views.
@@ -386,6 +390,7 @@ private:
   std::unique_ptr<TStatusEvaluation> FEvaluation;
   std::unique_ptr<TScheduler> FScheduler;
   std::unique_ptr<THostNameLookups> FNameLookups;
+  std::unique_ptr<TPluginHost> FPlugins;
   std::unique_ptr<TPartnerWindows> FPartners;
   TAlertChannels FNoAlerts;
   TAlertChannels* FAlerts = &FNoAlerts;

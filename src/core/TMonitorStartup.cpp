@@ -254,8 +254,6 @@ void TMonitor::StartTimers() {
 
 // Steps whose files and subsystems are not part of the program yet: each keeps its
 // place in the order so that adding it changes nothing around it.
-void TMonitor::LoadPlugins() {}
-void TMonitor::UnloadPlugins() {}
 void TMonitor::LoadEmailConfig() { FAlerts->LoadConfiguration(FDataFolder); }
 void TMonitor::LoadActions() {}
 void TMonitor::StartWebServer() {

@@ -353,11 +353,33 @@ void TScheduler::TestDone(TBackgroundTask& worker, const TTestResult& result, co
   try {
     F.Running.Remove(&worker);
     F.Trace(trace);
-    if (TakeFinishedTest(worker, result.HostID)) FEvaluation.UpdateHostStatus(result);
+    if (TakeFinishedTest(worker, result.HostID)) {
+      if (result.NoResult)
+        NoResultNote(result);
+      else
+        FEvaluation.UpdateHostStatus(result);
+    }
   } catch (...) {
     Report("TestDone");
   }
   ReleaseRetired(result.HostID);
+}
+
+// A plug-in test with nothing to say: the log and the host's note, not its status.
+void TScheduler::NoResultNote(const TTestResult& result) {
+  const int index = FindHost(F.Hosts, result.HostID);
+  THost* host = F.Hosts.Items(index);
+  if (!host) return;
+  const std::string text = result.ErrorText.empty() ? std::string("Plugin returned a \"no result\" response")
+                                                      : result.ErrorText;
+  F.Events.LogEvent(host, text, TLogCategory::Information);
+  {
+    TWriteLock guard(F.StateLock);
+    host->LastErrorText = FormatDateTime("h:nna/p ", F.Clock.Now()) + text;
+  }
+  F.Trace("CustomCallback - Host Start " + std::to_string(index));
+  F.Changes.Changed(host->ID, "NoResultNote");
+  F.Trace("CustomCallback - Host End " + std::to_string(index));
 }
 
 void TScheduler::ProbeCallback(TTCPThread& thread, const std::string&, const std::string&, std::int32_t port,

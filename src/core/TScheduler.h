@@ -83,6 +83,7 @@ private:
   bool TakeFinishedTest(const TBackgroundTask& thread, std::int64_t hostID);
   void Abandon(THost& host, std::shared_ptr<TBackgroundTask> THost::*slot, const char* message);
   void ReleaseRetired(std::int64_t hostID);
+  void NoResultNote(const TTestResult& result);
   void Report(const char* where);
 
   TMonitorParts F;

@@ -20,7 +20,7 @@ class TEchoEngine;
 
 // Completion steps posted or running, per kind; shutdown waits for zero.
 struct TCompletionCounters {
-  std::atomic<int> Echo{0}, TCP{0}, HTTP{0}, Service{0}, Share{0}, Name{0}, MessageSender{0}, InfoUpdate{0};
+  std::atomic<int> Echo{0}, TCP{0}, HTTP{0}, Service{0}, Share{0}, Name{0}, MessageSender{0}, InfoUpdate{0}, Plugin{0};
 };
 
 class TTestContext {

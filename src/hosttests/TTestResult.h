@@ -21,4 +21,7 @@ struct TTestResult {
   // it was not measured).
   bool PageTest = false;
   float PageChange = 0;
+  // A plug-in test that had nothing to say: only the host's note (ErrorText) and the log
+  // change, never its status.
+  bool NoResult = false;
 };

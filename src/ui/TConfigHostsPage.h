@@ -43,6 +43,11 @@ struct TConfigHostsContext {
   const THostList* Live = nullptr;  // the monitor's list: new IDs avoid its IDs
   std::function<TDateTime()> Now;
   std::vector<std::string> PluginTestNames;  // the test-kind box's plug-in items
+  // A plug-in kind's parameter kind (0 to 4), its list of values, and its check of a
+  // value (none when valid, else the reason).
+  std::function<int(TTestKind kind)> PluginParamKind;
+  std::function<std::vector<std::string>(TTestKind kind)> PluginEntries;
+  std::function<std::optional<std::string>(TTestKind kind, const std::string& value)> PluginParamError;
   TMultServicesSources Sources;  // services of an address, shares
   std::function<std::string(const std::string& address)> ReverseName;  // "" when none
   std::function<std::string(const std::string& name)> ResolveName;  // first address; "" when none
@@ -190,6 +195,11 @@ private:
   void LoadEditor();
   void TakeSnapshot();
   void ShowKindControls();
+  // The plug-in parameter box (TConfigHostsPagePlugins.cpp): its list for the kind, and
+  // the plug-in's check when it is left.
+  void FillPluginParams(TTestKind kind);
+  void CheckPluginParam();
+  QString FLastValidParam;
   bool FetchServices(const QString& address);
   void ServiceKindChosen();
   void AfterCommitReload();

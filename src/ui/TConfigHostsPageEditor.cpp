@@ -275,7 +275,8 @@ void TConfigHostsPage::ConnectEditor() {
       connect(edit, &QLineEdit::editingFinished, this, commit);
       connect(edit, &QLineEdit::textChanged, this, &TConfigHostsPage::UpdateHints);
     } else if (auto* box = qobject_cast<QComboBox*>(field.Widget)) {
-      connect(box->lineEdit(), &QLineEdit::editingFinished, this, commit);
+      // The plug-in's check decides whether its parameter is taken.
+      if (box != cbPluginParam) connect(box->lineEdit(), &QLineEdit::editingFinished, this, commit);
       connect(box, &QComboBox::activated, this, commit);
       connect(box, &QComboBox::editTextChanged, this, &TConfigHostsPage::UpdateHints);
     }
@@ -283,6 +284,7 @@ void TConfigHostsPage::ConnectEditor() {
   connect(cbPort->lineEdit(), &QLineEdit::editingFinished, this, commit);
   connect(cbPort, &QComboBox::activated, this, commit);
   connect(cbServices, &QComboBox::activated, this, commit);
+  connect(cbPluginParam->lineEdit(), &QLineEdit::editingFinished, this, &TConfigHostsPage::CheckPluginParam);
   connect(tiInterval, &TTimeInterval::Changed, this, commit);
   connect(tiError, &TTimeInterval::Changed, this, commit);
   connect(cbService, &QComboBox::activated, this, [this] {
@@ -461,6 +463,7 @@ void TConfigHostsPage::ShowKindControls() {
   for (const TKindEditor& editor : KindEditors())
     if (editor.Control) show(editor.Control(*this), kind == editor.Kind);
   show(PluginKindControl(*this), kind && IsPluginKind(*kind));
+  if (kind && IsPluginKind(*kind)) FillPluginParams(*kind);
 }
 
 bool TConfigHostsPage::FetchServices(const QString& address) {

@@ -3,6 +3,8 @@
 // in TfrmCorvaleConfigPages.cpp.
 #include "ui/TfrmCorvaleConfig.h"
 
+#include "ui/PluginListPage.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -60,6 +62,7 @@ TConfigHostsContext HostsContextFor(TConfigHostsContext context, TMonitor& monit
       RunOffMainThread([&] { listed = ListServerShares(computer, list, &error); });
       return listed;
     };
+  AddPluginContext(context, monitor.Plugins(), monitor.VariableContext().PluginTests);
   return context;
 }
 
@@ -209,6 +212,7 @@ void TfrmCorvaleConfig::CreateInfoPage() {
   layout->addLayout(row);
   pcConfig->addTab(tsInfo, QStringLiteral("Information"));
   connect(btnMakeRem, &QPushButton::clicked, this, &TfrmCorvaleConfig::MakeRemClick);
+  ShowPluginList(*lvPlugins, *btnPluginSettings, FMonitor.Plugins(), *this);
 }
 
 TPortableCopySource TfrmCorvaleConfig::PortableCopySource() {
