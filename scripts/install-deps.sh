@@ -12,7 +12,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   mingw-w64-common
   # test peers and platform helpers
-  iproute2 iputils-ping procps python3 python3-aiosmtpd samba smbclient openssl
+  iproute2 iputils-ping procps python3 python3-aiosmtpd samba samba-common-bin smbclient openssl
   libcap2-bin
   fping
   # fuzz targets (scripts/run-fuzz.sh)

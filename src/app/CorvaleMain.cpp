@@ -13,7 +13,7 @@
 #include "core/TMonitor.h"
 #include "core/TProgramEntry.h"
 #include "core/TStartOptions.h"
-#include "platform/TServiceControl.h"
+#include "platform/TPlatformServiceControl.h"
 #include "platform/TTermSignals.h"
 #include "ui/TLocalAlerts.h"
 #include "ui/TWindowEntryUi.h"
@@ -30,7 +30,8 @@ bool HasDisplay() {
 
 int RunMonitor(QCoreApplication& app, const TStartOptions& options, TEntryUi& ui, bool withWindow) {
   TClock clock;
-  TNoServiceControl services;
+  // The SMB port follows the settings once the monitor has read them.
+  TPlatformServiceControl services;
   bool restartService = false;
   if (!options.ServiceMode) restartService = StopOwnService(services, ui);
   if (ShowRunningInstance()) {

@@ -8,11 +8,13 @@
 #include "hosttests/THTTPKind.h"
 #include "hosttests/TPingKind.h"
 #include "hosttests/TReservedKinds.h"
+#include "hosttests/TServiceKind.h"
 #include "hosttests/TTCPKind.h"
 
 TTestKinds::TTestKinds() {
   RegisterPingKind(*this);
   RegisterTCPKind(*this);
+  RegisterServiceKind(*this);
   RegisterReservedKinds(*this);
   RegisterHTTPKind(*this);
 }

@@ -24,6 +24,7 @@
 #include "core/THostsFile.h"
 #include "core/TMonitor.h"
 #include "platform/NameLookup.h"
+#include "platform/TServiceControl.h"
 #include "ui/TDialogAsk.h"
 #include "ui/TfrmMakeRem.h"
 
@@ -42,6 +43,18 @@ const char* const TfrmCorvaleConfig::DefaultIPChangeBody =
     "Host: %url%\r\nDate: %lastsuccess%\r\nNew IP: %ip%\r\nOld IP: %oldip%\r\n";
 
 namespace {
+// The dialogs' entries, "name|display name|state", of a computer's services.
+bool ServiceChoices(TServiceControl& services, const std::string& computer, std::vector<std::string>& list,
+                    int& error) {
+  std::vector<TListedService> listed;
+  if (!services.ListServices(computer, listed, SERVICE_WIN32, true, false, "|", 2)) {
+    error = TServiceControl::LastServiceError();
+    return false;
+  }
+  for (const TListedService& entry : listed) list.push_back(entry.Text + "|" + std::to_string(entry.State));
+  return true;
+}
+
 TConfigHostsContext HostsContextFor(TConfigHostsContext context, TMonitor& monitor) {
   context.Live = &monitor.Hosts();
   if (!context.Now) context.Now = [&monitor] { return monitor.Clock().Now(); };
@@ -52,6 +65,10 @@ TConfigHostsContext HostsContextFor(TConfigHostsContext context, TMonitor& monit
       return Resolve(name, dotted) ? dotted : std::string();
     };
   if (!context.IsBroadcast) context.IsBroadcast = [](const std::string& address) { return IsBroadcastAddress(address); };
+  if (!context.Sources.Services) context.Sources.Services = [&monitor](const std::string& computer,
+                                                                       std::vector<std::string>& list, int& error) {
+    return ServiceChoices(monitor.Services(), computer, list, error);
+  };
   return context;
 }
 
