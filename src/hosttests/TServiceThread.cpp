@@ -147,6 +147,8 @@ void TServiceThread::Notify() {
     FContext.PostCompletion(
         FContext.Completions.Service,
         [self] {
+          // This runs on the main thread, where the host list changes: nothing to wait for.
+          self->Trace("ServiceThread Callback Wait");
           self->Trace("ServiceThread Callback Alert");
           try {
             if (self->FDone)

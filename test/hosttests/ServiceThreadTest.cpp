@@ -108,10 +108,12 @@ TEST(ServiceThread, AsksARealServer) {
     EXPECT_FALSE(TNetConnections::Instance().CredentialsFor("127.0.0.1")) << "the connection outlived the test";
   }
   const std::vector<std::string> traces = rig.Traces();
-  const std::vector<std::string> first(traces.begin(), traces.begin() + 7);
+  ASSERT_GE(traces.size(), 8u);
+  const std::vector<std::string> first(traces.begin(), traces.begin() + 8);
   EXPECT_EQ(first, (std::vector<std::string>{"ServiceThread Execute", "ServiceThread Authentication 127.0.0.1",
                                              "ServiceThread Wait 127.0.0.1", "ServiceThread Test 127.0.0.1",
-                                             "ServiceThread Result 127.0.0.1", "ServiceThread Callback Alert",
+                                             "ServiceThread Result 127.0.0.1", "ServiceThread Callback Wait",
+                                             "ServiceThread Callback Alert",
                                              "ServiceThread Done"}));
   EXPECT_EQ(rig.Context.ServiceSlots.InFlight(), 0);
   EXPECT_EQ(rig.Context.Completions.Service.load(), 0);
