@@ -83,8 +83,9 @@ TEST_F(SchedulerTest, DisabledWindowGroupAndParentsKeepADueHostUntested) {
   nightMail.WindowStart = night.WindowStart;
   nightMail.WindowEnd = night.WindowEnd;
   nightMail.EmailWindow = true;
+  // A kind no worker is registered for (a plug-in test whose plug-in is not loaded).
   THost& service = Add("Service");
-  service.TestKind = TestService;
+  service.TestKind = TestPlugin + 40;
 
   M.Timer1Timer();
   EXPECT_EQ(expired.DisabledUntil, 0);
@@ -231,7 +232,7 @@ TEST_F(SchedulerTest, OverdueTestIsAbandonedOnceAndItsLateResultIgnored) {
 
   // An overdue trace goes the same way.
   THost& traced = Add("Traced");
-  traced.TestKind = TestService;
+  traced.TestKind = TestPlugin + 40;
   traced.LastCheck = FClock.Now() - 6 * Minute / SecsPerDay;
   auto trace = std::make_shared<TRecordedTask>("Host Down Auto-Trace Traced");
   traced.RunningTrace = trace;
