@@ -13,7 +13,7 @@ PACKAGES=(
   mingw-w64-common
   # test peers and platform helpers
   iproute2 iputils-ping procps python3 python3-aiosmtpd samba smbclient openssl
-  # restart and shutdown of other computers (net rpc shutdown)
+  # the service protocol and restart/shutdown of other computers (net rpc), NetBIOS
   samba-common-bin
   libcap2-bin
   fping

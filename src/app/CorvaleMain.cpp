@@ -15,7 +15,7 @@
 #include "core/TPluginHost.h"
 #include "core/TProgramEntry.h"
 #include "core/TStartOptions.h"
-#include "platform/TServiceControl.h"
+#include "platform/TPlatformServiceControl.h"
 #include "platform/TTermSignals.h"
 #include "tools/TActionsFile.h"
 #include "ui/THostActionsMenu.h"
@@ -35,7 +35,8 @@ bool HasDisplay() {
 
 int RunMonitor(QCoreApplication& app, const TStartOptions& options, TEntryUi& ui, bool withWindow) {
   TClock clock;
-  TNoServiceControl services;
+  // The SMB port follows the settings once the monitor has read them.
+  TPlatformServiceControl services;
   bool restartService = false;
   if (!options.ServiceMode) restartService = StopOwnService(services, ui);
   if (ShowRunningInstance()) {

@@ -54,8 +54,6 @@ struct THostConfig : TTestParams {
   std::string Address;
   double ErrorAfter = 5.0;  // minutes
   std::string DoubleClickCommand;
-  std::string WinUserName;  // "{Domain\}Username"
-  std::string WinPassword;
   // The alert routes.
   std::string OfflineRecipients;
   std::string OnlineRecipients;

@@ -53,6 +53,7 @@ TMonitor::TMonitor(const TStartOptions& options, TClock& clock, TServiceControl&
   FTests->SetFaultHook(FaultHook());
   FEcho->SetFaultHook(FaultHook());
   FTests->SetEcho(FEcho.get());
+  FTests->Services.store(&FServices);
   FTests->SetTracer([this](const std::string& message) { Trace(message); });
   tmrAlert.setInterval(5000);
   tmrAutoSave.setInterval(1200000);

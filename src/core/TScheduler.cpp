@@ -17,6 +17,7 @@
 #include "core/TSettings.h"
 #include "core/TStatusEvaluation.h"
 #include "common/FileUtils.h"
+#include "platform/TServiceControl.h"
 #include "hosttests/TTCPThread.h"
 #include "hosttests/TTestKinds.h"
 #include "hosttests/TTestContext.h"
@@ -117,6 +118,12 @@ std::shared_ptr<TBackgroundTask> TScheduler::StartHostTest(const THost& host) {
 // false when the host is gone or the test was abandoned (a newer one may be running),
 // and false too for a test told to stop (the host list being replaced): cut short, its
 // failure says nothing about the host.
+bool TScheduler::DroppedGlitch(const TTestResult& result) const {
+  if (!result.DropWhenOnline) return false;
+  const THost* host = F.Hosts.Items(FindHost(F.Hosts, result.HostID));
+  return host && host->Status == StatusOnline;
+}
+
 bool TScheduler::TakeFinishedTest(const TBackgroundTask& thread, std::int64_t hostID) {
   THost* host = F.Hosts.Items(FindHost(F.Hosts, hostID));
   if (!host || host->RunningTest.get() != &thread) return false;
@@ -164,6 +171,7 @@ void TScheduler::Timer1Timer() {
     FTests.MaxServiceThreads.store(settings.MaxServiceThreads);
     FTests.MaxShareThreads.store(settings.MaxShareThreads);
     TSmbClient::SetDefaultPort(settings.SMBPort);
+    if (TServiceControl* services = FTests.Services.load()) services->SetSMBPort(settings.SMBPort);
     // Counted by what really runs, so a trace that ended without a word is not counted
     // for ever.
     if (FPeriodicTraces > 0) FPeriodicTraces = F.Running.PruneEnded(PeriodicTraceName);
@@ -353,7 +361,7 @@ void TScheduler::TestDone(TBackgroundTask& worker, const TTestResult& result, co
   try {
     F.Running.Remove(&worker);
     F.Trace(trace);
-    if (TakeFinishedTest(worker, result.HostID)) {
+    if (TakeFinishedTest(worker, result.HostID) && !DroppedGlitch(result)) {
       if (result.NoResult)
         NoResultNote(result);
       else

@@ -80,6 +80,8 @@ signals:
 
 private:
   std::shared_ptr<TBackgroundTask> StartHostTest(const THost& host);
+  // A passing glitch that an Online host does not record.
+  bool DroppedGlitch(const TTestResult& result) const;
   bool TakeFinishedTest(const TBackgroundTask& thread, std::int64_t hostID);
   void Abandon(THost& host, std::shared_ptr<TBackgroundTask> THost::*slot, const char* message);
   void ReleaseRetired(std::int64_t hostID);

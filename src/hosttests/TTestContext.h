@@ -17,6 +17,7 @@
 
 class QObject;
 class TEchoEngine;
+class TServiceControl;
 
 // Completion steps posted or running, per kind; shutdown waits for zero.
 struct TCompletionCounters {
@@ -52,6 +53,8 @@ public:
   // The current limits (the settings MaxPingThreads ...), kept up to date by the owner.
   std::atomic<int> MaxPingThreads{25}, MaxTCPThreads{10}, MaxServiceThreads{10}, MaxShareThreads{5};
   TCompletionCounters Completions;
+  // The service control manager service tests ask; null: every service test fails.
+  std::atomic<TServiceControl*> Services{nullptr};
 
   // The status trace; any thread.
   void SetTracer(std::function<void(const std::string&)> trace);

@@ -7,14 +7,14 @@
 
 #include "hosttests/THTTPKind.h"
 #include "hosttests/TPingKind.h"
-#include "hosttests/TReservedKinds.h"
+#include "hosttests/TServiceKind.h"
 #include "hosttests/TShareKind.h"
 #include "hosttests/TTCPKind.h"
 
 TTestKinds::TTestKinds() {
   RegisterPingKind(*this);
   RegisterTCPKind(*this);
-  RegisterReservedKinds(*this);
+  RegisterServiceKind(*this);
   RegisterShareKind(*this);
   RegisterHTTPKind(*this);
 }

@@ -1,9 +1,9 @@
 #pragma once
 // The table of test kinds: everything the monitor, the hosts file, the message
 // variables and the window know of a kind comes from its entry here. The built-in
-// kinds register themselves from their own files (TPingKind, TTCPKind, THTTPKind, and
-// TReservedKinds for the numbers whose tests are not built yet); a plug-in loader adds
-// one entry per loaded plug-in test with AddPluginKind.
+// kinds register themselves from their own files (TPingKind, TTCPKind, TServiceKind,
+// TShareKind, THTTPKind); a plug-in loader adds one entry per loaded plug-in test with
+// AddPluginKind.
 #include <cstdint>
 #include <deque>
 #include <functional>

@@ -14,6 +14,9 @@ struct TTestParams {
   THTTPReq HTTPTest;
   std::string PluginParam;
   std::string PluginText;
+  // The Windows credentials of the host's computer (service and share tests).
+  std::string WinUserName;  // "{Domain\}Username"
+  std::string WinPassword;
 
   // The part of the service field before the first "|" (what the test uses) and the
   // part after it (what is shown; the whole field when there is no "|").

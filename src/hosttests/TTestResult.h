@@ -20,6 +20,8 @@ struct TTestResult {
   // An HTTP test's result: PageChange is the fraction of its page that changed (0 when
   // it was not measured).
   bool PageTest = false;
+  // A passing glitch: not recorded while the host is Online.
+  bool DropWhenOnline = false;
   float PageChange = 0;
   // A plug-in test that had nothing to say: only the host's note (ErrorText) and the log
   // change, never its status.

@@ -27,6 +27,7 @@
 #include "core/TMonitor.h"
 #include "platform/NameLookup.h"
 #include "platform/NetResources.h"
+#include "platform/TServiceControl.h"
 #include "ui/MainThreadWait.h"
 #include "ui/TDialogAsk.h"
 #include "ui/TfrmMakeRem.h"
@@ -46,6 +47,18 @@ const char* const TfrmCorvaleConfig::DefaultIPChangeBody =
     "Host: %url%\r\nDate: %lastsuccess%\r\nNew IP: %ip%\r\nOld IP: %oldip%\r\n";
 
 namespace {
+// The dialogs' entries, "name|display name|state", of a computer's services.
+bool ServiceChoices(TServiceControl& services, const std::string& computer, std::vector<std::string>& list,
+                    int& error) {
+  std::vector<TListedService> listed;
+  if (!services.ListServices(computer, listed, SERVICE_WIN32, true, false, "|", 2)) {
+    error = TServiceControl::LastServiceError();
+    return false;
+  }
+  for (const TListedService& entry : listed) list.push_back(entry.Text + "|" + std::to_string(entry.State));
+  return true;
+}
+
 TConfigHostsContext HostsContextFor(TConfigHostsContext context, TMonitor& monitor) {
   context.Live = &monitor.Hosts();
   if (!context.Now) context.Now = [&monitor] { return monitor.Clock().Now(); };
@@ -60,6 +73,13 @@ TConfigHostsContext HostsContextFor(TConfigHostsContext context, TMonitor& monit
     context.Sources.Shares = [](const std::string& computer, std::vector<std::string>& list, int& error) {
       bool listed = false;
       RunOffMainThread([&] { listed = ListServerShares(computer, list, &error); });
+      return listed;
+    };
+  // Listing a computer's services may take a minute (net rpc); the window keeps painting.
+  if (!context.Sources.Services)
+    context.Sources.Services = [&monitor](const std::string& computer, std::vector<std::string>& list, int& error) {
+      bool listed = false;
+      RunOffMainThread([&] { listed = ServiceChoices(monitor.Services(), computer, list, error); });
       return listed;
     };
   AddPluginContext(context, monitor.Plugins(), monitor.VariableContext().PluginTests);

@@ -19,7 +19,7 @@
 #include "core/THostList.h"
 #include "core/THostNameLookups.h"
 #include "core/TMonitor.h"
-#include "platform/TServiceControl.h"
+#include "platform/TSimServiceControl.h"
 #include "support/TestSupport.h"
 
 // The rows the monitor asks the views to show again, as list indexes, each batch in list
@@ -107,5 +107,5 @@ protected:
   testsupport::TTempDir FRoot;
   testsupport::TScopedEnv FEnvReg, FEnvData, FEnvRun;
   TManualClock FClock;
-  TNoServiceControl FServices;
+  TSimServiceControl FServices;  // no services until a test adds some
 };

@@ -163,9 +163,9 @@ TEST_F(MonitorTest, ShutdownStopsHostTestsAndRunsALastPass) {
 TEST_F(MonitorTest, EndOfSessionRestartsTheOwnServiceOnceAndCloses) {
   class TRecordingServices : public TNoServiceControl {
   public:
-    bool StartService(const std::string& m, const std::string& s) override {
+    int Launch(const std::string&, const std::string& s, const std::vector<std::string>&) override {
       started.push_back(s);
-      return true;
+      return 0;
     }
     std::vector<std::string> started;
   } services;

@@ -7,6 +7,7 @@
 #include "common/ErrorText.h"
 #include "core/RecordingAlerts.h"
 #include "core/SchedulerFixture.h"
+#include "hosttests/TServiceKind.h"
 #include "hosttests/TTCPKind.h"
 #include "hosttests/TTCPThread.h"
 #include "hosttests/WorkerTestSupport.h"
@@ -82,8 +83,9 @@ TEST_F(SchedulerTest, DisabledWindowGroupAndParentsKeepADueHostUntested) {
   nightMail.WindowStart = night.WindowStart;
   nightMail.WindowEnd = night.WindowEnd;
   nightMail.EmailWindow = true;
+  // A kind no worker is registered for (a plug-in test whose plug-in is not loaded).
   THost& service = Add("Service");
-  service.TestKind = TestService;
+  service.TestKind = TestPlugin + 40;
 
   M.Timer1Timer();
   EXPECT_EQ(expired.DisabledUntil, 0);
@@ -230,7 +232,7 @@ TEST_F(SchedulerTest, OverdueTestIsAbandonedOnceAndItsLateResultIgnored) {
 
   // An overdue trace goes the same way.
   THost& traced = Add("Traced");
-  traced.TestKind = TestService;
+  traced.TestKind = TestPlugin + 40;
   traced.LastCheck = FClock.Now() - 6 * Minute / SecsPerDay;
   auto trace = std::make_shared<TRecordedTask>("Host Down Auto-Trace Traced");
   traced.RunningTrace = trace;
@@ -476,6 +478,22 @@ TEST_F(SchedulerTest, LongListIsWalkedInRoundsAndTheTrayCountsWholeRounds) {
   for (int pass = 0; pass < 3; ++pass) M.Timer1Timer();
   EXPECT_EQ(M.TrayHint(), "Corvale - Okay: 0\rWarning: 1 Error: 1\rDisabled: 1");
   ForgetAll();
+}
+
+TEST_F(SchedulerTest, NameSyntaxErrorOfAServiceTestIsDroppedOnlyWhileOnline) {
+  THost& service = Add("Db");
+  service.TestKind = TestService;
+  for (const std::int32_t status : {StatusOnline, StatusOffline}) {
+    service.Status = status;
+    const std::uint32_t failures = service.Failures;
+    auto worker = TTCPThread::Create(M.Tests(), "Service Db", "127.0.0.1", false, service.ID, {}, 0, 1);
+    FForgotten.push_back(worker);
+    service.RunningTest = worker;
+    M.Running().Add(worker->Name(), worker);
+    M.Scheduler().TestDone(*worker, ServiceTestResult(service.ID, false, 123, 0, ""), "Service callback 127.0.0.1");
+    EXPECT_FALSE(service.RunningTest);
+    EXPECT_EQ(service.Failures, failures + (status == StatusOnline ? 0u : 1u)) << status;
+  }
 }
 
 }  // namespace

@@ -735,3 +735,18 @@ TEST(ScreenshotRun, ConfigDialogOnXvfb) {
 }
 
 }  // namespace
+
+// The hosts page's service box lists the computer's services from the service manager.
+TEST_F(ConfigGlobals, ServiceBoxListsTheComputersServices) {
+  FServices.AddService("Db", "Database", svcstate::Running);
+  FServices.AddService("Mail", "Mail Server", svcstate::Stopped);
+  THost& host = Add("Database", "127.0.0.1", StatusOnline);
+  host.TestKind = TestService;
+  host.Service = "Db|Database";
+  auto d = Open(TfrmCorvaleConfig::pgHosts, 0);
+  QComboBox* box = d->Hosts->cbServices;
+  QStringList items;
+  for (int i = 0; i < box->count(); ++i) items << box->itemText(i);
+  EXPECT_EQ(items, (QStringList{"Database (Db)", "Mail Server (Mail)"}));
+  EXPECT_EQ(box->currentText(), "Database (Db)");
+}
