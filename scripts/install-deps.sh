@@ -13,6 +13,8 @@ PACKAGES=(
   mingw-w64-common
   # test peers and platform helpers
   iproute2 iputils-ping procps python3 python3-aiosmtpd samba smbclient openssl
+  # the network tools: Samba's NetBIOS status query and the IEEE list of MAC prefixes
+  samba-common-bin ieee-data
   libcap2-bin
   fping
   # fuzz targets (scripts/run-fuzz.sh)

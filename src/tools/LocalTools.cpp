@@ -1,6 +1,8 @@
 #include "tools/LocalTools.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <string_view>
 
 #include "common/ErrorText.h"
@@ -93,4 +95,41 @@ TLocalCommandResult RunLocalCommand(const std::string& command) {
   result.Lines = TidyCommandOutput(output);
   if (tooMuch.load()) result.Lines.push_back("(output cut at " + std::to_string(MaxOutputBytes) + " bytes)");
   return result;
+}
+
+namespace {
+bool IsHex(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
+
+// A MAC address at i: "xx:xx:xx:xx:xx:xx" (or "-"), not part of a longer run of hex.
+bool MacAt(const std::string& line, std::size_t i) {
+  if (i + 17 > line.size() || (i > 0 && (IsHex(line[i - 1]) || line[i - 1] == ':'))) return false;
+  const char sep = line[i + 2];
+  if (sep != ':' && sep != '-') return false;
+  for (std::size_t k = 0; k < 17; ++k) {
+    const bool separator = k % 3 == 2;
+    if (separator ? line[i + k] != sep : !IsHex(line[i + k])) return false;
+  }
+  return i + 17 == line.size() || (!IsHex(line[i + 17]) && line[i + 17] != sep);
+}
+}  // namespace
+
+std::vector<TOutputLink> FindOutputLinks(const std::string& line) {
+  std::vector<TOutputLink> links;
+  std::vector<std::pair<int, int>> macs;  // 1-based start, length
+  for (std::size_t i = 0; i < line.size(); ++i)
+    if (MacAt(line, i)) {
+      links.push_back({{line.substr(i, 17), static_cast<int>(i) + 1, 17}, true});
+      macs.emplace_back(static_cast<int>(i) + 1, 17);
+      i += 16;
+    }
+  std::vector<THostLink> hosts;
+  FindHostsInText(line, hosts);
+  for (const THostLink& h : hosts) {
+    bool inMac = false;
+    for (const auto& [start, length] : macs) inMac = inMac || (h.Start < start + length && start < h.Start + h.Length);
+    if (!inMac) links.push_back({h, false});
+  }
+  std::sort(links.begin(), links.end(),
+            [](const TOutputLink& a, const TOutputLink& b) { return a.Link.Start < b.Link.Start; });
+  return links;
 }

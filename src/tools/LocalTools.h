@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "common/NetText.h"
+
 struct TLocalCommand {
   std::string Name;     // the entry's caption
   std::string Command;  // run without a shell
@@ -28,3 +30,12 @@ struct TLocalCommandResult {
 // time are bounded: a command that writes too much or runs too long is ended and what
 // it wrote until then is kept, with a note.
 TLocalCommandResult RunLocalCommand(const std::string& command);
+
+// The links of an output line: host names and addresses (which open the host actions
+// menu) and MAC addresses, six pairs of hex digits joined by ":" or "-" (which open the
+// MAC address menu), in the order they stand.
+struct TOutputLink {
+  THostLink Link;
+  bool Mac = false;
+};
+std::vector<TOutputLink> FindOutputLinks(const std::string& line);

@@ -38,6 +38,8 @@ class TfrmCorvaleConfig;
 class TfrmWaitShutdown;
 struct TConfigDialogContext;
 class TLogView;
+class TLocalToolsPage;
+class TRemoteToolsPage;
 
 class TfrmCorvale : public QMainWindow {
   Q_OBJECT
@@ -125,6 +127,10 @@ public:
   THostInfoPane* pcHostInfo;
   QSplitter* splPing;
   TLogView* frmLog;
+  TRemoteToolsPage* pnlRemote = nullptr;
+  TLocalToolsPage* pnlLocal = nullptr;
+  QMenu* pmMAC = nullptr;
+  QAction *mnuTraceRoute = nullptr, *mnuSendMagicWakeup = nullptr;
   QMenu* pmActions;
   QMenu* pmIcon = nullptr;
   QMenu* mnuDisable;
@@ -141,9 +147,6 @@ signals:
   // The configuration dialog was asked for.
   void ConfigurationRequested();
   void EverythingOkToggled();
-  // The MAC address menu of the information pane (the network tools answer them).
-  void FindCardManufacturerRequested(const QString& mac);
-  void WakeupRequested(const QString& mac);
 
 protected:
   void closeEvent(QCloseEvent* event) override;
@@ -153,6 +156,7 @@ protected:
 
 private:
   void CreatePages();
+  void CreateToolPages();
   void CreateToolBar();
   void CreateHostMenu();
   void CreateTrayIcon();
@@ -174,6 +178,14 @@ private:
 public:
   // "View In Log...": the log page with the selected host's lines.
   void ViewInLogClick();
+  // The network tools: the host menu's "Trace Route" and "Send Magic Wakeup", the MAC
+  // address menu pmMAC and its two items, an address link of the local tools' output.
+  void TraceRouteClick();
+  void SendMagicWakeupClick();
+  void PopupMacMenu(const QString& mac, QPoint globalPos);
+  void FindCardManufacturerClick(const QString& mac);
+  void SendMagicWakeupPacketClick(const QString& mac);
+  void OpenAddressLink(const QString& address, QPoint globalPos);
 
 private:
   void ToggleHostFlag(bool THost::*flag, const char* where);

@@ -9,7 +9,9 @@
 #include "core/TMonitor.h"
 #include "ui/HostMenuRules.h"
 #include "ui/THostTableModel.h"
+#include "ui/TLocalToolsPage.h"
 #include "ui/TPingListView.h"
+#include "ui/TRemoteToolsPage.h"
 #include "ui/TfrmCorvale.h"
 
 void TfrmCorvale::CreateHostMenu() {
@@ -79,6 +81,9 @@ void TfrmCorvale::CreateHostMenu() {
   mnuPopupSound = pmActions->addMenu(popupSound);
   pmActions->addSeparator();
   mnuViewInLog = pmActions->addAction(QStringLiteral("View In Log..."), this, &TfrmCorvale::ViewInLogClick);
+  mnuTraceRoute = pmActions->addAction(QStringLiteral("Trace Route"), this, &TfrmCorvale::TraceRouteClick);
+  mnuSendMagicWakeup =
+      pmActions->addAction(QStringLiteral("Send Magic Wakeup"), this, &TfrmCorvale::SendMagicWakeupClick);
   mnuSendEmail = pmActions->addAction(QStringLiteral("Send Email Message..."), this, &TfrmCorvale::btnAlertClick);
   mnuCancelEmail =
       pmActions->addAction(QStringLiteral("Cancel Pending Email"), this, &TfrmCorvale::CancelPendingEmailClick);
@@ -104,6 +109,8 @@ void TfrmCorvale::PreparePopup() {
   const int style = static_cast<int>(FModel->ViewStyle());
   for (int i = 0; i < mnuViewStyles.size(); ++i) mnuViewStyles[i]->setChecked(i == style);
   mnuSendEmail->setEnabled(FMonitor.Alerts().MailRouteConfigured());
+  mnuTraceRoute->setEnabled(host != nullptr);
+  mnuSendMagicWakeup->setEnabled(host && !host->MACAddress.empty() && host->MACAddress != "-");
 }
 
 void TfrmCorvale::btnResetClick(Qt::KeyboardModifiers modifiers) { FMonitor.ResetAllHosts(ResetDepth(modifiers)); }
@@ -139,6 +146,8 @@ void TfrmCorvale::SetTesting(bool on) {
 
 void TfrmCorvale::btnRefreshClick() {
   if (pcCorvale->currentWidget() == tsPing) FMonitor.RefreshAllHosts();
+  else if (pcCorvale->currentWidget() == tsRemote) pnlRemote->Refresh();
+  else if (pcCorvale->currentWidget() == tsLocal) pnlLocal->Refresh();
 }
 
 // ---- e-mail
