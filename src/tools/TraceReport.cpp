@@ -44,7 +44,10 @@ std::vector<std::string> TraceReportLines(const TTraceResults& results, const st
       if (pass > 0) columns += '\t';
       if (entry.Status != 0 && entry.Status != TimeExceeded) columns += '*';
       else columns += std::to_string(entry.ResponseTime) + "ms";
-      if (entry.Status < 0) errors.push_back("     " + Trimmed(IcmpStatusText(entry.Status)));
+      // A request that got no answer keeps why in its error text; its status only says
+      // that it failed.
+      if (entry.Status < 0)
+        errors.push_back("     " + Trimmed(entry.ErrorText.empty() ? IcmpStatusText(entry.Status) : entry.ErrorText));
       else if (entry.Status != 0 && entry.Status != TimeExceeded) errors.push_back("     (Other error)");
     }
     if (name.empty()) name = "(Unknown Host)";
