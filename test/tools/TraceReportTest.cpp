@@ -50,7 +50,7 @@ TEST(TraceReport, StopsAtTheTargetAndMarksSilentAndFailedHops) {
       "     (Other error)",
       "     Request (no reason given)",
       "9ms\t8ms\t(Unknown Host) [198.51.100.2]"};
-  // Without the exact time-out wording of the status table the structure still holds.
+  // A failure without a reason of its own gives the status table's text, whatever its wording.
   ASSERT_EQ(lines.size(), expected.size());
   for (std::size_t i = 0; i < lines.size(); ++i) {
     if (expected[i] == "     Request (no reason given)") EXPECT_EQ(lines[i].rfind("     ", 0), 0u) << lines[i];

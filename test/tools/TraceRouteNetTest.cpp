@@ -17,6 +17,7 @@
 
 #include "common/FileUtils.h"
 #include "core/MonitorFixture.h"
+#include "support/TestSupport.h"
 #include "core/THostList.h"
 #include "support/TRoutedNet.h"
 #include "support/TScopedHostsFile.h"
@@ -57,13 +58,8 @@ protected:
     FInside.reset();
   }
 
-  bool WaitFor(const std::function<bool()>& done, int seconds = 20) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (!done()) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
+  static bool WaitFor(const std::function<bool()>& done, int seconds = 20) {
+    return testsupport::ProcessEventsUntil(done, seconds);
   }
 
   static inline std::unique_ptr<TRoutedNet> FNet;

@@ -20,6 +20,7 @@
 #include "ui/TLogView.h"
 #include "ui/TRemoteToolsPage.h"
 #include "WindowFixture.h"
+#include "support/TestSupport.h"
 
 class ToolPages : public WindowFixture {
 protected:
@@ -29,13 +30,8 @@ protected:
       return int(QMessageBox::Yes);
     };
   }
-  bool WaitFor(const std::function<bool()>& done, int seconds = 20) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (!done()) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      QApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
+  static bool WaitFor(const std::function<bool()>& done, int seconds = 20) {
+    return testsupport::ProcessEventsUntil(done, seconds);
   }
   QStringList Messages;
 };
