@@ -13,8 +13,9 @@ PACKAGES=(
   mingw-w64-common
   # test peers and platform helpers
   iproute2 iputils-ping procps python3 python3-aiosmtpd samba smbclient openssl
-  # the service protocol and restart/shutdown of other computers (net rpc), NetBIOS
-  samba-common-bin
+  # Samba's client tools (net rpc: the service protocol, restart and shutdown of other
+  # computers; nmblookup: NetBIOS status) and the IEEE list of MAC prefixes
+  samba-common-bin ieee-data
   libcap2-bin
   fping
   # fuzz targets (scripts/run-fuzz.sh)

@@ -8,6 +8,7 @@
 #include "core/MessageVariables.h"
 #include "core/TAlertRoutes.h"
 #include "core/TCommandLineRoute.h"
+#include "core/THostDownTraceRoute.h"
 #include "core/TMailAlertRoute.h"
 #include "core/TNotificationRoute.h"
 #include "core/TPageChangeMailRoute.h"
@@ -22,7 +23,9 @@ constexpr char RequestItemSeparator = '\xFF';
 
 TAlerts::TAlerts(TMonitor& monitor)
     : FMonitor(monitor), FQueue(std::make_unique<TAlertQueue>(monitor, FConfig)), FCommands(monitor),
-      FRelayMail(monitor.Tests()) {
+      FRelayMail(monitor.Tests()),
+      FAutoTrace(monitor, [this](const THost& host, const std::string& lastHost, const std::string& droppedAt,
+                                 const std::string& report) { FQueue->TraceFinished(host, lastHost, droppedAt, report); }) {
   tmrAlert.setInterval(5000);
   QObject::connect(&tmrAlert, &QTimer::timeout, [this] {
     if (FMonitor.RunState() != rsRunning) return;
@@ -37,6 +40,7 @@ TAlerts::TAlerts(TMonitor& monitor)
 TAlerts::~TAlerts() = default;
 
 void TAlerts::AddRoutes(TAlertRoutes& routes, const TAlertContext& context) {
+  routes.Add(std::make_unique<THostDownTraceRoute>([this](THost& host) { return FAutoTrace.StartHostDownTrace(host); }));
   routes.Add(std::make_unique<TMailAlertRoute>(*this, context));
   routes.Add(std::make_unique<TCommandLineRoute>(
       [this](const std::string& command, THost& host) { return RunCommandLine(command, host); }, context));
@@ -117,6 +121,8 @@ void TAlerts::SendViaRelay(const std::string& sender, const std::string& recipie
 bool TAlerts::RunCommandLine(const std::string& command, THost& host) {
   return FCommands.RunHostCommand(command, host);
 }
+
+std::shared_ptr<TBackgroundTask> TAlerts::StartPeriodicTrace(THost& host) { return FAutoTrace.StartPeriodicTrace(host); }
 
 std::string TAlerts::ExpandRequestVariables(const std::string& variables, const THost& host) {
   const TVariableContext context = FMonitor.VariableContext();

@@ -16,6 +16,7 @@
 #include "alerts/TRelayMail.h"
 #include "core/TAlertChannels.h"
 #include "core/TAlertMail.h"
+#include "tools/TAutoTrace.h"
 
 class TMonitor;
 class THTTPThread;
@@ -26,8 +27,8 @@ public:
   explicit TAlerts(TMonitor& monitor);
   ~TAlerts() override;
 
-  // The mail route, the command-line route, the HTTP notification route and the
-  // page-change mail, in that order.
+  // The host-down trace, the mail route, the command-line route, the HTTP notification
+  // route and the page-change mail, in that order.
   void AddRoutes(TAlertRoutes& routes, const TAlertContext& context) override;
 
   // Reads "EmailConfig.cvl" of the data folder; a file of another kind or one that
@@ -53,6 +54,7 @@ public:
   // Command lines: the host's offline and online commands here; the host actions and
   // the double-click reach the same runner through Commands().
   bool RunCommandLine(const std::string& command, THost& host) override;
+  std::shared_ptr<TBackgroundTask> StartPeriodicTrace(THost& host) override;
   // The host's offline (online: false) notification request, its form fields expanded
   // for the host now, sent by a retrieval worker; its end is logged for the host.
   std::shared_ptr<TBackgroundTask> StartHttpNotification(THost& host, bool offline);
@@ -64,6 +66,7 @@ public:
   TAlertQueue& Queue() { return *FQueue; }
   TCommandRunner& Commands() { return FCommands; }
   TRelayMail& RelayMail() { return FRelayMail; }
+  TAutoTrace& AutoTrace() { return FAutoTrace; }
 
 private:
   // The relay route exists while the setting RelayServer names a server; applied when
@@ -79,6 +82,7 @@ private:
   std::unique_ptr<TAlertQueue> FQueue;
   TCommandRunner FCommands;
   TRelayMail FRelayMail;
+  TAutoTrace FAutoTrace;
   std::string FAppliedRelayServer;
   // The notifications sent and not yet ended.
   std::vector<std::shared_ptr<TBackgroundTask>> FNotificationThreads;

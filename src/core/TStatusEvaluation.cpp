@@ -19,6 +19,9 @@
 #include "hosttests/TTestContext.h"
 
 namespace {
+std::string AddressChangeText(const std::string& newIP, const std::string& oldIP, const std::string& during) {
+  return "IP Address Change; New Address: " + newIP + "; Old Address: " + oldIP + " (During " + during + ")";
+}
 
 using TWriteLock = std::unique_lock<std::shared_mutex>;
 
@@ -237,10 +240,7 @@ void TStatusEvaluation::TakeResult(const TTestResult& result, const TAddressLook
           const std::string oldIP = host->CurrentIP;
           // The first address learned after loading or a reset is no change.
           if (!oldIP.empty() && oldIP != "-") {
-            steps.push_back({false, TLogCategory::Information,
-                             "IP Address Change; New Address: " + newAddress + "; Old Address: " + oldIP +
-                                 " (During " + TestName(host->TestKind) + ")",
-                             {}});
+            steps.push_back({false, TLogCategory::Information, AddressChangeText(newAddress, oldIP, TestName(host->TestKind)), {}});
             host->PreviousIP = oldIP;
             addressChanged = true;
           }
@@ -294,6 +294,22 @@ void TStatusEvaluation::TakeResult(const TTestResult& result, const TAddressLook
   }
   for (auto& [where, what] : std::exchange(FHeldFaults, {})) ReportFault(F.Faults, where, what);
   F.Changes.Changed(host->ID, "UpdateHostStatus");
+}
+
+void TStatusEvaluation::AddressLearned(THost& host, const std::string& newIP, const std::string& mac,
+                                       const std::string& reason) {
+  const std::string oldIP = host.CurrentIP;
+  if (newIP.empty() || newIP == oldIP) return;
+  const bool changed = !oldIP.empty() && oldIP != "-";
+  {
+    TWriteLock guard(F.StateLock);
+    if (changed) host.PreviousIP = oldIP;
+    host.CurrentIP = newIP;
+    host.MACAddress = mac;
+  }
+  if (!changed) return;
+  F.Events.LogEvent(&host, AddressChangeText(newIP, oldIP, reason), TLogCategory::Information);
+  Deliver({TTransitionKind::AddressChanged, host.ID, false}, host);
 }
 
 void TStatusEvaluation::Deliver(const THostTransition& transition, THost& host) {

@@ -44,6 +44,10 @@ public:
   // Updates the host of the result; nothing for a host that is no longer listed. A
   // result that needs an address lookup is taken when the answer is back.
   void UpdateHostStatus(const TTestResult& result);
+  // An address learned outside a test (reason: what learned it, "Host name lookup"): a
+  // new one is an IP change, logged and handed to the subscribers as one; mac becomes
+  // the host's MAC address. The first address after loading is no change.
+  void AddressLearned(THost& host, const std::string& newIP, const std::string& mac, const std::string& reason);
   // Hosts whose results wait for an address lookup.
   int LookupsWaiting() const { return static_cast<int>(FWaiting.size()); }
   // How many results the evaluation has taken; any thread.

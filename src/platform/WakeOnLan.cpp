@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/SysErrors.h"
+
 namespace {
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -36,28 +38,38 @@ std::string MagicPacket(const TMacAddress& mac) {
   return packet;
 }
 
-bool SendWakeOnLan(const TMacAddress& mac, const std::string& address, std::uint16_t port, std::string& errorText) {
+bool SendWakeOnLan(const TMacAddress& mac, const std::string& address, std::uint16_t port, std::string& errorText,
+                   int sends, int* errorCode) {
   sockaddr_in to{};
   to.sin_family = AF_INET;
   to.sin_port = htons(port);
   if (::inet_pton(AF_INET, address.c_str(), &to.sin_addr) != 1) {
     errorText = "Not an IPv4 address: " + address;
+    if (errorCode) *errorCode = WinErrorFromErrno(EINVAL);
     return false;
   }
   const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
-    errorText = std::string("socket: ") + std::strerror(errno);
+    const int err = errno;
+    errorText = std::string("socket: ") + std::strerror(err);
+    if (errorCode) *errorCode = WinErrorFromErrno(err);
     return false;
   }
   const int on = 1;
   ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
   const std::string packet = MagicPacket(mac);
-  const ssize_t sent = ::sendto(fd, packet.data(), packet.size(), MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&to), sizeof to);
-  const int err = errno;
-  ::close(fd);
-  if (sent != static_cast<ssize_t>(packet.size())) {
-    errorText = std::string("sendto ") + address + ": " + std::strerror(err);
-    return false;
+  bool any = false;
+  int err = 0;
+  for (int i = 0; i < sends; ++i) {
+    const ssize_t sent =
+        ::sendto(fd, packet.data(), packet.size(), MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    if (sent > 0) any = true;
+    else err = errno;
   }
-  return true;
+  ::close(fd);
+  if (!any) {
+    errorText = std::string("sendto ") + address + ": " + std::strerror(err);
+    if (errorCode) *errorCode = WinErrorFromErrno(err);
+  }
+  return any;
 }

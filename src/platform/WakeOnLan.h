@@ -15,6 +15,12 @@ std::optional<TMacAddress> ParseMacAddress(const std::string& text);
 // The 102 bytes of the magic packet for the address.
 std::string MagicPacket(const TMacAddress& mac);
 
-// Sends the magic packet to the dotted IPv4 address and UDP port (broadcast allowed).
-// False with errorText when the socket or the send fails.
-bool SendWakeOnLan(const TMacAddress& mac, const std::string& address, std::uint16_t port, std::string& errorText);
+// The wake-up goes to every computer of the local network, on the echo port.
+constexpr const char* WakeOnLanAddress = "255.255.255.255";
+constexpr std::uint16_t WakeOnLanPort = 7;
+
+// Sends the magic packet sends times to the dotted IPv4 address and UDP port (broadcast
+// allowed), as a datagram may be lost. True when at least one left; otherwise false with
+// errorText and the last socket error in errorCode (a Winsock code).
+bool SendWakeOnLan(const TMacAddress& mac, const std::string& address, std::uint16_t port, std::string& errorText,
+                   int sends = 4, int* errorCode = nullptr);

@@ -190,7 +190,17 @@ bool TLogView::EditMail(TLogMail& mail) {
 
 void TLogView::SendClick() {
   if (!lbLog->selectionModel()->hasSelection()) return;
+  SendMail(MailForSelection());
+}
+
+void TLogView::SendText(const std::string& subject, const std::string& body) {
   TLogMail mail = MailForSelection();
+  mail.Subject = subject;
+  mail.Body = body;
+  SendMail(std::move(mail));
+}
+
+void TLogView::SendMail(TLogMail mail) {
   if (!(FMailDialog ? FMailDialog(mail) : EditMail(mail))) return;
   std::string error;
   if (!QueueMail(mail, &error)) QMessageBox::warning(this, tr("Send via Email"), Latin1(error));

@@ -52,6 +52,9 @@ public:
   void CopyClick();
   void ExportClick();
   void SendClick();
+  // "Email Results..." of the local tools page: the same dialog and queue for a text of
+  // its own.
+  void SendText(const std::string& subject, const std::string& body);
   // Each line ended by a line break (CR LF in files and mail, LF on the clipboard).
   std::string SelectionText(const char* lineBreak) const;
   // Writes the selected lines to the file, replacing it whole; the error's text, or
@@ -80,6 +83,7 @@ private:
   void RebuildFilterList();
   void ShowMenu(const QPoint& at);
   bool EditMail(TLogMail& mail);
+  void SendMail(TLogMail mail);
 
   TMonitor& FMonitor;
   TLogLineModel* FModel = nullptr;

@@ -9,7 +9,6 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
-#include <QMetaMethod>
 #include <QScreen>
 #include <QSessionManager>
 #include <QShortcut>
@@ -38,6 +37,7 @@
 #include "ui/TLocalAlerts.h"
 #include "ui/TLogView.h"
 #include "platform/NetResources.h"
+#include "ui/TRemoteToolsPage.h"
 #include "ui/TfrmCVAlerts.h"
 #include "ui/TfrmNetAuth.h"
 #include "ui/TfrmWaitShutdown.h"
@@ -130,6 +130,7 @@ TfrmCorvale::TfrmCorvale(TMonitor& monitor, QWidget* parent)
   auto* f6 = new QShortcut(QKeySequence(Qt::Key_F6), this);
   connect(f6, &QShortcut::activated, this, [this] {
     if (pcCorvale->currentWidget() == tsPing) btnResetClick(QGuiApplication::queryKeyboardModifiers());
+    else if (pcCorvale->currentWidget() == tsRemote) pnlRemote->ClearNetBIOS();
   });
 
   tmrStatus = new QTimer(this);
@@ -204,6 +205,7 @@ void TfrmCorvale::CreatePages() {
   tsLocal = new QWidget;
   tsLocal->setObjectName("tsLocal");
   pcCorvale->addTab(tsLocal, QStringLiteral("Local Tools"));
+  CreateToolPages();
   tsLog = new QWidget;
   tsLog->setObjectName("tsLog");
   frmLog = new TLogView(FMonitor, tsLog);
@@ -230,18 +232,7 @@ void TfrmCorvale::CreatePages() {
     PreparePopup();
     pmActions->popup(at);
   });
-  connect(pcHostInfo, &THostInfoPane::MACClicked, this, [this](const QString& mac, QPoint at) {
-    auto* menu = new QMenu(this);
-    menu->setAttribute(Qt::WA_DeleteOnClose);
-    menu->addAction(QStringLiteral("---MAC: ") + mac + QStringLiteral("---"))->setEnabled(false);
-    QAction* find = menu->addAction(QStringLiteral("Find Card Manufacturer..."), this,
-                                    [this, mac] { emit FindCardManufacturerRequested(mac); });
-    find->setEnabled(isSignalConnected(QMetaMethod::fromSignal(&TfrmCorvale::FindCardManufacturerRequested)));
-    QAction* wake = menu->addAction(QStringLiteral("Send Magic Wakeup Packet"), this,
-                                    [this, mac] { emit WakeupRequested(mac); });
-    wake->setEnabled(isSignalConnected(QMetaMethod::fromSignal(&TfrmCorvale::WakeupRequested)));
-    menu->popup(at);
-  });
+  connect(pcHostInfo, &THostInfoPane::MACClicked, this, &TfrmCorvale::PopupMacMenu);
 }
 
 void TfrmCorvale::CreateToolBar() {
@@ -367,7 +358,10 @@ void TfrmCorvale::SelectHostIndex(int index) {
   lvPing->SetCurrentRow(host ? FModel->RowOfHost(host->ID) : -1);
 }
 
-void TfrmCorvale::OnCurrentRowChanged() { UpdateInfoPane(); }
+void TfrmCorvale::OnCurrentRowChanged() {
+  UpdateInfoPane();
+  if (const THost* host = FModel->HostAt(lvPing->CurrentRow()); host && !host->IsGroup()) pnlRemote->SetHost(host->Address);
+}
 
 void TfrmCorvale::UpdateInfoPane() {
   UpdateHostInfoButton();

@@ -39,6 +39,8 @@ class TfrmCorvaleConfig;
 class TfrmWaitShutdown;
 struct TConfigDialogContext;
 class TLogView;
+class TLocalToolsPage;
+class TRemoteToolsPage;
 
 class TfrmCorvale : public QMainWindow {
   Q_OBJECT
@@ -128,6 +130,10 @@ public:
   THostInfoPane* pcHostInfo;
   QSplitter* splPing;
   TLogView* frmLog;
+  TRemoteToolsPage* pnlRemote = nullptr;
+  TLocalToolsPage* pnlLocal = nullptr;
+  QMenu* pmMAC = nullptr;
+  QAction *mnuTraceRoute = nullptr, *mnuSendMagicWakeup = nullptr;
   QMenu* pmActions;
   QMenu* pmIcon = nullptr;
   QMenu* mnuDisable;
@@ -144,9 +150,6 @@ signals:
   // The configuration dialog was asked for.
   void ConfigurationRequested();
   void EverythingOkToggled();
-  // The MAC address menu of the information pane (the network tools answer them).
-  void FindCardManufacturerRequested(const QString& mac);
-  void WakeupRequested(const QString& mac);
 
 protected:
   void closeEvent(QCloseEvent* event) override;
@@ -158,6 +161,7 @@ private:
   void CreatePages();
   // Lends the command lines of the monitor this window's way of connecting (on) or takes it back.
   void ConnectCommandCredentials(bool on);
+  void CreateToolPages();
   void CreateToolBar();
   void CreateHostMenu();
   void CreateTrayIcon();
@@ -179,6 +183,14 @@ private:
 public:
   // "View In Log...": the log page with the selected host's lines.
   void ViewInLogClick();
+  // The network tools: the host menu's "Trace Route" and "Send Magic Wakeup", the MAC
+  // address menu pmMAC and its two items, an address link of the local tools' output.
+  void TraceRouteClick();
+  void SendMagicWakeupClick();
+  void PopupMacMenu(const QString& mac, QPoint globalPos);
+  void FindCardManufacturerClick(const QString& mac);
+  void SendMagicWakeupPacketClick(const QString& mac);
+  void OpenAddressLink(const QString& address, QPoint globalPos);
 
 private:
   void ToggleHostFlag(bool THost::*flag, const char* where);

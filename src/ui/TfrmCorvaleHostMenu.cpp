@@ -10,7 +10,9 @@
 #include "ui/HostMenuRules.h"
 #include "ui/THostActionsMenu.h"
 #include "ui/THostTableModel.h"
+#include "ui/TLocalToolsPage.h"
 #include "ui/TPingListView.h"
+#include "ui/TRemoteToolsPage.h"
 #include "ui/TfrmCorvale.h"
 
 void TfrmCorvale::CreateHostMenu() {
@@ -80,6 +82,9 @@ void TfrmCorvale::CreateHostMenu() {
   mnuPopupSound = pmActions->addMenu(popupSound);
   pmActions->addSeparator();
   mnuViewInLog = pmActions->addAction(QStringLiteral("View In Log..."), this, &TfrmCorvale::ViewInLogClick);
+  mnuTraceRoute = pmActions->addAction(QStringLiteral("Trace Route"), this, &TfrmCorvale::TraceRouteClick);
+  mnuSendMagicWakeup =
+      pmActions->addAction(QStringLiteral("Send Magic Wakeup"), this, &TfrmCorvale::SendMagicWakeupClick);
   mnuSendEmail = pmActions->addAction(QStringLiteral("Send Email Message..."), this, &TfrmCorvale::btnAlertClick);
   mnuCancelEmail =
       pmActions->addAction(QStringLiteral("Cancel Pending Email"), this, &TfrmCorvale::CancelPendingEmailClick);
@@ -113,6 +118,8 @@ void TfrmCorvale::PreparePopup() {
   mnuViewAsItem->setVisible(!fromAlertWindow);
   FHostActions->Prepare(host, fromAlertWindow ? THostActionsMenu::TOrigin::AlertWindow
                                               : THostActionsMenu::TOrigin::HostList);
+  mnuTraceRoute->setEnabled(host != nullptr);
+  mnuSendMagicWakeup->setEnabled(host && !host->MACAddress.empty() && host->MACAddress != "-");
 }
 
 void TfrmCorvale::btnResetClick(Qt::KeyboardModifiers modifiers) { FMonitor.ResetAllHosts(ResetDepth(modifiers)); }
@@ -148,6 +155,8 @@ void TfrmCorvale::SetTesting(bool on) {
 
 void TfrmCorvale::btnRefreshClick() {
   if (pcCorvale->currentWidget() == tsPing) FMonitor.RefreshAllHosts();
+  else if (pcCorvale->currentWidget() == tsRemote) pnlRemote->Refresh();
+  else if (pcCorvale->currentWidget() == tsLocal) pnlLocal->Refresh();
 }
 
 // ---- e-mail

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "common/DateTime.h"
+#include "platform/WakeOnLan.h"
 
 class TMonitor;
 class TWebRowCache;
@@ -32,8 +33,8 @@ struct TWebSite {
                     const std::string& message, bool restart)>
       RemoteShutdown;
   // Where "Wakeup" sends its magic packet (tests point it at loopback).
-  std::string WakeOnLanAddress = "255.255.255.255";
-  std::uint16_t WakeOnLanPort = 9;
+  std::string WakeOnLanAddress = ::WakeOnLanAddress;
+  std::uint16_t WakeOnLanPort = ::WakeOnLanPort;
   // The host rows the pages made, to make again only those of changed hosts; none: every
   // page makes all its rows. The web server sets it up and feeds it the change batches.
   std::shared_ptr<TWebRowCache> RowCache;

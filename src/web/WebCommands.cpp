@@ -24,7 +24,7 @@
 #include "core/THostList.h"
 #include "core/TMonitor.h"
 #include "core/TSettings.h"
-#include "platform/WakeOnLan.h"
+#include "tools/MagicWakeup.h"
 #include "web/TWebRequest.h"
 #include "web/TWebSite.h"
 #include "web/WebSections.h"
@@ -328,12 +328,11 @@ void RunWebAction(const TWebSite& site, int command, std::int32_t hostID, const 
       break;
     case 6: m.SimulateHostFailure(index, by); break;
     case 9:
-      if (const std::optional<TMacAddress> mac = ParseMacAddress(host.MACAddress)) {
-        std::string error;
-        if (!SendWakeOnLan(*mac, site.WakeOnLanAddress, site.WakeOnLanPort, error)) m.ReportFault("Wakeup", error);
-      } else {
-        m.ReportFault("Wakeup", "Not a MAC address: " + host.MACAddress);
-      }
+      // The same packet as the window's "Send Magic Wakeup"; nobody at the window reads
+      // its message, so a failure is logged.
+      if (const TToolMessage sent = SendMagicWakeup(host.MACAddress, site.WakeOnLanAddress, site.WakeOnLanPort);
+          sent.Warning)
+        m.ReportFault("Wakeup", sent.Text);
       break;
     default:
       break;

@@ -1,5 +1,7 @@
 #include "support/TestSupport.h"
 
+#include <QCoreApplication>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -102,6 +104,15 @@ int ListenOnLoopback(std::uint16_t& port, int backlog) {
   }
   port = ntohs(addr.sin_port);
   return fd;
+}
+
+bool ProcessEventsUntil(const std::function<bool()>& done, int seconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  return true;
 }
 
 }  // namespace testsupport

@@ -3,6 +3,7 @@
 // overrides, so that no test ever meets the user's real registry, data folder or a
 // running copy of the program.
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace testsupport {
@@ -71,5 +72,9 @@ std::uintptr_t WaitForWindow(const std::string& className, int timeoutMs);
 // A listening TCP socket on 127.0.0.1 (port 0: a free one, whose number goes to port);
 // -1 on failure.
 int ListenOnLoopback(std::uint16_t& port, int backlog);
+
+// Runs the calling thread's Qt event loop until done() holds; false after the seconds
+// given.
+bool ProcessEventsUntil(const std::function<bool()>& done, int seconds = 20);
 
 }  // namespace testsupport
