@@ -6,15 +6,17 @@
 namespace {
 
 template <typename TRequest>
-int Connected(const TRemoteShutdownRequest& request, std::string* output, TRequest&& send) {
+int Connected(const TRemoteShutdownRequest& request, const TShutdownTools& tools, std::string* output, TRequest&& send) {
   std::string connection;
-  const bool local = IsThisComputer(request.Address);
-  if (!local) {
-    const int code = ConnectResource("\\\\" + request.Address, request.User, request.Password, connection);
+  // Without an account there is nothing to connect with: the tool asks as a guest.
+  const bool connect = !IsThisComputer(request.Address) && (!request.User.empty() || !request.Password.empty());
+  if (connect) {
+    const int code =
+        ConnectResource("\\\\" + request.Address, request.User, request.Password, connection, tools.SmbPort);
     if (code != 0) return code;
   }
   const TShutdownResult result = send();
-  if (!local) DisconnectResource(connection);
+  if (connect) DisconnectResource(connection);
   if (output) *output = result.Output;
   return result.Code;
 }
@@ -22,14 +24,14 @@ int Connected(const TRemoteShutdownRequest& request, std::string* output, TReque
 }  // namespace
 
 int RemoteShutdown(const TRemoteShutdownRequest& request, const TShutdownTools& tools, std::string* output) {
-  return Connected(request, output, [&] {
+  return Connected(request, tools, output, [&] {
     return ShutdownComputer(request.Address, request.Message, request.Force, request.TimeoutSeconds, request.Restart,
                             tools);
   });
 }
 
 int RemoteAbortShutdown(const TRemoteShutdownRequest& request, const TShutdownTools& tools, std::string* output) {
-  return Connected(request, output, [&] { return AbortShutdown(request.Address, tools); });
+  return Connected(request, tools, output, [&] { return AbortShutdown(request.Address, tools); });
 }
 
 bool RemoteShutdownAvailable(const std::string& address, const TShutdownTools& tools) {

@@ -78,7 +78,6 @@ void THostActionsMenu::Create(QMenu* menu, QAction* before) {
   RestartService1 =
       mnuService->addAction(QStringLiteral("Restart Service"), this, [this] { ServiceControl(soRestart); });
   // The service library cannot pause a service yet.
-  PauseService1->setVisible(false);
   mnuServiceItem = menu->insertMenu(before, mnuService);
 }
 
@@ -278,8 +277,13 @@ void THostActionsMenu::ServiceControl(TServiceOperation operation) {
   const qint32 id = host->ID;
   const std::string user = host->WinUserName, password = host->WinPassword;
   std::string connection;
-  const int connected =
-      WaitFor([&] { return ConnectResource("\\\\" + address + "\\IPC$", user, password, connection); });
+  const int port = FMonitor.Settings().SMBPort;
+  // Without an account there is nothing to connect with: the library asks as it can.
+  const int connected = user.empty() && password.empty()
+                            ? 0
+                            : WaitFor([&] {
+                                return ConnectResource("\\\\" + address + "\\IPC$", user, password, connection, port);
+                              });
   if (connected != 0) {
     Inform(true, QStringLiteral("A connection to ") + Latin1(address) + QStringLiteral(" could not be established: ") +
                      Latin1(ErrorText(connected)));
@@ -293,17 +297,20 @@ void THostActionsMenu::ServiceControl(TServiceOperation operation) {
                     switch (operation) {
                       case soStart:
                         done = services.StartService(address, service);
+                        // A paused service is "already running": resume it instead.
+                        if (!done && services.LastServiceError() == 1056) done = services.ContinueService(address, service);
                         break;
                       case soPause:
                         verb = "paused";
+                        done = services.PauseService(address, service, ServiceWaitMs, nullptr, true);
                         break;
                       case soStop:
                         verb = "stopped";
-                        done = services.StopService(address, service, ServiceWaitMs);
+                        done = services.StopService(address, service, ServiceWaitMs, nullptr, true);
                         break;
                       case soRestart:
                         verb = "stopped";
-                        done = services.StopService(address, service, ServiceWaitMs);
+                        done = services.StopService(address, service, ServiceWaitMs, nullptr, true);
                         if (done) {
                           verb = "restarted";
                           std::this_thread::sleep_for(std::chrono::milliseconds(300));

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ui/TDialogAsk.h"
 #include "ui/TTypedKeys.h"
@@ -134,6 +135,7 @@ public:
   TLocalToolsPage* pnlLocal = nullptr;
   QMenu* pmMAC = nullptr;
   QAction *mnuTraceRoute = nullptr, *mnuSendMagicWakeup = nullptr;
+  std::vector<QAction*> FPluginMenuItems;  // after "Trace Route", made anew at each opening
   QMenu* pmActions;
   QMenu* pmIcon = nullptr;
   QMenu* mnuDisable;
@@ -164,6 +166,7 @@ private:
   void CreateToolPages();
   void CreateToolBar();
   void CreateHostMenu();
+  void PreparePluginItems(const THost* host);
   void CreateTrayIcon();
   void ExitClick();
   void OnCloseRequested();

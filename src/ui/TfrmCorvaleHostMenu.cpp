@@ -7,6 +7,7 @@
 #include "common/Clock.h"
 #include "core/THostList.h"
 #include "core/TMonitor.h"
+#include "core/TPluginHost.h"
 #include "ui/HostMenuRules.h"
 #include "ui/THostActionsMenu.h"
 #include "ui/THostTableModel.h"
@@ -120,6 +121,24 @@ void TfrmCorvale::PreparePopup() {
                                               : THostActionsMenu::TOrigin::HostList);
   mnuTraceRoute->setEnabled(host != nullptr);
   mnuSendMagicWakeup->setEnabled(host && !host->MACAddress.empty() && host->MACAddress != "-");
+  PreparePluginItems(host);
+}
+
+void TfrmCorvale::PreparePluginItems(const THost* host) {
+  for (QAction* action : FPluginMenuItems) {
+    pmActions->removeAction(action);
+    action->deleteLater();
+  }
+  FPluginMenuItems.clear();
+  if (!host) return;
+  const std::int32_t id = host->ID;
+  const TTestKind kind = host->TestKind;
+  for (const auto& item : FMonitor.Plugins().MenuItems(FMonitor.Hosts().FindByID(id), id, kind)) {
+    auto* action = new QAction(QString::fromLatin1(item.Caption.data(), static_cast<qsizetype>(item.Caption.size())), pmActions);
+    connect(action, &QAction::triggered, this, [this, item, id, kind] { FMonitor.Plugins().PerformMenuItem(item, id, kind); });
+    pmActions->insertAction(mnuSendMagicWakeup, action);
+    FPluginMenuItems.push_back(action);
+  }
 }
 
 void TfrmCorvale::btnResetClick(Qt::KeyboardModifiers modifiers) { FMonitor.ResetAllHosts(ResetDepth(modifiers)); }

@@ -130,4 +130,19 @@ CVL_EXPORT std::int32_t PerformTest(std::int32_t, std::int32_t hostID, const cha
 }
 #endif
 
+#ifdef TEST_PLUGIN_MENU
+// One item for a host, none without one; choosing it logs what was chosen.
+CVL_EXPORT std::int32_t GetPopupMenuItem(std::int32_t hostIndex, std::int32_t hostID, std::int32_t, std::int32_t item,
+                                         char* caption) {
+  if (hostIndex < 0 || item > 0) return 0;
+  Copy(caption, CVL_MESSAGE_SIZE, "Check host " + std::to_string(hostID));
+  return 1;
+}
+
+CVL_EXPORT std::int32_t PerformPopupMenuItem(std::int32_t, std::int32_t hostID, std::int32_t, std::int32_t item) {
+  Log(Index, 0, hostID, ("menu item " + std::to_string(item) + " chosen").c_str(), 1);
+  return 1;
+}
+#endif
+
 }  // extern "C"

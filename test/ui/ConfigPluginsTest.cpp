@@ -1,8 +1,11 @@
 // The configuration dialog's plug-in parts: the plug-in list on "Information" and the
-// plug-in's check of a host's parameter.
+// plug-in's check of a host's parameter, and the plug-ins' items of the host menu.
+#include <algorithm>
+
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QTreeWidget>
 
@@ -61,4 +64,30 @@ TEST_F(ConfigPluginsTest, PluginListAndParameterCheck) {
   emit page.cbPluginParam->lineEdit()->editingFinished();
   EXPECT_TRUE(warning.isEmpty());
   d->reject();
+}
+
+// A plug-in's items sit right after "Trace Route", are made anew at each opening, and
+// reach the plug-in with the host.
+TEST_F(ConfigPluginsTest, PluginMenuItemsFollowTraceRouteAndReachThePlugin) {
+  ASSERT_TRUE(Started);
+  auto record = M->Hosts().NewRecord(FClock.Now());
+  record->DisplayName = "Menu host";
+  record->Address = "127.0.0.1";
+  const std::int32_t id = record->ID;
+  M->InsertHost(0, std::move(record));
+  W->SelectHostIndex(0);
+  const QString caption = QString("Check host %1").arg(id);
+  for (int opening = 0; opening < 2; ++opening) {
+    W->PreparePopup();
+    const QList<QAction*> actions = W->pmActions->actions();
+    const qsizetype trace = actions.indexOf(W->mnuTraceRoute);
+    ASSERT_GE(trace, 0);
+    ASSERT_LT(trace + 1, actions.size());
+    EXPECT_EQ(actions[trace + 1]->text(), caption);
+    EXPECT_EQ(std::count_if(actions.begin(), actions.end(), [&](QAction* a) { return a->text() == caption; }), 1);
+  }
+  W->pmActions->actions()[W->pmActions->actions().indexOf(W->mnuTraceRoute) + 1]->trigger();
+  bool logged = false;
+  for (const TLogLine& line : M->Log().Lines()) logged = logged || line.Text.find("[Beta] menu item 0 chosen") != std::string::npos;
+  EXPECT_TRUE(logged);
 }

@@ -153,6 +153,25 @@ TEST_F(HostActions, WhatTheMenuOffersFollowsTheHost) {
             "Service Print Spooler on 127.0.0.5 could not be stopped: " + ErrorText(1060));
 }
 
+// Pause takes the dependants first; "Start/Resume Service" on a paused service, which the
+// manager calls already running, resumes it.
+TEST_F(HostActions, ServiceControlPausesDependantsFirstAndResumesAPausedService) {
+  FServices.AddService("Spooler", "Print Spooler", 4);
+  FServices.AddService("Fax", "Fax", 4, {"Spooler"});
+  THost& host = Add("Spooler", "127.0.0.5", StatusOnline);
+  host.TestKind = TestService;
+  host.Service = "Spooler|Print Spooler";
+  Open(host);
+  H().ServiceControl(THostActionsMenu::soPause);
+  EXPECT_EQ(LastMessage().toStdString(), "Service Print Spooler on 127.0.0.5 was successfully paused.");
+  EXPECT_EQ(FServices.State("Fax"), 7);
+  EXPECT_EQ(FServices.State("Spooler"), 7);
+  H().ServiceControl(THostActionsMenu::soStart);
+  EXPECT_EQ(LastMessage().toStdString(), "Service Print Spooler on 127.0.0.5 was successfully started.");
+  EXPECT_EQ(FServices.State("Spooler"), 4);
+  EXPECT_EQ(FServices.Requests(), (std::vector<std::string>{"Pause Fax", "Pause Spooler", "Continue Spooler"}));
+}
+
 TEST_F(HostActions, RestartShutdownAndAbortReachASambaServer) {
   std::string why;
   if (!testsupport::TSambaServer::Available(why)) GTEST_SKIP() << why;
