@@ -35,9 +35,12 @@ std::unique_ptr<TActionItem> NewItem(const std::string& caption, int command) {
   return item;
 }
 
+// Only a submenu takes later lines: an action of the same caption is another action.
+bool IsSubmenu(const TActionItem& item) { return !item.Separator && item.Command < 0; }
+
 TActionItem* FindItem(const TActionItem& menu, const std::string& caption) {
   for (const auto& item : menu.Items)
-    if (!item->Separator && SameIgnoringCase(item->Caption, caption)) return item.get();
+    if (IsSubmenu(*item) && SameIgnoringCase(item->Caption, caption)) return item.get();
   return nullptr;
 }
 
@@ -112,7 +115,7 @@ bool TActionsFile::AddLine(const std::string& line, int number) {
     if (!command.empty()) FNamedActions.push_back(line);
     if (caption.size() >= 2)
       for (std::size_t i = 0; i < FRoot.Items.size(); ++i)
-        if (!FRoot.Items[i]->Separator && SameIgnoringCase(FRoot.Items[i]->Caption, caption)) {
+        if (IsSubmenu(*FRoot.Items[i]) && SameIgnoringCase(FRoot.Items[i]->Caption, caption)) {
           FCurrent = FRoot.Items[i].get();
           FInsertAt = i + 1;
           return true;

@@ -46,6 +46,12 @@ TEST(ActionsFileTest, LinesBuildTheMenuAndTheNamedActions) {
        "[Test Host Status] [View As...] [Windows Remote Desktop] [Power Control](Wake all=wol.sh) After=after.sh "
        "[Trace Route]",
        {"Power Control: Wake all=wol.sh", "After=after.sh"}},
+      {"an action named like an earlier one is another action, never a submenu",
+       "Tools=\r\n\\Ping=ping\r\nRun=a\r\nRun=b\r\n\\Late=c\r\n",
+       true,
+       "[Test Host Status] [View As...] [Tools](Ping=ping Late=c) Run=a Run=b [Windows Remote Desktop] "
+       "[Power Control] [Trace Route]",
+       {"Tools: Ping=ping", "Run=a", "Run=b", "Tools: Late=c"}},
       {"top-level separator, & doubled, untrimmed named line, blank lines skipped",
        "  A & B = run ab \n\n-\n   \nC=c\n",
        true,
