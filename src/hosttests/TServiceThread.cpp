@@ -58,7 +58,11 @@ void TServiceThread::Prepare() {
     if (!FUserName.empty() || !FPassword.empty()) {
       Trace("ServiceThread Authentication " + FHostAddress);
       // A refused connection is recorded; the query still runs with what rights it has.
-      if (const int code = ConnectResource("\\\\" + FHostAddress, FUserName, FPassword, FConnection)) FErrorCode = code;
+      // The connection goes where the manager's requests go.
+      const TServiceControl* services = FContext.Services.load();
+      const int port = services ? services->SMBPort() : 0;
+      if (const int code = ConnectResource("\\\\" + FHostAddress, FUserName, FPassword, FConnection, port))
+        FErrorCode = code;
     }
     Trace("ServiceThread Wait " + FHostAddress);
     if (Terminated()) {

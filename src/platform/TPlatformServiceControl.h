@@ -16,6 +16,7 @@ public:
   static bool IsLocal(const std::string& machine);
 
   void SetSMBPort(int port) override { FRemote.SetSMBPort(port); }
+  int SMBPort() const override { return FRemote.SMBPort(); }
 
   int Connect(const std::string& machine) override;
   int QueryState(const std::string& machine, const std::string& service, int& state) override;

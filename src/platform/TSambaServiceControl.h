@@ -21,7 +21,7 @@ public:
   explicit TSambaServiceControl(int smbPort = 445) : FPort(smbPort) {}
 
   void SetSMBPort(int port) override { FPort.store(port); }
-  int SMBPort() const { return FPort.load(); }
+  int SMBPort() const override { return FPort.load(); }
 
   // The Windows code of what a failed `net` call printed ("[WERR_ACCESS_DENIED]",
   // "NT_STATUS_LOGON_FAILURE", ...); 31 (general failure) when it names nothing known.

@@ -98,6 +98,8 @@ public:
   // The port of the Windows-network protocol for remote computers (the setting
   // SMBPort); backends without one ignore it.
   virtual void SetSMBPort(int port) { (void)port; }
+  // That port, 0 for a backend without one (the SMB client's default).
+  virtual int SMBPort() const { return 0; }
 
   // The backend primitives: 0 or a Windows error code, no last-error handling. Any
   // thread; a backend guards its own state.
