@@ -87,7 +87,8 @@ std::int32_t CVL_CALL LogCallback(std::int32_t index, std::int32_t, std::int32_t
   std::int32_t id;
   TFrameWriter frame = NewCall(cbLog, id);
   frame.Int(index).Int(hostID).Bytes(std::string_view(message).substr(0, MaxText)).Int(type);
-  TFrameReader reply(Call(frame, id));
+  const std::string answer = Call(frame, id);
+  TFrameReader reply(answer);
   const std::int32_t result = reply.Int();
   return reply.Ok() ? result : 0;
 }
@@ -100,7 +101,8 @@ std::int32_t CVL_CALL EmailCallback(std::int32_t index, std::int32_t hostID, con
   TFrameWriter frame = NewCall(cbEmail, id);
   frame.Int(index).Int(hostID).Bytes(std::string_view(recipients).substr(0, MaxText));
   frame.Bytes(std::string_view(subject).substr(0, MaxText)).Bytes(std::string_view(message).substr(0, MaxText));
-  TFrameReader reply(Call(frame, id));
+  const std::string answer = Call(frame, id);
+  TFrameReader reply(answer);
   const std::int32_t result = reply.Int();
   return reply.Ok() ? result : 0;
 }
@@ -111,7 +113,8 @@ std::int32_t CVL_CALL VariablesCallback(std::int32_t index, std::int32_t hostID,
   std::int32_t id;
   TFrameWriter frame = NewCall(cbVariables, id);
   frame.Int(index).Int(hostID).Bytes(std::string_view(text).substr(0, MaxText)).Int(*bufferSize);
-  TFrameReader reply(Call(frame, id));
+  const std::string answer = Call(frame, id);
+  TFrameReader reply(answer);
   const std::int32_t result = reply.Int();
   const std::string expanded = reply.Bytes();
   if (!reply.Ok() || result != -1 || expanded.size() >= static_cast<std::size_t>(*bufferSize)) return 0;
@@ -126,7 +129,8 @@ std::int32_t CVL_CALL VariablesMenuCallback(std::int32_t index, std::int32_t hos
   std::int32_t id;
   TFrameWriter frame = NewCall(cbVariablesMenu, id);
   frame.Int(index).Int(hostID).Int(x).Int(y);
-  TFrameReader reply(Call(frame, id));
+  const std::string answer = Call(frame, id);
+  TFrameReader reply(answer);
   const std::int32_t result = reply.Int();
   const std::string chosen = reply.Bytes();
   if (!reply.Ok() || result != -1) return 0;
@@ -141,7 +145,8 @@ std::int32_t CVL_CALL HostInfoCallback(std::int32_t index, std::int32_t hostInde
   std::int32_t id;
   TFrameWriter frame = NewCall(cbHostInfo, id);
   frame.Int(index).Int(hostIndex);
-  TFrameReader reply(Call(frame, id));
+  const std::string answer = Call(frame, id);
+  TFrameReader reply(answer);
   const std::int32_t result = reply.Int();
   const std::int32_t idValue = reply.Int();
   const std::string nameText = reply.Bytes(), addressText = reply.Bytes(), kindText = reply.Bytes();
@@ -170,7 +175,8 @@ std::int32_t CVL_CALL HostConnectionCallback(std::int32_t index, std::int32_t ho
   std::int32_t id;
   TFrameWriter frame = NewCall(cbHostConnection, id);
   frame.Int(index).Int(hostID).Int(action);
-  TFrameReader reply(Call(frame, id));
+  const std::string answer = Call(frame, id);
+  TFrameReader reply(answer);
   const std::int32_t result = reply.Int();
   return reply.Ok() ? result : -2;
 }

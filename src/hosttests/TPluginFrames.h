@@ -45,6 +45,8 @@ class TFrameReader {
 public:
   // frame: the type byte and the fields, without the length.
   explicit TFrameReader(std::string_view frame);
+  // The reader only views the frame: a temporary would be gone before the first field.
+  explicit TFrameReader(std::string&&) = delete;
   TFrameType Type() const { return FType; }
   std::int32_t Int();
   std::int64_t Int64();
